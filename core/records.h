@@ -1,0 +1,45 @@
+// The records that cross module boundaries.
+//
+// The search plug-in and sibling tools receive these by pointer and walk them as plain memory,
+// so each one is a standard-layout struct whose layout on 32-bit Windows is part of the program's
+// interface: sizes and offsets are asserted below for that build. Records that form lists use
+// the intrusive lists of core/list.h. Fixed text fields are NUL-terminated Shift_JIS and are only
+// ever filled through sjis::copyField, which never overflows and never splits a character.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+// The deliverable is 32-bit Windows; the other builds have wider pointers and only check that the
+// records stay standard-layout.
+#if defined(_WIN32) && !defined(_WIN64)
+#define KOLVY_ABI32 1
+#else
+#define KOLVY_ABI32 0
+#endif
+
+#define KOLVY_RECORD(T) static_assert(std::is_standard_layout_v<T>, #T " must stay standard-layout")
+#define KOLVY_ABI32_SIZE(T, n) \
+    static_assert(!KOLVY_ABI32 || sizeof(T) == (n), #T ": size differs from the published layout")
+#define KOLVY_ABI32_OFFSET(T, field, n)                      \
+    static_assert(!KOLVY_ABI32 || offsetof(T, field) == (n), \
+                  #T "::" #field ": offset differs from the published layout")
+
+// ---------------------------------------------------------------------------------------------
+// DecodeCursor: the argument of every decoder and encoder, of GetHead and of MailAnalyze.
+// The caller sets source (NUL-terminated input) and destination (room for the output); the
+// routine sets sourceEnd (where it stopped) and destinationEnd (the output's terminating NUL).
+struct DecodeCursor {
+    char* source;
+    char* destination;
+    char* sourceEnd;
+    char* destinationEnd;
+};
+KOLVY_RECORD(DecodeCursor);
+KOLVY_ABI32_SIZE(DecodeCursor, 16);
+KOLVY_ABI32_OFFSET(DecodeCursor, destinationEnd, 12);
+
+// ---------------------------------------------------------------------------------------------
+// Tab: one tab (a folder under MailData) with its index items.
+struct Tab;

@@ -1,0 +1,60 @@
+#include "platform/fileutil.h"
+
+#include "core/sjis.h"
+
+namespace kolvy::platform {
+
+Result<std::string> readWholeFile(FileSystem& fs, std::string_view path, uint64_t maxBytes) {
+    auto file = fs.open(path, OpenMode::Read);
+    if (!file) return file.error();
+    auto size = (*file)->size();
+    if (!size) return size.error();
+    if (*size > maxBytes) return Err::Invalid;
+    std::string data(static_cast<size_t>(*size), '\0');
+    size_t got = 0;
+    while (got < data.size()) {
+        auto n = (*file)->read(std::span<char>(data.data() + got, data.size() - got));
+        if (!n) return n.error();
+        if (*n == 0) break;  // shrank while we read: return what is there
+        got += *n;
+    }
+    data.resize(got);
+    return data;
+}
+
+Err writeWholeFile(FileSystem& fs, std::string_view path, std::string_view data) {
+    auto file = fs.open(path, OpenMode::CreateTruncate);
+    if (!file) return file.error();
+    if (Err e = (*file)->write(data); e != Err::None) return e;
+    if (Err e = (*file)->flush(); e != Err::None) return e;
+    return (*file)->close();
+}
+
+Err replaceFileContents(FileSystem& fs, std::string_view path, std::string_view tmpPath,
+                        std::string_view data) {
+    Err e = writeWholeFile(fs, tmpPath, data);
+    if (e == Err::None) e = fs.replace(tmpPath, path);
+    if (e != Err::None) fs.remove(tmpPath);
+    return e;
+}
+
+Err appendToFile(FileSystem& fs, std::string_view path, std::string_view data) {
+    auto file = fs.open(path, OpenMode::Append);
+    if (!file) return file.error();
+    if (Err e = (*file)->write(data); e != Err::None) return e;
+    if (Err e = (*file)->flush(); e != Err::None) return e;
+    return (*file)->close();
+}
+
+Err makeDirs(FileSystem& fs, std::string_view path) {
+    if (path.empty() || fs.isDir(path)) return Err::None;
+    const std::string_view parent = sjis::parentPath(path);
+    // Stop at a drive ("C:") or the root: those exist or cannot be made.
+    if (!parent.empty() && parent.back() != ':' && !fs.isDir(parent)) {
+        if (Err e = makeDirs(fs, parent); e != Err::None) return e;
+    }
+    Err e = fs.makeDir(path);
+    return (e == Err::Exists && fs.isDir(path)) ? Err::None : e;
+}
+
+}  // namespace kolvy::platform

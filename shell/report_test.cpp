@@ -1,0 +1,66 @@
+#include "shell/report.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_env.h"
+
+namespace kolvy::shell {
+namespace {
+
+using platform::Answer;
+using platform::Buttons;
+using platform::Icon;
+
+constexpr char kText[] = "mokuji.binファイルを開けませんでした。   ";
+constexpr char kLog[] = "_Log\\通信ログ2412.txt";
+
+class Reporting : public ::testing::Test {
+  protected:
+    Reporting() { t.clock.setLocal(2024, 12, 5); }
+    test::TestEnv t;
+};
+
+TEST_F(Reporting, AttendedShowsABoxAndLogsNothing) {
+    report(t.env, kText);
+    ASSERT_EQ(t.reporter.shown().size(), 1u);
+    const auto& box = t.reporter.shown()[0];
+    EXPECT_EQ(box.text, kText);  // trailing blanks are part of the text
+    EXPECT_EQ(box.caption, "Kolvyメール");
+    EXPECT_EQ(box.icon, Icon::Exclamation);
+    EXPECT_EQ(box.buttons, Buttons::Ok);
+    notice(t.env, "未送信のメールがあります。   ");
+    EXPECT_EQ(t.reporter.shown()[1].icon, Icon::Information);
+    EXPECT_FALSE(t.fs->exists(t.path(kLog)));
+}
+
+TEST_F(Reporting, UnattendedLogsTheOneLineFormInstead) {
+    t.env.unattended = true;
+    report(t.env, kText);
+    report(t.env, "一行目    \n二行目  \n");
+    EXPECT_TRUE(t.reporter.shown().empty());
+    EXPECT_EQ(t.read(kLog), "mokuji.binファイルを開けませんでした。\r\n一行目二行目\r\n");
+}
+
+TEST_F(Reporting, LogOutMakesAttendedRunsLogToo) {
+    t.env.logOut = true;
+    report(t.env, kText);
+    EXPECT_EQ(t.reporter.shown().size(), 1u);
+    EXPECT_EQ(t.read(kLog), "mokuji.binファイルを開けませんでした。\r\n");
+}
+
+TEST_F(Reporting, QuestionsDefaultToCancel) {
+    EXPECT_EQ(ask(t.env, "削除しますか？"), Answer::Cancel);
+    EXPECT_EQ(t.reporter.shown()[0].buttons, Buttons::OkCancel);
+    EXPECT_EQ(t.reporter.shown()[0].icon, Icon::Question);
+    t.reporter.answer(Answer::Ok);
+    EXPECT_EQ(ask(t.env, "削除しますか？", Icon::Information), Answer::Ok);
+
+    t.env.unattended = true;
+    t.reporter.answer(Answer::Ok);  // nobody is there to give it
+    EXPECT_EQ(ask(t.env, "削除しますか？   "), Answer::Cancel);
+    EXPECT_EQ(t.reporter.shown().size(), 2u);
+    EXPECT_EQ(t.read(kLog), "削除しますか？\r\n");
+}
+
+}  // namespace
+}  // namespace kolvy::shell

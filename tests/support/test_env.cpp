@@ -1,0 +1,110 @@
+#include "tests/support/test_env.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "core/sjis.h"
+#include "core/timetext.h"
+#include "platform/fileutil.h"
+
+namespace kolvy::test {
+
+platform::Answer ScriptedReporter::show(std::string_view text, std::string_view caption,
+                                        platform::Icon icon, platform::Buttons buttons) {
+    shown_.push_back({std::string(text), std::string(caption), icon, buttons});
+    if (buttons == platform::Buttons::Ok) return platform::Answer::Ok;
+    if (answers_.empty()) return platform::Answer::Cancel;
+    const platform::Answer a = answers_.front();
+    answers_.pop_front();
+    return a;
+}
+
+bool FakeClock::toLocal(int64_t seconds, platform::LocalTime& out) {
+    out = civilTime(seconds, offset_);
+    return true;
+}
+
+void FakeClock::setLocal(int year, int month, int day, int hour, int minute, int second) {
+    // Days from civil (the inverse of civilTime).
+    const int y = month <= 2 ? year - 1 : year;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = y - era * 400;
+    const int mp = month > 2 ? month - 3 : month + 9;
+    const int doy = (153 * mp + 2) / 5 + day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const int64_t days = static_cast<int64_t>(era) * 146097 + doe - 719468;
+    now_ = days * 86400 + hour * 3600 + minute * 60 + second - offset_;
+}
+
+namespace {
+std::atomic<int> g_counter{0};
+}
+
+TempFolder::TempFolder() {
+    auto fs = platform::makeFileSystem();
+    const std::string base = sjis::joinPath(platform::tempFolder(), "kolvy-tests");
+    platform::makeDirs(*fs, base);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "t%lld-%d",
+                      static_cast<long long>(platform::systemClock().now()), g_counter++);
+        const std::string p = sjis::joinPath(base, name);
+        if (fs->makeDir(p) == Err::None) {
+            path_ = p;
+            return;
+        }
+    }
+}
+
+TempFolder::~TempFolder() {
+    if (path_.empty()) return;
+    auto fs = platform::makeFileSystem();
+    removeTree(*fs, path_);
+}
+
+std::string TempFolder::operator/(std::string_view rel) const {
+    return sjis::joinPath(path_, rel);
+}
+
+void removeTree(platform::FileSystem& fs, const std::string& path) {
+    auto entries = fs.list(path);
+    if (entries) {
+        for (const auto& e : *entries) {
+            const std::string p = sjis::joinPath(path, e.name);
+            if (e.isDir) {
+                removeTree(fs, p);
+            } else {
+                fs.remove(p);
+            }
+        }
+    }
+    fs.removeDir(path);
+}
+
+TestEnv::TestEnv()
+    : fs(platform::makeFileSystem()),
+      ini(platform::makeProfile(sjis::joinPath(folder.path(), "Kolvy.ini"))),
+      env{*fs, *ini, reporter, clock, folder.path()} {}
+
+std::string TestEnv::read(std::string_view rel) const {
+    auto data = platform::readWholeFile(*fs, path(rel));
+    return data ? *data : std::string("<missing>");
+}
+
+void TestEnv::write(std::string_view rel, std::string_view data) const {
+    const std::string p = path(rel);
+    platform::makeDirs(*fs, std::string(sjis::parentPath(p)));
+    platform::writeWholeFile(*fs, p, data);
+}
+
+std::string testDataPath(std::string_view rel) {
+    return sjis::joinPath(KOLVY_TEST_DATA_DIR, rel);
+}
+
+std::string readTestData(std::string_view rel) {
+    auto fs = platform::makeFileSystem();
+    auto data = platform::readWholeFile(*fs, testDataPath(rel));
+    return data ? *data : std::string();
+}
+
+}  // namespace kolvy::test
