@@ -33,8 +33,8 @@ inline void printLine(const std::string& name, double kolvy, double peer, const 
 
 // Both functions process `bytes` bytes; reported as MB/s.
 inline void compareThroughput(const std::string& name, double bytes,
-                              const std::function<void()>& kolvy,
-                              const std::function<void()>& peer, int runs = 5) {
+                              const std::function<void()>& kolvy, const std::function<void()>& peer,
+                              int runs = 5) {
     const double k = bytes / bestSeconds(kolvy, runs) / 1e6;
     const double p = bytes / bestSeconds(peer, runs) / 1e6;
     printLine(name, k, p, "MB/s", k / p);
