@@ -26,6 +26,14 @@
     static_assert(!KOLVY_ABI32 || offsetof(T, field) == (n), \
                   #T "::" #field ": offset differs from the published layout")
 
+// Calling convention of the program's exported functions: the Win32 standard call (the callee
+// removes the arguments); plain calls elsewhere.
+#if defined(_WIN32)
+#define KOLVY_STDCALL __stdcall
+#else
+#define KOLVY_STDCALL
+#endif
+
 // ---------------------------------------------------------------------------------------------
 // DecodeCursor: the argument of every decoder and encoder, of GetHead and of MailAnalyze.
 // The caller sets source (NUL-terminated input) and destination (room for the output); the
@@ -41,5 +49,22 @@ KOLVY_ABI32_SIZE(DecodeCursor, 16);
 KOLVY_ABI32_OFFSET(DecodeCursor, destinationEnd, 12);
 
 // ---------------------------------------------------------------------------------------------
-// Tab: one tab (a folder under MailData) with its index items.
+// HeaderInfo: the header record of one message or part.
+// (message decoding)
+
+// ---------------------------------------------------------------------------------------------
+// MailItem and Tab: index items and tabs.
+// (mail store)
 struct Tab;
+
+// ---------------------------------------------------------------------------------------------
+// Account and receive order records.
+// (accounts and settings)
+
+// ---------------------------------------------------------------------------------------------
+// Rule records.
+// (message rules)
+
+// ---------------------------------------------------------------------------------------------
+// ServerEntry: one message listed by a POP3 server.
+// (receiving)
