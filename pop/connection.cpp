@@ -1,0 +1,497 @@
+#include "pop/connection.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "pop/md5.h"
+#include "shell/logs.h"
+#include "shell/report.h"
+
+namespace kolvy::pop {
+
+std::atomic<int> BlockingSeconds{0};
+
+namespace {
+
+std::atomic<bool> g_sslActive{false};
+
+// Marks a blocking call for the busy display.
+struct Blocking {
+    Blocking() { BlockingSeconds = 1; }
+    ~Blocking() { BlockingSeconds = 0; }
+    Blocking(const Blocking&) = delete;
+    Blocking& operator=(const Blocking&) = delete;
+};
+
+constexpr char kMask[] = "-----";
+
+bool startsWith(std::string_view s, std::string_view p) {
+    return s.substr(0, p.size()) == p;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Whether one line of a capability list (CAPA) or of an EHLO reply names the capability.
+bool hasCapability(std::string_view reply, std::string_view name, bool smtp) {
+    size_t start = 0;
+    while (start < reply.size()) {
+        size_t end = reply.find('\n', start);
+        if (end == std::string_view::npos) end = reply.size();
+        std::string_view line = reply.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (smtp && line.size() >= 4) line.remove_prefix(4);  // "250-" / "250 "
+        const size_t blank = line.find(' ');
+        if (equalsNoCase(line.substr(0, blank), name)) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+ReplyKind defaultKind(Protocol p, std::string_view command, bool hasArgument) {
+    if (p == Protocol::Smtp) return ReplyKind::Smtp;
+    if (equalsNoCase(command, "CAPA")) return ReplyKind::MultiLine;
+    if (equalsNoCase(command, "RETR") || equalsNoCase(command, "TOP")) {
+        return ReplyKind::MultiLine;
+    }
+    // With a message number LIST and UIDL answer in one line.
+    if ((equalsNoCase(command, "LIST") || equalsNoCase(command, "UIDL")) && !hasArgument) {
+        return ReplyKind::MultiLine;
+    }
+    return ReplyKind::Line;
+}
+
+bool lineSafe(std::string_view s) {
+    return s.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+void presentSocketError(Connection& conn) {
+    char code[48];
+    std::snprintf(code, sizeof code, "エラーコード: %d\n", conn.lastSocketError());
+    external::presentFailure(conn.env(), std::string(kTextSocketErrorOnReply) + code,
+                             kTextSocketErrorOnReply);
+}
+
+// Collects one framed reply; 0 ok, 1 failure (reported).
+int collectReply(Connection& conn, std::string& reply, ReplyKind kind, size_t capacity) {
+    ReplyFramer framer(kind);
+    while (!framer.done()) {
+        if (reply.size() >= capacity) {
+            // The buffer is full and the reply goes on: nothing after it can be trusted.
+            external::presentFailure(conn.env(), kTextNoReply, kTextNoReply);
+            conn.close();
+            return 1;
+        }
+        auto bytes = conn.nextBytes(std::min(conn.receiveSize(), capacity - reply.size()));
+        if (!bytes) {
+            presentSocketError(conn);
+            return 1;
+        }
+        const size_t used = framer.feed(*bytes);
+        reply.append(bytes->data(), used);
+        conn.unread(bytes->size() - used);
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool SslActive() {
+    return g_sslActive;
+}
+
+Connection::Connection(Env& env) : env_(env) {}
+
+Connection::~Connection() {
+    close();
+}
+
+void Connection::close() {
+    if (tls_) {
+        const external::SslFunctions& f = external::sslFunctions();
+        char message[kZvMessageSize] = {};
+        if (f.shutdown) f.shutdown(message);
+    }
+    if (socket_) socket_->close();
+    socket_.reset();
+    tls_ = false;
+    g_sslActive = false;
+    in_.clear();
+    pos_ = 0;
+}
+
+void Connection::conversation(std::string_view text) {
+    if (log_) {
+        log_(text);
+    } else if (env_.unattended || env_.logOut) {
+        shell::appendCommLog(env_, text);
+    }
+}
+
+Result<std::string_view> Connection::nextBytes(size_t max) {
+    if (pos_ < in_.size()) {
+        const size_t n = std::min(max, in_.size() - pos_);
+        std::string_view v(in_.data() + pos_, n);
+        pos_ += n;
+        return v;
+    }
+    endOfStream_ = false;
+    if (!socket_ || broken_ || max == 0) {
+        broken_ = true;
+        return Err::Io;
+    }
+    in_.resize(max);
+    pos_ = 0;
+    int got = -1;
+    {
+        Blocking b;
+        if (tls_) {
+            const int want = max > 0x7fffffff ? 0x7fffffff : static_cast<int>(max);
+            got = external::sslFunctions().read(in_.data(), want);
+            if (got < 0) lastError_ = socket_->lastError();
+        } else {
+            auto n = socket_->receive(std::span<char>(in_.data(), max));
+            if (n) {
+                got = static_cast<int>(*n);
+            } else {
+                lastError_ = socket_->lastError();
+            }
+        }
+    }
+    if (got <= 0) {
+        in_.clear();
+        endOfStream_ = got == 0;
+        broken_ = true;
+        return Err::Io;
+    }
+    in_.resize(static_cast<size_t>(got));
+    pos_ = in_.size();
+    return std::string_view(in_.data(), in_.size());
+}
+
+bool Connection::writeLine(const std::string& line, std::string& why) {
+    why.clear();
+    if (!socket_ || broken_) {
+        broken_ = true;
+        return false;
+    }
+    if (tls_) {
+        char message[kZvMessageSize] = {};
+        if (external::sslFunctions().write(line.c_str(), message) != 0) {
+            why = message;
+            broken_ = true;
+            return false;
+        }
+        return true;
+    }
+    if (socket_->send(line) != Err::None) {
+        lastError_ = socket_->lastError();
+        broken_ = true;
+        return false;
+    }
+    return true;
+}
+
+bool Connection::handshake(const ConnectionSettings& s) {
+    const external::SslFunctions& f = external::sslFunctions();
+    if (!f.complete()) return false;
+    // Bytes that came before the handshake would be taken for protected ones.
+    if (hasReadAhead()) {
+        broken_ = true;
+        return false;
+    }
+    conversation("SSLネゴシエーション");
+    char message[kZvMessageSize] = {};
+    std::snprintf(message, sizeof message, "%s", s.host.c_str());
+    int32_t selector = s.sslProtocol & kZvVersionMask;
+    if (s.certSsl == 0) selector |= kZvAcceptUnverified;
+    ZvSocket handle = static_cast<ZvSocket>(socket_->handle());
+    int rc;
+    {
+        Blocking b;
+        rc = f.handShake(&handle, selector, message);
+    }
+    conversation(message);
+    if (rc == 1) {
+        if (!env_.unattended) {
+            env_.reporter.show(message, shell::kAppTitle, platform::Icon::Exclamation,
+                               platform::Buttons::Ok);
+        }
+        close();
+        return false;
+    }
+    conversation("SSL開始");
+    tls_ = true;
+    g_sslActive = true;
+    return true;
+}
+
+std::string maskedForLog(std::string_view line, bool secret) {
+    std::string_view body = line;
+    std::string_view end;
+    if (body.size() >= 2 && body.substr(body.size() - 2) == "\r\n") {
+        end = body.substr(body.size() - 2);
+        body.remove_suffix(2);
+    }
+    if (secret) return std::string(kMask) + std::string(end);
+    const size_t blank = body.find(' ');
+    const std::string_view word = body.substr(0, blank);
+    std::string out;
+    if (blank != std::string_view::npos &&
+        (equalsNoCase(word, "PASS") || equalsNoCase(word, "AUTH") || equalsNoCase(word, "APOP"))) {
+        std::string_view keep = word;
+        // AUTH and APOP keep their next word (mechanism, user); the rest is the secret.
+        if (!equalsNoCase(word, "PASS")) {
+            const size_t second = body.find(' ', blank + 1);
+            if (second == std::string_view::npos) return std::string(line);
+            keep = body.substr(0, second);
+        }
+        out.assign(keep);
+        out += ' ';
+        out += kMask;
+        out += end;
+        return out;
+    }
+    return std::string(line);
+}
+
+std::string apopTimestamp(std::string_view greeting) {
+    while (!greeting.empty() && (greeting.back() == '\r' || greeting.back() == '\n')) {
+        greeting.remove_suffix(1);
+    }
+    const size_t open = greeting.find('<');
+    if (open != std::string_view::npos) {
+        const size_t close = greeting.find('>', open);
+        if (close != std::string_view::npos) {
+            return std::string(greeting.substr(open, close - open + 1));
+        }
+    }
+    const size_t blank = greeting.rfind(' ');
+    return std::string(blank == std::string_view::npos ? greeting : greeting.substr(blank + 1));
+}
+
+int SendCommand(Connection& conn, std::string& reply, std::string_view command,
+                std::optional<std::string_view> argument, const CommandOptions& options) {
+    reply.clear();
+    if (!lineSafe(command) || (argument && !lineSafe(*argument))) {
+        // A line break inside would send a second command the user never wrote.
+        external::presentFailure(conn.env(), "送信できない文字がコマンドに含まれています。",
+                                 "送信できない文字がコマンドに含まれています。   ");
+        return 1;
+    }
+    std::string line(command);
+    if (argument) {
+        line += ' ';
+        line += *argument;
+    }
+    line += "\r\n";
+
+    std::string why;
+    if (!conn.writeLine(line, why)) {
+        if (!why.empty()) {
+            external::presentFailure(conn.env(), why, why);
+        } else {
+            presentSocketError(conn);
+        }
+        return 1;
+    }
+    const bool dele = equalsNoCase(command, "DELE");
+    if (!dele) conn.conversation(maskedForLog(line, options.secret));
+
+    const ReplyKind kind =
+        options.kind ? *options.kind : defaultKind(conn.protocol(), command, argument.has_value());
+    if (collectReply(conn, reply, kind, options.capacity) != 0) return 1;
+    const bool listing = equalsNoCase(command, "LIST") || equalsNoCase(command, "UIDL");
+    if (!dele && !listing) conn.conversation(reply);
+    return 0;
+}
+
+int ReadReplyLine(Connection& conn, std::string& reply, size_t capacity) {
+    reply.clear();
+    const ReplyKind kind = conn.protocol() == Protocol::Smtp ? ReplyKind::Smtp : ReplyKind::Line;
+    if (collectReply(conn, reply, kind, capacity) != 0) {
+        conn.close();
+        return 1;
+    }
+    conn.conversation(reply);
+    return 0;
+}
+
+int ReceiveChunk(Connection& conn, std::string& buffer, size_t capacity, uint64_t& count) {
+    if (buffer.size() >= capacity) return 1;
+    auto bytes = conn.nextBytes(std::min(conn.receiveSize(), capacity - buffer.size()));
+    if (!bytes) return 1;
+    buffer.append(bytes->data(), bytes->size());
+    count += bytes->size();
+    return 0;
+}
+
+int ReceiveMultiLine(Connection& conn, MultiLineDecoder& decoder, std::string& out, size_t capacity,
+                     ReceiveFailure* failure, const std::function<void(uint64_t)>& chunk) {
+    auto fail = [&](ReceiveFailure why) {
+        if (failure) *failure = why;
+        return 1;
+    };
+    while (!decoder.done()) {
+        // Decoding never grows the text: the room left bounds the next read.
+        if (out.size() >= capacity) {
+            conn.close();
+            return fail(ReceiveFailure::TooLong);
+        }
+        auto bytes = conn.nextBytes(std::min(conn.receiveSize(), capacity - out.size()));
+        if (!bytes) {
+            return fail(conn.lastReadWasEnd() ? ReceiveFailure::EndOfStream
+                                              : ReceiveFailure::Socket);
+        }
+        const size_t used = decoder.feed(*bytes, out);
+        conn.unread(bytes->size() - used);
+        if (chunk) chunk(decoder.received());
+    }
+    if (failure) *failure = ReceiveFailure::None;
+    return 0;
+}
+
+int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
+    Env& env = conn.env();
+    conn.close();
+    conn.protocol_ = which;
+    conn.broken_ = false;
+    conn.greeting_.clear();
+
+    std::vector<platform::NetAddress> addresses;
+    {
+        Blocking b;
+        auto r = platform::resolveHost(s.host, s.port);
+        if (r) addresses = r.take();
+    }
+    if (addresses.empty()) {
+        const std::string text = s.host + "が見つかりませんでした。   ";
+        external::presentFailure(env, text, text);
+        return 1;
+    }
+    conn.status(12);
+
+    int code = 0;
+    auto sock = platform::openStreamSocket(addresses[0].family, &code);
+    if (!sock) {
+        external::presentFailure(env, "ソケットをオープンできませんでした。",
+                                 "ソケットをオープンできません。   ");
+        return 1;
+    }
+    conn.socket_ = sock.take();
+    if (conn.socket_->setTimeouts(s.timeoutMs) != Err::None) {
+        external::presentFailure(env, "タイムアウト設定に失敗しました。",
+                                 "タイムアウト設定に失敗しました。   ");
+        conn.close();
+        return 1;
+    }
+    Err connected;
+    {
+        Blocking b;
+        connected = conn.socket_->connect(addresses[0]);
+    }
+    if (connected != Err::None) {
+        char log[96];
+        std::snprintf(log, sizeof log, "サーバーに接続できませんでした。WSAGetLastError=%d",
+                      conn.socket_->lastError());
+        external::presentFailure(env, log, "サーバーに接続できません。   ");
+        conn.close();
+        return 1;
+    }
+
+    if (s.sslMode > 0 && external::BindSslFunctions(env) != 0) {
+        conn.close();
+        return 1;
+    }
+    std::string reply;
+    if (s.sslMode == 0 || s.sslMode == 2) {
+        if (ReadReplyLine(conn, conn.greeting_) != 0) return 1;
+    }
+    if (which == Protocol::Smtp && s.sslMode == 2) {
+        if (SendCommand(conn, reply, "EHLO", s.host) != 0) return 1;
+        if (reply.find("250") == std::string::npos) {
+            // Shown only: this one has no log line.
+            if (!env.unattended) {
+                env.reporter.show("EHLOコマンドの返信が250ではありませんでした。    ",
+                                  shell::kAppTitle, platform::Icon::Exclamation,
+                                  platform::Buttons::Ok);
+            }
+            conn.close();
+            return 1;
+        }
+        if (!hasCapability(reply, "STARTTLS", true)) {
+            external::presentFailure(env, "サーバがSTARTTLSコマンドに対応していないようです。",
+                                     "サーバがSTARTTLSコマンドに対応していないようです。    ");
+            conn.close();
+            return 1;
+        }
+        if (SendCommand(conn, reply, "STARTTLS", std::nullopt) != 0 ||
+            reply.find("220") == std::string::npos) {
+            conn.close();
+            return 1;
+        }
+    }
+    if (which == Protocol::Pop3 && s.sslMode == 2) {
+        if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
+        if (!startsWith(reply, "+") || !hasCapability(reply, "STLS", false)) {
+            external::presentFailure(env, "サーバがSTLSコマンドに対応していないようです。",
+                                     "サーバがSTLSコマンドに対応していないようです。    ");
+            conn.close();
+            return 1;
+        }
+        if (SendCommand(conn, reply, "STLS", std::nullopt) != 0 || !startsWith(reply, "+")) {
+            conn.close();
+            return 1;
+        }
+    }
+    if (s.sslMode == 1 || s.sslMode == 2) {
+        if (!conn.handshake(s)) {
+            conn.close();
+            return 1;
+        }
+    }
+    if (s.sslMode == 1) {
+        if (ReadReplyLine(conn, conn.greeting_) != 0) return 1;
+    }
+    if (which == Protocol::Pop3 && s.sslMode == 2) {
+        if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
+        if (hasCapability(reply, "STLS", false)) {
+            external::presentFailure(
+                env, "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）",
+                "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）    ");
+            conn.close();
+            return 1;
+        }
+    }
+    if (which == Protocol::Pop3 && s.apop) {
+        const std::string digest = md5Hex(apopTimestamp(conn.greeting_) + s.password);
+        if (SendCommand(conn, reply, "APOP", s.user + " " + digest) != 0) {
+            conn.close();
+            return 1;
+        }
+        if (startsWith(reply, "-")) {
+            external::presentFailure(
+                env,
+                "認証エラーです。サーバがAPOPに対応していないか、パスワードが間違っている可能性が"
+                "あります。\r\n" +
+                    reply,
+                "認証エラーです。サーバがAPOPに対応していないか    \n"
+                "IDかパスワードが間違っている可能性があります。    ");
+            conn.close();
+            return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace kolvy::pop

@@ -1,0 +1,188 @@
+// The connection layer against real servers: dovecot on loopback (started by the pop-servers
+// fixture), plain, STLS and implicit TLS, with the certificate checks.
+#include <gtest/gtest.h>
+
+#include "pop/connection.h"
+#include "pop/testsupport/fake_server.h"
+#include "pop/testsupport/real_servers.h"
+#include "tests/support/test_env.h"
+#if !defined(_WIN32)
+#include "external/zorvan2/zorvan2_testing.h"
+#endif
+
+namespace kolvy::pop {
+namespace {
+
+class Dovecot : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        auto s = test::popServers();
+        ASSERT_TRUE(s.has_value()) << "the pop-servers fixture has not run";
+        servers = *s;
+        t.clock.setLocal(2025, 1, 2);
+    }
+    void TearDown() override {
+#if !defined(_WIN32)
+        ZvTest_SetExtraTrustFile(nullptr);
+#endif
+    }
+    ConnectionSettings settings(int sslMode, uint16_t port, const char* host = "localhost") {
+        ConnectionSettings s;
+        s.host = host;
+        s.port = port;
+        s.sslMode = sslMode;
+        s.timeoutMs = 10000;
+        s.user = servers.user;
+        s.password = servers.password;
+        return s;
+    }
+    // USER/PASS and STAT; returns the STAT reply.
+    std::string login(Connection& c) {
+        std::string reply;
+        EXPECT_EQ(SendCommand(c, reply, "USER", servers.user), 0);
+        EXPECT_EQ(SendCommand(c, reply, "PASS", servers.password), 0);
+        EXPECT_EQ(reply.substr(0, 3), "+OK") << reply;
+        EXPECT_EQ(SendCommand(c, reply, "STAT", std::nullopt), 0);
+        return reply;
+    }
+    test::PopServers servers;
+    test::TestEnv t;
+};
+
+const char kDottedMessage[] =
+    "Subject: dots\r\n"
+    "\r\n"
+    ".starts with a dot\r\n"
+    ".\r\n"
+    "..two\r\n"
+    "end\r\n";
+
+TEST_F(Dovecot, PlainRetrieveUndoesTheServersDotStuffing) {
+    servers.emptyDovecot();
+    ASSERT_TRUE(servers.deliverToDovecot("1.kolvy", kDottedMessage));
+    Connection c(t.env);
+    ASSERT_EQ(OpenServer(c, settings(0, servers.dovecotPop3), Protocol::Pop3), 0);
+    EXPECT_EQ(c.greeting().substr(0, 3), "+OK");
+    EXPECT_EQ(login(c).substr(0, 5), "+OK 1");
+    std::string why;
+    ASSERT_TRUE(c.writeLine("RETR 1\r\n", why));
+    MultiLineDecoder d;
+    std::string text;
+    ASSERT_EQ(ReceiveMultiLine(c, d, text, 10000), 0);
+    EXPECT_FALSE(d.negative());
+    EXPECT_EQ(text, std::string("\n") + kDottedMessage + ".\r\n");
+    std::string reply;
+    ASSERT_EQ(SendCommand(c, reply, "RETR", "9"), 0);  // no such message: one line
+    EXPECT_EQ(reply.substr(0, 4), "-ERR");
+    ASSERT_EQ(SendCommand(c, reply, "QUIT", std::nullopt), 0);
+    EXPECT_EQ(reply.substr(0, 3), "+OK");
+}
+
+TEST_F(Dovecot, ApopLogsInWhileOpening) {
+    Connection c(t.env);
+    ConnectionSettings s = settings(0, servers.dovecotPop3);
+    s.apop = true;
+    ASSERT_EQ(OpenServer(c, s, Protocol::Pop3), 0);
+    std::string reply;
+    ASSERT_EQ(SendCommand(c, reply, "STAT", std::nullopt), 0);
+    EXPECT_EQ(reply.substr(0, 3), "+OK") << reply;
+    EXPECT_TRUE(t.reporter.shown().empty());
+
+    s.password = "wrong";
+    EXPECT_EQ(OpenServer(c, s, Protocol::Pop3), 1);
+    ASSERT_EQ(t.reporter.shown().size(), 1u);
+    EXPECT_NE(t.reporter.lastText().find("認証エラーです。"), std::string::npos);
+}
+
+TEST_F(Dovecot, UnverifiableCertificateRefusedUnlessTheAccountAcceptsIt) {
+    // Nothing trusts the test authority: with the setting 1 the server is refused.
+    Connection c(t.env);
+    ConnectionSettings s = settings(2, servers.dovecotPop3);
+    EXPECT_EQ(OpenServer(c, s, Protocol::Pop3), 1);
+    EXPECT_FALSE(c.isOpen());
+    EXPECT_FALSE(SslActive());
+    ASSERT_EQ(t.reporter.shown().size(), 1u);
+    EXPECT_NE(t.reporter.lastText().find("サーバ証明書を検証できない"), std::string::npos)
+        << t.reporter.lastText();
+
+    // With 0 the user has accepted such a server.
+    t.reporter.clear();
+    s.certSsl = 0;
+    ASSERT_EQ(OpenServer(c, s, Protocol::Pop3), 0);
+    EXPECT_TRUE(c.tlsActive());
+    EXPECT_TRUE(SslActive());
+    EXPECT_EQ(login(c).substr(0, 3), "+OK");
+    EXPECT_TRUE(t.reporter.shown().empty());
+    c.close();
+    EXPECT_FALSE(SslActive());
+}
+
+TEST_F(Dovecot, ImplicitTlsReadsTheGreetingInsideTls) {
+    Connection c(t.env);
+    ConnectionSettings s = settings(1, servers.dovecotPop3s);
+    s.certSsl = 0;
+    t.env.logOut = true;
+    ASSERT_EQ(OpenServer(c, s, Protocol::Pop3), 0);
+    EXPECT_EQ(c.greeting().substr(0, 3), "+OK");
+    EXPECT_EQ(login(c).substr(0, 3), "+OK");
+    std::string reply;
+    ASSERT_EQ(SendCommand(c, reply, "QUIT", std::nullopt), 0);
+    c.close();
+    const std::string log = t.read("_Log\\通信ログ2501.txt");
+    EXPECT_NE(log.find("SSLネゴシエーション"), std::string::npos);
+    EXPECT_NE(log.find("SSL開始"), std::string::npos);
+    EXPECT_NE(log.find("PASS -----"), std::string::npos);
+    EXPECT_EQ(log.find(servers.password), std::string::npos);
+}
+
+TEST_F(Dovecot, AfterTlsAPlainConnectionWritesToItsOwnSocket) {
+    {
+        Connection c(t.env);
+        ConnectionSettings s = settings(1, servers.dovecotPop3s);
+        s.certSsl = 0;
+        ASSERT_EQ(OpenServer(c, s, Protocol::Pop3), 0);
+        ASSERT_TRUE(SslActive());
+        // Leaves without QUIT and without close(): the destructor ends the session.
+    }
+    EXPECT_FALSE(SslActive());
+    test::FakeServer plain;
+    plain.send("+OK plain\r\n").readLine().send("+OK\r\n");
+    plain.start();
+    Connection c(t.env);
+    ConnectionSettings s;
+    s.host = "127.0.0.1";
+    s.port = plain.port();
+    ASSERT_EQ(OpenServer(c, s, Protocol::Pop3), 0);
+    std::string reply;
+    ASSERT_EQ(SendCommand(c, reply, "NOOP", std::nullopt), 0);
+    c.close();
+    plain.finish();
+    EXPECT_EQ(plain.transcript(), std::vector<std::string>{"NOOP\r\n"});
+}
+
+#if !defined(_WIN32)
+TEST_F(Dovecot, TrustedAuthorityVerifiesAndTheHostNameMustMatch) {
+    ZvTest_SetExtraTrustFile(servers.caFile.c_str());
+    t.env.logOut = true;
+    Connection c(t.env);
+    ASSERT_EQ(OpenServer(c, settings(1, servers.dovecotPop3s, "localhost"), Protocol::Pop3), 0);
+    EXPECT_TRUE(t.reporter.shown().empty());
+    EXPECT_NE(t.read("_Log\\通信ログ2501.txt").find("SSL接続しました。"), std::string::npos);
+    c.close();
+
+    // The certificate names "localhost" only.
+    EXPECT_EQ(OpenServer(c, settings(1, servers.dovecotPop3s, "127.0.0.1"), Protocol::Pop3), 1);
+    ASSERT_EQ(t.reporter.shown().size(), 1u);
+    EXPECT_NE(t.reporter.lastText().find("サーバ証明書を検証できない"), std::string::npos);
+
+    // STLS with the lowest version set to TLS 1.3.
+    t.reporter.clear();
+    ConnectionSettings s = settings(2, servers.dovecotPop3, "localhost");
+    s.sslProtocol = kZvTls13;
+    ASSERT_EQ(OpenServer(c, s, Protocol::Pop3), 0);
+    EXPECT_EQ(login(c).substr(0, 3), "+OK");
+}
+#endif
+
+}  // namespace
+}  // namespace kolvy::pop

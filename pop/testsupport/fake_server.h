@@ -1,0 +1,73 @@
+// A scripted POP3/SMTP server on 127.0.0.1 for the tests: it plays a list of steps against one
+// client — replies written whole or one byte per write, reads of the client's lines, stalls,
+// a close in the middle of a reply — and records what the client sent and how the session
+// ended.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/socket.h"
+
+namespace kolvy::test {
+
+class FakeServer {
+  public:
+    FakeServer();
+    ~FakeServer();  // waits for the script to end
+    FakeServer(const FakeServer&) = delete;
+    FakeServer& operator=(const FakeServer&) = delete;
+
+    // Building the script (before start()).
+    FakeServer& send(std::string bytes);
+    FakeServer& sendBytewise(std::string bytes);  // one write per byte
+    FakeServer& readLine();                       // one client line into the transcript
+    FakeServer& readLines(int n);
+    FakeServer& stall(unsigned milliseconds);
+    FakeServer& closeNow();  // ends the connection where the script stands
+
+    // Accepts one client and plays the script on its own thread.
+    void start();
+    uint16_t port() const { return port_; }
+    // Waits for the end: the script played and the client closed (or `milliseconds` passed).
+    void finish(unsigned milliseconds = 10000);
+
+    // The client's lines, each with its line end as sent.
+    std::vector<std::string> transcript();
+    enum class Ending {
+        Running,
+        ClientClosed,    // after the script the client closed the connection
+        ServerClosed,    // the script closed it
+        ClientSilent,    // the client kept the connection open past the wait
+        ClientVanished,  // the client closed while the script still expected a line
+        NoClient,        // nobody connected
+    };
+    Ending ending();
+    // Lines the client sent after the script had ended (should usually be none or "QUIT").
+    std::vector<std::string> afterScript();
+
+  private:
+    struct Step {
+        enum Kind { Send, SendBytewise, Read, Stall, Close } kind;
+        std::string bytes;
+        unsigned ms = 0;
+    };
+    void run();
+    bool readOneLine(platform::Socket& s, std::string& line);
+
+    std::vector<Step> steps_;
+    std::unique_ptr<platform::Listener> listener_;
+    uint16_t port_ = 0;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> transcript_, after_;
+    Ending ending_ = Ending::Running;
+    std::string pending_;
+    unsigned finishWait_ = 10000;
+};
+
+}  // namespace kolvy::test

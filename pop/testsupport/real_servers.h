@@ -1,0 +1,27 @@
+// The real POP3 servers that the pop-servers script starts for this build's tests: where they
+// listen, the test user, the test authority's certificate, and a way to put mail in the box.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kolvy::test {
+
+struct PopServers {
+    std::string user, password;
+    std::string caFile;  // the test authority (trusted by no store)
+    uint16_t dovecotPop3 = 0, dovecotPop3s = 0;
+    std::string dovecotMaildir;
+
+    // Puts a message (CR LF lines) into the test user's dovecot mailbox.
+    bool deliverToDovecot(std::string_view name, std::string_view message) const;
+    // Removes every message from the test user's dovecot mailbox.
+    void emptyDovecot() const;
+};
+
+// The servers of this build, or nothing when the script has not run.
+std::optional<PopServers> popServers();
+
+}  // namespace kolvy::test
