@@ -370,6 +370,23 @@ TEST_F(Conn, UnknownHostAndRefusedConnectionAreReported) {
               std::string::npos);
 }
 
+TEST_F(Conn, NameWithOnlyAnIpv6AddressIsReachedOverIpv6) {
+    FakeServer server(platform::NetFamily::V6);
+    if (server.port() == 0) GTEST_SKIP() << "no IPv6 loopback on this machine";
+    server.send("+OK over IPv6\r\n").readLine().send("+OK\r\n");
+    server.start();
+    Connection c(t.env);
+    ConnectionSettings s = local(server.port());
+    s.host = "::1";
+    ASSERT_EQ(OpenServer(c, s, Protocol::Pop3), 0) << t.reporter.lastText();
+    EXPECT_EQ(c.greeting(), "+OK over IPv6\r\n");
+    std::string reply;
+    EXPECT_EQ(SendCommand(c, reply, "NOOP", std::nullopt), 0);
+    c.close();
+    server.finish();
+    EXPECT_EQ(server.transcript(), std::vector<std::string>{"NOOP\r\n"});
+}
+
 TEST_F(Conn, UnattendedFailuresGoOnlyToTheLog) {
     t.env.unattended = true;
     Connection c(t.env);

@@ -9,8 +9,8 @@ constexpr unsigned kAcceptWaitMs = 10000;
 constexpr unsigned kLineWaitMs = 10000;
 }  // namespace
 
-FakeServer::FakeServer() {
-    auto l = platform::listenLoopback();
+FakeServer::FakeServer(platform::NetFamily family) {
+    auto l = platform::listenLoopback(family);
     if (l) {
         listener_ = l.take();
         port_ = listener_->port();

@@ -17,7 +17,7 @@ namespace kolvy::test {
 
 class FakeServer {
   public:
-    FakeServer();
+    explicit FakeServer(platform::NetFamily family = platform::NetFamily::V4);
     ~FakeServer();  // waits for the script to end
     FakeServer(const FakeServer&) = delete;
     FakeServer& operator=(const FakeServer&) = delete;
