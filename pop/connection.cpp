@@ -221,15 +221,13 @@ bool Connection::handshake(const ConnectionSettings& s) {
         Blocking b;
         rc = f.handShake(&handle, selector, message);
     }
-    conversation(message);
     if (rc == 1) {
-        if (!env_.unattended) {
-            env_.reporter.show(message, shell::kAppTitle, platform::Icon::Exclamation,
-                               platform::Buttons::Ok);
-        }
+        // A failure is an error line of its own, wherever the conversation goes.
+        external::presentFailure(env_, message, message);
         close();
         return false;
     }
+    conversation(message);
     conversation("SSL開始");
     tls_ = true;
     g_sslActive = true;
