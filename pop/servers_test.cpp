@@ -160,6 +160,37 @@ TEST_F(Dovecot, AfterTlsAPlainConnectionWritesToItsOwnSocket) {
     EXPECT_EQ(plain.transcript(), std::vector<std::string>{"NOOP\r\n"});
 }
 
+// The handshake alone, on a socket connected here.
+int handshakeWith(uint16_t port, int32_t selector, std::string& message) {
+    auto addrs = platform::resolveHost("127.0.0.1", port);
+    if (!addrs) return -2;
+    auto sock = platform::openStreamSocket(platform::NetFamily::V4);
+    if (!sock || (*sock)->setTimeouts(10000) != Err::None ||
+        (*sock)->connect((*addrs)[0]) != Err::None) {
+        return -3;
+    }
+    external::SslFunctions f = external::sslFunctions();
+    ZvSocket handle = static_cast<ZvSocket>((*sock)->handle());
+    char text[kZvMessageSize] = "localhost";
+    const int rc = f.handShake(&handle, selector | kZvAcceptUnverified, text);
+    message = text;
+    char ignored[kZvMessageSize];
+    if (rc != 1) f.shutdown(ignored);
+    return rc;
+}
+
+TEST_F(Dovecot, NoVersionBelowTls12UnlessTheAccountAsksForIt) {
+    ASSERT_NE(servers.tls11Only, 0);
+    ASSERT_EQ(external::BindSslFunctions(t.env), 0);
+    std::string message;
+    EXPECT_EQ(handshakeWith(servers.tls11Only, kZvTlsDefault, message), 1) << message;
+    EXPECT_EQ(handshakeWith(servers.tls11Only, kZvTls12, message), 1) << message;
+#if !defined(_WIN32)
+    // Wine's TLS stack may leave TLS 1.1 out whatever is asked; OpenSSL does as it is told.
+    EXPECT_NE(handshakeWith(servers.tls11Only, kZvTls11, message), 1) << message;
+#endif
+}
+
 #if !defined(_WIN32)
 TEST_F(Dovecot, TrustedAuthorityVerifiesAndTheHostNameMustMatch) {
     ZvTest_SetExtraTrustFile(servers.caFile.c_str());

@@ -41,6 +41,7 @@ std::optional<PopServers> popServers() {
         if (key == "ca") s.caFile = localPath(value);
         if (key == "dovecot_pop3") s.dovecotPop3 = static_cast<uint16_t>(std::stoi(value));
         if (key == "dovecot_pop3s") s.dovecotPop3s = static_cast<uint16_t>(std::stoi(value));
+        if (key == "tls11_only") s.tls11Only = static_cast<uint16_t>(std::stoi(value));
         if (key == "dovecot_maildir") s.dovecotMaildir = localPath(value);
     }
     if (!s.dovecotPop3) return std::nullopt;

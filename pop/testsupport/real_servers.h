@@ -14,6 +14,7 @@ struct PopServers {
     std::string caFile;  // the test authority (trusted by no store)
     uint16_t dovecotPop3 = 0, dovecotPop3s = 0;
     std::string dovecotMaildir;
+    uint16_t tls11Only = 0;  // a TLS server that speaks TLS 1.1 and nothing newer
 
     // Puts a message (CR LF lines) into the test user's dovecot mailbox.
     bool deliverToDovecot(std::string_view name, std::string_view message) const;
