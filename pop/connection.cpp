@@ -118,16 +118,14 @@ Connection::~Connection() {
 
 void Connection::close() {
     if (tls_) {
-        const external::SslFunctions& f = external::sslFunctions();
         char message[kZvMessageSize] = {};
-        if (f.shutdown) f.shutdown(message);
+        if (ssl_.shutdown) ssl_.shutdown(message);
     }
     if (socket_) socket_->close();
     socket_.reset();
     tls_ = false;
     g_sslActive = false;
-    in_.clear();
-    pos_ = 0;
+    pos_ = inEnd_ = 0;
 }
 
 void Connection::conversation(std::string_view text) {
@@ -139,8 +137,8 @@ void Connection::conversation(std::string_view text) {
 }
 
 Result<std::string_view> Connection::nextBytes(size_t max) {
-    if (pos_ < in_.size()) {
-        const size_t n = std::min(max, in_.size() - pos_);
+    if (pos_ < inEnd_) {
+        const size_t n = std::min(max, inEnd_ - pos_);
         std::string_view v(in_.data() + pos_, n);
         pos_ += n;
         return v;
@@ -150,14 +148,15 @@ Result<std::string_view> Connection::nextBytes(size_t max) {
         broken_ = true;
         return Err::Io;
     }
-    in_.resize(max);
-    pos_ = 0;
+    // The buffer only grows: a server writing one byte at a time costs one byte per receive.
+    if (in_.size() < max) in_.resize(max);
+    pos_ = inEnd_ = 0;
     int got = -1;
     {
         Blocking b;
         if (tls_) {
             const int want = max > 0x7fffffff ? 0x7fffffff : static_cast<int>(max);
-            got = external::sslFunctions().read(in_.data(), want);
+            got = ssl_.read(in_.data(), want);
             if (got < 0) lastError_ = socket_->lastError();
         } else {
             auto n = socket_->receive(std::span<char>(in_.data(), max));
@@ -169,14 +168,13 @@ Result<std::string_view> Connection::nextBytes(size_t max) {
         }
     }
     if (got <= 0) {
-        in_.clear();
         endOfStream_ = got == 0;
         broken_ = true;
         return Err::Io;
     }
-    in_.resize(static_cast<size_t>(got));
-    pos_ = in_.size();
-    return std::string_view(in_.data(), in_.size());
+    inEnd_ = static_cast<size_t>(got);
+    pos_ = inEnd_;
+    return std::string_view(in_.data(), inEnd_);
 }
 
 bool Connection::writeLine(const std::string& line, std::string& why) {
@@ -187,7 +185,7 @@ bool Connection::writeLine(const std::string& line, std::string& why) {
     }
     if (tls_) {
         char message[kZvMessageSize] = {};
-        if (external::sslFunctions().write(line.c_str(), message) != 0) {
+        if (ssl_.write(line.c_str(), message) != 0) {
             why = message;
             broken_ = true;
             return false;
@@ -203,8 +201,8 @@ bool Connection::writeLine(const std::string& line, std::string& why) {
 }
 
 bool Connection::handshake(const ConnectionSettings& s) {
-    const external::SslFunctions& f = external::sslFunctions();
-    if (!f.complete()) return false;
+    ssl_ = external::sslFunctions();
+    if (!ssl_.complete()) return false;
     // Bytes that came before the handshake would be taken for protected ones.
     if (hasReadAhead()) {
         broken_ = true;
@@ -219,7 +217,7 @@ bool Connection::handshake(const ConnectionSettings& s) {
     int rc;
     {
         Blocking b;
-        rc = f.handShake(&handle, selector, message);
+        rc = ssl_.handShake(&handle, selector, message);
     }
     if (rc == 1) {
         // A failure is an error line of its own, wherever the conversation goes.

@@ -92,7 +92,7 @@ class Connection {
     Result<std::string_view> nextBytes(size_t max);
     // Gives back the last `n` bytes of what nextBytes returned: they belong to the next reply.
     void unread(size_t n) { pos_ -= n; }
-    bool hasReadAhead() const { return pos_ < in_.size(); }
+    bool hasReadAhead() const { return pos_ < inEnd_; }
     size_t receiveSize() const { return tls_ ? kTlsReceiveSize : kPlainReceiveSize; }
     // Sends the line (no NUL inside). On failure the connection is broken and `why` holds the
     // SSL library's text (empty for a plain socket failure).
@@ -107,12 +107,13 @@ class Connection {
     Protocol protocol_ = Protocol::Pop3;
     std::unique_ptr<platform::Socket> socket_;
     bool tls_ = false;
+    external::SslFunctions ssl_;  // bound before the handshake
     bool broken_ = false;
     bool endOfStream_ = false;
     int lastError_ = 0;
     std::string greeting_;
-    std::string in_;  // read ahead
-    size_t pos_ = 0;
+    std::string in_;  // the last receive: [pos_, inEnd_) is not yet taken
+    size_t pos_ = 0, inEnd_ = 0;
     std::function<void(std::string_view)> log_;
     std::function<void(int)> status_;
 };
