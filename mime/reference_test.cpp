@@ -48,6 +48,16 @@ std::vector<std::vector<std::string>> rows(const char* name) {
     return out;
 }
 
+TEST(Reference, Base64AgainstPython) {
+    const auto cases = rows("base64.txt");
+    ASSERT_GT(cases.size(), 100u);
+    for (const auto& r : cases) {
+        const std::string text = unhex(r[0]);
+        const std::string want = r.size() > 1 ? r[1] : std::string();
+        ASSERT_EQ(hex(decodeBase64(text)), want) << text.size();
+    }
+}
+
 TEST(Reference, WholeJisGridAgainstIconv) {
     const auto grid = rows("jis_grid.txt");
     ASSERT_GT(grid.size(), 6900u);

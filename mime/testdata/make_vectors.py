@@ -9,6 +9,8 @@
   (decode_header + make_header) and encoded to CP932.
 - bodies.txt: text bodies (Base64, quoted-printable, 7bit, 8bit; ISO-2022-JP and UTF-8), decoded
   by Python's email package (get_content) and encoded to CP932 with CR LF line ends.
+- base64.txt: random data of many lengths, Base64-encoded by Python (long runs without line
+  breaks, and MIME lines of 76), with the data.
 - utf8_cp932.txt: every character that CP932 has, as UTF-8, with glibc iconv's CP932 form; then a
   few characters the platforms map differently, marked 1 in the last column.
 
@@ -161,7 +163,19 @@ def utf8_cp932():
     write('utf8_cp932.txt', rows)
 
 
+def base64_runs():
+    import random
+    rng = random.Random(5)
+    rows = []
+    for n in list(range(0, 64)) + [100, 255, 1000, 4096, 10007]:
+        data = bytes(rng.randrange(256) for _ in range(n))
+        rows.append((base64.b64encode(data), data))
+        rows.append((base64.encodebytes(data).replace(b'\n', b'\r\n'), data))
+    write('base64.txt', rows)
+
+
 if __name__ == '__main__':
+    base64_runs()
     jis_grid()
     words()
     bodies()
