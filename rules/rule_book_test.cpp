@@ -35,10 +35,11 @@ TEST_F(RuleFiles, EveryTagRoundTripsByteForByte) {
         RuleKind kind;
         const char* golden;
         size_t rules;
-    } cases[] = {{RuleKind::Receive, "all_tags.txt", 4},
-                 {RuleKind::Command, "all_tags.txt", 4},
-                 {RuleKind::Reply, "template_reply.txt", 1},
-                 {RuleKind::Send, "send_split.txt", 1}};
+    } cases[] = {
+        {RuleKind::Receive, "all_tags.txt", 4},      {RuleKind::Send, "send_split.txt", 1},
+        {RuleKind::Delete, "all_tags.txt", 4},       {RuleKind::Command, "all_tags.txt", 4},
+        {RuleKind::Make, "all_tags.txt", 4},         {RuleKind::Reply, "template_reply.txt", 1},
+        {RuleKind::Forward, "template_reply.txt", 1}};
     for (const auto& c : cases) {
         install(c.kind, c.golden);
         EXPECT_EQ(listSize(book.head(c.kind)), c.rules) << c.golden;
@@ -51,8 +52,14 @@ TEST_F(RuleFiles, EveryTagRoundTripsByteForByte) {
         EXPECT_EQ(file(c.kind), test::readTestData(std::string("rules/") + c.golden))
             << ruleFileName(c.kind);
     }
-    // Kinds never loaded are left alone.
-    EXPECT_EQ(file(RuleKind::Delete), "<missing>");
+}
+
+TEST_F(RuleFiles, KindsNeverLoadedAreLeftAlone) {
+    t.write("Filter_Delete.txt", "not a rule file");
+    install(RuleKind::Receive, "all_tags.txt");
+    ASSERT_EQ(book.saveAll(t.env, tabs), Err::None);
+    EXPECT_EQ(file(RuleKind::Delete), "not a rule file");
+    EXPECT_EQ(file(RuleKind::Make), "<missing>");
 }
 
 TEST_F(RuleFiles, FieldsOfTheGoldenFile) {
