@@ -138,9 +138,148 @@ struct Tab;
 // Account and receive order records.
 // (accounts and settings)
 
+// One POP3/SMTP identity. Text fields hold at most 63 bytes; passwords are plain in memory and
+// scrambled only in the ini.
+struct Account {
+    int32_t number;  // 0..19, unique; also what orders refer to
+    char name[64];   // also the account's ini section name
+    char pop3Server[64];
+    char smtpServer[64];
+    char userId[64];
+    char password[64];
+    char fromName[64];     // display name put in From:
+    char mailAddress[64];  // the account's address
+    int32_t popPort;
+    int32_t smtpPort;
+    int32_t apop;           // 1 = APOP login
+    int32_t smtpAuth;       // 1 = authenticate to the SMTP server
+    int32_t popBeforeSmtp;  // 1 = receive before sending
+    int32_t waitTime;       // seconds between that receive and sending, 0..19
+    char rasEntry[64];      // dial-up phone-book entry; empty = none
+    char smtpUserId[64];    // empty = use userId
+    char smtpPassword[64];
+    Account* prev;
+    Account* next;
+    int32_t recvSsl;          // 0 plain, 1 POP over SSL, 2 STARTTLS
+    int32_t sendSsl;          // 0 plain, 1 SMTP over SSL, 2 STARTTLS
+    int32_t recvSslProtocol;  // handed to the SSL layer; stored only
+    int32_t sendSslProtocol;
+    int32_t certSsl;      // stored only
+    int32_t sendPending;  // memory only: the account has mail to send in the current send run
+};
+KOLVY_RECORD(Account);
+KOLVY_ABI32_SIZE(Account, 700);
+KOLVY_ABI32_OFFSET(Account, name, 4);
+KOLVY_ABI32_OFFSET(Account, popPort, 452);
+KOLVY_ABI32_OFFSET(Account, rasEntry, 476);
+KOLVY_ABI32_OFFSET(Account, smtpPassword, 604);
+KOLVY_ABI32_OFFSET(Account, prev, 668);
+KOLVY_ABI32_OFFSET(Account, next, 672);
+KOLVY_ABI32_OFFSET(Account, recvSsl, 676);
+KOLVY_ABI32_OFFSET(Account, certSsl, 692);
+KOLVY_ABI32_OFFSET(Account, sendPending, 696);
+
+// One receive order ("注文"), or a folder of orders. Top-level orders hang behind one head; a
+// folder owns a second head (members) for its member orders, each of which points back to it.
+struct ReceiveOrder {
+    int32_t id;             // 100..149, unique over folders and members; also the menu command
+    int32_t accountNumber;  // the account this order receives with; 100 = none
+    char name[48];
+    char childList[50];  // ChildMenu as read (whole ids only, as many as fit)
+    int32_t isFolder;
+    int32_t telConnect;  // dial before receiving
+    int32_t telCut;      // hang up after receiving
+    int32_t timer;       // periodic receive
+    int32_t mailChecker;
+    int32_t leaveOnServer;
+    int32_t receiveAtStart;
+    ReceiveOrder* next;
+    ReceiveOrder* prev;
+    ReceiveOrder* members;        // a folder's member list head; null otherwise
+    ReceiveOrder* parent;         // a member's folder; null at top level
+    int32_t selected;             // shown in the account pane
+    int32_t intervalHours;        // 0..11
+    int32_t intervalFiveMinutes;  // n means 5n minutes, 0..11
+    int32_t baseHour;             // 0..23
+    int32_t baseMinute;           // 0..59
+    int32_t timerQueued;          // memory only
+    int32_t headerLinesOnly;
+    int32_t headerLines;  // 0..49
+    int32_t expanded;     // memory only
+};
+KOLVY_RECORD(ReceiveOrder);
+KOLVY_ABI32_SIZE(ReceiveOrder, 188);
+KOLVY_ABI32_OFFSET(ReceiveOrder, name, 8);
+KOLVY_ABI32_OFFSET(ReceiveOrder, childList, 56);
+KOLVY_ABI32_OFFSET(ReceiveOrder, isFolder, 108);
+KOLVY_ABI32_OFFSET(ReceiveOrder, receiveAtStart, 132);
+KOLVY_ABI32_OFFSET(ReceiveOrder, next, 136);
+KOLVY_ABI32_OFFSET(ReceiveOrder, parent, 148);
+KOLVY_ABI32_OFFSET(ReceiveOrder, selected, 152);
+KOLVY_ABI32_OFFSET(ReceiveOrder, timerQueued, 172);
+KOLVY_ABI32_OFFSET(ReceiveOrder, expanded, 184);
+
 // ---------------------------------------------------------------------------------------------
 // Rule records.
 // (message rules)
+
+// One message rule of one of the seven kinds: conditions, then actions. Text fields hold at most
+// 127 bytes. Tabs are referred to by pointer; the rule files store tab ids.
+struct Rule {
+    int32_t item1;  // 1..14; 0 = no text condition
+    char keyword1[128];
+    int32_t mode1;        // 1 contained, 2 not contained
+    int32_t combination;  // 0 one condition, 1 and, 2 or
+    int32_t item2;
+    char keyword2[128];
+    int32_t mode2;
+    int32_t sizeKB;  // size at least N x 1,000 bytes; 0 = none
+    int32_t markCond;
+    int32_t colourCond;  // 1..15 (15 = no colour)
+    int32_t bodyChars;   // body at least N x 2 bytes; 0 = none
+    int32_t bodyCountsControl;
+    int32_t noJapanese;
+    int32_t unreadCond;
+    int32_t readCond;
+    int32_t olderThan;       // 1..36 (age table); 0 = none
+    char templateName[128];  // reply and forward kinds: the template to use
+    Tab* targetTab;          // move or copy target; null = none
+    int32_t moveOrCopy;      // 0 move, 1 copy
+    int32_t setMark;
+    int32_t deleteUnread;
+    int32_t leaveOnServer;
+    int32_t setColour;  // 1..15 (15 = remove the colour)
+    int32_t noDownload;
+    int32_t split;
+    int32_t setRead;
+    char replyTemplate[128];  // empty = no automatic reply
+    Tab* replyTab;
+    int32_t forwardKind;  // 0 none, 1 in the body, 2 attached, 3 as it is
+    Tab* forwardTab;
+    char forwardFrom[128];
+    char forwardTo[128];
+    int32_t headLines;  // 1 = leave on server, download the header and headLineCount lines
+    int32_t headLineCount;
+    char lastApplied[24];  // "YY/MM/DD" and "●" (today) or "▲" (stale); empty = never
+    int32_t appliedCount;
+    Rule* next;
+    Rule* prev;
+};
+KOLVY_RECORD(Rule);
+KOLVY_ABI32_SIZE(Rule, 916);
+KOLVY_ABI32_OFFSET(Rule, keyword1, 4);
+KOLVY_ABI32_OFFSET(Rule, keyword2, 144);
+KOLVY_ABI32_OFFSET(Rule, olderThan, 308);
+KOLVY_ABI32_OFFSET(Rule, templateName, 312);
+KOLVY_ABI32_OFFSET(Rule, targetTab, 440);
+KOLVY_ABI32_OFFSET(Rule, replyTemplate, 476);
+KOLVY_ABI32_OFFSET(Rule, forwardTab, 612);
+KOLVY_ABI32_OFFSET(Rule, forwardTo, 744);
+KOLVY_ABI32_OFFSET(Rule, headLines, 872);
+KOLVY_ABI32_OFFSET(Rule, lastApplied, 880);
+KOLVY_ABI32_OFFSET(Rule, appliedCount, 904);
+KOLVY_ABI32_OFFSET(Rule, next, 908);
+KOLVY_ABI32_OFFSET(Rule, prev, 912);
 
 // ---------------------------------------------------------------------------------------------
 // ServerEntry: one message listed by a POP3 server.

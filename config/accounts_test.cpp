@@ -1,0 +1,214 @@
+#include "config/accounts.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "config/password.h"
+#include "core/list.h"
+#include "core/sjis.h"
+#include "tests/support/test_env.h"
+
+namespace kolvy::config {
+namespace {
+
+Account* makeAccount(int32_t number, std::string_view name) {
+    auto* a = new Account(blankAccount());
+    a->number = number;
+    sjis::copyField(a->name, name);
+    return a;
+}
+
+class Accounts : public ::testing::Test {
+  protected:
+    test::TestEnv t;
+    std::string ini() { return t.read("Kolvy.ini"); }
+};
+
+TEST_F(Accounts, SavedSectionHoldsEveryKeyInItsOrder) {
+    AccountList list;
+    Account* a = makeAccount(0, "自宅");
+    sjis::copyField(a->pop3Server, "pop.example.jp");
+    sjis::copyField(a->smtpServer, "smtp.example.jp");
+    sjis::copyField(a->userId, "taro");
+    sjis::copyField(a->password, "abc");
+    sjis::copyField(a->fromName, "山田 太郎");
+    sjis::copyField(a->mailAddress, "taro@example.jp");
+    a->popPort = 995;
+    a->smtpPort = 587;
+    a->apop = 1;
+    a->smtpAuth = 1;
+    a->popBeforeSmtp = 1;
+    a->waitTime = 5;
+    sjis::copyField(a->smtpUserId, "smtp-taro");
+    sjis::copyField(a->smtpPassword, "abc");
+    a->recvSsl = 1;
+    a->sendSsl = 2;
+    a->recvSslProtocol = 3;
+    a->sendSslProtocol = 4;
+    a->certSsl = 1;
+    list.append(a);
+    ASSERT_EQ(list.saveAccount(t.env, *a), Err::None);
+    const std::string text = ini();
+    EXPECT_NE(text.find("[TagList]\r\nTagAcount=自宅\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[自宅]\r\n"
+                        "POP3Server=pop.example.jp\r\n"
+                        "SMTPServer=smtp.example.jp\r\n"
+                        "UserID=taro\r\n"
+                        "Password=np2c\r\n"
+                        "From=山田 太郎\r\n"
+                        "MailAddress=taro@example.jp\r\n"
+                        "RasEntry=\r\n"
+                        "POPPort=995\r\n"
+                        "SMTPPort=587\r\n"
+                        "APOP=1\r\n"
+                        "SMTPAuth=1\r\n"
+                        "POPBeforeSMTP=1\r\n"
+                        "WaitTime=5\r\n"
+                        "SmtpUserID=smtp-taro\r\n"
+                        "RecvSSL=1\r\n"
+                        "SendSSL=2\r\n"
+                        "RecvSSLProtocol=3\r\n"
+                        "SendSSLProtocol=4\r\n"
+                        "CertSSL=1\r\n"
+                        "SmtpPassword=np2c\r\n"
+                        "TagNo=0\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("=abc"), std::string::npos);  // never the plain password
+
+    AccountList back;
+    ASSERT_EQ(back.load(t.env), Err::None);
+    ASSERT_EQ(back.size(), 1u);
+    const Account& b = *back.at(0);
+    EXPECT_EQ(std::memcmp(&b, a, offsetof(Account, smtpPassword) + sizeof a->smtpPassword), 0);
+    EXPECT_EQ(std::memcmp(&b.recvSsl, &a->recvSsl, sizeof(Account) - offsetof(Account, recvSsl)),
+              0);
+}
+
+TEST_F(Accounts, HandWrittenIniWithDefaults) {
+    t.write("Kolvy.ini",
+            "[TagList]\r\ntagAcount=仕事;趣味\r\n"
+            "[仕事]\r\nTagNo=3\r\nUserID=hanako\r\nPassword=np2c\r\nPOPPort=110\r\n"
+            "[趣味]\r\nTagNo=7\r\nCertSSL=0\r\n");
+    AccountList list;
+    ASSERT_EQ(list.load(t.env), Err::None);
+    ASSERT_EQ(list.size(), 2u);
+    Account* work = list.byName("仕事");
+    ASSERT_TRUE(work);
+    EXPECT_EQ(work->number, 3);
+    EXPECT_STREQ(work->userId, "hanako");
+    EXPECT_STREQ(work->password, "abc");
+    EXPECT_EQ(work->popPort, 110);
+    EXPECT_EQ(work->smtpPort, 0);
+    EXPECT_EQ(work->certSsl, 1);  // missing key
+    EXPECT_EQ(list.byNumber(7), list.at(1));
+    EXPECT_EQ(list.at(1)->certSsl, 0);
+    EXPECT_EQ(list.byNumber(4), nullptr);
+    EXPECT_EQ(list.at(2), nullptr);
+    EXPECT_EQ(list.byName("仕事 "), nullptr);
+    EXPECT_EQ(list.freeNumber(), 0);
+    EXPECT_TRUE(t.reporter.shown().empty());
+}
+
+TEST_F(Accounts, FullLengthFieldsAndPasswordsSurviveSaveAndReload) {
+    AccountList list;
+    // 63 bytes, the last character double-byte: the whole field.
+    const std::string longText = std::string(61, 'p') + "表";
+    std::string password;
+    for (int i = 0; i < 63; ++i)
+        password += static_cast<char>(0x21 + i * 3);
+    Account* a = makeAccount(5, std::string(61, 'n') + "ソ");
+    sjis::copyField(a->password, password);
+    sjis::copyField(a->smtpPassword, "パスワード表ソ能");
+    sjis::copyField(a->userId, longText);
+    sjis::copyField(a->rasEntry, longText);
+    list.append(a);
+    ASSERT_EQ(sjis::fieldView(a->password).size(), 63u);
+    ASSERT_EQ(list.saveAccount(t.env, *a), Err::None);
+    EXPECT_EQ(t.ini->read(a->name, "Password")->size(), 84u);
+
+    AccountList back;
+    ASSERT_EQ(back.load(t.env), Err::None);
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(sjis::fieldView(back.at(0)->name), sjis::fieldView(a->name));
+    EXPECT_EQ(sjis::fieldView(back.at(0)->password), password);
+    EXPECT_STREQ(back.at(0)->smtpPassword, "パスワード表ソ能");
+    EXPECT_EQ(sjis::fieldView(back.at(0)->userId), longText);
+    EXPECT_EQ(sjis::fieldView(back.at(0)->rasEntry), longText);
+}
+
+TEST_F(Accounts, TwentyLongNamesAllLoad) {
+    AccountList list;
+    for (int i = 0; i < kMaxAccounts; ++i) {
+        char prefix[8];
+        std::snprintf(prefix, sizeof prefix, "%02d", i);
+        Account* a = makeAccount(i, std::string(prefix) + std::string(58, 'x'));
+        list.append(a);
+        ASSERT_EQ(list.saveAccount(t.env, *a), Err::None);
+    }
+    EXPECT_GT(t.ini->read("TagList", "TagAcount")->size(), 1024u);
+    EXPECT_EQ(list.freeNumber(), std::nullopt);
+    AccountList back;
+    ASSERT_EQ(back.load(t.env), Err::None);
+    EXPECT_EQ(back.size(), 20u);
+    EXPECT_EQ(back.at(19)->number, 19);
+    // Deleting account 3 makes 3 the next number.
+    back.remove(back.byNumber(3));
+    EXPECT_EQ(back.freeNumber(), 3);
+}
+
+TEST_F(Accounts, BadEntriesAreReportedOnceAndKeptWhileTheOthersLoad) {
+    const std::string tooLong(64, 'L');
+    t.write("Kolvy.ini", "[TagList]\r\nTagAcount=A;NoNumber;B;Dup;Range;;a;" + tooLong +
+                             ";C\r\n"
+                             "[A]\r\nTagNo=0\r\n[NoNumber]\r\nUserID=kept\r\n[B]\r\nTagNo=1\r\n"
+                             "[Dup]\r\nTagNo=1\r\n[Range]\r\nTagNo=20\r\n[" +
+                             tooLong + "]\r\nTagNo=4\r\n[C]\r\nTagNo=2\r\n");
+    AccountList list;
+    EXPECT_EQ(list.load(t.env), Err::Damaged);
+    ASSERT_EQ(t.reporter.shown().size(), 1u);
+    EXPECT_EQ(t.reporter.lastText(), kIniReadError);
+    EXPECT_EQ(t.reporter.shown()[0].icon, platform::Icon::Exclamation);
+    ASSERT_EQ(list.size(), 3u);  // A, B, C: "a" names A's section again
+    EXPECT_STREQ(list.at(2)->name, "C");
+    EXPECT_EQ(list.keptNames(), (std::vector<std::string>{"NoNumber", "Dup", "Range", tooLong}));
+    // The next save keeps every entry listed and every section in place.
+    ASSERT_EQ(list.saveAccount(t.env, *list.at(0)), Err::None);
+    EXPECT_EQ(t.ini->read("TagList", "TagAcount"), "A;B;C;NoNumber;Dup;Range;" + tooLong);
+    EXPECT_EQ(t.ini->read("NoNumber", "UserID"), "kept");
+    // A kept name is taken, in any case.
+    EXPECT_TRUE(list.nameTaken("nonumber"));
+    EXPECT_TRUE(list.nameTaken("c"));
+    EXPECT_FALSE(list.nameTaken("c", list.at(2)));
+    EXPECT_FALSE(list.nameTaken("D"));
+}
+
+TEST_F(Accounts, RenameDropsTheOldSectionAndStaleKeys) {
+    t.write("Kolvy.ini", "[New]\r\nStale=1\r\n");
+    AccountList list;
+    Account* a = makeAccount(0, "Old");
+    list.append(a);
+    ASSERT_EQ(list.saveAccount(t.env, *a), Err::None);
+    sjis::copyField(a->name, "New");
+    ASSERT_EQ(list.saveAccount(t.env, *a, std::string_view("Old")), Err::None);
+    EXPECT_TRUE(t.ini->keys("Old").empty());
+    EXPECT_FALSE(t.ini->read("New", "Stale"));
+    EXPECT_EQ(t.ini->read("New", "TagNo"), "0");
+    EXPECT_EQ(t.ini->read("TagList", "TagAcount"), "New");
+    EXPECT_EQ(uidlFileName("New"), "_UIDL\\New.txt");
+}
+
+TEST_F(Accounts, EmptyOrMissingListMeansNoAccounts) {
+    AccountList list;
+    EXPECT_EQ(list.load(t.env), Err::None);
+    EXPECT_TRUE(list.empty());
+    t.write("Kolvy.ini", "[TagList]\r\nTagAcount=\r\n");
+    EXPECT_EQ(list.load(t.env), Err::None);
+    EXPECT_TRUE(list.empty());
+    EXPECT_TRUE(t.reporter.shown().empty());
+}
+
+}  // namespace
+}  // namespace kolvy::config

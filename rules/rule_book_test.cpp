@@ -1,0 +1,265 @@
+#include "rules/rule_book.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "core/list.h"
+#include "core/sjis.h"
+#include "rules/fake_tabs_test.h"
+#include "tests/support/test_env.h"
+
+namespace kolvy::rules {
+namespace {
+
+constexpr int kStaleMonths = 3;
+
+class RuleFiles : public ::testing::Test {
+  protected:
+    void SetUp() override { t.clock.setLocal(2024, 12, 5, 10, 0); }
+    // Puts a golden file in place as the given kind's file and loads it.
+    void install(RuleKind kind, std::string_view golden) {
+        t.write(ruleFileName(kind),
+                test::readTestData(std::string("rules/") + std::string(golden)));
+        ASSERT_EQ(book.load(t.env, kind, tabs, kStaleMonths), Err::None);
+    }
+    std::string file(RuleKind kind) { return t.read(ruleFileName(kind)); }
+    test::TestEnv t;
+    FakeTabs tabs;
+    RuleBook book;
+};
+
+TEST_F(RuleFiles, EveryTagRoundTripsByteForByte) {
+    const struct {
+        RuleKind kind;
+        const char* golden;
+        size_t rules;
+    } cases[] = {
+        {RuleKind::Receive, "all_tags.txt", 4},      {RuleKind::Send, "send_split.txt", 1},
+        {RuleKind::Delete, "all_tags.txt", 4},       {RuleKind::Command, "all_tags.txt", 4},
+        {RuleKind::Make, "all_tags.txt", 4},         {RuleKind::Reply, "template_reply.txt", 1},
+        {RuleKind::Forward, "template_reply.txt", 1}};
+    for (const auto& c : cases) {
+        install(c.kind, c.golden);
+        EXPECT_EQ(listSize(book.head(c.kind)), c.rules) << c.golden;
+        for (Rule* r : book.inFileOrder(c.kind))
+            EXPECT_TRUE(book.mayMatch(r)) << c.golden;
+    }
+    t.write("Filter_Receive.txt", "");  // what is on disk does not matter any more
+    ASSERT_EQ(book.saveAll(t.env, tabs), Err::None);
+    for (const auto& c : cases) {
+        EXPECT_EQ(file(c.kind), test::readTestData(std::string("rules/") + c.golden))
+            << ruleFileName(c.kind);
+    }
+}
+
+TEST_F(RuleFiles, KindsNeverLoadedAreLeftAlone) {
+    t.write("Filter_Delete.txt", "not a rule file");
+    install(RuleKind::Receive, "all_tags.txt");
+    ASSERT_EQ(book.saveAll(t.env, tabs), Err::None);
+    EXPECT_EQ(file(RuleKind::Delete), "not a rule file");
+    EXPECT_EQ(file(RuleKind::Make), "<missing>");
+}
+
+TEST_F(RuleFiles, FieldsOfTheGoldenFile) {
+    install(RuleKind::Receive, "all_tags.txt");
+    const std::vector<Rule*> rules = book.inFileOrder(RuleKind::Receive);
+    ASSERT_EQ(rules.size(), 4u);
+    // Walking from the head visits the file from its last rule to its first.
+    EXPECT_EQ(book.head(RuleKind::Receive).next, rules[3]);
+    EXPECT_EQ(book.head(RuleKind::Receive).prev, rules[0]);
+    const Rule& a = *rules[0];
+    EXPECT_EQ(a.item1, 12);
+    EXPECT_STREQ(a.keyword1, "example.jp");
+    EXPECT_EQ(a.combination, 2);
+    EXPECT_STREQ(a.keyword2, "広告ソ表");
+    EXPECT_EQ(a.sizeKB, 500);
+    EXPECT_EQ(a.colourCond, 15);
+    EXPECT_EQ(a.unreadCond + a.readCond + a.noJapanese + a.markCond + a.bodyCountsControl, 5);
+    EXPECT_EQ(a.olderThan, 36);
+    EXPECT_EQ(a.targetTab, tabs.tab(12));
+    EXPECT_EQ(a.moveOrCopy, 1);
+    EXPECT_EQ(a.setColour, 10);
+    EXPECT_STREQ(a.replyTemplate, "返信用");
+    EXPECT_EQ(a.replyTab, tabs.tab(3));
+    EXPECT_EQ(a.forwardKind, 2);
+    EXPECT_EQ(a.forwardTab, tabs.tab(5));
+    EXPECT_STREQ(a.forwardFrom, "転送元の名前");
+    EXPECT_STREQ(a.forwardTo, "fwd@example.jp");
+    EXPECT_EQ(a.headLines, 1);
+    EXPECT_EQ(a.headLineCount, 20);
+    EXPECT_STREQ(a.lastApplied, "24/12/05●");  // applied today
+    EXPECT_EQ(a.appliedCount, 7);
+    EXPECT_EQ(rules[1]->deleteUnread + rules[1]->noDownload, 2);
+    EXPECT_EQ(rules[1]->bodyChars, 1000);
+    EXPECT_STREQ(rules[2]->lastApplied, "25/03/01");   // count 0: no mark
+    EXPECT_STREQ(rules[3]->lastApplied, "24/06/01▲");  // more than three months ago
+}
+
+TEST_F(RuleFiles, HandMadeFileSurvives) {
+    install(RuleKind::Receive, "hand_made.txt");
+    ASSERT_EQ(listSize(book.head(RuleKind::Receive)), 2u);
+    ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
+    // Written in the program's own form...
+    EXPECT_EQ(file(RuleKind::Receive),
+              "1C1hand\x01"
+              "4\x01"
+              "5A\x01"
+              "B5\x01\n"
+              "1012\x01"
+              "3B\x01"
+              "8\x01\n"
+              "2412053\n"
+              "9\x01\n"
+              "B7\x01\n"
+              "\n");
+    // ...which reads back to the same rules.
+    RuleBook again;
+    ASSERT_EQ(again.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);
+    const auto a = book.inFileOrder(RuleKind::Receive);
+    const auto b = again.inFileOrder(RuleKind::Receive);
+    ASSERT_EQ(b.size(), 2u);
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(std::memcmp(a[i], b[i], offsetof(Rule, next)), 0) << i;
+}
+
+TEST_F(RuleFiles, RulesTheReaderCannotTakeAreKeptAndNeverMatch) {
+    install(RuleKind::Receive, "unreadable.txt");
+    const auto rules = book.inFileOrder(RuleKind::Receive);
+    ASSERT_EQ(rules.size(), 19u);
+    EXPECT_TRUE(book.mayMatch(rules[0]));
+    EXPECT_EQ(book.state(rules[1]), RuleState::Unreadable);
+    EXPECT_EQ(book.state(rules[8]), RuleState::NoCondition);
+    EXPECT_EQ(book.state(rules[9]), RuleState::NoCondition);
+    EXPECT_EQ(book.state(rules[12]), RuleState::TabMissing);
+    EXPECT_TRUE(book.mayMatch(rules[17]));
+    EXPECT_EQ(book.state(rules[18]), RuleState::Unreadable);  // cut short at the end
+    size_t kept = 0;
+    for (Rule* r : rules) {
+        if (!book.mayMatch(r)) {
+            ++kept;
+            EXPECT_FALSE(hasCondition(*r));  // nothing half-read is left to act on
+            EXPECT_EQ(r->targetTab, nullptr);
+        }
+    }
+    EXPECT_EQ(kept, 17u);
+    EXPECT_TRUE(book.hasKeptRules(RuleKind::Receive));
+
+    // Written back unchanged.
+    ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
+    EXPECT_EQ(file(RuleKind::Receive), test::readTestData("rules/unreadable.txt"));
+    RuleBook again;
+    ASSERT_EQ(again.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);
+    EXPECT_EQ(again.inFileOrder(RuleKind::Receive).size(), 19u);
+    EXPECT_EQ(again.state(again.inFileOrder(RuleKind::Receive)[18]), RuleState::Unreadable);
+
+    // A rule added after the one cut short: that one gets its missing line ends.
+    Rule* added = new Rule;
+    clearRule(*added);
+    added->markCond = 1;
+    added->setRead = 1;
+    book.appendToFile(RuleKind::Receive, added);
+    ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
+    EXPECT_EQ(file(RuleKind::Receive),
+              test::readTestData("rules/unreadable.txt") + "\n\n" + "4\x01\n8\x01\n\n");
+    RuleBook third;
+    ASSERT_EQ(third.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);
+    const auto back = third.inFileOrder(RuleKind::Receive);
+    ASSERT_EQ(back.size(), 20u);
+    EXPECT_TRUE(third.mayMatch(back[19]));
+    EXPECT_EQ(back[19]->setRead, 1);
+}
+
+TEST_F(RuleFiles, TabsThatComeBackMakeTheRuleReadable) {
+    t.write("Filter_Command.txt", "4\x01\n1077\x01\n\n");
+    ASSERT_EQ(book.load(t.env, RuleKind::Command, tabs, kStaleMonths), Err::None);
+    EXPECT_EQ(book.state(book.head(RuleKind::Command).next), RuleState::TabMissing);
+    ASSERT_EQ(book.save(t.env, RuleKind::Command, tabs), Err::None);
+    tabs.add(77, "新しいタブ");
+    RuleBook again;
+    ASSERT_EQ(again.load(t.env, RuleKind::Command, tabs, kStaleMonths), Err::None);
+    EXPECT_EQ(again.head(RuleKind::Command).next->targetTab, tabs.tab(77));
+}
+
+TEST_F(RuleFiles, MissingFilesAndEmptyLists) {
+    ASSERT_EQ(book.load(t.env, RuleKind::Delete, tabs, kStaleMonths), Err::None);
+    EXPECT_TRUE(book.loaded(RuleKind::Delete));
+    EXPECT_TRUE(listEmpty(book.head(RuleKind::Delete)));
+    ASSERT_EQ(book.save(t.env, RuleKind::Delete, tabs), Err::None);
+    EXPECT_EQ(file(RuleKind::Delete), "<missing>");
+
+    install(RuleKind::Send, "send_split.txt");
+    // Loading once per kind: a second load does not read the file again.
+    t.write("Filter_Send.txt", "");
+    ASSERT_EQ(book.load(t.env, RuleKind::Send, tabs, kStaleMonths), Err::None);
+    ASSERT_EQ(listSize(book.head(RuleKind::Send)), 1u);
+    // The last rule removed: the file goes.
+    book.remove(RuleKind::Send, book.head(RuleKind::Send).next);
+    ASSERT_EQ(book.save(t.env, RuleKind::Send, tabs), Err::None);
+    EXPECT_EQ(file(RuleKind::Send), "<missing>");
+}
+
+TEST_F(RuleFiles, AFileThatCouldNotBeReadIsNeverRewritten) {
+    // A folder where the file should be: it exists and cannot be read.
+    ASSERT_EQ(t.fs->makeDir(t.path("Filter_Receive.txt")), Err::None);
+    EXPECT_NE(book.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);
+    EXPECT_TRUE(book.loadFailed(RuleKind::Receive));
+    EXPECT_FALSE(book.loaded(RuleKind::Receive));
+    Rule* r = new Rule;
+    clearRule(*r);
+    r->markCond = 1;
+    r->setRead = 1;
+    book.appendToFile(RuleKind::Receive, r);
+    ASSERT_EQ(book.saveAll(t.env, tabs), Err::None);
+    EXPECT_TRUE(t.fs->isDir(t.path("Filter_Receive.txt")));
+    EXPECT_EQ(t.read("Filter_Receive.txt.new"), "<missing>");
+}
+
+TEST_F(RuleFiles, SavingCleansTextsAndRefusesBrokenRules) {
+    install(RuleKind::Receive, "template_reply.txt");  // read as a receive file: a tab id "0"
+    ASSERT_EQ(book.state(book.head(RuleKind::Receive).next), RuleState::Unreadable);
+    Rule* spam = new Rule;
+    clearRule(*spam);
+    spam->item1 = 3;
+    spam->mode1 = 1;
+    sjis::copyField(spam->keyword1, "当選\r\n のお知らせ\x01");  // a folded, decoded header
+    spam->targetTab = tabs.tab(0);
+    book.appendToFile(RuleKind::Receive, spam);
+    ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
+    EXPECT_STREQ(spam->keyword1, "当選 のお知らせ");
+    EXPECT_EQ(file(RuleKind::Receive), test::readTestData("rules/template_reply.txt") +
+                                           "131当選 のお知らせ\x01\n100\x01\n\n");
+
+    const std::string before = file(RuleKind::Receive);
+    spam->colourCond = 16;
+    EXPECT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::Invalid);
+    spam->colourCond = 0;
+    tabs.drop(0);  // the target tab went away
+    EXPECT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::Invalid);
+    EXPECT_EQ(file(RuleKind::Receive), before);
+}
+
+TEST_F(RuleFiles, AllSevenFileNames) {
+    const char* names[] = {"Filter_Receive.txt", "Filter_Send.txt", "Filter_Delete.txt",
+                           "Filter_Command.txt", "Filter_Make.txt", "Filter_Reply.txt",
+                           "Filter_Forwoad.txt"};
+    for (int k = 0; k < kRuleKinds; ++k) {
+        t.write(names[k], "8\x01\n8\x01\n\n");
+        EXPECT_EQ(ruleFileName(kAllRuleKinds[k]), names[k]);
+    }
+    ASSERT_EQ(book.loadAll(t.env, tabs, kStaleMonths), Err::None);
+    for (int k = 0; k < kRuleKinds; ++k) {
+        EXPECT_EQ(listSize(book.heads()[k]), 1u) << names[k];
+        book.heads()[k].next->setMark = 1;
+    }
+    ASSERT_EQ(book.saveAll(t.env, tabs), Err::None);
+    for (const char* n : names)
+        EXPECT_EQ(t.read(n),
+                  "8\x01\n2\x01"
+                  "8\x01\n\n")
+            << n;
+}
+
+}  // namespace
+}  // namespace kolvy::rules
