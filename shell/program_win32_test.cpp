@@ -215,6 +215,25 @@ TEST_F(ProgramUnderWine, StartAfterAReceiveRunStoppedReportsTheEndOfItsLog) {
     closeAndExpectCleanEnd(k, main);
 }
 
+TEST_F(ProgramUnderWine, ThreadMessagesForATemporaryTabAndADeferredExit) {
+    Kolvy k(folder.path());
+    HWND main = k.main();
+    ASSERT_NE(main, nullptr);
+    const DWORD thread = GetWindowThreadProcessId(main, nullptr);
+    HWND tabs = GetDlgItem(main, 11);
+    ASSERT_TRUE(PostThreadMessageA(thread, 0x8001, 0, 0));
+    for (int i = 0; i < 50 && SendMessageA(tabs, 0x1304 /* TCM_GETITEMCOUNT */, 0, 0) < 4; ++i)
+        Sleep(100);
+    EXPECT_EQ(SendMessageA(tabs, 0x1304, 0, 0), 4);
+    EXPECT_TRUE(fs->isDir(folder / "MailData\\臨時タブ1"));
+    EXPECT_EQ(ini("3", "Default"), "1");
+    EXPECT_EQ(ini("0", "Default"), "0");
+    EXPECT_EQ(ini("TagList", "TagTab"), "0;1;2;3");
+    ASSERT_TRUE(PostThreadMessageA(thread, 0x8009, 0, 0));
+    EXPECT_EQ(k.waitExit(), 0u);
+    EXPECT_EQ(ini("Option", "ErrorLogOut"), "0");
+}
+
 TEST_F(ProgramUnderWine, ShowsTheCurrentTabsListFromItsIndex) {
     platform::writeWholeFile(*fs, folder / "Kolvy.ini",
                              "[TagList]\r\nTagTab=0;1;2\r\n"

@@ -652,7 +652,6 @@ Result<MailItem*> appendRecord(Env& env, Tab& tab, IndexRecord record, const Ind
 }
 
 Err updateRecordByte(Env& env, Tab& tab, MailItem& item, RecordByte which, uint8_t value) {
-    (void)tab;
     if (which == RecordByte::State && value >= kStateLimit) return Err::Invalid;
     if (which == RecordByte::MarkColour && (value & kMarkUnusedBits)) return Err::Invalid;
     auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);

@@ -244,10 +244,11 @@ int TabRegistry::freeId() const {
 }
 
 void TabRegistry::remove(Tab* tab) {
+    const bool wasCurrent = current_ == tab;
     freeItems(*tab);
     listUnlink(head_, tab);
     delete tab;
-    if (current_ == tab) current_ = firstOpen();
+    if (wasCurrent) current_ = firstOpen();
 }
 
 Err TabRegistry::writeTagList(Env& env) {
