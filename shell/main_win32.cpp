@@ -1,4 +1,4 @@
-// Kolvy.exe: the program entry, the main window and the message loop.
+// Kolvy.exe: the program entry and the message loop.
 #include <windows.h>
 
 #include <string>
@@ -6,44 +6,32 @@
 #include "core/env.h"
 #include "core/sjis.h"
 #include "platform/win32/win32.h"
+#include "shell/mainwindow_win32.h"
+#include "shell/program.h"
 #include "shell/report.h"
 #include "shell/resource.h"
 
 namespace {
 
-constexpr char kMainClass[] = "MainWindow";
+constexpr char kMutexName[] = "KOLVY_MUTEX";
 
-LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    switch (msg) {
-        case WM_COMMAND:
-            if (LOWORD(wp) == IDM_EXIT) {
-                PostMessageA(hwnd, WM_CLOSE, 0, 0);
-                return 0;
-            }
-            break;
-        case WM_ERASEBKGND:
-            return 1;
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(hwnd, &ps);
-            FillRect(dc, &ps.rcPaint, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-            EndPaint(hwnd, &ps);
-            return 0;
-        }
-        case WM_DESTROY:
-            kolvy::platform::win32::setOwnerWindow(nullptr);
-            PostQuitMessage(0);
-            return 0;
-        default:
-            break;
-    }
-    return DefWindowProcA(hwnd, msg, wp, lp);
+// A second start hands over to the first instance: its window (or the box it shows) comes to the
+// front, restored.
+void showFirstInstance(const char* title) {
+    HWND first = FindWindowA(kolvy::shell::win32::kMainClass, title);
+    if (!first) return;  // still starting, or already gone
+    HWND popup = GetLastActivePopup(first);
+    if (!popup) popup = first;
+    SetForegroundWindow(popup);
+    ShowWindow(popup, SW_RESTORE);
+    if (popup != first && IsIconic(first)) ShowWindow(first, SW_RESTORE);
 }
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
     using namespace kolvy;
+    const shell::CommandLine command = shell::parseCommandLine(commandLine ? commandLine : "");
     char title[64];
     if (LoadStringA(instance, IDS_APPTITLE, title, sizeof title) <= 0) {
         lstrcpynA(title, shell::kAppTitle, sizeof title);
@@ -51,33 +39,48 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     const std::string exe = platform::executablePath();
     const std::string programFolder(sjis::parentPath(exe));
 
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, kMutexName);
+    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        showFirstInstance(title);
+        CloseHandle(mutex);
+        return 0;
+    }
+
+    if (!shell::win32::registerMainWindowClass(instance,
+                                               LoadIconA(instance, MAKEINTRESOURCEA(IDI_KOLVY)))) {
+        return 0;
+    }
     auto fs = platform::makeFileSystem();
     auto ini = platform::makeProfile(sjis::joinPath(programFolder, "Kolvy.ini"));
     auto reporter = platform::makeReporter();
     Env env{*fs, *ini, *reporter, platform::systemClock(), programFolder};
     platform::mainThread();  // the thread that starts the program receives the workers' posts
 
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = mainWindowProc;
-    wc.hInstance = instance;
-    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_KOLVY));
-    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    wc.lpszClassName = kMainClass;
-    if (!RegisterClassA(&wc)) return 0;
+    if (!shell::prepareDataFolder(env)) return 0;
+    shell::Program program(env);
+    program.placement = shell::readPlacement(*ini);
 
     HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MAINMENU));
-    HWND hwnd = CreateWindowExA(0, kMainClass, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                CW_USEDEFAULT, 645, 438, nullptr, menu, instance, nullptr);
-    if (!hwnd) return 0;
-    platform::win32::setOwnerWindow(hwnd);
-    ShowWindow(hwnd, show);
-    UpdateWindow(hwnd);
+    HWND main = shell::win32::createMainWindow(program, instance, title, menu);
+    if (!main) return 0;
+
+    // Until the tray icon exists a start to the tray or to an address still shows the window:
+    // hidden without an icon, the program could not be reached.
+    int showState = show;
+    if (program.placement.showStatus == 1) showState = SW_SHOWMAXIMIZED;
+    if (program.placement.showStatus == 2) showState = SW_SHOWMINIMIZED;
+    ShowWindow(main, showState);
+    UpdateWindow(main);
+    program.afterShow();
+    shell::win32::focusCurrentList(main);
+    (void)command;  // composing to the command-line address arrives with the composer
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
+        if (!msg.hwnd) shell::win32::handleThreadMessage(main, msg);
     }
+    CloseHandle(mutex);
     return static_cast<int>(msg.wParam);
 }

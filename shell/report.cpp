@@ -28,6 +28,12 @@ void report(Env& env, std::string_view text, platform::Icon icon) {
     if (!unattended) env.reporter.show(text, kAppTitle, icon, platform::Buttons::Ok);
 }
 
+void report(Env& env, std::string_view text, std::string_view logLine, platform::Icon icon) {
+    const bool unattended = env.unattended.load();
+    if (unattended || env.logOut.load()) appendCommLog(env, logLine);
+    if (!unattended) env.reporter.show(text, kAppTitle, icon, platform::Buttons::Ok);
+}
+
 platform::Answer ask(Env& env, std::string_view text, platform::Icon icon) {
     if (env.unattended.load()) {
         appendCommLog(env, oneLine(text));

@@ -16,6 +16,8 @@ namespace kolvy::shell {
 inline constexpr char kAppTitle[] = "Kolvyメール";
 
 void report(Env& env, std::string_view text, platform::Icon icon = platform::Icon::Exclamation);
+// The same with a log line of its own, for texts whose one-line form differs from the box.
+void report(Env& env, std::string_view text, std::string_view logLine, platform::Icon icon);
 inline void notice(Env& env, std::string_view text) {
     report(env, text, platform::Icon::Information);
 }

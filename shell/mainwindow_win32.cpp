@@ -1,0 +1,459 @@
+#include "shell/mainwindow_win32.h"
+
+#include <commctrl.h>
+
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "core/list.h"
+#include "core/sjis.h"
+#include "platform/win32/win32.h"
+#include "shell/report.h"
+#include "shell/resource.h"
+#include "store/paths.h"
+
+namespace kolvy::shell::win32 {
+namespace {
+
+constexpr int kTabControlId = 11;
+constexpr int kStatusId = 12;
+constexpr int kFirstListId = 1000;
+// The tool bar is not built yet: the tab control starts at the top of the client area.
+constexpr int kToolBarHeight = 0;
+constexpr int kStatusKindWidth = 160;
+constexpr int kListFontHeight = 13;
+
+struct Column {
+    const char* receiveHeader;
+    const char* sendHeader;
+    int width;
+    int format;
+};
+constexpr Column kColumns[] = {
+    {"番号", "番号", 50, LVCFMT_RIGHT},     {"件名", "件名", 240, LVCFMT_LEFT},
+    {"差出人", "宛先", 130, LVCFMT_LEFT},   {"受信日時", "送信日時", 150, LVCFMT_LEFT},
+    {"サイズ", "サイズ", 60, LVCFMT_RIGHT},
+};
+
+const char* cellText(const MailItem& m, int column) {
+    switch (column) {
+        case 0:
+            return m.number + 1;
+        case 1:
+            return m.subject;
+        case 2:
+            return m.name[0] ? m.name : m.address;
+        case 3:
+            return m.storedText;
+        case 4:
+            return m.sizeText;
+        default:
+            return "";
+    }
+}
+
+class MainWindow final : public ShutdownWindow {
+  public:
+    explicit MainWindow(Program& p) : program_(p) {}
+    ~MainWindow() override {
+        if (listFont_) DeleteObject(listFont_);
+        if (tabFont_) DeleteObject(tabFont_);
+    }
+
+    LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
+    void attach(HWND hwnd) { hwnd_ = hwnd; }
+    HWND hwnd() const { return hwnd_; }
+    void addTemporaryTab();
+    void focusList() {
+        if (Tab* t = program_.tabs.current(); t && t->plainList) SetFocus(list(*t));
+    }
+
+    // ShutdownWindow
+    void takeListPosition(Tab& tab) override;
+    bool windowRect(int& left, int& top, int& screenWidth, int& screenHeight) override;
+    void quit() override { PostQuitMessage(0); }
+
+  private:
+    bool create();
+    void createChildren();
+    void addTab(Tab& tab);
+    void createList(Tab& tab);
+    void fill(Tab& tab);
+    void show(Tab& tab);
+    void layout();
+    void updateStatus();
+    void drawTab(const DRAWITEMSTRUCT& d);
+    LRESULT notify(const NMHDR& h);
+    static HWND list(const Tab& tab) { return static_cast<HWND>(tab.plainList); }
+    Tab* tabAt(int item) const;
+
+    Program& program_;
+    HWND hwnd_ = nullptr;
+    HWND tabs_ = nullptr;
+    HWND status_ = nullptr;
+    HFONT listFont_ = nullptr;
+    HFONT tabFont_ = nullptr;
+    int nextListId_ = kFirstListId;
+    bool ready_ = false;
+    std::unordered_map<const Tab*, std::vector<MailItem*>> rows_;
+};
+
+Tab* MainWindow::tabAt(int item) const {
+    TCITEMA ti{};
+    ti.mask = TCIF_PARAM;
+    if (item < 0 || !TabCtrl_GetItem(tabs_, item, &ti)) return nullptr;
+    return reinterpret_cast<Tab*>(ti.lParam);
+}
+
+bool MainWindow::create() {
+    platform::win32::setOwnerWindow(hwnd_);
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&icc);
+    listFont_ = CreateFontA(-kListFontHeight, 0, 0, 0, FW_NORMAL, 0, 0, 0, SHIFTJIS_CHARSET, 0, 0,
+                            0, 0, "ＭＳ Ｐゴシック");
+    if (!program_.load()) return false;
+    tabFont_ = CreateFontA(-program_.look.fontSize, 0, 0, 0, FW_NORMAL, 0, 0, 0, SHIFTJIS_CHARSET,
+                           0, 0, 0, 0, program_.look.fontType.c_str());
+    createChildren();
+    program_.currentChanged = [this](Tab& tab) {
+        if (tab.tabItem < 0) addTab(tab);
+        TabCtrl_SetCurSel(tabs_, tab.tabItem);
+        show(tab);
+    };
+    ready_ = true;
+    return true;
+}
+
+void MainWindow::createChildren() {
+    status_ = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0,
+                              0, 0, hwnd_, reinterpret_cast<HMENU>(kStatusId), nullptr, nullptr);
+    int parts[2] = {kStatusKindWidth, -1};
+    SendMessageA(status_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+
+    DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_OWNERDRAWFIXED | TCS_FIXEDWIDTH |
+                  TCS_FOCUSNEVER;
+    if (program_.look.viewStyle == 1) style |= TCS_MULTILINE;
+    tabs_ = CreateWindowExA(0, WC_TABCONTROLA, "", style, 0, kToolBarHeight, 0, 0, hwnd_,
+                            reinterpret_cast<HMENU>(kTabControlId), nullptr, nullptr);
+    SendMessageA(tabs_, WM_SETFONT, reinterpret_cast<WPARAM>(tabFont_), FALSE);
+    TabCtrl_SetItemSize(tabs_, program_.look.width, program_.look.height);
+    for (Tab* t = program_.tabs.first(); t; t = t->next) {
+        if (!t->closed) addTab(*t);
+    }
+    if (Tab* current = program_.tabs.current()) {
+        TabCtrl_SetCurSel(tabs_, current->tabItem);
+        show(*current);
+    }
+}
+
+void MainWindow::addTab(Tab& tab) {
+    TCITEMA ti{};
+    ti.mask = TCIF_PARAM | TCIF_TEXT;
+    ti.pszText = tab.name;
+    ti.lParam = reinterpret_cast<LPARAM>(&tab);
+    tab.tabItem = TabCtrl_InsertItem(tabs_, TabCtrl_GetItemCount(tabs_), &ti);
+    createList(tab);
+}
+
+void MainWindow::createList(Tab& tab) {
+    if (tab.plainList) return;
+    HWND lv = CreateWindowExA(
+        WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
+        WS_CHILD | WS_CLIPSIBLINGS | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS, 0, 0, 0, 0,
+        hwnd_, reinterpret_cast<HMENU>(nextListId_++), nullptr, nullptr);
+    if (!lv) {
+        report(program_.env, "リストビューの作成に失敗しました。");
+        return;
+    }
+    SendMessageA(lv, WM_SETFONT, reinterpret_cast<WPARAM>(listFont_), FALSE);
+    ListView_SetExtendedListViewStyle(lv, LVS_EX_FULLROWSELECT);
+    SetWindowLongPtrA(lv, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&tab));
+    const bool send = tab.kind == store::kSendTab;
+    int i = 0;
+    for (const Column& c : kColumns) {
+        LVCOLUMNA col{};
+        col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+        col.pszText = const_cast<char*>(send ? c.sendHeader : c.receiveHeader);
+        col.cx = c.width;
+        col.fmt = c.format;
+        ListView_InsertColumn(lv, i++, &col);
+    }
+    tab.plainList = lv;
+}
+
+void MainWindow::fill(Tab& tab) {
+    auto& rows = rows_[&tab];
+    rows.clear();
+    for (MailItem* m : listRange(tab.items))
+        rows.push_back(m);
+    tab.storedFirst = tab.storedLast = nullptr;
+    HWND lv = list(tab);
+    ListView_SetItemCountEx(lv, static_cast<int>(rows.size()), 0);
+    // Back to the rows of the last exit: the last visible one and the focused one.
+    const int viewIndex = atoi(tab.viewIndex), focused = atoi(tab.focusedPos);
+    for (size_t r = 0; r < rows.size(); ++r) {
+        const int n = store::itemNumber(*rows[r]);
+        if (n == viewIndex) ListView_EnsureVisible(lv, static_cast<int>(r), FALSE);
+        if (n == focused) {
+            ListView_SetItemState(lv, static_cast<int>(r), LVIS_FOCUSED | LVIS_SELECTED,
+                                  LVIS_FOCUSED | LVIS_SELECTED);
+        }
+    }
+}
+
+void MainWindow::show(Tab& tab) {
+    if (!tab.plainList) createList(tab);
+    if (!tab.plainList) return;
+    fill(tab);
+    for (Tab* t = program_.tabs.first(); t; t = t->next) {
+        if (t->plainList && t != &tab) ShowWindow(list(*t), SW_HIDE);
+    }
+    layout();
+    ShowWindow(list(tab), SW_SHOW);
+    updateStatus();
+}
+
+void MainWindow::layout() {
+    if (!tabs_) return;
+    RECT client;
+    GetClientRect(hwnd_, &client);
+    SendMessageA(status_, WM_SIZE, 0, 0);
+    RECT sr;
+    GetWindowRect(status_, &sr);
+    const int statusHeight = sr.bottom - sr.top;
+    const int width = client.right;
+    // The tab control is only its row of tabs; the list fills the rest.
+    SetWindowPos(tabs_, nullptr, 0, kToolBarHeight, width, 200, SWP_NOZORDER);
+    RECT strip{0, 0, width, 200};
+    TabCtrl_AdjustRect(tabs_, FALSE, &strip);
+    const int tabHeight = strip.top;
+    SetWindowPos(tabs_, nullptr, 0, kToolBarHeight, width, tabHeight, SWP_NOZORDER);
+    const int top = kToolBarHeight + tabHeight;
+    const int height = client.bottom - statusHeight - top;
+    for (Tab* t = program_.tabs.first(); t; t = t->next) {
+        if (t->plainList) {
+            SetWindowPos(list(*t), nullptr, 0, top, width, height > 0 ? height : 0, SWP_NOZORDER);
+        }
+    }
+}
+
+void MainWindow::updateStatus() {
+    Tab* t = program_.tabs.current();
+    if (!t || !status_) return;
+    const TabStatusText s = tabStatusText(*t);
+    SendMessageA(status_, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(s.kind.c_str()));
+    SendMessageA(status_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(s.counters.c_str()));
+}
+
+void MainWindow::drawTab(const DRAWITEMSTRUCT& d) {
+    const Tab* t = reinterpret_cast<const Tab*>(d.itemData);
+    if (!t) return;
+    HBRUSH brush = CreateSolidBrush(t->color);
+    FillRect(d.hDC, &d.rcItem, brush);
+    DeleteObject(brush);
+    SetBkMode(d.hDC, TRANSPARENT);
+    SetTextColor(d.hDC, t->textColor);
+    HGDIOBJ old = SelectObject(d.hDC, tabFont_);
+    RECT r = d.rcItem;
+    DrawTextA(d.hDC, t->name, -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
+    SelectObject(d.hDC, old);
+}
+
+void MainWindow::addTemporaryTab() {
+    auto tab = program_.tabs.create(program_.env, store::CreateMode::BasicTemporary);
+    if (!tab) return;
+    addTab(**tab);
+    layout();
+}
+
+LRESULT MainWindow::notify(const NMHDR& h) {
+    if (h.hwndFrom == tabs_) {
+        if (h.code == TCN_SELCHANGING) {
+            if (Tab* t = program_.tabs.current()) takeListPosition(*t);
+            return FALSE;
+        }
+        if (h.code == TCN_SELCHANGE) {
+            if (Tab* t = tabAt(TabCtrl_GetCurSel(tabs_))) {
+                program_.selectTab(*t);
+                show(*t);
+            }
+        }
+        return 0;
+    }
+    if (h.code == LVN_GETDISPINFOA) {
+        auto& info = *reinterpret_cast<NMLVDISPINFOA*>(const_cast<NMHDR*>(&h));
+        const Tab* t = reinterpret_cast<const Tab*>(GetWindowLongPtrA(h.hwndFrom, GWLP_USERDATA));
+        auto it = rows_.find(t);
+        if (it == rows_.end() || !(info.item.mask & LVIF_TEXT)) return 0;
+        const auto row = static_cast<size_t>(info.item.iItem);
+        if (row < it->second.size()) {
+            info.item.pszText = const_cast<char*>(cellText(*it->second[row], info.item.iSubItem));
+        }
+    }
+    return 0;
+}
+
+void MainWindow::takeListPosition(Tab& tab) {
+    sjis::copyField(tab.viewIndex, "0");
+    sjis::copyField(tab.focusedPos, "0");
+    auto it = rows_.find(&tab);
+    if (!tab.plainList || it == rows_.end() || it->second.empty()) return;
+    const auto& rows = it->second;
+    HWND lv = list(tab);
+    const int count = static_cast<int>(rows.size());
+    int last = ListView_GetTopIndex(lv) + ListView_GetCountPerPage(lv) - 1;
+    last = last >= count ? count - 1 : (last < 0 ? 0 : last);
+    int focused = ListView_GetNextItem(lv, -1, LVNI_FOCUSED);
+    if (focused < 0 || focused >= count) focused = 0;
+    sjis::copyField(tab.viewIndex, std::to_string(store::itemNumber(*rows[last])));
+    sjis::copyField(tab.focusedPos, std::to_string(store::itemNumber(*rows[focused])));
+}
+
+bool MainWindow::windowRect(int& left, int& top, int& screenWidth, int& screenHeight) {
+    RECT r;
+    if (!GetWindowRect(hwnd_, &r)) return false;
+    left = r.left;
+    top = r.top;
+    screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    return true;
+}
+
+LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_CREATE:
+            if (!create()) {
+                program_.startupFailed = true;
+                return -1;
+            }
+            return 0;
+        case WM_SIZE:
+            if (ready_) {
+                if (wp == SIZE_MINIMIZED) {
+                    saveSize(program_.env.ini, SizeState::Minimised, 0, 0);
+                } else if (wp == SIZE_MAXIMIZED) {
+                    saveSize(program_.env.ini, SizeState::Maximised, 0, 0);
+                } else if (wp == SIZE_RESTORED) {
+                    RECT r;
+                    GetWindowRect(hwnd_, &r);
+                    saveSize(program_.env.ini, SizeState::Restored, r.right - r.left,
+                             r.bottom - r.top);
+                }
+                layout();
+            }
+            return 0;
+        case WM_NOTIFY:
+            return notify(*reinterpret_cast<const NMHDR*>(lp));
+        case WM_DRAWITEM: {
+            const auto& d = *reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+            if (d.CtlType == ODT_TAB) {
+                drawTab(d);
+                return TRUE;
+            }
+            break;
+        }
+        case WM_COMMAND:
+            if (LOWORD(wp) == IDM_EXIT) {
+                PostMessageA(hwnd_, WM_CLOSE, 0, 0);
+                return 0;
+            }
+            break;
+        case WM_CLOSE:
+            if (program_.closeRequest() == Program::CloseDecision::Close) DestroyWindow(hwnd_);
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_DESTROY:
+            program_.shutdown(*this);
+            platform::win32::setOwnerWindow(nullptr);
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcA(hwnd_, msg, wp, lp);
+}
+
+LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* w = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (msg == WM_NCCREATE) {
+        const auto* cs = reinterpret_cast<const CREATESTRUCTA*>(lp);
+        w = static_cast<MainWindow*>(cs->lpCreateParams);
+        w->attach(hwnd);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(w));
+    }
+    if (!w) return DefWindowProcA(hwnd, msg, wp, lp);
+    const LRESULT r = w->handle(msg, wp, lp);
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        delete w;
+    }
+    return r;
+}
+
+MainWindow* windowOf(HWND hwnd) {
+    return hwnd ? reinterpret_cast<MainWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA)) : nullptr;
+}
+
+}  // namespace
+
+bool registerMainWindowClass(HINSTANCE instance, HICON icon) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = windowProc;
+    wc.hInstance = instance;
+    wc.hIcon = icon;
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    wc.lpszClassName = kMainClass;
+    return RegisterClassA(&wc) != 0;
+}
+
+HWND createMainWindow(Program& program, HINSTANCE instance, const std::string& title, HMENU menu) {
+    const WindowPlacement& p = program.placement;
+    const int x = p.positionFix ? p.x : CW_USEDEFAULT;
+    const int y = p.positionFix ? p.y : CW_USEDEFAULT;
+    auto* w = new MainWindow(program);  // owned by the window from WM_NCCREATE on
+    HWND hwnd = CreateWindowExA(0, kMainClass, title.c_str(), WS_OVERLAPPEDWINDOW, x, y, p.width,
+                                p.height, nullptr, menu, instance, w);
+    return hwnd;
+}
+
+void handleThreadMessage(HWND main, const MSG& msg) {
+    switch (msg.message) {
+        case kMsgTemporaryTab:
+            if (MainWindow* w = windowOf(main)) w->addTemporaryTab();
+            break;
+        case kMsgToFront:
+            bringToFront(main);
+            break;
+        case kMsgDeferredExit:
+            DestroyWindow(main);
+            break;
+        case kMsgBusyStart:
+            SetCapture(main);
+            SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+            break;
+        case kMsgBusyEnd:
+            ReleaseCapture();
+            SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+            break;
+        default:
+            break;
+    }
+}
+
+void focusCurrentList(HWND main) {
+    if (MainWindow* w = windowOf(main)) w->focusList();
+}
+
+void bringToFront(HWND hwnd) {
+    HWND front = GetForegroundWindow();
+    const DWORD me = GetCurrentThreadId();
+    const DWORD other = front ? GetWindowThreadProcessId(front, nullptr) : me;
+    if (other != me) AttachThreadInput(me, other, TRUE);
+    SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, 0);
+    SetForegroundWindow(hwnd);
+    if (other != me) AttachThreadInput(me, other, FALSE);
+}
+
+}  // namespace kolvy::shell::win32

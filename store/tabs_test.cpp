@@ -1,0 +1,546 @@
+#include "store/tabs.h"
+
+#include <gtest/gtest.h>
+
+#include "core/list.h"
+#include "store/message_file.h"
+#include "store/store_test_util.h"
+
+namespace kolvy::store {
+namespace {
+
+using testing::FakeRebuilder;
+using testing::indexImage;
+using testing::record;
+
+struct Registry : ::testing::Test {
+    test::TestEnv t;
+    TabRegistry tabs;
+    std::vector<std::string> names() {
+        std::vector<std::string> out;
+        for (Tab* tab = tabs.first(); tab; tab = tab->next)
+            out.push_back(tabName(*tab));
+        return out;
+    }
+    std::vector<int> ids() {
+        std::vector<int> out;
+        for (Tab* tab = tabs.first(); tab; tab = tab->next)
+            out.push_back(tab->id);
+        return out;
+    }
+    void section(int id, std::string_view name, int kind, bool basic, bool closed = false) {
+        const std::string s = std::to_string(id);
+        t.ini->write(s, "TabName", name);
+        t.ini->write(s, "Propaty", std::to_string(kind));
+        t.ini->write(s, "Default", basic ? "1" : "0");
+        t.ini->write(s, "CloseFlag", closed ? "1" : "0");
+    }
+    void threeTabs() {
+        section(0, "受信", 0, true);
+        section(1, "送信", 1, true);
+        section(2, "ごみ箱", 2, true);
+    }
+};
+
+TEST_F(Registry, FirstRunWritesTheDefaultTabs) {
+    ASSERT_TRUE(tabs.load(t.env));
+    EXPECT_EQ(names(), (std::vector<std::string>{"受信", "送信", "ごみ箱"}));
+    EXPECT_EQ(tabs.current(), tabs.first());
+    const Tab* r = tabs.first();
+    EXPECT_EQ(r->color, 0xffaa55u);
+    EXPECT_EQ(r->textColor, 0x8c3f00u);
+    EXPECT_TRUE(r->basic);
+    EXPECT_EQ(r->next->color, 0x6f6fffu);
+    EXPECT_EQ(r->next->textColor, 0x9bu);
+    EXPECT_EQ(r->next->kind, kSendTab);
+    EXPECT_EQ(r->next->next->color, 0xa0ff42u);
+    EXPECT_EQ(r->next->next->textColor, 0x366c00u);
+    EXPECT_EQ(r->next->next->kind, kTrashTab);
+    EXPECT_EQ(t.ini->read("TagList", "TagTab"), "0;1;2");
+    EXPECT_EQ(t.ini->read("0", "TabCursor"), "0");  // taken and written back at once
+    EXPECT_EQ(t.ini->read("1", "Color"), "0x6f6fff");
+    for (const char* n : {"受信", "送信", "ごみ箱"}) {
+        const std::string folder = std::string("MailData\\") + n;
+        EXPECT_EQ(t.read(folder + "\\mokuji.bin"), newIndexHeader()) << n;
+        EXPECT_TRUE(t.fs->isDir(t.path(folder + "\\添付"))) << n;
+    }
+    EXPECT_TRUE(t.fs->isDir(t.path("_Tmp")));
+    EXPECT_TRUE(t.reporter.shown().empty());
+}
+
+TEST_F(Registry, DefaultsNeverOverwriteAnIndexThatIsThere) {
+    const std::string image = indexImage({record(0), record(1)});
+    t.write("MailData\\受信\\mokuji.bin", image);
+    t.ini->write("0", "GomiKara_JyusinNichiji", "1");  // a stale key of a lost registry
+    ASSERT_TRUE(tabs.load(t.env));
+    EXPECT_EQ(t.read("MailData\\受信\\mokuji.bin"), image);
+    EXPECT_FALSE(t.ini->read("0", "GomiKara_JyusinNichiji"));
+}
+
+TEST_F(Registry, EntriesThatNameNoTabAreSkipped) {
+    threeTabs();
+    section(5, "仕事", 0, false);
+    section(7, "趣味", 0, false);
+    section(8, "仕事", 0, false);  // the folder of tab 5 again
+    section(9, "ＡＢＣ", 0, false);
+    section(10, "ａｂｃ", 0, false);  // the same name without regard to case
+    section(11, "a\\b", 0, false);    // not a folder name
+    section(12, "", 0, false);
+    t.ini->write("TagList", "TagTab", "0;1;2;5;5;x;100;-1;7;8;9;10;11;12;;");
+    ASSERT_TRUE(tabs.load(t.env));
+    EXPECT_EQ(ids(), (std::vector<int>{0, 1, 2, 5, 7, 9}));
+    // A new tab takes the smallest free id, never a skipped duplicate's.
+    auto tab = tabs.create(t.env, CreateMode::ReceiveTemporary);
+    ASSERT_TRUE(tab);
+    EXPECT_EQ((*tab)->id, 3);
+}
+
+TEST_F(Registry, TrailingSeparatorAddsNothing) {
+    threeTabs();
+    t.ini->write("TagList", "TagTab", "0;1;2;");
+    ASSERT_TRUE(tabs.load(t.env));
+    EXPECT_EQ(tabs.count(), 3u);
+}
+
+TEST_F(Registry, FirstBasicTabOfAKindWins) {
+    threeTabs();
+    section(3, "受信2", 0, true);
+    t.ini->write("TagList", "TagTab", "3;0;1;2");
+    ASSERT_TRUE(tabs.load(t.env));
+    EXPECT_EQ(tabs.basicTab(kReceiveTab)->id, 3);
+    EXPECT_FALSE(tabs.findById(0)->basic);
+}
+
+TEST_F(Registry, HierarchicalLayoutStopsStartUp) {
+    threeTabs();
+    t.ini->write("TagList", "TagTab", "0;1(3);2");
+    EXPECT_FALSE(tabs.load(t.env));
+    EXPECT_EQ(t.reporter.lastText(), kHierarchicalTabs);
+    EXPECT_EQ(tabs.count(), 0u);
+}
+
+TEST_F(Registry, MissingBasicTabIsAppointed) {
+    section(0, "受信", 0, true);
+    section(1, "送信", 1, false);
+    section(2, "ごみ箱", 2, false, true);
+    section(3, "送信2", 1, false);
+    t.ini->write("TagList", "TagTab", "0;1;2;3");
+    ASSERT_TRUE(tabs.load(t.env));
+    ASSERT_EQ(t.reporter.shown().size(), 1u);
+    EXPECT_EQ(t.reporter.lastText(), std::string("送信用 ごみ箱用 ") + kNoBasicTab);
+    EXPECT_EQ(tabs.basicTab(kSendTab)->id, 1);
+    EXPECT_EQ(tabs.basicTab(kTrashTab)->id, 2);
+    EXPECT_FALSE(tabs.basicTab(kTrashTab)->closed);  // a basic tab is never closed
+    EXPECT_EQ(t.ini->read("1", "Default"), "1");
+    EXPECT_EQ(t.ini->read("2", "CloseFlag"), "0");
+}
+
+TEST_F(Registry, KindWithoutAnyTabStopsStartUp) {
+    section(0, "受信", 0, true);
+    section(1, "送信", 1, true);
+    t.ini->write("TagList", "TagTab", "0;1");
+    EXPECT_FALSE(tabs.load(t.env));
+    ASSERT_EQ(t.reporter.shown().size(), 2u);
+    EXPECT_EQ(t.reporter.lastText(), std::string("ごみ箱用 ") + kNoTabOfKind);
+}
+
+TEST_F(Registry, LastTabCursorBecomesCurrent) {
+    threeTabs();
+    section(3, "閉じた", 0, false, true);
+    t.ini->write("1", "TabCursor", "1");
+    t.ini->write("2", "TabCursor", "1");
+    t.ini->write("TagList", "TagTab", "0;1;2;3");
+    ASSERT_TRUE(tabs.load(t.env));
+    EXPECT_EQ(tabs.current()->id, 2);
+    EXPECT_EQ(t.ini->read("1", "TabCursor"), "0");
+    EXPECT_EQ(t.ini->read("2", "TabCursor"), "0");
+    tabs.clear();
+    t.ini->write("3", "TabCursor", "1");  // a closed tab cannot be current
+    ASSERT_TRUE(tabs.load(t.env));
+    EXPECT_EQ(tabs.current()->id, 0);
+}
+
+TEST_F(Registry, SettingsAreReadWithTheirDefaults) {
+    threeTabs();
+    t.ini->write("0", "Color", "0x123456");
+    t.ini->write("0", "NextFileNo", "12000");
+    t.ini->write("0", "NoReadMailCount", "-3");
+    t.ini->write("0", "ViewIndex", "123456789");
+    t.ini->write("0", "GomiKara_JyusinNichiji", "30");
+    t.ini->write("TagList", "TagTab", "0;1;2");
+    ASSERT_TRUE(tabs.load(t.env));
+    Tab* r = tabs.findById(0);
+    EXPECT_EQ(r->color, 0x123456u);
+    EXPECT_EQ(r->nextFileNo, 10000);  // at most full
+    EXPECT_EQ(r->noReadMailCount, -3);
+    EXPECT_STREQ(r->viewIndex, "1234567");
+    EXPECT_STREQ(r->focusedPos, "0");
+    EXPECT_EQ(r->newMailInfoDlg, 1);
+    EXPECT_EQ(r->gomiKaraJyusinNichiji, 0);  // library keys only with the library
+    ASSERT_TRUE(tabs.load(t.env, RegistryOptions{true}));
+    EXPECT_EQ(tabs.findById(0)->gomiKaraJyusinNichiji, 30);
+}
+
+TEST(TabNames, WhatAFolderCanBeCalled) {
+    struct Case {
+        std::string name;
+        bool valid;
+    } cases[] = {
+        {"受信", true},
+        {"表ソ能", true},  // 0x5C trail bytes are not separators
+        {std::string(59, 'a'), true},
+        {std::string(60, 'a'), false},
+        {std::string(57, 'a') + "表", true},
+        {std::string(58, 'a') + "表", false},
+        {std::string(58, 'a') + "\x95", false},  // half a character
+        {"", false},
+        {".", false},
+        {"..", false},
+        {"a\\b", false},
+        {"a/b", false},
+        {"a:b", false},
+        {"a*b", false},
+        {"a?b", false},
+        {"a\"b", false},
+        {"a<b>", false},
+        {"a|b", false},
+        {"tab\t", false},
+        {"name ", false},
+        {"name.", false},
+        {"CON", false},
+        {"nul.txt", false},
+        {"com1", false},
+        {"COM10", true},
+        {"console", true},
+        {"臨時タブ1", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(validTabName(c.name), c.valid) << c.name;
+    }
+}
+
+TEST_F(Registry, CreatingTakesTheSmallestFreeId) {
+    threeTabs();
+    t.ini->write("TagList", "TagTab", "0;5;2");
+    section(5, "送信", 1, true);
+    ASSERT_TRUE(tabs.load(t.env));
+    platform::makeDirs(*t.fs, t.path("MailData"));
+    auto tab = tabs.create(t.env, CreateMode::NewTab, "仕事");
+    ASSERT_TRUE(tab);
+    EXPECT_EQ((*tab)->id, 1);
+    EXPECT_EQ((*tab)->color, 0xc0c0c0u);
+    EXPECT_EQ((*tab)->textColor, 0xffffffu);
+    EXPECT_EQ(t.ini->read("TagList", "TagTab"), "0;5;2;1");
+    EXPECT_EQ(t.ini->read("1", "TabName"), "仕事");
+    EXPECT_EQ(t.ini->read("1", "Color"), "0xc0c0c0");
+    EXPECT_EQ(t.read("MailData\\仕事\\mokuji.bin"), newIndexHeader());
+    EXPECT_TRUE(t.fs->isDir(t.path("MailData\\仕事\\添付")));
+}
+
+TEST_F(Registry, ReusedIdInheritsNoStaleKeys) {
+    ASSERT_TRUE(tabs.load(t.env));
+    // Section 3 is left over from a tab that was taken out of the list by hand.
+    t.ini->write("3", "GomiKara_JyusinNichiji", "1");
+    t.ini->write("3", "SousinTimer", "1");
+    t.ini->write("3", "TabCursor", "1");
+    auto tab = tabs.create(t.env, CreateMode::NewTab, "新しい");
+    ASSERT_TRUE(tab);
+    EXPECT_EQ((*tab)->id, 3);
+    EXPECT_FALSE(t.ini->read("3", "GomiKara_JyusinNichiji"));
+    EXPECT_FALSE(t.ini->read("3", "SousinTimer"));
+    EXPECT_FALSE(t.ini->read("3", "TabCursor"));
+    EXPECT_EQ(t.ini->read("3", "TabName"), "新しい");
+}
+
+TEST_F(Registry, NamesTheUserGivesAreChecked) {
+    ASSERT_TRUE(tabs.load(t.env));
+    for (const char* bad : {"", "受信", "ごみ箱", "a\\b", "..", "CON"}) {
+        t.reporter.clear();
+        EXPECT_FALSE(tabs.create(t.env, CreateMode::NewTab, bad)) << bad;
+        EXPECT_EQ(t.reporter.lastText(), kInvalidTabName) << bad;
+    }
+    EXPECT_EQ(tabs.count(), 3u);
+    // A folder of that name already there (say, from an unregistered tab).
+    platform::makeDirs(*t.fs, t.path("MailData\\古い"));
+    EXPECT_FALSE(tabs.create(t.env, CreateMode::NewTab, "古い"));
+    EXPECT_EQ(t.ini->read("TagList", "TagTab"), "0;1;2");
+}
+
+TEST_F(Registry, HundredTabsAndNoMore) {
+    ASSERT_TRUE(tabs.load(t.env));
+    // 99 tabs written straight into the file (key by key would rewrite it a thousand times).
+    std::string ini = t.read("Kolvy.ini");
+    std::string list = "0;1;2";
+    for (int i = 3; i < kMaxTabs - 1; ++i) {
+        const std::string name = "臨時タブ" + std::to_string(i - 2);
+        ini += "[" + std::to_string(i) + "]\r\nTabName=" + name + "\r\n";
+        list += ";" + std::to_string(i);
+        platform::makeDirs(*t.fs, t.path("MailData\\" + name));
+    }
+    const size_t at = ini.find("TagTab=0;1;2");
+    ASSERT_NE(at, std::string::npos);
+    ini.replace(at, 12, "TagTab=" + list);
+    t.write("Kolvy.ini", ini);
+    ASSERT_TRUE(tabs.load(t.env));
+    ASSERT_EQ(tabs.count(), 99u);
+    auto last = tabs.create(t.env, CreateMode::ReceiveTemporary);
+    ASSERT_TRUE(last);
+    EXPECT_EQ((*last)->id, 99);
+    EXPECT_EQ(tabs.count(), 100u);
+    EXPECT_FALSE(tabs.create(t.env, CreateMode::NewTab, "百一"));
+    EXPECT_EQ(t.reporter.lastText(), kTabLimitReached);
+    EXPECT_EQ(t.reporter.shown().back().icon, platform::Icon::Information);
+    EXPECT_FALSE(t.fs->exists(t.path("MailData\\百一")));
+    // Everything reads back as written.
+    TabRegistry again;
+    ASSERT_TRUE(again.load(t.env));
+    EXPECT_EQ(again.count(), 100u);
+    EXPECT_EQ(tabName(*again.findById(99)), "臨時タブ97");
+}
+
+TEST_F(Registry, TemporaryTabs) {
+    ASSERT_TRUE(tabs.load(t.env));
+    platform::makeDirs(*t.fs, t.path("MailData\\臨時タブ1"));
+    platform::makeDirs(*t.fs, t.path("MailData\\臨時タブ2"));
+    Tab* oldBasic = tabs.basicTab(kReceiveTab);
+    auto basic = tabs.create(t.env, CreateMode::BasicTemporary);
+    ASSERT_TRUE(basic);
+    EXPECT_EQ(tabName(**basic), "臨時タブ3");
+    EXPECT_TRUE((*basic)->basic);
+    EXPECT_FALSE(oldBasic->basic);
+    EXPECT_EQ(t.ini->read("0", "Default"), "0");
+    EXPECT_EQ(t.ini->read("3", "Default"), "1");
+    EXPECT_EQ(tabs.basicTab(kReceiveTab), *basic);
+    auto send = tabs.create(t.env, CreateMode::SendTemporary);
+    ASSERT_TRUE(send);
+    EXPECT_EQ(tabName(**send), "臨時タブ4");
+    EXPECT_EQ((*send)->kind, kSendTab);
+    EXPECT_FALSE((*send)->basic);
+    EXPECT_EQ(t.read("MailData\\臨時タブ4\\mokuji.bin"), newIndexHeader());
+}
+
+TEST_F(Registry, RegisteringAFolderTakesItsSummary) {
+    ASSERT_TRUE(tabs.load(t.env));
+    std::string image = indexImage({record(0), record(1)});
+    const std::string line = "nf=2 am=2 nr=1 wm=0 em=0 cr=255 tc=65280 pt=2 gi=0";
+    image.replace(22, line.size(), line);
+    t.write("MailData\\保存\\mokuji.bin", image);
+    platform::makeDirs(*t.fs, t.path("MailData\\空"));
+    t.write("MailData\\空\\mokuji.bin", newIndexHeader());
+    platform::makeDirs(*t.fs, t.path("MailData\\壊れ"));
+    t.write("MailData\\壊れ\\mokuji.bin", indexImage({record(0)}));  // records but no summary
+    for (const char* other : {"_Log", "_Tmp", "CheckerData"})
+        platform::makeDirs(*t.fs, t.path(std::string("MailData\\") + other));
+    auto folders = tabs.registrableFolders(t.env);
+    std::sort(folders.begin(), folders.end());
+    std::vector<std::string> expected{"保存", "壊れ", "空"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(folders, expected);
+
+    auto saved = tabs.create(t.env, CreateMode::RegisterFolder, "保存");
+    ASSERT_TRUE(saved);
+    EXPECT_EQ((*saved)->nextFileNo, 2);
+    EXPECT_EQ((*saved)->allMailCount, 2);
+    EXPECT_EQ((*saved)->noReadMailCount, 1);
+    EXPECT_EQ((*saved)->color, 255u);
+    EXPECT_EQ((*saved)->textColor, 65280u);
+    EXPECT_EQ((*saved)->kind, kTrashTab);
+    EXPECT_EQ(t.ini->read("3", "AllMailCount"), "2");
+    auto empty = tabs.create(t.env, CreateMode::RegisterFolder, "空");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ((*empty)->allMailCount, 0);
+    // Without a summary the counters can only come from a rebuild.
+    EXPECT_EQ(tabs.create(t.env, CreateMode::RegisterFolder, "壊れ").error(), Err::Damaged);
+    FakeRebuilder rebuilder;
+    rebuilder.writes = true;
+    IndexOptions o;
+    o.rebuilder = &rebuilder;
+    ASSERT_TRUE(tabs.create(t.env, CreateMode::RegisterFolder, "壊れ", o));
+    EXPECT_EQ(rebuilder.calls, 1);
+    EXPECT_EQ(rebuilder.lastMode, RebuildMode::Silent);
+    EXPECT_TRUE(tabs.registrableFolders(t.env).empty());
+    EXPECT_EQ(tabs.create(t.env, CreateMode::RegisterFolder, "保存").error(), Err::NotFound);
+}
+
+TEST_F(Registry, ExternalFolderTabWritesOnlyItsSummary) {
+    ASSERT_TRUE(tabs.load(t.env));
+    test::TempFolder outside;
+    std::string image = indexImage({record(0)});
+    const std::string line = "nf=1 am=1 nr=1 wm=0 em=0 cr=0 tc=0 pt=0 gi=0";
+    image.replace(22, line.size(), line);
+    platform::makeDirs(*t.fs, outside / "旧メール");
+    platform::writeWholeFile(*t.fs, outside / "旧メール\\mokuji.bin", image);
+    const std::string iniBefore = t.read("Kolvy.ini");
+    auto ext = tabs.create(t.env, CreateMode::ExternalFolder, outside / "旧メール\\mokuji.bin");
+    ASSERT_TRUE(ext);
+    Tab& tab = **ext;
+    EXPECT_TRUE(tab.external);
+    EXPECT_EQ(tabName(tab), "旧メール");
+    EXPECT_EQ(tabFolder(t.env, tab), outside / "旧メール");
+    EXPECT_EQ(tab.allMailCount, 1);
+    EXPECT_EQ(t.read("Kolvy.ini"), iniBefore);
+
+    tab.allMailCount = 0;
+    tab.noReadMailCount = 0;
+    ASSERT_EQ(writeCounters(t.env, tab), Err::None);
+    ASSERT_EQ(writeNextFileNo(t.env, tab), Err::None);
+    ASSERT_EQ(writeListPosition(t.env, tab), Err::None);
+    ASSERT_EQ(tabs.writeSection(t.env, tab), Err::None);
+    ASSERT_EQ(tabs.writeTagList(t.env), Err::None);
+    EXPECT_EQ(t.ini->read("TagList", "TagTab"), "0;1;2");
+    EXPECT_FALSE(t.ini->read(std::to_string(tab.id), "TabName"));
+    auto s = readSummary(t.env, outside / "旧メール\\mokuji.bin");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->allMailCount, 0);
+
+    // A second folder of that name cannot be opened beside it.
+    platform::makeDirs(*t.fs, outside / "x\\旧メール");
+    platform::writeWholeFile(*t.fs, outside / "x\\旧メール\\mokuji.bin", image);
+    EXPECT_FALSE(
+        tabs.create(t.env, CreateMode::ExternalFolder, outside / "x\\旧メール\\mokuji.bin"));
+    EXPECT_EQ(t.reporter.lastText(), kExternalNameTaken);
+    EXPECT_FALSE(
+        tabs.create(t.env, CreateMode::ExternalFolder, t.path("MailData\\受信\\mokuji.bin")));
+}
+
+TEST_F(Registry, RenameMovesTheFolder) {
+    ASSERT_TRUE(tabs.load(t.env));
+    auto tab = tabs.create(t.env, CreateMode::NewTab, "仕事");
+    ASSERT_TRUE(tab);
+    t.write("MailData\\仕事\\0000.txt", "mail");
+    ASSERT_EQ(tabs.rename(t.env, **tab, "仕事2   "), Err::None);
+    EXPECT_EQ(tabName(**tab), "仕事2");
+    EXPECT_EQ(t.ini->read("3", "TabName"), "仕事2");
+    EXPECT_EQ(t.read("MailData\\仕事2\\0000.txt"), "mail");
+    EXPECT_FALSE(t.fs->exists(t.path("MailData\\仕事")));
+    for (const std::string& bad :
+         {std::string("受信"), std::string("a:b"), std::string(), std::string(60, 'x')}) {
+        EXPECT_EQ(tabs.rename(t.env, **tab, bad), Err::Invalid) << bad;
+        EXPECT_EQ(tabName(**tab), "仕事2");
+    }
+    EXPECT_EQ(t.reporter.lastText(), kInvalidTabName);
+    EXPECT_EQ(t.read("MailData\\仕事2\\0000.txt"), "mail");
+}
+
+TEST_F(Registry, ClosingAndReopening) {
+    ASSERT_TRUE(tabs.load(t.env));
+    EXPECT_EQ(tabs.setClosed(t.env, *tabs.first(), true), Err::Invalid);
+    EXPECT_EQ(t.reporter.lastText(), kBasicNotClosable);
+    auto tab = tabs.create(t.env, CreateMode::NewTab, "仕事");
+    ASSERT_TRUE(tab);
+    tabs.setCurrent(*tab);
+    ASSERT_EQ(tabs.setClosed(t.env, **tab, true), Err::None);
+    EXPECT_TRUE((*tab)->closed);
+    EXPECT_FALSE((*tab)->open);
+    EXPECT_EQ(t.ini->read("3", "CloseFlag"), "1");
+    EXPECT_EQ(tabs.current(), tabs.first());
+    ASSERT_EQ(tabs.setClosed(t.env, **tab, false), Err::None);
+    EXPECT_EQ(t.ini->read("3", "CloseFlag"), "0");
+}
+
+TEST_F(Registry, DeletingATabTakesEveryFileWithIt) {
+    ASSERT_TRUE(tabs.load(t.env));
+    auto made = tabs.create(t.env, CreateMode::NewTab, "古い");
+    ASSERT_TRUE(made);
+    Tab* tab = *made;
+    for (int n : {0, 1, 5})
+        t.write("MailData\\古い\\" + messageFileName(n), "mail");
+    // Attachment folders beyond the number of files, and one set aside earlier.
+    for (const char* f : {"0001", "0040", "0017_1"})
+        t.write(std::string("MailData\\古い\\添付\\") + f + "\\a.bin", "a");
+
+    EXPECT_EQ(tabs.deleteTab(t.env, *tabs.first()), Err::Invalid);
+    EXPECT_EQ(t.reporter.lastText(), kBasicNotDeletable);
+
+    t.reporter.clear();
+    EXPECT_EQ(tabs.deleteTab(t.env, *tab), Err::Cancelled);  // Cancel at the first question
+    EXPECT_EQ(t.reporter.lastText(),
+              "「 古い 」タブを削除します\n\nメールファイルがある場合それらも全て    \n"
+              "削除されますがよろしいですか？");
+    EXPECT_EQ(t.reporter.shown().back().buttons, platform::Buttons::OkCancel);
+    EXPECT_TRUE(t.fs->exists(t.path("MailData\\古い\\mokuji.bin")));
+
+    t.reporter.answer(platform::Answer::Ok);  // and Cancel at the second
+    EXPECT_EQ(tabs.deleteTab(t.env, *tab), Err::Cancelled);
+    EXPECT_EQ(t.reporter.lastText(), kDeleteFilesAsk);
+    EXPECT_FALSE(t.fs->exists(t.path("MailData\\古い\\mokuji.bin")));
+    EXPECT_TRUE(t.fs->exists(t.path("MailData\\古い\\0005.txt")));
+    EXPECT_EQ(tabs.count(), 4u);
+
+    t.reporter.answer(platform::Answer::Ok);
+    t.reporter.answer(platform::Answer::Ok);
+    EXPECT_EQ(tabs.deleteTab(t.env, *tab), Err::None);
+    EXPECT_FALSE(t.fs->exists(t.path("MailData\\古い")));
+    EXPECT_EQ(tabs.count(), 3u);
+    EXPECT_FALSE(t.ini->read("3", "TabName"));
+    EXPECT_EQ(t.ini->read("TagList", "TagTab"), "0;1;2");
+}
+
+TEST_F(Registry, FolderThatCannotGoIsReportedAndTheTabStillLeaves) {
+    ASSERT_TRUE(tabs.load(t.env));
+    auto made = tabs.create(t.env, CreateMode::NewTab, "古い");
+    ASSERT_TRUE(made);
+    t.write("MailData\\古い\\memo.doc", "the user's own file");
+    t.reporter.answer(platform::Answer::Ok);
+    EXPECT_EQ(tabs.deleteTab(t.env, **made), Err::None);
+    EXPECT_EQ(t.reporter.lastText(), kFolderNotRemoved);
+    EXPECT_EQ(t.read("MailData\\古い\\memo.doc"), "the user's own file");
+    EXPECT_EQ(tabs.count(), 3u);
+}
+
+TEST_F(Registry, UnregisteringKeepsTheFolder) {
+    ASSERT_TRUE(tabs.load(t.env));
+    EXPECT_EQ(tabs.unregister(t.env, *tabs.first()), Err::Invalid);
+    EXPECT_EQ(t.reporter.lastText(), kBasicNotUnregistrable);
+    auto made = tabs.create(t.env, CreateMode::NewTab, "保存");
+    ASSERT_TRUE(made);
+    EXPECT_EQ(tabs.unregister(t.env, **made), Err::Cancelled);
+    EXPECT_EQ(t.reporter.lastText(), "「保存」タブを登録から外していいですか？    ");
+    t.reporter.answer(platform::Answer::Ok);
+    EXPECT_EQ(tabs.unregister(t.env, *tabs.findByName("保存")), Err::None);
+    EXPECT_EQ(t.ini->read("TagList", "TagTab"), "0;1;2");
+    EXPECT_TRUE(t.fs->exists(t.path("MailData\\保存\\mokuji.bin")));
+    EXPECT_EQ(tabs.registrableFolders(t.env), (std::vector<std::string>{"保存"}));
+}
+
+TEST_F(Registry, CountersFollowTheStates) {
+    Tab tab{};
+    struct Case {
+        uint8_t state;
+        int all, unread, wait, edit;
+    } cases[] = {{0, 1, 1, 0, 0},  {2, 1, 1, 0, 0},  {3, 1, 0, 0, 0},  {11, 1, 0, 0, 0},
+                 {16, 1, 0, 1, 0}, {17, 1, 0, 1, 0}, {18, 1, 0, 0, 1}, {19, 1, 0, 0, 1},
+                 {20, 1, 0, 0, 0}, {21, 1, 0, 0, 0}};
+    for (const Case& c : cases) {
+        tab = Tab{};
+        countIn(tab, c.state, 2);
+        EXPECT_EQ(tab.allMailCount, c.all);
+        EXPECT_EQ(tab.noReadMailCount, c.unread) << int(c.state);
+        EXPECT_EQ(tab.waitMailCount, c.wait) << int(c.state);
+        EXPECT_EQ(tab.editMailCount, c.edit) << int(c.state);
+        EXPECT_EQ(tab.newMailCount, 1);
+        countOut(tab, c.state, 2);
+        EXPECT_EQ(tab.allMailCount + tab.noReadMailCount + tab.waitMailCount + tab.editMailCount +
+                      tab.newMailCount,
+                  0);
+    }
+}
+
+TEST_F(Registry, LookAndColours) {
+    TabLook look = loadTabLook(*t.ini);
+    EXPECT_EQ(look.fontSize, 13);
+    EXPECT_EQ(look.fontType, "ＭＳ Ｐゴシック");
+    EXPECT_EQ(look.height, 20);
+    EXPECT_EQ(look.width, 110);
+    EXPECT_EQ(look.leftMargin, 16);
+    EXPECT_EQ(look.catFoot, 1);
+    t.ini->write("CustColors", "3", "0x0000ff");
+    auto colours = loadCustomColours(*t.ini);
+    EXPECT_EQ(colours[3], 0xffu);
+    EXPECT_EQ(colours[0], 0xc0c0c0u);
+    EXPECT_EQ(t.ini->read("CustColors", "15"), "0xc0c0c0");
+    EXPECT_EQ(t.ini->read("CustColors", "3"), "0x0000ff");
+}
+
+}  // namespace
+}  // namespace kolvy::store
