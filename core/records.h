@@ -394,6 +394,35 @@ KOLVY_ABI32_OFFSET(Rule, appliedCount, 904);
 KOLVY_ABI32_OFFSET(Rule, next, 908);
 KOLVY_ABI32_OFFSET(Rule, prev, 912);
 
+// RuleResult: what the winning rule asks for, copied from it by the evaluator (zeroed by each
+// caller before a message is evaluated) and carried out by the caller.
+struct RuleResult {
+    const Rule* matched;  // the rule that won; null when none did
+    Tab* targetTab;
+    int32_t moveOrCopy;
+    int32_t setMark;
+    int32_t deleteUnread;
+    int32_t leaveOnServer;
+    int32_t setColour;
+    int32_t noDownload;
+    int32_t split;
+    int32_t setRead;
+    char templateName[128];
+    char replyTemplate[128];
+    Tab* replyTab;
+    int32_t forwardKind;
+    Tab* forwardTab;
+    char forwardFrom[128];
+    char forwardTo[128];
+    int32_t olderThan;
+    int32_t splitBodyBytes;      // bodyChars x 2 of a body-length condition that held
+    int32_t splitCountsControl;  // its escape flag
+    int32_t pieceBytes;          // sizeKB x 1,000 of a size condition that held
+    int32_t headLines;           // leave on server and fetch the header and headLineCount lines
+    int32_t headLineCount;
+};
+KOLVY_RECORD(RuleResult);
+
 // ---------------------------------------------------------------------------------------------
 // ServerEntry: one message listed by a POP3 server.
 // (receiving)
