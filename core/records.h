@@ -284,3 +284,35 @@ KOLVY_ABI32_OFFSET(Rule, prev, 912);
 // ---------------------------------------------------------------------------------------------
 // ServerEntry: one message listed by a POP3 server.
 // (receiving)
+// The session keeps one per listed message, in LIST order, and hands it to message analysis as
+// the size record (its second value is the size). The UIDL store keeps its stored and new ids in
+// records of the same shape.
+struct ServerEntry {
+    int32_t number;  // message number of RETR, TOP and DELE
+    uint32_t size;   // octets from LIST; a larger size than fits reads as 0xFFFFFFFF
+    char uidl[80];   // unique id from UIDL (at most 78 bytes); empty when none was listed
+    int32_t known;   // in the stored-id list: 1 once the id was seen on the server in this run
+    ServerEntry* prev;
+    ServerEntry* next;
+};
+KOLVY_RECORD(ServerEntry);
+KOLVY_ABI32_SIZE(ServerEntry, 100);
+KOLVY_ABI32_OFFSET(ServerEntry, size, 4);
+KOLVY_ABI32_OFFSET(ServerEntry, uidl, 8);
+KOLVY_ABI32_OFFSET(ServerEntry, known, 88);
+KOLVY_ABI32_OFFSET(ServerEntry, prev, 92);
+KOLVY_ABI32_OFFSET(ServerEntry, next, 96);
+
+// One message of the list the mail checker hands to KVA_Recieve: what the user chose for it and,
+// set by the session, what became of it. A singly linked list the checker owns.
+struct CheckerItem {
+    char uidl[80];   // the message's unique id
+    int32_t action;  // 1 fetch and delete, 2 delete without fetching, 3 fetch and leave
+    int32_t result;  // 1 done or no longer on the server, 2 fetched and left on the server
+    CheckerItem* next;
+};
+KOLVY_RECORD(CheckerItem);
+KOLVY_ABI32_SIZE(CheckerItem, 92);
+KOLVY_ABI32_OFFSET(CheckerItem, action, 80);
+KOLVY_ABI32_OFFSET(CheckerItem, result, 84);
+KOLVY_ABI32_OFFSET(CheckerItem, next, 88);
