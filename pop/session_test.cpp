@@ -594,6 +594,35 @@ TEST_F(Receive, ApopLogsInWithoutUserAndPass) {
     EXPECT_EQ(countPrefix(server.lastSession(), "USER"), 0u);
 }
 
+TEST_F(Receive, UserAndPasswordZeroAreSentAsZero) {
+    server.setCredentials("0", "0");
+    sjis::copyField(account.userId, "0");
+    sjis::copyField(account.password, "0");
+    addMessages(1, 1);
+    ASSERT_EQ(receive(), kReceiveDone) << t.reporter.lastText();
+    const auto s = server.lastSession();
+    ASSERT_GE(s.size(), 2u);
+    EXPECT_EQ(s[0], "USER 0");
+    EXPECT_EQ(s[1], "PASS 0");
+}
+
+TEST_F(Receive, RefusedTopIsReportedAtOnceAndTriedAgainNextRun) {
+    order.headerLinesOnly = 1;
+    order.headerLines = 2;
+    addMessages(1, 2);
+    // Waiting for a "." after the refusal would run into this time-out and break the session.
+    options.timeoutMs = 1000;
+    server.inject(MailboxServer::fault(Fault::Refuse, "TOP", 1));
+    EXPECT_EQ(receive(), kReceiveFailed);
+    EXPECT_EQ(boxes(), std::vector<std::string>{std::string(kTextFetchRefused) + "    "});
+    EXPECT_EQ(sink.uidls(), std::vector<std::string>{"U2"});
+    EXPECT_EQ(server.lastSession().back(), "QUIT");
+    ASSERT_EQ(receive(), kReceiveDone);
+    EXPECT_EQ(sink.uidls(), (std::vector<std::string>{"U2", "U1"}));
+    EXPECT_EQ(countPrefix(server.lastSession(), "TOP"), 1u);
+    EXPECT_EQ(server.messages().size(), 2u);
+}
+
 TEST_F(Receive, DoubleByteScanOnlyWhenJapaneseIsNotChecked) {
     server.add(MailboxServer::message("Subject: j\r\n\r\n日本語\r\n", "J1"));
     ASSERT_EQ(receive(), kReceiveDone);
