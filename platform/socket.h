@@ -48,6 +48,10 @@ class Socket {
 // A new stream socket of the family; `errorCode` gets the platform's code on failure.
 Result<std::unique_ptr<Socket>> openStreamSocket(NetFamily family, int* errorCode = nullptr);
 
+// A socket that another module connected (a plug-in holding its own connection), used without
+// taking it over: closing or destroying the object leaves the socket open for its owner.
+std::unique_ptr<Socket> borrowSocket(intptr_t handle);
+
 // A listening socket on a loopback address, for the servers of the tests.
 class Listener {
   public:

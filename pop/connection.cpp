@@ -117,15 +117,30 @@ Connection::~Connection() {
 }
 
 void Connection::close() {
-    if (tls_) {
+    if (tls_ && !borrowed_) {
         char message[kZvMessageSize] = {};
         if (ssl_.shutdown) ssl_.shutdown(message);
     }
     if (socket_) socket_->close();
     socket_.reset();
     tls_ = false;
-    g_sslActive = false;
+    if (!borrowed_) g_sslActive = false;
+    borrowed_ = false;
     pos_ = inEnd_ = 0;
+}
+
+void Connection::borrow(std::unique_ptr<platform::Socket> socket, Protocol which, bool tls) {
+    close();
+    protocol_ = which;
+    broken_ = false;
+    greeting_.clear();
+    socket_ = std::move(socket);
+    borrowed_ = true;
+    if (tls) {
+        ssl_ = external::sslFunctions();
+        tls_ = ssl_.complete();
+        broken_ = !tls_;
+    }
 }
 
 void Connection::conversation(std::string_view text) {

@@ -79,8 +79,13 @@ class Connection {
     void setStatusHook(std::function<void(int)> hook) { status_ = std::move(hook); }
 
     // Ends the connection: TLS session shut down, then the socket closed, then the flag
-    // cleared, on every path. Safe to call twice.
+    // cleared, on every path. Safe to call twice. A borrowed connection is only let go: its
+    // owner keeps the socket and the TLS session.
     void close();
+
+    // Works on a socket that someone else connected (and, with `tls`, on the process's TLS
+    // session over it, whose functions must be bound); nothing has been read from it yet.
+    void borrow(std::unique_ptr<platform::Socket> socket, Protocol which, bool tls);
 
     // --- used by the primitives below
     void conversation(std::string_view text);
@@ -109,6 +114,7 @@ class Connection {
     bool tls_ = false;
     external::SslFunctions ssl_;  // bound before the handshake
     bool broken_ = false;
+    bool borrowed_ = false;
     bool endOfStream_ = false;
     int lastError_ = 0;
     std::string greeting_;

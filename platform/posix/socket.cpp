@@ -16,7 +16,7 @@ namespace {
 
 class PosixSocket final : public Socket {
   public:
-    explicit PosixSocket(int fd) : fd_(fd) {}
+    explicit PosixSocket(int fd, bool owned = true) : fd_(fd), owned_(owned) {}
     ~PosixSocket() override { close(); }
 
     Err setTimeouts(unsigned milliseconds) override {
@@ -65,7 +65,7 @@ class PosixSocket final : public Socket {
     bool timedOut() const override { return timedOut_; }
     intptr_t handle() const override { return fd_; }
     void close() override {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0 && owned_) ::close(fd_);
         fd_ = -1;
     }
 
@@ -78,6 +78,7 @@ class PosixSocket final : public Socket {
         return Err::Io;
     }
     int fd_;
+    bool owned_;
     int error_ = 0;
     bool timedOut_ = false;
 };
@@ -142,6 +143,10 @@ Result<std::vector<NetAddress>> resolveHost(std::string_view host, uint16_t port
     if (!v6.empty()) return v6;
     if (errorCode) *errorCode = EAI_NONAME;
     return Err::NotFound;
+}
+
+std::unique_ptr<Socket> borrowSocket(intptr_t handle) {
+    return std::make_unique<PosixSocket>(static_cast<int>(handle), false);
 }
 
 Result<std::unique_ptr<Socket>> openStreamSocket(NetFamily family, int* errorCode) {

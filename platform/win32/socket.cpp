@@ -23,7 +23,7 @@ bool startWinsock() {
 
 class WinSocket final : public Socket {
   public:
-    explicit WinSocket(SOCKET s) : s_(s) {}
+    explicit WinSocket(SOCKET s, bool owned = true) : s_(s), owned_(owned) {}
     ~WinSocket() override { close(); }
 
     Err setTimeouts(unsigned milliseconds) override {
@@ -66,7 +66,7 @@ class WinSocket final : public Socket {
     bool timedOut() const override { return error_ == WSAETIMEDOUT; }
     intptr_t handle() const override { return static_cast<intptr_t>(s_); }
     void close() override {
-        if (s_ != INVALID_SOCKET) closesocket(s_);
+        if (s_ != INVALID_SOCKET && owned_) closesocket(s_);
         s_ = INVALID_SOCKET;
     }
 
@@ -76,6 +76,7 @@ class WinSocket final : public Socket {
         return Err::Io;
     }
     SOCKET s_;
+    bool owned_;
     int error_ = 0;
 };
 
@@ -146,6 +147,10 @@ Result<std::vector<NetAddress>> resolveHost(std::string_view host, uint16_t port
     if (!v6.empty()) return v6;
     if (errorCode) *errorCode = WSAHOST_NOT_FOUND;
     return Err::NotFound;
+}
+
+std::unique_ptr<Socket> borrowSocket(intptr_t handle) {
+    return std::make_unique<WinSocket>(static_cast<SOCKET>(handle), false);
 }
 
 Result<std::unique_ptr<Socket>> openStreamSocket(NetFamily family, int* errorCode) {

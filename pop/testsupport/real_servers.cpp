@@ -43,6 +43,10 @@ std::optional<PopServers> popServers() {
         if (key == "dovecot_pop3s") s.dovecotPop3s = static_cast<uint16_t>(std::stoi(value));
         if (key == "tls11_only") s.tls11Only = static_cast<uint16_t>(std::stoi(value));
         if (key == "dovecot_maildir") s.dovecotMaildir = localPath(value);
+        if (key == "mailutils_user") s.mailutilsUser = value;
+        if (key == "mailutils_pop3") s.mailutilsPop3 = static_cast<uint16_t>(std::stoi(value));
+        if (key == "mailutils_pop3s") s.mailutilsPop3s = static_cast<uint16_t>(std::stoi(value));
+        if (key == "mailutils_mbox") s.mailutilsMbox = localPath(value);
     }
     if (!s.dovecotPop3) return std::nullopt;
     return s;
@@ -66,6 +70,36 @@ void PopServers::emptyDovecot() const {
         for (const auto& e : *entries)
             fs->remove(folder + "/" + e.name);
     }
+}
+
+bool PopServers::deliverToMailutils(std::string_view message) const {
+    // mbox: a "From " separator line, LF line ends, body lines that could pass for a separator
+    // quoted with ">", a blank line after the message.
+    std::string mbox = "From kolvy@localhost Thu Jan  2 12:00:00 2025\n";
+    size_t start = 0;
+    while (start < message.size()) {
+        size_t end = message.find('\n', start);
+        if (end == std::string_view::npos) end = message.size();
+        std::string_view line = message.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        size_t quotes = 0;
+        while (quotes < line.size() && line[quotes] == '>')
+            ++quotes;
+        if (line.substr(quotes, 5) == "From ") mbox += '>';
+        mbox.append(line);
+        mbox += '\n';
+    }
+    mbox += '\n';
+    auto fs = platform::makeFileSystem();
+    // Appended, so the file keeps the owner the server needs.
+    return platform::appendToFile(*fs, mailutilsMbox, mbox) == Err::None;
+}
+
+void PopServers::emptyMailutils() const {
+    auto fs = platform::makeFileSystem();
+    auto f = fs->open(mailutilsMbox, platform::OpenMode::ReadWrite);
+    if (f) (*f)->truncate(0);
 }
 
 }  // namespace kolvy::test

@@ -15,11 +15,18 @@ struct PopServers {
     uint16_t dovecotPop3 = 0, dovecotPop3s = 0;
     std::string dovecotMaildir;
     uint16_t tls11Only = 0;  // a TLS server that speaks TLS 1.1 and nothing newer
+    // mailutils pop3d: its user logs in as "kolvy@localhost" (a virtual domain), mbox mailbox.
+    std::string mailutilsUser;
+    uint16_t mailutilsPop3 = 0, mailutilsPop3s = 0;
+    std::string mailutilsMbox;
 
     // Puts a message (CR LF lines) into the test user's dovecot mailbox.
     bool deliverToDovecot(std::string_view name, std::string_view message) const;
     // Removes every message from the test user's dovecot mailbox.
     void emptyDovecot() const;
+    // Appends a message (CR LF lines) to the mailutils user's mbox, and empties that mbox.
+    bool deliverToMailutils(std::string_view message) const;
+    void emptyMailutils() const;
 };
 
 // The servers of this build, or nothing when the script has not run.

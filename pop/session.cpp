@@ -1,0 +1,638 @@
+#include "pop/session.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+#include "core/list.h"
+#include "core/sjis.h"
+#include "pop/listing.h"
+#include "pop/uidl_store.h"
+#include "shell/report.h"
+
+namespace kolvy::pop {
+namespace {
+
+constexpr char kOption[] = "Option";
+// The received text may reach twice the listed size plus this before the server counts as
+// sending more than it announced...
+constexpr uint64_t kFetchSlack = 10;
+// ... but never less than this: a server that lists a small message a little too small (or as
+// 0) must not make it unreceivable for good.
+constexpr uint64_t kMinFetchRoom = 64 * 1024;
+// Bytes of a reply beyond its text: the status line (cut by the decoder) and the stuffing dots,
+// at most one per line of three bytes or more.
+constexpr uint64_t kStatusAllowance = MultiLineDecoder::kMaxStatusLine + 2;
+
+bool startsWith(std::string_view s, std::string_view p) {
+    return s.substr(0, p.size()) == p;
+}
+
+std::string firstLine(std::string_view reply) {
+    const size_t end = reply.find_first_of("\r\n");
+    return std::string(reply.substr(0, std::min(end, MultiLineDecoder::kMaxStatusLine)));
+}
+
+bool hasDoubleByte(std::string_view text) {
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (sjis::isLead(static_cast<unsigned char>(text[i])) &&
+            sjis::isTrail(static_cast<unsigned char>(text[i + 1]))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+uint32_t saturate32(uint64_t v) {
+    return v > 0xffffffffu ? 0xffffffffu : static_cast<uint32_t>(v);
+}
+
+// What this run did to one listed message.
+struct EntryState {
+    uint64_t listedSize = 0;
+    bool stored = false;      // handed to the sink, which stored or discarded it
+    bool keep = false;        // stays on the server on purpose (remembered as such)
+    bool deleteSent = false;  // DELE was sent
+    bool deleted = false;     // ... and answered "+"
+};
+
+class Session {
+  public:
+    Session(ReceiveContext& c, const Account& a, const ReceiveOrder* o, CheckerItem* items)
+        : c_(c), env_(c.env), account_(a), order_(o), checker_(items), conn_(c.env) {}
+    ~Session() { listFreeAll(servers_); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    int run();
+
+  private:
+    enum class Step { Next, Failed };
+
+    bool abortRequested() const { return c_.abortRequested && c_.abortRequested->load(); }
+    void setState(int state);
+    void notify(const std::function<void()>& fn) {
+        if (fn) fn();
+    }
+    // A failure inside the dialogue: logged when unattended, LogOut or aborting; shown unless
+    // unattended or aborting.
+    void report(std::string_view logText, std::string_view boxText);
+    void reportOnce(std::string_view logText, std::string_view boxText);
+    int closeWith(int result);
+    bool quit(bool& refused);
+
+    int login();
+    void authenticationFailed(std::string_view reply);
+    int readListing();
+    int listingProblem(const char* command, ListingStatus status, std::string_view reply);
+    void indexChecker();
+
+    Step messageLoop(bool& aborted);
+    Step handle(size_t index);
+    Step fetch(size_t index, const std::string& commandLine, std::string& text);
+    Step sendDele(size_t index);
+    void settleIds(bool quitConfirmed);
+
+    ReceiveContext& c_;
+    Env& env_;
+    const Account& account_;
+    const ReceiveOrder* order_;
+    CheckerItem* checker_;
+    Connection conn_;
+    UidlLists uidl_;
+    ServerEntry servers_{};
+    std::vector<ServerEntry*> entries_;
+    std::vector<EntryState> states_;
+    std::unordered_map<std::string, CheckerItem*> checkerById_;
+    bool refusedSome_ = false;  // a command was refused inside the loop; the run goes on
+    bool reportedOnce_ = false;
+    bool tooLargeReported_ = false;
+    int received_ = 0;
+};
+
+void Session::setState(int state) {
+    if (c_.progress) c_.progress->state = state;
+    notify(c_.statusChanged);
+}
+
+void Session::report(std::string_view logText, std::string_view boxText) {
+    const bool aborting = abortRequested();
+    if (env_.unattended || env_.logOut || aborting) shell::appendCommLog(env_, logText);
+    if (!env_.unattended && !aborting) {
+        env_.reporter.show(boxText, shell::kAppTitle, platform::Icon::Exclamation,
+                           platform::Buttons::Ok);
+    }
+}
+
+void Session::reportOnce(std::string_view logText, std::string_view boxText) {
+    if (reportedOnce_) {
+        if (env_.unattended || env_.logOut || abortRequested()) {
+            shell::appendCommLog(env_, logText);
+        }
+        return;
+    }
+    reportedOnce_ = true;
+    report(logText, boxText);
+}
+
+bool Session::quit(bool& refused) {
+    refused = false;
+    std::string reply;
+    if (SendCommand(conn_, reply, "QUIT", std::nullopt) != 0) return false;
+    refused = !startsWith(reply, "+");
+    return !refused;
+}
+
+int Session::closeWith(int result) {
+    bool refused = false;
+    if (!conn_.broken()) quit(refused);
+    conn_.close();
+    return result;
+}
+
+void Session::authenticationFailed(std::string_view reply) {
+    if (env_.unattended || env_.logOut) {
+        // The password never reaches a log.
+        std::string log = "ユーザID:";
+        log += sjis::fieldView(account_.userId);
+        log += " パスワード:-----で認証エラーです。\r\n";
+        log += reply;
+        shell::appendCommLog(env_, log);
+    }
+    if (!env_.unattended) {
+        env_.reporter.show(kTextAuthFailedBox, shell::kAppTitle, platform::Icon::Exclamation,
+                           platform::Buttons::Ok);
+    }
+}
+
+int Session::login() {
+    setState(3);
+    std::string reply;
+    if (SendCommand(conn_, reply, "USER", sjis::fieldView(account_.userId)) != 0) {
+        conn_.close();
+        return kReceiveFailed;
+    }
+    // A refused user name ends here: the password is not offered to a server that said no.
+    if (!startsWith(reply, "+")) {
+        authenticationFailed(reply);
+        return closeWith(kReceiveFailed);
+    }
+    if (SendCommand(conn_, reply, "PASS", sjis::fieldView(account_.password)) != 0) {
+        conn_.close();
+        return kReceiveFailed;
+    }
+    if (!startsWith(reply, "+")) {
+        authenticationFailed(reply);
+        return closeWith(kReceiveFailed);
+    }
+    setState(4);
+    return kReceiveDone;
+}
+
+int Session::listingProblem(const char* command, ListingStatus status, std::string_view reply) {
+    std::string text;
+    if (status == ListingStatus::Refused) {
+        text = std::string("サーバが") + command + "コマンドを拒否しました。";
+    } else {
+        text = std::string(command) + "コマンドの返信を読み取れませんでした。";
+    }
+    report(text + "\r\n" + firstLine(reply), text + "    ");
+    return kReceiveFailed;
+}
+
+int Session::readListing() {
+    std::string reply;
+    CommandOptions listing;
+    listing.capacity = kListReplyCapacity;
+    if (SendCommand(conn_, reply, "LIST", std::nullopt, listing) != 0) return kReceiveListFailed;
+    std::vector<ListedSize> sizes;
+    const ListingStatus listed = parseList(reply, sizes);
+    if (listed == ListingStatus::Empty) return kReceiveNoMail;
+    if (listed != ListingStatus::Ok) return listingProblem("LIST", listed, reply);
+
+    std::unordered_map<int32_t, size_t> byNumber;
+    entries_.reserve(sizes.size());
+    states_.resize(sizes.size());
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        ServerEntry* e = new (std::nothrow) ServerEntry();
+        if (!e) {
+            report(kTextNoMemory, kTextNoMemory);
+            return kReceiveFailed;
+        }
+        e->number = sizes[i].number;
+        e->size = saturate32(sizes[i].size);
+        listAppend(servers_, e);
+        entries_.push_back(e);
+        states_[i].listedSize = sizes[i].size;
+        byNumber.emplace(sizes[i].number, i);
+    }
+
+    if (!c_.options.noCheckUidl) {
+        if (SendCommand(conn_, reply, "UIDL", std::nullopt, listing) != 0) {
+            return kReceiveListFailed;
+        }
+        std::vector<ListedId> ids;
+        const ListingStatus status = parseUidl(reply, ids);
+        if (status != ListingStatus::Ok && status != ListingStatus::Empty) {
+            return listingProblem("UIDL", status, reply);
+        }
+        // An id the server gives twice names no message for sure: neither is ever taken for
+        // the other, so both go without id.
+        std::vector<std::string> kept(entries_.size());
+        std::unordered_map<std::string, int> uses;
+        for (const ListedId& l : ids) {
+            auto at = byNumber.find(l.number);
+            if (at == byNumber.end() || l.id.empty()) continue;
+            kept[at->second] = normaliseUidl(l.id);
+            ++uses[kept[at->second]];
+        }
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            if (!kept[i].empty() && uses[kept[i]] == 1) sjis::copyField(entries_[i]->uidl, kept[i]);
+        }
+    }
+    reply.clear();
+    reply.shrink_to_fit();
+
+    // Every stored id the server still lists stays known, whatever happens to the loop.
+    if (!c_.options.noCheckUidl) uidl_.setServerListed();
+    for (ServerEntry* e : entries_)
+        IsKnownUidl(*e, uidl_);
+    if (c_.progress) c_.progress->total = static_cast<int>(entries_.size());
+    indexChecker();
+    return kReceiveDone;
+}
+
+void Session::indexChecker() {
+    if (!checker_) return;
+    std::unordered_map<std::string_view, bool> listed;
+    for (ServerEntry* e : entries_) {
+        if (e->uidl[0]) listed.emplace(sjis::fieldView(e->uidl), true);
+    }
+    for (CheckerItem* item = checker_; item; item = item->next) {
+        const std::string id = normaliseUidl(sjis::fieldView(item->uidl));
+        if (id.empty() || !listed.count(id)) {
+            item->result = 1;  // no longer on the server
+            continue;
+        }
+        checkerById_.emplace(id, item);
+    }
+}
+
+Session::Step Session::fetch(size_t index, const std::string& line, std::string& text) {
+    const uint64_t listed = states_[index].listedSize;
+    std::string why;
+    if (!conn_.writeLine(line, why)) {
+        if (why.empty()) {
+            char code[48];
+            std::snprintf(code, sizeof code, "エラーコード: %d\n", conn_.lastSocketError());
+            why = std::string(kTextReceiveSocketError) + "\r\n" + line + code;
+            report(why, std::string(kTextReceiveSocketError) + "    ");
+        } else {
+            report(why, why);
+        }
+        return Step::Failed;
+    }
+    conn_.conversation(line);
+
+    const uint64_t bound =
+        std::max(std::min(listed, kMaxMessageSize) * 2 + kFetchSlack, kMinFetchRoom);
+    const uint64_t rawBound = bound * 2 + kStatusAllowance;
+    ReceiveProgress* p = c_.progress;
+    if (p) {
+        p->bytesExpected = listed;
+        p->bytesRemaining = listed;
+        p->percent = 0;
+    }
+    MultiLineDecoder decoder;
+    const bool logRaw = c_.options.logOutReceive && c_.receivedLog && c_.receivedLog->isOpen();
+    bool abortShown = false;
+    int lastPercent = 0;
+    std::string_view problem;
+    while (!decoder.done()) {
+        if (text.size() >= bound || decoder.received() >= rawBound) {
+            problem = kTextSizeMismatch;
+            conn_.close();  // the rest of the message is still on its way: out of step
+            break;
+        }
+        const size_t room =
+            static_cast<size_t>(std::min<uint64_t>(conn_.receiveSize(), bound - text.size()));
+        auto bytes = conn_.nextBytes(room);
+        if (!bytes) {
+            problem = conn_.lastReadWasEnd() ? kTextReceiveEnded : kTextReceiveSocketError;
+            break;
+        }
+        const bool inStatus = text.empty();
+        const size_t used = decoder.feed(*bytes, text);
+        conn_.unread(bytes->size() - used);
+        if (logRaw && !decoder.negative()) {
+            // What the server sent after its status line, stuffing dots included: the crash
+            // check of the next start looks for the last "." line in this log.
+            std::string_view raw = bytes->substr(0, used);
+            if (inStatus) {
+                const size_t lf = raw.find('\n');
+                raw = lf == std::string_view::npos ? std::string_view() : raw.substr(lf);
+            }
+            if (!raw.empty()) c_.receivedLog->write(raw);
+        }
+        if (p) {
+            const uint64_t got = decoder.received();
+            const int percent =
+                listed == 0 ? 100 : static_cast<int>(std::min<uint64_t>(100, got * 100 / listed));
+            p->bytesRemaining = got >= listed ? 0 : listed - got;
+            if (percent != lastPercent) {
+                lastPercent = percent;
+                p->percent = percent;
+                notify(c_.progressChanged);
+            }
+        }
+        if (!abortShown && abortRequested()) {
+            // The message under way is still received to its end.
+            abortShown = true;
+            setState(16);
+        }
+    }
+    if (!problem.empty()) {
+        std::string log(problem);
+        log += "\r\n";
+        log += line;
+        if (problem == kTextReceiveSocketError) {
+            char code[48];
+            std::snprintf(code, sizeof code, "エラーコード: %d\n", conn_.lastSocketError());
+            log += code;
+        }
+        report(log, std::string(problem) + "    ");
+        return Step::Failed;
+    }
+    if (decoder.negative()) {
+        // The server refused this message; the connection is in step, so the others go on.
+        refusedSome_ = true;
+        reportOnce(std::string(kTextFetchRefused) + "\r\n" + line + decoder.statusLine(),
+                   std::string(kTextFetchRefused) + "    ");
+        text.clear();
+    }
+    return Step::Next;
+}
+
+Session::Step Session::sendDele(size_t index) {
+    ServerEntry& e = *entries_[index];
+    EntryState& st = states_[index];
+    std::string reply;
+    if (SendCommand(conn_, reply, "DELE", std::to_string(e.number)) != 0) return Step::Failed;
+    st.deleteSent = true;
+    if (!startsWith(reply, "+")) {
+        // Still on the server: remembered at the end, so it is not fetched again.
+        refusedSome_ = true;
+        reportOnce(std::string(kTextDeleteRefused) + "\r\nDELE " + std::to_string(e.number) +
+                       "\r\n" + firstLine(reply),
+                   std::string(kTextDeleteRefused) + "    ");
+        return Step::Next;
+    }
+    st.deleted = true;
+    return Step::Next;
+}
+
+Session::Step Session::handle(size_t index) {
+    ServerEntry& e = *entries_[index];
+    EntryState& st = states_[index];
+    const std::string_view id = sjis::fieldView(e.uidl);
+    CheckerItem* item = nullptr;
+    if (checker_ && !id.empty()) {
+        auto found = checkerById_.find(std::string(id));
+        if (found != checkerById_.end()) item = found->second;
+    }
+    const int action = item ? item->action : 0;
+    const bool known = IsKnownUidl(e, uidl_) == 1;
+    // Stored by an earlier run that could not have its deletion confirmed.
+    const bool storedBefore = known && uidl_.storedKind(id) == UidlKind::DeletePending;
+
+    bool wanted = (!checker_ && !known) || ((action == 1 || action == 3) && !storedBefore);
+    FetchAdvice advice;
+    if (wanted && !checker_) {
+        // The mail checker's user chose per message; the size rules speak for everyone else.
+        advice = c_.sizeRules.advise(e);
+        if (advice.kind == FetchAdvice::NoDownload || advice.kind == FetchAdvice::DeleteUnread) {
+            wanted = false;
+        }
+    }
+    int topLines = -1;
+    if (wanted && !checker_) {
+        if (order_ && order_->headerLinesOnly) {
+            topLines = std::max(0, order_->headerLines);
+        } else if (advice.kind == FetchAdvice::HeaderAndLines) {
+            topLines = std::max(0, advice.lines);
+        }
+    }
+    if (wanted && topLines < 0 && st.listedSize > kMaxMessageSize) {
+        wanted = false;
+        refusedSome_ = true;
+        const std::string log = std::string(kTextTooLarge) + "\r\n" + std::to_string(e.number) +
+                                " " + std::to_string(st.listedSize);
+        if (tooLargeReported_) {
+            if (env_.unattended || env_.logOut) shell::appendCommLog(env_, log);
+        } else {
+            tooLargeReported_ = true;
+            report(log, std::string(kTextTooLarge) + "    ");
+        }
+    }
+
+    bool fetched = false;
+    if (wanted) {
+        if (c_.progress) {
+            c_.progress->current = static_cast<int>(index + 1);
+            c_.progress->total = static_cast<int>(entries_.size());
+        }
+        setState(5);
+        const std::string line = topLines >= 0 ? "TOP " + std::to_string(e.number) + " " +
+                                                     std::to_string(topLines) + "\r\n"
+                                               : "RETR " + std::to_string(e.number) + "\r\n";
+        std::string text;
+        try {
+            text.reserve(static_cast<size_t>(std::min(st.listedSize, kMaxMessageSize)) + 64);
+        } catch (const std::bad_alloc&) {
+            report(kTextNoMemory, kTextNoMemory);
+            return Step::Failed;
+        }
+        if (fetch(index, line, text) == Step::Failed) return Step::Failed;
+        if (!text.empty()) {
+            const bool asciiOnly = c_.options.checkJapanese || !hasDoubleByte(text);
+            if (c_.progress) c_.progress->analysing = true;
+            const StoreOutcome out = c_.sink.store(text, e, asciiOnly);
+            if (c_.progress) c_.progress->analysing = false;
+            if (out.kind == StoreOutcome::FailedStop) return Step::Failed;
+            fetched = true;
+            st.stored = true;
+            ++received_;
+            if (c_.progress) c_.progress->received = received_;
+            // Only the header and a few lines are here: the message itself stays on the server.
+            st.keep = out.keepOnServer || advice.keepOnServer || action == 3 || topLines >= 0 ||
+                      (order_ && order_->leaveOnServer);
+            if (st.keep && AddUidl(e, uidl_, UidlKind::Kept) != 0) {
+                report(kTextNoMemory, kTextNoMemory);
+                return Step::Failed;
+            }
+            if (action == 1) item->result = 1;
+            if (action == 3) item->result = 2;
+        }
+    }
+    if (storedBefore && (action == 3 || (order_ && order_->leaveOnServer))) {
+        st.keep = true;
+        if (action == 3) item->result = 2;
+        if (AddUidl(e, uidl_, UidlKind::Kept) != 0) {
+            report(kTextNoMemory, kTextNoMemory);
+            return Step::Failed;
+        }
+    }
+
+    bool dele = false;
+    if (action == 2) {
+        dele = true;
+        if (c_.progress) c_.progress->current = static_cast<int>(index + 1);
+        setState(20);
+    } else if (action == 1) {
+        dele = fetched || storedBefore;
+    } else if (order_ && !st.keep) {
+        if (fetched) {
+            dele = true;
+        } else if (storedBefore) {
+            dele = !order_->leaveOnServer;
+        } else if (!known && advice.kind == FetchAdvice::DeleteUnread) {
+            dele = !advice.keepOnServer && !order_->leaveOnServer;
+        }
+    }
+    if (dele) {
+        if (sendDele(index) == Step::Failed) return Step::Failed;
+        if (item && st.deleted) item->result = 1;
+    }
+    return Step::Next;
+}
+
+Session::Step Session::messageLoop(bool& aborted) {
+    aborted = false;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        if (abortRequested()) {
+            aborted = true;
+            return Step::Next;
+        }
+        if (handle(i) == Step::Failed) return Step::Failed;
+    }
+    return Step::Next;
+}
+
+void Session::settleIds(bool quitConfirmed) {
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const ServerEntry& e = *entries_[i];
+        const EntryState& st = states_[i];
+        const std::string_view id = sjis::fieldView(e.uidl);
+        if (id.empty()) continue;
+        if (st.deleted && quitConfirmed) {
+            uidl_.forget(id);  // gone from the server for good
+            continue;
+        }
+        // Stored here and still on the server: never to be fetched again.
+        if (st.stored && !st.keep) AddUidl(e, uidl_, UidlKind::DeletePending);
+    }
+}
+
+int Session::run() {
+    if (c_.progress) c_.progress->reset();
+    if (ReadUidlFile(env_, account_, uidl_) != 0) return kReceiveFailed;
+    setState(2);
+    conn_.setStatusHook([this](int state) { setState(state); });
+    if (c_.conversationLog) conn_.setConversationLog(c_.conversationLog);
+
+    if (OpenServer(conn_, pop3Settings(account_, c_.options.timeoutMs), Protocol::Pop3) != 0) {
+        return kReceiveFailed;
+    }
+    if (!startsWith(conn_.greeting(), "+")) {
+        report(std::string(kTextGreetingRefused) + "\r\n" + firstLine(conn_.greeting()),
+               std::string(kTextGreetingRefused) + "    ");
+        return closeWith(kReceiveFailed);
+    }
+    if (abortRequested()) return closeWith(kReceiveAborted);
+    if (account_.apop != 1 && login() != kReceiveDone) return kReceiveFailed;
+    if (abortRequested()) return closeWith(kReceiveAborted);
+    const int listed = readListing();
+    if (listed != kReceiveDone) return closeWith(listed);
+    if (abortRequested()) return closeWith(kReceiveAborted);
+
+    c_.sink.begin();
+    bool aborted = false;
+    const bool failed = messageLoop(aborted) == Step::Failed;
+
+    bool quitConfirmed = false, quitRefused = false;
+    if (!conn_.broken()) quitConfirmed = quit(quitRefused);
+    bool deletionsSent = false;
+    for (const EntryState& st : states_)
+        deletionsSent = deletionsSent || st.deleteSent;
+    if (quitRefused && deletionsSent) {
+        report(std::string(kTextQuitRefused), std::string(kTextQuitRefused) + "    ");
+    }
+    conn_.close();
+    settleIds(quitConfirmed);
+    WriteUidlFile(env_, account_, uidl_, aborted || abortRequested());
+    if (aborted && (env_.unattended || env_.logOut)) shell::appendCommLog(env_, kTextAborted);
+    if (c_.progress) c_.progress->received = received_;
+    setState(6);
+
+    int result = kReceiveDone;
+    if (failed || refusedSome_ || (quitRefused && deletionsSent)) {
+        result = kReceiveFailed;
+    } else if (aborted) {
+        result = kReceiveAborted;
+    }
+    c_.sink.end(result);
+    return result;
+}
+
+}  // namespace
+
+SessionOptions readSessionOptions(platform::Profile& ini) {
+    SessionOptions o;
+    o.noCheckUidl = platform::readInt(ini, kOption, "NoCheckUIDL", 0) == 1;
+    o.logOutReceive = platform::readInt(ini, kOption, "LogOutReceive", 1) == 1;
+    o.checkJapanese = platform::readInt(ini, kOption, "CheckJapanese", 1) != 0;
+    const int64_t timeout = platform::readInt(ini, kOption, "TimeOut", 60000);
+    o.timeoutMs = timeout > 0 && timeout < 0x7fffffff ? static_cast<unsigned>(timeout) : 60000;
+    return o;
+}
+
+ConnectionSettings pop3Settings(const Account& a, unsigned timeoutMs) {
+    ConnectionSettings s;
+    s.host = sjis::fieldView(a.pop3Server);
+    s.port = a.popPort > 0 && a.popPort <= 0xffff ? static_cast<uint16_t>(a.popPort) : 0;
+    s.sslMode = a.recvSsl;
+    s.sslProtocol = a.recvSslProtocol;
+    s.certSsl = a.certSsl;
+    s.timeoutMs = timeoutMs;
+    s.user = sjis::fieldView(a.userId);
+    s.password = sjis::fieldView(a.password);
+    s.apop = a.apop == 1;
+    return s;
+}
+
+void ReceiveProgress::reset() {
+    state = 0;
+    total = 0;
+    current = 0;
+    received = 0;
+    bytesExpected = 0;
+    bytesRemaining = 0;
+    percent = 0;
+    analysing = false;
+}
+
+int ReceiveAccount(ReceiveContext& context, const Account& account, const ReceiveOrder* order,
+                   CheckerItem* checkerList) {
+    try {
+        Session session(context, account, order, checkerList);
+        return session.run();
+    } catch (const std::bad_alloc&) {
+        // Anything not yet stored stays on the server; the connection closes without QUIT.
+        shell::report(context.env, kTextNoMemory);
+        return kReceiveFailed;
+    }
+}
+
+}  // namespace kolvy::pop
