@@ -1,0 +1,18 @@
+// The program's exported functions live in the libraries of their subsystems; nothing in the
+// program itself calls some of them, so this table makes the linker keep them for Kolvy.def.
+#include "mime/decode.h"
+#include "mime/header.h"
+#include "pop/exports.h"
+
+namespace {
+
+[[gnu::used]] const void* const kExported[] = {
+    reinterpret_cast<const void*>(&KVA_QuotedPrintableDecode),
+    reinterpret_cast<const void*>(&KVA_Base64Decode),
+    reinterpret_cast<const void*>(&MakeGMT),
+    reinterpret_cast<const void*>(&GetHead),
+    reinterpret_cast<const void*>(&KVA_CheckPassword),
+    reinterpret_cast<const void*>(&KVA_GetAcountName),
+};
+
+}  // namespace
