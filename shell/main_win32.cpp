@@ -3,9 +3,11 @@
 
 #include <string>
 
+#include "config/accounts.h"
 #include "core/env.h"
 #include "core/sjis.h"
 #include "platform/win32/win32.h"
+#include "pop/exports.h"
 #include "shell/mainwindow_win32.h"
 #include "shell/program.h"
 #include "shell/report.h"
@@ -59,6 +61,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
     if (!shell::prepareDataFolder(env)) return 0;
     shell::Program program(env);
     program.placement = shell::readPlacement(*ini);
+    // Plug-ins and the mail checker log in and name accounts through the exports.
+    config::AccountList accounts;
+    accounts.load(env);
+    pop::setExportHost(&env, &accounts);
 
     HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MAINMENU));
     HWND main = shell::win32::createMainWindow(program, instance, title, menu);
@@ -81,6 +87,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
         DispatchMessageA(&msg);
         if (!msg.hwnd) shell::win32::handleThreadMessage(main, msg);
     }
+    pop::setExportHost(nullptr, nullptr);
     CloseHandle(mutex);
     return static_cast<int>(msg.wParam);
 }
