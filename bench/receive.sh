@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# receive.sh ROOT: receiving 1,000 messages of mixed sizes from a local dovecot over plain POP3,
+# with kolvytool receive into an empty program folder, against fetchmail delivering to nothing
+# (the peer) and a bare poplib RETR loop that writes and flushes one file per message (the limit
+# of wire and disk). Every run leaves the mail on the server, so all three fetch the same box.
+set -euo pipefail
+root=$1
+tool=$root/build/bench/tools/kolvytool/kolvytool
+[[ -x $tool ]] || { echo "receive.sh: $tool is not built" >&2; exit 1; }
+count=${KOLVY_BENCH_MESSAGES:-1000}
+work=$(mktemp -d /tmp/kolvy-receive-bench.XXXXXX)
+chmod 755 "$work"  # the servers run as their own users
+servers=$work/servers
+cleanup() { "$root/pop/testsupport/pop-servers" stop "$servers" || true; rm -rf "$work"; }
+trap cleanup EXIT
+"$root/pop/testsupport/pop-servers" start "$servers" >/dev/null
+port=$(sed -n 's/^dovecot_pop3=//p' "$servers/servers.txt")
+user=$(sed -n 's/^user=//p' "$servers/servers.txt")
+password=$(sed -n 's/^password=//p' "$servers/servers.txt")
+maildir=$(sed -n 's/^dovecot_maildir=//p' "$servers/servers.txt")
+[[ -n $port && -n $user && -d $maildir ]] || { echo "receive.sh: no dovecot" >&2; exit 1; }
+
+# The mailbox: mostly short Japanese texts, some longer ones, one in ten with a Base64
+# attachment, a few large; lines starting with "." on the way.
+python3 - "$maildir" "$count" <<'PY'
+import base64, os, random, sys
+from email.mime.multipart import MIMEMultipart
+from email.mime.text import MIMEText
+from email.mime.application import MIMEApplication
+from email.header import Header
+folder, count = sys.argv[1], int(sys.argv[2])
+rnd = random.Random(7)
+line = "受信の速さを測るための本文です。.行頭の点も含めます。\n"
+for i in range(count):
+    r = rnd.random()
+    size = 600 if r < 0.6 else 6000 if r < 0.9 else 60000
+    body = "".join(("." if k % 7 == 0 else "") + line for k in range(size // 80 + 1))
+    text = MIMEText(body, "plain", "iso-2022-jp")
+    if i % 10 == 0:
+        msg = MIMEMultipart()
+        msg.attach(text)
+        blob = rnd.randbytes(20000 if i % 100 else 400000)
+        msg.attach(MIMEApplication(blob, Name=f"data{i}.bin"))
+    else:
+        msg = text
+    msg["From"] = str(Header("送信者", "iso-2022-jp")) + " <sender@example.jp>"
+    msg["To"] = "kolvy@example.jp"
+    msg["Subject"] = str(Header(f"測定 {i}", "iso-2022-jp"))
+    msg["Date"] = "Mon, 07 Dec 2026 10:00:00 +0900"
+    msg["Message-ID"] = f"<bench{i}@example.jp>"
+    data = msg.as_bytes().replace(b"\r\n", b"\n")
+    with open(os.path.join(folder, "cur", f"{1700000000 + i}.bench{i}:2,"), "wb") as f:
+        f.write(data)
+PY
+chown -R mail:mail "$maildir"
+mailbytes=$(du -sb "$maildir/cur" | cut -f1)
+
+now() { date +%s.%N; }
+elapsed() { python3 -c "import sys; print(float(sys.argv[2]) - float(sys.argv[1]))" "$1" "$2"; }
+
+# Kolvy: one account and one order that leaves the mail on the server.
+home=$work/KolvyHome
+mkdir -p "$home"
+python3 - "$home/Kolvy.ini" "$port" "$user" "$password" <<'PY'
+import base64, sys
+path, port, user, password = sys.argv[1:]
+scrambled = base64.b64encode(bytes(~b & 0xFF for b in password.encode())).decode()
+open(path, "w", newline="\r\n").write(f"""[TagList]
+TagAcount=bench
+TagOrder=100
+[bench]
+TagNo=0
+POP3Server=127.0.0.1
+UserID={user}
+Password={scrambled}
+POPPort={port}
+APOP=0
+RecvSSL=0
+[100]
+TagNo=0
+SelectForA=0
+OrderName=bench
+Nokosu=1
+""")
+PY
+t0=$(now)
+/usr/bin/time -v -o "$work/time.txt" "$tool" receive "$home" bench >"$work/kolvy.out"
+t1=$(now)
+kolvy=$(elapsed "$t0" "$t1")
+peak=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")
+stored=$(find "$home/MailData" -name '[0-9][0-9][0-9][0-9].txt' | wc -l)
+if [[ $stored -ne $count ]]; then
+  echo "receive.sh: kolvytool stored $stored of $count messages" >&2
+  cat "$work/kolvy.out" >&2
+  exit 1
+fi
+
+# fetchmail: the same box, every message, kept on the server, delivered to nothing.
+cat >"$work/fetchmailrc" <<RC
+poll 127.0.0.1 service $port protocol pop3 auth password
+  user "$user" password "$password" keep fetchall sslproto ''
+RC
+chmod 600 "$work/fetchmailrc"
+t0=$(now)
+HOME=$work fetchmail -f "$work/fetchmailrc" --idfile "$work/fetchids" --bsmtp /dev/null \
+  --nosoftbounce --silent >/dev/null 2>"$work/fetchmail.err" || {
+  echo "receive.sh: fetchmail failed (status $?)" >&2; cat "$work/fetchmail.err" >&2; exit 1
+}
+t1=$(now)
+fetchmail_time=$(elapsed "$t0" "$t1")
+
+# The limit: RETR each message and write its bytes to a file of its own, flushed to disk.
+mkdir -p "$work/raw"
+t0=$(now)
+python3 - "$port" "$user" "$password" "$work/raw" <<'PY'
+import os, poplib, sys
+port, user, password, folder = sys.argv[1:]
+box = poplib.POP3("127.0.0.1", int(port), timeout=60)
+box.user(user)
+box.pass_(password)
+n = len(box.list()[1])
+for i in range(1, n + 1):
+    _, lines, _ = box.retr(i)
+    with open(os.path.join(folder, f"{i}.eml"), "wb") as f:
+        f.write(b"\r\n".join(lines) + b"\r\n")
+        f.flush()
+        os.fsync(f.fileno())
+box.quit()
+PY
+t1=$(now)
+raw=$(elapsed "$t0" "$t1")
+[[ $(ls "$work/raw" | wc -l) -eq $count ]] || { echo "receive.sh: poplib loop fell short" >&2; exit 1; }
+
+python3 - "$count" "$kolvy" "$fetchmail_time" "$raw" "$peak" "$mailbytes" <<'PY'
+import sys
+n, kolvy, fetchmail, raw, peak, mailbytes = sys.argv[1:]
+n, kolvy, fetchmail, raw = int(n), float(kolvy), float(fetchmail), float(raw)
+print(f"BENCH receive_{n}_vs_fetchmail kolvy={kolvy * 1000:.0f}ms peer={fetchmail * 1000:.0f}ms ratio={fetchmail / kolvy:.3f}")
+print(f"BENCH receive_{n}_vs_poplib_file_loop kolvy={kolvy * 1000:.0f}ms peer={raw * 1000:.0f}ms ratio={raw / kolvy:.3f}")
+print(f"receive: {n} messages, {int(mailbytes) / 1e6:.1f} MB in the mailbox, kolvytool peak memory {int(peak) / 1024:.1f} MiB")
+PY
