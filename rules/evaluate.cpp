@@ -261,6 +261,12 @@ bool testCondition(const RuleSubject& subject, int32_t item, int32_t mode,
     return holds(fields, item, mode, keyword);
 }
 
+std::string fieldText(const RuleSubject& subject, int32_t item) {
+    if (item == kItemBody) return {};
+    Fields fields(subject);
+    return std::string(fields.text(item));
+}
+
 ReceiveRuleHook receiveRuleHook(RuleBook& book, Env& env) {
     return [&book, &env](const RuleSubject& subject, RuleResult& result) {
         return evaluateRules(subject, book.head(RuleKind::Receive), result,

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "core/env.h"
@@ -67,6 +68,10 @@ bool ruleMatches(const RuleSubject& subject, const Rule& rule);
 // outside those, or an empty keyword, never holds.
 bool testCondition(const RuleSubject& subject, int32_t item, int32_t mode,
                    std::string_view keyword);
+
+// The text condition `item` (1..14 but the body) searches in a message; empty for the body, an
+// absent field or an item outside the table.
+std::string fieldText(const RuleSubject& subject, int32_t item);
 
 // How message analysis asks the receive rules: null means no rules.
 using ReceiveRuleHook = std::function<int(const RuleSubject&, RuleResult&)>;
