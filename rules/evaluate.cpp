@@ -30,7 +30,18 @@ class Fields {
   public:
     explicit Fields(const RuleSubject& s) : s_(s) {}
 
+    // Each item's text is worked out once per message.
     std::string_view text(int32_t item) {
+        if (item < 1 || item > kItemCount) return {};
+        const auto i = static_cast<size_t>(item);
+        if (!known_[i]) {
+            texts_[i] = lookUp(item);
+            known_[i] = true;
+        }
+        return texts_[i];
+    }
+
+    std::string_view lookUp(int32_t item) {
         const HeaderInfo* h = s_.header;
         if (!h) return {};
         switch (item) {
@@ -96,6 +107,8 @@ class Fields {
     }
 
     const RuleSubject& s_;
+    std::string_view texts_[kItemCount + 1];
+    bool known_[kItemCount + 1] = {};
     std::string to_, type_;
     bool toDone_ = false, typeDone_ = false;
 };
