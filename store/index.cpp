@@ -706,6 +706,7 @@ Err undoAppend(Env& env, Tab& tab, AppendedBatch& batch) {
     if (e == Err::None) e = (*file)->close();
     if (e != Err::None) return e;
     for (MailItem* item : batch.items) {
+        if (!item) continue;
         forgetStored(tab, item);
         listUnlink(tab.items, item);
         delete item;
