@@ -274,15 +274,11 @@ ApplyOutcome applyRulesToTab(Env& env, RuleBook& book, Tab& tab, ApplyMode mode,
             }
         }
 
-        // Move (0) and copy (1); other values of the field move nothing.
+        // Move (0) and copy (1); other values of the field move nothing. A full target keeps
+        // its rows where they are, and the pass says so at its end.
         Tab* target = result.targetTab;
-        if (target && target != &tab && (result.moveOrCopy == 0 || result.moveOrCopy == 1)) {
-            if (store::tabFull(*target)) {
-                ++out.targetFull;
-            } else {
-                rows.push_back({item, target, result.moveOrCopy == 1});
-            }
-        }
+        if (target && target != &tab && (result.moveOrCopy == 0 || result.moveOrCopy == 1))
+            rows.push_back({item, target, result.moveOrCopy == 1});
     }
     if (countersChanged) store::writeCounters(env, tab);
     // The moves decided before a failure are still carried out.

@@ -87,7 +87,6 @@ struct ApplyOutcome {
     int attributes = 0;  // messages whose mark, colour or state changed
     int replies = 0, forwards = 0;
     int answersSkipped = 0;  // replies and forwards the guard refused
-    int targetFull = 0;      // moves and copies to a full tab
     store::PassOutcome pass;
     Err error = Err::None;  // what stopped the run (reported already)
     bool ok() const { return error == Err::None && pass.ok(); }

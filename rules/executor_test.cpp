@@ -226,6 +226,21 @@ TEST_F(Executor, AMissingMessageFileStopsTheRunAfterTheMovesDecided) {
     EXPECT_EQ(subjects(diskRows(t.env, *inbox)), (std::vector<std::string>{"移動2", "移動3"}));
 }
 
+TEST_F(Executor, AFullTargetKeepsTheRestAndSaysSo) {
+    rule(RuleKind::Command, 3, "移")->targetTab = work;
+    store({"移動1", "a@example.jp", "x", ""});
+    store({"移動2", "a@example.jp", "x", ""});
+    work->nextFileNo = 9999;
+    const ApplyOutcome o = apply(*inbox);
+    EXPECT_TRUE(o.ok());
+    EXPECT_EQ(o.pass.moved, 1);
+    EXPECT_EQ(o.pass.leftByFullTarget, 1);
+    EXPECT_EQ(t.reporter.lastText(), store::kTargetFilledUp);
+    EXPECT_EQ(subjects(diskRows(t.env, *work)), std::vector<std::string>{"移動1"});
+    EXPECT_EQ(subjects(diskRows(t.env, *inbox)), std::vector<std::string>{"移動2"});
+    EXPECT_EQ(t.ini->read(std::to_string(work->id), "NextFileNo"), "10000");
+}
+
 TEST(ResultBytes, MarkColourAndRead) {
     const struct {
         int32_t setMark, setColour, setRead;

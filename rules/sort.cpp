@@ -17,7 +17,7 @@ std::string summaryLine(std::string_view tabName, const ApplyOutcome& o) {
     line += ": " + std::to_string(o.messages) + " messages, " + std::to_string(o.matched) +
             " matched, " + std::to_string(o.pass.moved) + " moved, " +
             std::to_string(o.pass.copied) + " copied, " + std::to_string(o.attributes) + " changed";
-    const int left = o.targetFull + o.pass.leftByFullTarget;
+    const int left = o.pass.leftByFullTarget;
     if (left > 0) line += ", " + std::to_string(left) + " left (tab full)";
     line += "\n";
     return line;
