@@ -423,6 +423,41 @@ TEST_F(Store, ListCommandsRefuseWhatTheyMayNotDo) {
     EXPECT_FALSE(listOpOf(10));
 }
 
+TEST_F(Store, EmptyingTheTrashAsksTwiceAndDeletesEverything) {
+    Tab& trash = tab(kTrash);
+    for (int k = 0; k < 3; ++k) {
+        const uint8_t state = k == 1 ? 1 : 3;
+        ASSERT_TRUE(storeMessage(t.env, trash, messageText(k, state), record(k, state), {}));
+    }
+    const std::string folder = tabs[kTrash]->folder();
+    platform::makeDirs(*t.fs, attachmentFolder(folder, 1));
+    platform::writeWholeFile(*t.fs, sjis::joinPath(attachmentFolder(folder, 1), "a.txt"), "x");
+
+    EXPECT_EQ(emptyTrash(t.env, tab(kSource), {}).error, Err::Cancelled);
+    EXPECT_EQ(t.reporter.lastText(), kNotTrashTab);
+    // Cancel at the second question: nothing goes.
+    t.reporter.answer(platform::Answer::Ok);
+    EXPECT_EQ(emptyTrash(t.env, trash, {}).error, Err::Cancelled);
+    EXPECT_EQ(t.reporter.lastText(), kEmptyTrashAskAgain);
+    EXPECT_EQ(readDisk(t, *tabs[kTrash]).records.size(), 3u);
+    EXPECT_EQ(readDisk(t, *tabs[kTrash]).files.size(), 3u);
+
+    t.reporter.answer(platform::Answer::Ok);
+    t.reporter.answer(platform::Answer::Ok);
+    const PassOutcome out = emptyTrash(t.env, trash, {});
+    EXPECT_TRUE(out.ok());
+    EXPECT_EQ(out.deleted, 3);
+    const OnDisk d = readDisk(t, *tabs[kTrash]);
+    EXPECT_TRUE(d.indexWhole);
+    EXPECT_TRUE(d.records.empty());
+    EXPECT_TRUE(d.files.empty());
+    EXPECT_TRUE(d.attached.empty());
+    EXPECT_EQ(t.ini->read("3", "AllMailCount"), "0");
+    // Now there is nothing to delete.
+    EXPECT_EQ(emptyTrash(t.env, trash, {}).error, Err::Cancelled);
+    EXPECT_EQ(t.reporter.lastText(), kNothingToDelete);
+}
+
 // Operations that rewrite a tab's index are counted: a sort into five tabs appends once to each
 // and compacts the source once, whatever the number of rows.
 class CountingFileSystem final : public platform::FileSystem {
