@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -609,9 +610,28 @@ Err readWholeIndex(Env& env, Tab& tab, const IndexOptions& o) {
 
 // ----------------------------------------------------------------------------- writing
 
-Result<MailItem*> appendRecord(Env& env, Tab& tab, IndexRecord record, const IndexOptions& o) {
-    if (!validFileNumber(record.fileNo)) return Err::Invalid;
-    if (record.state >= kStateLimit || (record.markColour & kMarkUnusedBits)) return Err::Invalid;
+Result<AppendedBatch> appendRecords(Env& env, Tab& tab, std::vector<IndexRecord> records,
+                                    const IndexOptions& o) {
+    AppendedBatch batch;
+    if (records.empty()) return batch;
+    for (const IndexRecord& r : records) {
+        if (!validFileNumber(r.fileNo)) return Err::Invalid;
+        if (r.state >= kStateLimit || (r.markColour & kMarkUnusedBits)) return Err::Invalid;
+    }
+    // The items are allocated before anything is written: a record in the file must never be
+    // reported as not appended (its caller would then delete the message it points to).
+    const bool loaded = tab.loadState != kNotRead;
+    std::vector<std::unique_ptr<MailItem>> items;
+    if (loaded) {
+        items.reserve(records.size());
+        for (size_t i = 0; i < records.size(); ++i) {
+            items.emplace_back(new (std::nothrow) MailItem());
+            if (!items.back()) {
+                shell::report(env, kAllocateFailed);
+                return Err::NoMemory;
+            }
+        }
+    }
     auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
     if (!file) {
         shell::report(env, kIndexWriteFailed);
@@ -619,9 +639,18 @@ Result<MailItem*> appendRecord(Env& env, Tab& tab, IndexRecord record, const Ind
     }
     auto size = (*file)->size();
     if (!size) return size.error();
-    if (*size < kIndexHeaderSize || *size > UINT32_MAX) return Err::Damaged;
-    record.offset = static_cast<uint32_t>(*size);
-    const std::string bytes = encodeRecord(record);
+    if (*size < kIndexHeaderSize) return Err::Damaged;
+    std::string bytes;
+    std::vector<size_t> starts;
+    starts.reserve(records.size());
+    for (IndexRecord& r : records) {
+        const uint64_t at = *size + bytes.size();
+        if (at > UINT32_MAX) return Err::Damaged;  // offsets are 32-bit
+        r.offset = static_cast<uint32_t>(at);
+        starts.push_back(bytes.size());
+        bytes += encodeRecord(r);
+    }
+    if (*size + bytes.size() > UINT32_MAX) return Err::Damaged;
     Err e = (*file)->writeAt(*size, bytes);
     if (e == Err::None) e = (*file)->flush();
     if (e != Err::None) {
@@ -630,25 +659,61 @@ Result<MailItem*> appendRecord(Env& env, Tab& tab, IndexRecord record, const Ind
         shell::report(env, kWriteFailed);
         return e;
     }
-    if (Err c = (*file)->close(); c != Err::None) return c;
-
-    if (tab.loadState == kNotRead) return static_cast<MailItem*>(nullptr);
-    RecordView view;
-    parseRecord(bytes, 0, view);
-    auto* item = new (std::nothrow) MailItem();
-    if (!item) {
-        // The record is in the file; the list shows it after the next read.
-        freeItems(tab);
-        tab.loadState = kNotRead;
-        shell::report(env, kAllocateFailed);
-        return Err::NoMemory;
+    if (Err c = (*file)->close(); c != Err::None) {
+        // Whether the bytes reached the file is unknown: take them back out.
+        if (auto again = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite)) {
+            auto now = (*again)->size();
+            if (now && *now == *size + bytes.size()) (*again)->truncate(*size);
+        }
+        return c;
     }
+    batch.sizeBefore = *size;
+    batch.sizeAfter = *size + bytes.size();
+    if (!loaded) return batch;
     TimeTexts times(env.clock);
-    fillItem(*item, view, times, o.accounts);
-    listAppend(tab.items, item);
-    if (!tab.storedFirst) tab.storedFirst = item;
-    tab.storedLast = item;
-    return item;
+    for (size_t i = 0; i < items.size(); ++i) {
+        RecordView view;
+        parseRecord(bytes, starts[i], view);
+        view.offset = records[i].offset;
+        MailItem* item = items[i].release();
+        fillItem(*item, view, times, o.accounts);
+        listAppend(tab.items, item);
+        if (!tab.storedFirst) tab.storedFirst = item;
+        tab.storedLast = item;
+        batch.items.push_back(item);
+    }
+    return batch;
+}
+
+Result<MailItem*> appendRecord(Env& env, Tab& tab, IndexRecord record, const IndexOptions& o) {
+    std::vector<IndexRecord> one;
+    one.push_back(std::move(record));
+    auto batch = appendRecords(env, tab, std::move(one), o);
+    if (!batch) return batch.error();
+    return batch->items.empty() ? static_cast<MailItem*>(nullptr) : batch->items.front();
+}
+
+Err undoAppend(Env& env, Tab& tab, AppendedBatch& batch) {
+    if (batch.sizeAfter <= batch.sizeBefore) return Err::None;
+    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
+    if (!file) return file.error();
+    auto size = (*file)->size();
+    if (!size) return size.error();
+    // Something else appended after the batch: cutting the file would lose it.
+    if (*size != batch.sizeAfter) return Err::Damaged;
+    Err e = (*file)->truncate(batch.sizeBefore);
+    if (e == Err::None) e = (*file)->flush();
+    if (e == Err::None) e = (*file)->close();
+    if (e != Err::None) return e;
+    for (MailItem* item : batch.items) {
+        if (!item) continue;
+        forgetStored(tab, item);
+        listUnlink(tab.items, item);
+        delete item;
+    }
+    batch.items.clear();
+    batch.sizeAfter = batch.sizeBefore;
+    return Err::None;
 }
 
 Err updateRecordByte(Env& env, Tab& tab, MailItem& item, RecordByte which, uint8_t value) {

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/env.h"
 #include "core/records.h"
@@ -198,6 +199,21 @@ std::string damagedIndexLine(std::string_view tabName, int fileNo);
 // when the tab's items are loaded the new item joins them (and the stored range). Returns the
 // item, or null when the tab's index is not loaded; the counters are the caller's.
 Result<MailItem*> appendRecord(Env& env, Tab& tab, IndexRecord record, const IndexOptions& options);
+
+// What one batch of appends added: the file's size before and after it and the new items (none
+// when the tab's index is not loaded).
+struct AppendedBatch {
+    uint64_t sizeBefore = 0;
+    uint64_t sizeAfter = 0;
+    std::vector<MailItem*> items;
+};
+// Appends records in one write and one flush: all of them or none. The items are allocated
+// before anything is written, so a record in the file is never reported as missing.
+Result<AppendedBatch> appendRecords(Env& env, Tab& tab, std::vector<IndexRecord> records,
+                                    const IndexOptions& options);
+// Takes a batch back out: the file is cut back to its size before the batch and the items are
+// freed. Refused (Err::Damaged) when the file no longer ends where the batch left it.
+Err undoAppend(Env& env, Tab& tab, AppendedBatch& batch);
 
 // Rewrites one byte of an item's record in place (after checking that the record is there) and
 // the item's field with it.

@@ -640,6 +640,54 @@ struct Writing : Reading {
     }
 };
 
+TEST_F(Writing, BatchAppendIsOneWriteThatCanBeTakenBack) {
+    load(2);
+    const std::string before = f.bytes();
+    std::vector<IndexRecord> batch = {record(2), record(3, 1), record(4, 3)};
+    auto added = appendRecords(t.env, tab, batch, options());
+    ASSERT_TRUE(added);
+    ASSERT_EQ(added->items.size(), 3u);
+    EXPECT_EQ(added->sizeBefore, before.size());
+    // The file is the old bytes followed by the records as a single append would write them.
+    std::vector<IndexRecord> all = records(2);
+    all.insert(all.end(), batch.begin(), batch.end());
+    EXPECT_EQ(f.bytes(), indexImage(all));
+    EXPECT_EQ(added->sizeAfter, f.bytes().size());
+    EXPECT_EQ(itemNumbers(tab), (std::vector<int>{0, 1, 2, 3, 4}));
+    // Read back from disk, the items are the same.
+    Tab fresh{};
+    fresh.nextFileNo = 5;
+    sjis::copyField(fresh.name, "受信");
+    ASSERT_EQ(readIndex(t.env, fresh, options()), Err::None);
+    EXPECT_EQ(itemNumbers(fresh), itemNumbers(tab));
+    MailItem* a = tab.items.next;
+    for (MailItem* b : listRange(fresh.items)) {
+        EXPECT_EQ(a->offset, b->offset);
+        EXPECT_EQ(a->state, b->state);
+        EXPECT_STREQ(a->subject, b->subject);
+        a = a->next;
+    }
+    freeItems(fresh);
+
+    ASSERT_EQ(undoAppend(t.env, tab, *added), Err::None);
+    EXPECT_EQ(f.bytes(), before);
+    EXPECT_EQ(itemNumbers(tab), (std::vector<int>{0, 1}));
+    EXPECT_EQ(undoAppend(t.env, tab, *added), Err::None);  // nothing left to take back
+
+    // Something appended after the batch: cutting the file would lose it.
+    auto again = appendRecords(t.env, tab, {record(2)}, options());
+    ASSERT_TRUE(again);
+    ASSERT_TRUE(appendRecord(t.env, tab, record(3), options()));
+    const std::string grown = f.bytes();
+    EXPECT_EQ(undoAppend(t.env, tab, *again), Err::Damaged);
+    EXPECT_EQ(f.bytes(), grown);
+    EXPECT_EQ(itemNumbers(tab), (std::vector<int>{0, 1, 2, 3}));
+    // A bad record refuses the whole batch before anything is written.
+    EXPECT_EQ(appendRecords(t.env, tab, {record(4), record(10000)}, options()).error(),
+              Err::Invalid);
+    EXPECT_EQ(f.bytes(), grown);
+}
+
 TEST_F(Writing, AppendGoesToTheEndWithItsOffset) {
     load(2);
     const std::string before = f.bytes();
