@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -21,9 +22,13 @@ namespace {
 
 using namespace kolvy;
 
-void check(bool ok) {
-    if (!ok) std::abort();
+void check(bool ok, int line) {
+    if (!ok) {
+        std::fprintf(stderr, "analyze_fuzz: check at line %d failed\n", line);
+        std::abort();
+    }
 }
+#define CHECK(x) check((x), __LINE__)
 
 class SilentReporter final : public platform::Reporter {
   public:
@@ -35,6 +40,7 @@ class SilentReporter final : public platform::Reporter {
 
 // Messages stored before the tab folder is emptied again.
 constexpr int kFilesPerFolder = 500;
+constexpr unsigned kFilingEvery = 64;
 
 struct Home {
     Home() : fs(platform::makeFileSystem()) {
@@ -88,24 +94,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const mime::Analysis a = mime::analyzeText(text, "2612071030");
     const std::string file = a.fileText();
-    check(file.size() >= store::kStatusLineSize && file[0] == '\f');
-    check(file.find('\0') == std::string::npos);
-    check(a.bodyStart <= a.output.size());
+    CHECK(file.size() >= store::kStatusLineSize && file[0] == '\f');
+    CHECK(file.find('\0') == std::string::npos);
+    CHECK(a.bodyStart <= a.output.size());
     for (const mime::TextSegment& s : a.segments)
-        check(s.start <= s.end && s.end <= a.output.size());
+        CHECK(s.start <= s.end && s.end <= a.output.size());
     // Every part line's offset lies in the file, right after a line break.
     size_t pos = a.bodyStart;
     for (int k = 0; k < a.partLineCount; ++k) {
         const size_t end = file.find("\r\n", pos);
-        check(end != std::string::npos);
+        CHECK(end != std::string::npos);
         const size_t semi = file.rfind("; ", end);
-        check(semi != std::string::npos && semi >= pos);
+        CHECK(semi != std::string::npos && semi >= pos);
         const unsigned long offset = std::strtoul(file.c_str() + semi + 2, nullptr, 10);
-        check(offset >= 2 && offset <= file.size());
-        check(file.compare(offset - 2, 2, "\r\n") == 0);
+        CHECK(offset >= 2 && offset <= file.size());
+        CHECK(file[offset - 1] == '\n');
         pos = end + 2;
     }
 
+    // Filing flushes every file it writes: only every kFilingEvery-th input goes the whole way,
+    // so that the walk itself gets most of the time.
+    static unsigned runs = 0;
+    if (runs++ % kFilingEvery != 0) return 0;
     Home& h = home();
     Tab* tab = h.tabs.basicTab(store::kReceiveTab);
     if (!tab) return 0;
@@ -115,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const mime::AnalyzeOutcome o = mime::mailAnalyze(*h.context, text, entry);
     if (o.kind == mime::AnalyzeOutcome::Stored && o.tab) {
         auto stored = platform::readWholeFile(*h.fs, store::messagePath(*h.env, *o.tab, o.fileNo));
-        check(stored && stored->size() == file.size());
+        CHECK(stored && stored->size() == file.size());
     }
     return 0;
 }
