@@ -12,6 +12,7 @@
 #include "core/sjis.h"
 #include "mime/decode.h"
 #include "mime/header.h"
+#include "mime/stored_header.h"
 #include "platform/fileutil.h"
 #include "store/message_file.h"
 #include "store/paths.h"
@@ -598,6 +599,19 @@ TEST(MailAnalyze, ForgedPartInfoHeadersAreNotTakenForPartLines) {
     const auto lines = partLines(file);
     expectOffsetsAtParts(file, lines, {"Content-Type: text/plain"});
     EXPECT_EQ(file.find("9999"), std::string::npos);
+}
+
+TEST(MailAnalyze, IncomingLinesThatReadersTakeForPartLinesAreDroppedOthersKept) {
+    Folder f;
+    f.analyze(
+        "\nFrom: a@example.jp\r\nx-PARTINFO: text/plain; 7777\r\nX-Partinfo: kept; 8888\r\n"
+        "\r\nbody\r\n.\r\n");
+    const std::string file = f.file(f.receive(), 0);
+    EXPECT_EQ(file.find("7777"), std::string::npos);
+    EXPECT_NE(file.find("X-Partinfo: kept; 8888\r\n"), std::string::npos);
+    HeaderInfo h{};
+    readStoredHeader(std::string_view(file).substr(store::kStatusLineSize - 1), h);
+    EXPECT_EQ(h.partCount, 0);
 }
 
 TEST(MailAnalyze, NoHeaderBlockEndStoresAnEmptyBody) {
