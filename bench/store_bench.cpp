@@ -1,6 +1,9 @@
 // The mail store against plain file reads and writes of the same bytes:
 //   index_read_10000     reading a 10,000-record index into the item list / reading its bytes
 //   index_append_10000   appending 10,000 records through the store / appending their bytes
+//   index_read_vs_rebuild_10000
+//                        reading a 10,000-record index into the item list / rebuilding the same
+//                        tab from its 10,000 message files
 //   startup_100_tabs     start-up with 100 tabs of 10,000 messages / start-up in an empty folder
 //                        (only the current tab's index is read; with ReadByte 10000 and 0)
 #include <malloc.h>
@@ -15,7 +18,9 @@
 #include "platform/fileutil.h"
 #include "shell/program.h"
 #include "store/index.h"
+#include "store/message_file.h"
 #include "store/paths.h"
+#include "store/rebuild.h"
 #include "store/tabs.h"
 
 namespace {
@@ -136,6 +141,51 @@ void indexRead(platform::FileSystem& fs, Reporter& reporter, bool warm) {
                      raw * 1e3, "ms", raw / best);
 }
 
+void indexRebuild(platform::FileSystem& fs, Reporter& reporter) {
+    Folder f(fs, "rebuild");
+    auto ini = platform::makeProfile(sjis::joinPath(f.path, "Kolvy.ini"));
+    Env env{fs, *ini, reporter, platform::systemClock(), f.path};
+    Tab tab{};
+    sjis::copyField(tab.name, "受信");
+    tab.basic = 1;
+    const std::string folder = store::tabFolder(env, tab);
+    platform::makeDirs(fs, folder);
+    for (int n = 0; n < kRecords; ++n) {
+        const store::IndexRecord r = sample(n);
+        store::StatusLine status;
+        status.state = r.state;
+        status.stamp = "2612071030";
+        std::string text = store::formatStatusLine(status);
+        text +=
+            "Received: from mx.example.jp by mail.example.jp; Mon, 7 Dec 2026 10:00:00 +0900\r\n";
+        text += "From: " + r.texts[0] + " <" + r.texts[1] + ">\r\nTo: me@example.jp\r\n";
+        text += "Subject: " + r.texts[2] + "\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\n";
+        text += "X-Mailer: " + r.texts[3] + "\r\n\r\n";
+        for (int line = 0; line < 20 + n % 40; ++line)
+            text += "本文の行です。これはベンチマーク用のテキストです。\r\n";
+        platform::writeWholeFile(fs, sjis::joinPath(folder, store::messageFileName(n)), text);
+    }
+    double rebuild = 1e300;
+    for (int run = 0; run < 3; ++run) {
+        rebuild = std::min(rebuild, seconds([&] {
+                               store::rebuildIndex(env, tab, store::RebuildMode::Silent, nullptr);
+                           }));
+    }
+    if (tab.allMailCount != kRecords) std::fprintf(stderr, "short rebuild\n");
+    store::IndexOptions o;
+    o.readByte = 0;
+    double read = 1e300;
+    for (int run = 0; run < 7; ++run) {
+        tab.loadState = store::kNotRead;
+        read = std::min(read, seconds([&] { store::readIndex(env, tab, o); }));
+        if (listSize(tab.items) != static_cast<size_t>(kRecords))
+            std::fprintf(stderr, "short read\n");
+        store::freeItems(tab);
+    }
+    bench::printLine("index_read_vs_rebuild_10000", read * 1e3, rebuild * 1e3, "ms",
+                     rebuild / read);
+}
+
 void indexAppend(platform::FileSystem& fs, Reporter& reporter) {
     Folder f(fs, "append");
     auto ini = platform::makeProfile(sjis::joinPath(f.path, "Kolvy.ini"));
@@ -233,6 +283,7 @@ int main(int argc, char** argv) {
         indexRead(*fs, reporter, true);
     }
     if (wanted("index_append")) indexAppend(*fs, reporter);
+    if (wanted("index_rebuild")) indexRebuild(*fs, reporter);
     if (wanted("startup")) startup(*fs, reporter);
     return 0;
 }

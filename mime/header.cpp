@@ -1,4 +1,5 @@
 #include "mime/header.h"
+#include "mime/stored_header.h"
 
 #include <array>
 #include <cstring>
@@ -163,7 +164,9 @@ Header HeadParser::recognise(size_t lf, size_t& colon) const {
             }
             break;
         case 'x':
-            if (raw(3) == 'P' && raw(4) == 'a' && raw(7) == 'I' && raw(11) == ':')
+            // The one test every reader of part lines makes, so that a part line received from
+            // outside is dropped exactly when a reader would take it for one.
+            if (lineLen >= 11 && isPartInfoLine(std::string_view(src_ + lf + 1, lineLen), 0))
                 return is(11, Header::XPartInfo);
             if (pos(3) == 'm' && pos(6) == 'l' && pos(8) == 'r' && pos(9) == ':')
                 return is(9, Header::XMailer);

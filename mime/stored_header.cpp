@@ -1,0 +1,420 @@
+#include "mime/stored_header.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/sjis.h"
+#include "mime/header.h"
+
+namespace kolvy::mime {
+
+namespace {
+
+enum class Field {
+    None,
+    Date,
+    DeliveredTo,
+    From,
+    ResentFrom,
+    To,
+    ResentTo,
+    Subject,
+    Received,
+    ReplyTo,
+    ReturnPath,
+    UserAgent,
+    XMailer,
+    XPartInfo,
+    XMlName,
+    MessageId,
+    Cc,
+    ContentType,
+    ContentDisposition,
+    TransferEncoding,
+};
+
+struct Name {
+    const char* text;  // with the colon
+    Field field;
+};
+// In the order they are tried; a name only counts when the whole of it and its colon stand there.
+constexpr Name kNames[] = {
+    {"Date:", Field::Date},
+    {"Delivered-To:", Field::DeliveredTo},
+    {"From:", Field::From},
+    {"Resent-From:", Field::ResentFrom},
+    {"To:", Field::To},
+    {"Resent-To:", Field::ResentTo},
+    {"Subject:", Field::Subject},
+    {"Received:", Field::Received},
+    {"Reply-To:", Field::ReplyTo},
+    {"Return-Path:", Field::ReturnPath},
+    {"User-Agent:", Field::UserAgent},
+    {"X-Mailer:", Field::XMailer},
+    {"X-PartInfo:", Field::XPartInfo},
+    {"X-ML-Name:", Field::XMlName},
+    {"Message-ID:", Field::MessageId},
+    {"Cc:", Field::Cc},
+    {"Content-Type:", Field::ContentType},
+    {"Content-Disposition:", Field::ContentDisposition},
+    {"Content-Transfer-Encoding:", Field::TransferEncoding},
+};
+
+class Reader {
+  public:
+    Reader(std::string_view text, HeaderInfo& h) : t_(text), h_(h) {}
+    size_t run();
+
+  private:
+    unsigned char at(size_t i) const {
+        return i < t_.size() ? static_cast<unsigned char>(t_[i]) : 0;
+    }
+    char* ptr(size_t i) const { return const_cast<char*>(t_.data() + i); }
+    // The end of the line at i: its CR (or LF, or the text's end).
+    size_t lineEnd(size_t i) const {
+        while (i < t_.size() && t_[i] != '\r' && t_[i] != '\n' && t_[i] != '\0')
+            i += sjis::charLen(t_, i);
+        return std::min(i, t_.size());
+    }
+    // The end of the field at i: the line break not followed by a blank or TAB.
+    size_t fieldEnd(size_t i) const {
+        for (;;) {
+            i = lineEnd(i);
+            size_t j = i;
+            if (at(j) == '\r') ++j;
+            if (at(j) == '\n') ++j;
+            if (j == i || (at(j) != ' ' && at(j) != '\t')) return i;
+            i = j;
+        }
+    }
+    Field recognise(size_t lf) const;
+    void nameAddress(size_t v, bool from, char*& nameStart, char*& nameEnd, char*& addrStart,
+                     char*& addrEnd);
+    void contentType(size_t v);
+    void disposition(size_t v);
+    void other(size_t from, size_t to);
+
+    std::string_view t_;
+    HeaderInfo& h_;
+    int fromCount_ = 0, toCount_ = 0, received_ = 0;
+    size_t receivedLen_ = 0, otherLen_ = 0;
+};
+
+Field Reader::recognise(size_t lf) const {
+    const std::string_view line = t_.substr(lf + 1);
+    for (const Name& n : kNames) {
+        const size_t len = std::strlen(n.text);
+        if (line.size() < len || !sjis::equalsNoCaseAscii(line.substr(0, len), n.text)) continue;
+        if (n.field == Field::XPartInfo && !isPartInfoLine(t_, lf + 1)) continue;
+        if (n.field == Field::Received && received_ >= 10) continue;
+        return n.field;
+    }
+    return Field::None;
+}
+
+void trimName(char*& start, char*& end) {
+    while (end > start && (end[-1] == ' ' || end[-1] == '\t'))
+        --end;
+    if (end == start) start = end = nullptr;
+}
+
+void Reader::nameAddress(size_t v, bool from, char*& nameStart, char*& nameEnd, char*& addrStart,
+                         char*& addrEnd) {
+    const size_t eol = lineEnd(v);
+    auto find = [&](size_t i, const char* stops) {
+        while (i < eol && !std::strchr(stops, t_[i]))
+            i += sjis::charLen(t_, i);
+        return std::min(i, eol);
+    };
+    auto parenName = [&](size_t i) {
+        const size_t open = find(i, "(");
+        if (open < eol) {
+            const size_t close = find(open + 1, ")");
+            nameStart = ptr(open + 1);
+            nameEnd = ptr(close);
+            trimName(nameStart, nameEnd);
+        }
+    };
+    if (at(v) == '"') {
+        const size_t close = find(v + 1, "\"");
+        if (find(close, "@") < eol) {
+            nameStart = ptr(v + 1);
+            nameEnd = ptr(close);
+            size_t a = close < eol ? close + 1 : eol;
+            while (a < eol && (t_[a] == ' ' || t_[a] == '"' || t_[a] == '<'))
+                ++a;
+            addrStart = ptr(a);
+            addrEnd = ptr(find(a, ">"));
+        } else {
+            size_t e = eol;
+            if (e > v + 1 && t_[e - 1] == '"') --e;
+            nameStart = ptr(v + 1);
+            nameEnd = ptr(e);
+        }
+        trimName(nameStart, nameEnd);
+        return;
+    }
+    const size_t first = find(v, "@<");
+    if (first >= eol) {
+        nameStart = ptr(v);
+        nameEnd = ptr(eol);
+    } else if (t_[first] == '<') {
+        nameStart = ptr(v);
+        nameEnd = ptr(first);
+        addrStart = ptr(first + 1);
+        addrEnd = ptr(find(first + 1, ">"));
+    } else if (from) {
+        const size_t next = find(first, "<,");
+        if (next < eol && t_[next] == '<') {
+            nameStart = ptr(v);
+            nameEnd = ptr(next);
+            addrStart = ptr(next + 1);
+            addrEnd = ptr(find(next + 1, ">"));
+        } else {
+            const size_t end = find(v, "(");
+            addrStart = ptr(v);
+            addrEnd = ptr(end);
+            parenName(end);
+        }
+    } else {
+        const size_t end = find(v, "(");
+        addrStart = ptr(v);
+        addrEnd = ptr(end);
+        parenName(end);
+    }
+    trimName(nameStart, nameEnd);
+    if (addrStart) {
+        while (addrEnd > addrStart && addrEnd[-1] == ' ')
+            --addrEnd;
+    }
+}
+
+void Reader::contentType(size_t v) {
+    const size_t end = fieldEnd(v);
+    size_t i = v;
+    while (i < end && t_[i] != ' ' && t_[i] != ';' && t_[i] != '\r')
+        ++i;
+    h_.contentTypeStart = ptr(v);
+    h_.contentTypeEnd = ptr(i);
+    auto skip = [&] {
+        while (i < end &&
+               (t_[i] == ' ' || t_[i] == ';' || t_[i] == '\t' || t_[i] == '\r' || t_[i] == '\n'))
+            ++i;
+    };
+    auto stopAt = [&](size_t k, const char* stops) {
+        while (k < end && !std::strchr(stops, t_[k]))
+            k += sjis::charLen(t_, k);
+        return std::min(k, end);
+    };
+    auto nameValue = [&](size_t k, const char* stops) {
+        const size_t eq = stopAt(k, "=");
+        if (eq >= end) return;
+        size_t s = eq + 1;
+        while (s < end && (t_[s] == ' ' || t_[s] == '"'))
+            ++s;
+        h_.nameStart = ptr(s);
+        h_.nameEnd = ptr(stopAt(s, stops));
+    };
+    for (int n = 0; n < 2; ++n) {
+        skip();
+        if (i >= end) return;
+        const bool name = t_[i] == 'N' || t_[i] == 'n';
+        const size_t start = i;
+        if (n == 0) {
+            if (name) {
+                nameValue(i, " ;\r\"");
+            } else {
+                h_.param1Start = ptr(i);
+                h_.param1End = ptr(stopAt(i, " ;\r"));
+            }
+            i = stopAt(start, name ? ";\r" : " ;\r");
+        } else if (name) {
+            nameValue(i, "\"");
+        } else {
+            h_.param2Start = ptr(i);
+            h_.param2End = ptr(lineEnd(i));
+        }
+    }
+}
+
+void Reader::disposition(size_t v) {
+    const size_t end = fieldEnd(v);
+    size_t i = v;
+    while (i < end && (t_[i] == ' ' || t_[i] == '\r' || t_[i] == '\n' || t_[i] == '\t'))
+        ++i;
+    const unsigned char c = at(i) | 0x20;
+    if (i >= end || (c != 'a' && c != 'i')) return;
+    while (i < end && t_[i] != '=')
+        i += sjis::charLen(t_, i);
+    if (i >= end) return;
+    while (i < end && (t_[i] == '=' || t_[i] == '"'))
+        ++i;
+    size_t e = end;
+    if (e > i && t_[e - 1] == '"') --e;
+    h_.nameStart = ptr(i);
+    h_.nameEnd = ptr(e);
+}
+
+void Reader::other(size_t from, size_t to) {
+    for (size_t i = from; i < to && otherLen_ < kOtherHeadersMax;) {
+        const size_t n = sjis::charLen(t_, i);
+        const char c = t_[i];
+        if (n == 1 && (c == '\r' || c == '\n' || c == '\t')) {
+            ++i;
+            continue;
+        }
+        if (otherLen_ + n > kOtherHeadersMax) break;
+        std::memcpy(h_.otherHeaders + otherLen_, t_.data() + i, n);
+        otherLen_ += n;
+        i += n;
+    }
+    h_.otherHeaders[otherLen_] = '\0';
+}
+
+size_t Reader::run() {
+    size_t i = 0;
+    while (i < t_.size()) {
+        const char c = t_[i];
+        if (c == '\0') return i;
+        if (c == '\r' && at(i + 2) == '\r') return i;
+        if (c != '\n') {
+            i += sjis::charLen(t_, i);
+            continue;
+        }
+        if (at(i + 1) == '\r' || at(i + 1) == '\n') return i + 1;  // the empty line
+        const size_t lf = i;
+        const Field f = recognise(lf);
+        size_t v = t_.find(':', lf + 1);
+        const size_t fend = fieldEnd(lf + 1);
+        if (f == Field::None || f == Field::XPartInfo || v == std::string_view::npos) {
+            if (f == Field::XPartInfo) ++h_.partCount;
+            other(lf + 1, fend);
+            i = fend;
+            continue;
+        }
+        ++v;
+        while (v < t_.size() && t_[v] == ' ')
+            ++v;
+        const size_t eol = lineEnd(v);
+        switch (f) {
+            case Field::Date: {
+                if (const auto s = makeGmt(t_.substr(v, eol - v))) h_.date = *s;
+                break;
+            }
+            case Field::DeliveredTo:
+                h_.deliveredToStart = ptr(v);
+                h_.deliveredToEnd = ptr(eol);
+                break;
+            case Field::From:
+            case Field::To: {
+                const bool from = f == Field::From;
+                (from ? fromCount_ : toCount_) = 0;
+                if (from) {
+                    h_.fromNameStart = h_.fromNameEnd = h_.fromAddressStart = h_.fromAddressEnd =
+                        nullptr;
+                    nameAddress(v, true, h_.fromNameStart, h_.fromNameEnd, h_.fromAddressStart,
+                                h_.fromAddressEnd);
+                } else {
+                    h_.toNameStart = h_.toNameEnd = h_.toAddressStart = h_.toAddressEnd = nullptr;
+                    nameAddress(v, false, h_.toNameStart, h_.toNameEnd, h_.toAddressStart,
+                                h_.toAddressEnd);
+                }
+                break;
+            }
+            case Field::ResentFrom:
+            case Field::ResentTo: {
+                const bool from = f == Field::ResentFrom;
+                int& count = from ? fromCount_ : toCount_;
+                if (++count == 1) {
+                    char *ns = nullptr, *ne = nullptr;
+                    nameAddress(v, from, ns, ne, from ? h_.resentFromStart : h_.resentToStart,
+                                from ? h_.resentFromEnd : h_.resentToEnd);
+                }
+                break;
+            }
+            case Field::Subject: {
+                size_t n = 0;
+                for (size_t k = v; k < fend && n < kStoredSubjectMax;) {
+                    if (t_[k] == '\r' || t_[k] == '\n') {
+                        while (k < fend &&
+                               (t_[k] == '\r' || t_[k] == '\n' || t_[k] == ' ' || t_[k] == '\t'))
+                            ++k;
+                        continue;
+                    }
+                    const size_t len = sjis::charLen(t_, k);
+                    if (n + len > kStoredSubjectMax) break;
+                    std::memcpy(h_.subject + n, t_.data() + k, len);
+                    n += len;
+                    k += len;
+                }
+                h_.subject[n] = '\0';
+                break;
+            }
+            case Field::Received: {
+                ++received_;
+                const std::string_view piece = sjis::truncate(
+                    t_.substr(v, fend - v), kReceivedMax - std::min(kReceivedMax, receivedLen_));
+                std::memcpy(h_.received + receivedLen_, piece.data(), piece.size());
+                receivedLen_ += piece.size();
+                h_.received[receivedLen_] = '\0';
+                break;
+            }
+            case Field::ReplyTo:
+                h_.replyToStart = ptr(v);
+                h_.replyToEnd = ptr(eol);
+                break;
+            case Field::ReturnPath:
+                h_.returnPathStart = ptr(v);
+                h_.returnPathEnd = ptr(eol);
+                break;
+            case Field::UserAgent:
+            case Field::XMailer:
+                h_.mailerStart = ptr(v);
+                h_.mailerEnd = ptr(eol);
+                break;
+            case Field::XMlName:
+                h_.mlNameStart = ptr(v);
+                h_.mlNameEnd = ptr(eol);
+                break;
+            case Field::MessageId:
+                h_.messageIdStart = ptr(v);
+                h_.messageIdEnd = ptr(eol);
+                break;
+            case Field::Cc:
+                h_.ccStart = ptr(v);
+                h_.ccEnd = ptr(fend);
+                break;
+            case Field::ContentType:
+                contentType(v);
+                break;
+            case Field::ContentDisposition:
+                disposition(v);
+                break;
+            case Field::TransferEncoding:
+                h_.transferEncodingStart = ptr(v);
+                h_.transferEncodingEnd = ptr(eol);
+                break;
+            case Field::None:
+            case Field::XPartInfo:
+                break;
+        }
+        i = fend;
+    }
+    return t_.size();
+}
+
+}  // namespace
+
+bool isPartInfoLine(std::string_view text, size_t lineStart) {
+    constexpr std::string_view kName = "X-PartInfo:";
+    if (text.size() < lineStart + kName.size()) return false;
+    const std::string_view head = text.substr(lineStart, kName.size());
+    return sjis::equalsNoCaseAscii(head, kName) && head[2] == 'P' && head[6] == 'I';
+}
+
+size_t readStoredHeader(std::string_view text, HeaderInfo& info) {
+    Reader r(text, info);
+    return r.run();
+}
+
+}  // namespace kolvy::mime

@@ -1,0 +1,261 @@
+#include "store/rebuild.h"
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+#include "core/sjis.h"
+#include "mime/stored_header.h"
+#include "platform/fileutil.h"
+#include "shell/report.h"
+#include "store/message_file.h"
+#include "store/paths.h"
+#include "store/tabs.h"
+
+namespace kolvy::store {
+
+namespace {
+
+constexpr char kTmpIndex[] = "Tmp.bin";
+// The status line's digits.
+constexpr size_t kDirectionAt = 5, kStateAt = 7, kMarkAt = 9, kColourAt = 11, kStampAt = 16;
+constexpr size_t kStampLength = 10;
+constexpr size_t kValueAt = 30;
+
+std::string_view view(const char* s, const char* e) {
+    return s && e > s ? std::string_view(s, static_cast<size_t>(e - s)) : std::string_view();
+}
+
+std::string replaceFirst(std::string_view pattern, std::string_view value) {
+    std::string out(pattern);
+    const size_t at = out.find("%s");
+    if (at != std::string::npos) out.replace(at, 2, value);
+    return out;
+}
+
+// The file number of a message file name "NNNN.txt" (any case of the extension); -1 otherwise.
+int numberOfName(std::string_view name) {
+    if (name.size() != 8 || !sjis::equalsNoCaseAscii(name.substr(4), ".txt")) return -1;
+    int n = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        if (name[i] < '0' || name[i] > '9') return -1;
+        n = n * 10 + (name[i] - '0');
+    }
+    return n;
+}
+
+const Account* accountByAddress(const Account* accounts, std::string_view address) {
+    if (address.empty()) return nullptr;
+    for (const Account* a = accounts; a; a = a->next) {
+        if (sjis::fieldView(a->mailAddress) == address) return a;
+    }
+    return nullptr;
+}
+
+size_t countFiles(Env& env, const std::string& folder) {
+    if (!env.fs.isDir(folder)) return 0;
+    auto list = env.fs.list(folder);
+    if (!list) return 0;
+    return static_cast<size_t>(
+        std::count_if(list->begin(), list->end(), [](const auto& e) { return !e.isDir; }));
+}
+
+}  // namespace
+
+std::optional<IndexRecord> recordFromFile(std::string_view text, int number, uint64_t fileSize,
+                                          size_t attachmentFiles, const Account* accounts) {
+    if (text.size() <= kStampAt + kStampLength || text[0] != '\f' || text[15] != '=') {
+        return std::nullopt;
+    }
+    auto digit = [&](size_t at) { return hexDigitValue(text[at]).value_or(0); };
+    const int direction = text[kDirectionAt] == '1' ? 1 : 0;
+    IndexRecord r;
+    r.fileNo = static_cast<uint16_t>(number);
+    r.state = static_cast<uint8_t>(16 * direction + (digit(kStateAt) & 0x0F));
+    r.markColour = static_cast<uint8_t>(16 * (digit(kMarkAt) & 0x09) + digit(kColourAt));
+    r.storedTime = stampToSeconds(text.substr(kStampAt, kStampLength));
+    r.size = fileSize > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(fileSize);
+
+    const size_t lf = text.find('\n', kValueAt);
+    HeaderInfo h{};
+    if (lf != std::string_view::npos) mime::readStoredHeader(text.substr(lf), h);
+    r.dateTime = h.date;
+    const bool outgoing = direction == 1;
+    if (outgoing) {
+        r.attachments = static_cast<uint8_t>(std::min<size_t>(attachmentFiles, 255));
+    } else {
+        r.attachments = static_cast<uint8_t>(std::clamp(h.partCount - 1, 0, 255));
+    }
+    // For an outgoing message the recipient is the other party and the sender the own address.
+    const std::string_view otherName =
+        outgoing ? view(h.toNameStart, h.toNameEnd) : view(h.fromNameStart, h.fromNameEnd);
+    const std::string_view otherAddress = outgoing ? view(h.toAddressStart, h.toAddressEnd)
+                                                   : view(h.fromAddressStart, h.fromAddressEnd);
+    const std::string_view own = outgoing ? view(h.fromAddressStart, h.fromAddressEnd)
+                                          : view(h.toAddressStart, h.toAddressEnd);
+    const Account* a = accountByAddress(accounts, own);
+    if (!a && !outgoing) a = accountByAddress(accounts, view(h.deliveredToStart, h.deliveredToEnd));
+    if (a && a->number >= 0 && a->number < kNoAccount) {
+        r.account = static_cast<uint8_t>(a->number);
+    } else {
+        r.account = kNoAccount;
+        r.texts[4] = own;
+    }
+    r.texts[0] = otherName;
+    r.texts[1] = otherAddress;
+    r.texts[2] = sjis::fieldView(h.subject);
+    r.texts[3] = view(h.mailerStart, h.mailerEnd);
+    return r;
+}
+
+RebuildResult rebuildIndex(Env& env, Tab& tab, RebuildMode mode, const Account* accounts) {
+    RebuildResult result;
+    const std::string name = tabName(tab);
+    switch (mode) {
+        case RebuildMode::Damaged:
+            shell::report(env,
+                          replaceFirst(replaceFirst(kRebuildTabMessage, name), kRebuildDamaged));
+            break;
+        case RebuildMode::Command:
+            if (shell::ask(env, kRebuildAsk, platform::Icon::Information) != platform::Answer::Ok) {
+                return result;
+            }
+            break;
+        case RebuildMode::Counters:
+            shell::report(env,
+                          replaceFirst(replaceFirst(kRebuildTabMessage, name), kRebuildCounters));
+            break;
+        case RebuildMode::Silent:
+        case RebuildMode::Renumbered:
+            break;
+    }
+    const std::string folder = tabFolder(env, tab);
+    auto list = env.fs.list(folder);
+    if (!list) return result;
+
+    // Message file names in number order; the highest number of any NNNN.txt, message or not,
+    // bounds the next file number so that no new message lands on it.
+    std::map<int, uint64_t> files;
+    int highest = -1;
+    for (const platform::DirEntry& e : *list) {
+        if (e.isDir) continue;
+        const int n = numberOfName(e.name);
+        if (n < 0) continue;
+        files[n] = e.size;
+    }
+
+    std::string image = newIndexHeader();
+    int last = -1, unread = 0, waiting = 0, drafts = 0;
+    bool sawReceived = false, sawOutgoing = false;
+    for (const auto& [number, listedSize] : files) {
+        const std::string path = sjis::joinPath(folder, messageFileName(number));
+        auto file = env.fs.open(path, platform::OpenMode::Read);
+        if (!file) {
+            highest = std::max(highest, number);
+            continue;
+        }
+        auto size = (*file)->size();
+        const uint64_t fileSize = size ? *size : listedSize;
+        if (fileSize == 0) {
+            file->reset();
+            shell::report(env, replaceFirst(kEmptyFileDeleted, messageFileName(number)));
+            if (env.fs.remove(path) != Err::None) highest = std::max(highest, number);
+            continue;
+        }
+        // Whatever stays under this name, message or not, keeps its number taken.
+        highest = std::max(highest, number);
+        std::string head(static_cast<size_t>(std::min<uint64_t>(fileSize, kHeaderReadFirst)), '\0');
+        auto got = (*file)->readAt(0, head);
+        if (!got) continue;
+        head.resize(*got);
+        // Read on until the header block ends (or the cap).
+        while (head.find("\r\n\r\n") == std::string::npos && head.size() < fileSize &&
+               head.size() < kHeaderReadMax) {
+            std::string more(std::min<size_t>(head.size(), kHeaderReadMax - head.size()), '\0');
+            auto m = (*file)->readAt(head.size(), more);
+            if (!m || *m == 0) break;
+            head.append(more, 0, *m);
+        }
+        file->reset();
+        const size_t attachmentFiles = head.size() > kDirectionAt && head[kDirectionAt] == '1'
+                                           ? countFiles(env, attachmentFolder(folder, number))
+                                           : 0;
+        auto record = recordFromFile(head, number, fileSize, attachmentFiles, accounts);
+        if (!record) continue;  // not a message file: left alone
+        last = number;
+        ++result.taken;
+        const int a = record->state >> 4, b = record->state & 0x0F;
+        if (a == 0) {
+            sawReceived = true;
+            if (b < 3) ++unread;
+        } else {
+            sawOutgoing = true;
+            if (b < 2) {
+                ++waiting;
+            } else if (b < 4) {
+                ++drafts;
+            }
+        }
+        record->offset = static_cast<uint32_t>(image.size());
+        image += encodeRecord(*record);
+    }
+
+    const std::string index = sjis::joinPath(folder, kIndexFileName);
+    if (platform::replaceFileContents(env.fs, index, sjis::joinPath(folder, kTmpIndex), image) !=
+        Err::None) {
+        shell::report(env, kIndexWriteFailed);
+        return result;
+    }
+    result.written = true;
+
+    tab.nextFileNo = std::max(last < 0 ? 1 : last + 1, highest + 1);
+    tab.allMailCount = result.taken;
+    tab.noReadMailCount = unread;
+    tab.waitMailCount = waiting;
+    tab.editMailCount = drafts;
+    tab.newMailCount = 0;
+    int kind = tab.kind;
+    if (sawReceived && sawOutgoing) {
+        kind = kTrashTab;
+    } else if (sawReceived && tab.kind == kSendTab) {
+        kind = kReceiveTab;
+    } else if (sawOutgoing && tab.kind == kReceiveTab) {
+        kind = kSendTab;
+    }
+    if (tab.external) {
+        if (sawReceived || sawOutgoing) tab.kind = kind;
+    } else if (!tab.basic && kind != tab.kind) {
+        tab.kind = kind;
+        platform::writeInt(env.ini, std::to_string(tab.id), "Propaty", kind);
+    }
+    writeNextFileNo(env, tab);
+    writeCounters(env, tab);
+    return result;
+}
+
+Err renumberTab(Env& env, Tab& tab, const IndexOptions& options, const Account* accounts,
+                bool ask) {
+    if (ask && shell::ask(env, kRenumberAsk, platform::Icon::Information) != platform::Answer::Ok) {
+        return Err::Cancelled;
+    }
+    if (Err e = readWholeIndex(env, tab, options); e != Err::None) return e;
+    const std::string folder = tabFolder(env, tab);
+    int k = 0;
+    for (MailItem* item = tab.items.next; item && item != &tab.items; item = item->next, ++k) {
+        const int n = itemNumber(*item);
+        if (n < 0 || n == k) continue;
+        const std::string from = sjis::joinPath(folder, messageFileName(n));
+        const std::string to = sjis::joinPath(folder, messageFileName(k));
+        if (env.fs.rename(from, to) != Err::None) continue;
+        // The attachments follow only a message that moved: otherwise they would belong to
+        // whichever message keeps the old number.
+        const std::string attachFrom = attachmentFolder(folder, n);
+        if (env.fs.isDir(attachFrom)) env.fs.rename(attachFrom, attachmentFolder(folder, k));
+    }
+    freeItems(tab);
+    tab.loadState = kNotRead;
+    if (!rebuildIndex(env, tab, RebuildMode::Renumbered, accounts).written) return Err::Io;
+    return readIndex(env, tab, options);
+}
+
+}  // namespace kolvy::store

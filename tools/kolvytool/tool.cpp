@@ -1,0 +1,364 @@
+#include "tools/kolvytool/tool.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "core/sjis.h"
+#include "mime/analyze.h"
+#include "platform/fileutil.h"
+#include "shell/program.h"
+#include "store/index.h"
+#include "store/message_file.h"
+#include "store/paths.h"
+#include "store/rebuild.h"
+
+namespace kolvy::tool {
+
+namespace {
+
+// Files larger than this are not imported: a 32-bit process holds the text several times over.
+constexpr uint64_t kImportFileMax = 1ull << 30;
+
+constexpr char kUsage[] = "usage: kolvytool <command> <program-folder> [arguments]\n";
+
+// The console says what a box would have said and answers no question with OK.
+class ConsoleReporter final : public platform::Reporter {
+  public:
+    explicit ConsoleReporter(std::function<void(std::string_view)> err) : err_(std::move(err)) {}
+    platform::Answer show(std::string_view text, std::string_view, platform::Icon,
+                          platform::Buttons) override {
+        err_(toTerminal(text) + "\n");
+        return platform::Answer::Cancel;
+    }
+
+  private:
+    std::function<void(std::string_view)> err_;
+};
+
+Tab* chooseTab(Tool& tool, const Arguments& a, size_t at) {
+    if (a.positional.size() <= at) return tool.tabs.basicTab(store::kReceiveTab);
+    Tab* t = tool.tabs.findByName(fromTerminal(a.positional[at]));
+    if (!t) tool.err("kolvytool: no tab named " + std::string(a.positional[at]) + "\n");
+    return t;
+}
+
+std::string_view recordView(const std::string& bytes, const MailItem& item,
+                            store::RecordView& out) {
+    if (!store::parseRecord(bytes, item.offset, out)) return {};
+    return std::string_view(bytes).substr(item.offset, out.length);
+}
+
+// The NNNN.txt names of a tab folder that hold a message (a status line first).
+std::set<int> messageFiles(Env& env, const Tab& tab) {
+    std::set<int> out;
+    const std::string folder = store::tabFolder(env, tab);
+    auto list = env.fs.list(folder);
+    if (!list) return out;
+    for (const platform::DirEntry& e : *list) {
+        if (e.isDir || e.name.size() != 8 || !sjis::equalsNoCaseAscii(e.name.substr(4), ".txt"))
+            continue;
+        if (!std::all_of(e.name.begin(), e.name.begin() + 4,
+                         [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const int n = std::stoi(e.name.substr(0, 4));
+        auto f = env.fs.open(sjis::joinPath(folder, e.name), platform::OpenMode::Read);
+        if (!f) continue;
+        std::array<char, 16> head{};
+        auto got = (*f)->readAt(0, head);
+        if (got && *got == head.size() && head[0] == '\f' && head[15] == '=') out.insert(n);
+    }
+    return out;
+}
+
+}  // namespace
+
+bool Arguments::has(std::string_view option) const {
+    return std::find(options.begin(), options.end(), option) != options.end();
+}
+
+Arguments splitArguments(std::span<const std::string_view> args) {
+    Arguments a;
+    for (std::string_view s : args) {
+        if (s.size() > 2 && s.substr(0, 2) == "--") {
+            a.options.push_back(s);
+        } else {
+            a.positional.push_back(s);
+        }
+    }
+    return a;
+}
+
+std::span<const Command> commands() {
+    static const Command kCommands[] = {
+        {"import", "import <program-folder> <file>...", importCommand},
+        {"list", "list <program-folder> [<tab-name>] [--utf8]", listCommand},
+        {"check", "check <program-folder> [--repair]", checkCommand},
+    };
+    return kCommands;
+}
+
+std::string fromTerminal(std::string_view text) {
+#if defined(_WIN32)
+    return std::string(text);  // the ANSI code page is the program's own
+#else
+    return platform::utf8ToSjis(text).value_or(std::string(text));
+#endif
+}
+
+std::string toTerminal(std::string_view sjis) {
+#if defined(_WIN32)
+    return std::string(sjis);
+#else
+    return platform::sjisToUtf8(sjis).value_or(std::string(sjis));
+#endif
+}
+
+std::vector<std::string> splitMbox(std::string_view mbox) {
+    std::vector<std::string> out;
+    std::string current;
+    bool inMessage = false;
+    size_t i = 0;
+    bool blankBefore = true;
+    while (i < mbox.size()) {
+        size_t e = mbox.find('\n', i);
+        e = e == std::string_view::npos ? mbox.size() : e + 1;
+        std::string_view line = mbox.substr(i, e - i);
+        i = e;
+        if (line.substr(0, 5) == "From " && blankBefore) {
+            if (inMessage) out.push_back(std::move(current));
+            current.clear();
+            inMessage = true;
+            blankBefore = false;
+            continue;
+        }
+        // ">From " (any number of ">") lost one ">" when it was written.
+        size_t q = 0;
+        while (q < line.size() && line[q] == '>')
+            ++q;
+        if (q > 0 && line.substr(q, 5) == "From ") line.remove_prefix(1);
+        blankBefore = line == "\n" || line == "\r\n";
+        if (inMessage) current.append(line);
+    }
+    if (inMessage) out.push_back(std::move(current));
+    // The blank line before each separator belongs to the file, not to the message.
+    for (std::string& m : out) {
+        if (m.size() >= 2 && m.compare(m.size() - 2, 2, "\n\n") == 0) {
+            m.pop_back();
+        } else if (m.size() >= 4 && m.compare(m.size() - 4, 4, "\r\n\r\n") == 0) {
+            m.resize(m.size() - 2);
+        }
+    }
+    return out;
+}
+
+int importCommand(Tool& tool, std::span<const std::string_view> args) {
+    const Arguments a = splitArguments(args);
+    if (a.positional.size() < 2) {
+        tool.err("usage: kolvytool import <program-folder> <file>...\n");
+        return 2;
+    }
+    // Unattended: failures go to the communication log, as in a timer-started receive.
+    tool.env.unattended = true;
+    mime::AnalyzeContext context(tool.env, tool.tabs);
+    context.accounts = tool.accounts.head().next;
+    // Nobody makes a temporary tab for the tool: a full basic tab fails the message.
+    context.requestTemporaryTab = [] {};
+    int stored = 0, failed = 0, result = 0;
+    for (size_t k = 1; k < a.positional.size(); ++k) {
+        const std::string path = fromTerminal(a.positional[k]);
+        auto data = platform::readWholeFile(tool.env.fs, path, kImportFileMax);
+        if (!data) {
+            tool.err("kolvytool: cannot read " + std::string(a.positional[k]) + "\n");
+            result = 1;
+            continue;
+        }
+        std::vector<std::string> messages;
+        if (data->compare(0, 5, "From ") == 0) {
+            messages = splitMbox(*data);
+        } else {
+            messages.push_back(std::move(*data));
+        }
+        for (std::string& m : messages) {
+            std::string text;
+            text.reserve(m.size() + 8);
+            text += '\n';
+            text += m;
+            if (!text.empty() && text.back() != '\n' && text.back() != '\r') text += "\r\n";
+            text += ".\r\n";
+            ServerEntry entry{};
+            entry.number = stored + failed + 1;
+            entry.size = static_cast<uint32_t>(std::min<size_t>(m.size(), UINT32_MAX));
+            const mime::AnalyzeOutcome o = mime::mailAnalyze(context, text, entry);
+            if (o.kind == mime::AnalyzeOutcome::FailedStop) {
+                ++failed;
+            } else {
+                ++stored;
+            }
+        }
+    }
+    tool.out("stored " + std::to_string(stored) + ", failed " + std::to_string(failed) + "\n");
+    return failed > 0 ? 1 : result;
+}
+
+int listCommand(Tool& tool, std::span<const std::string_view> args) {
+    const Arguments a = splitArguments(args);
+    const bool utf8 = a.has("--utf8");
+    for (std::string_view o : a.options) {
+        if (o != "--utf8") {
+            tool.err("kolvytool: unknown option " + std::string(o) + "\n");
+            return 2;
+        }
+    }
+    if (a.positional.empty() || a.positional.size() > 2) {
+        tool.err("usage: kolvytool list <program-folder> [<tab-name>] [--utf8]\n");
+        return 2;
+    }
+    Tab* tab = chooseTab(tool, a, 1);
+    if (!tab) return 1;
+    store::IndexOptions o;
+    o.readByte = 0;
+    if (store::readWholeIndex(tool.env, *tab, o) != Err::None) {
+        tool.err("kolvytool: the index of " + toTerminal(store::tabName(*tab)) +
+                 " cannot be read; run check --repair\n");
+        return 1;
+    }
+    auto bytes = platform::readWholeFile(tool.env.fs, store::indexPath(tool.env, *tab));
+    if (!bytes) return 1;
+    auto text = [&](std::string_view s) { return utf8 ? toTerminal(s) : std::string(s); };
+    for (const MailItem* item = tab->items.next; item && item != &tab->items; item = item->next) {
+        store::RecordView r;
+        if (recordView(*bytes, *item, r).empty()) continue;
+        std::string line = store::numberDigits(r.fileNo);
+        auto field = [&](std::string_view v) {
+            line += '\t';
+            line += v;
+        };
+        field(std::to_string(r.state >> 4));
+        field(std::to_string(r.state & 0x0F));
+        field(std::string(1, store::markDigit(r.markColour)));
+        field(std::to_string(r.markColour & 0x0F));
+        field(text(sjis::fieldView(item->storedText)));
+        field(text(sjis::fieldView(item->dateText)));
+        field(std::to_string(r.size));
+        field(std::to_string(r.attachments));
+        field(std::to_string(r.account));
+        field(text(r.texts[0]));
+        field(text(r.texts[1]));
+        field(text(r.texts[2]));
+        field(text(r.texts[3]));
+        tool.out(line + "\n");
+    }
+    store::freeItems(*tab);
+    return 0;
+}
+
+int checkCommand(Tool& tool, std::span<const std::string_view> args) {
+    const Arguments a = splitArguments(args);
+    const bool repair = a.has("--repair");
+    for (std::string_view o : a.options) {
+        if (o != "--repair") {
+            tool.err("kolvytool: unknown option " + std::string(o) + "\n");
+            return 2;
+        }
+    }
+    if (a.positional.size() != 1) {
+        tool.err("usage: kolvytool check <program-folder> [--repair]\n");
+        return 2;
+    }
+    int unsound = 0;
+    for (Tab* tab = tool.tabs.first(); tab && tab != tool.tabs.listHead(); tab = tab->next) {
+        const std::string name = toTerminal(store::tabName(*tab));
+        store::IndexOptions o;
+        o.readByte = 0;
+        std::vector<std::string> problems;
+        std::set<int> indexed;
+        if (store::readWholeIndex(tool.env, *tab, o) != Err::None) {
+            problems.push_back("the index is damaged");
+        } else {
+            for (const MailItem* i = tab->items.next; i && i != &tab->items; i = i->next)
+                indexed.insert(store::itemNumber(*i));
+            const std::set<int> files = messageFiles(tool.env, *tab);
+            for (int n : files) {
+                if (!indexed.count(n))
+                    problems.push_back(store::messageFileName(n) + " is not in the index");
+            }
+            for (int n : indexed) {
+                if (!files.count(n))
+                    problems.push_back("record " + store::numberDigits(n) + " has no file");
+            }
+        }
+        store::freeItems(*tab);
+        tab->loadState = store::kNotRead;
+        if (problems.empty()) {
+            tool.out(name + ": sound\n");
+            continue;
+        }
+        for (const std::string& p : problems)
+            tool.out(name + ": " + p + "\n");
+        if (!repair) {
+            ++unsound;
+            continue;
+        }
+        if (store::rebuildIndex(tool.env, *tab, store::RebuildMode::Silent,
+                                tool.accounts.head().next)
+                .written) {
+            tool.out(name + ": rebuilt\n");
+        } else {
+            tool.out(name + ": could not be rebuilt\n");
+            ++unsound;
+        }
+    }
+    return unsound > 0 ? 1 : 0;
+}
+
+int runTool(std::span<const std::string_view> argv,
+            const std::function<void(std::string_view)>& out,
+            const std::function<void(std::string_view)>& err) {
+    if (argv.size() < 2) {
+        err(kUsage);
+        for (const Command& c : commands())
+            err("  kolvytool " + std::string(c.usage) + "\n");
+        return 2;
+    }
+    const Command* command = nullptr;
+    for (const Command& c : commands()) {
+        if (c.name == argv[0]) command = &c;
+    }
+    if (!command) {
+        err("kolvytool: unknown command " + std::string(argv[0]) + "\n");
+        return 2;
+    }
+    const std::span<const std::string_view> rest = argv.subspan(1);
+    const Arguments a = splitArguments(rest);
+    if (a.positional.empty()) {
+        err("usage: kolvytool " + std::string(command->usage) + "\n");
+        return 2;
+    }
+    std::string folder = fromTerminal(a.positional[0]);
+    while (folder.size() > 1 && sjis::endsWithSeparator(folder))
+        folder.pop_back();
+    auto fs = platform::makeFileSystem();
+    if (platform::makeDirs(*fs, folder) != Err::None || !fs->isDir(folder)) {
+        err("kolvytool: cannot use the program folder " + std::string(a.positional[0]) + "\n");
+        return 1;
+    }
+    auto ini = platform::makeProfile(sjis::joinPath(folder, "Kolvy.ini"));
+    ConsoleReporter reporter(err);
+    Env env{*fs, *ini, reporter, platform::systemClock(), folder};
+    env.unattended = true;
+    if (!shell::prepareDataFolder(env)) return 1;
+    store::TabRegistry tabs;
+    if (!tabs.load(env)) return 1;
+    config::AccountList accounts;
+    accounts.load(env);
+    Tool tool{env, tabs, accounts, out, err};
+    const int code = command->run(tool, rest);
+    for (Tab* t = tabs.first(); t && t != tabs.listHead(); t = t->next)
+        store::freeItems(*t);
+    return code;
+}
+
+}  // namespace kolvy::tool

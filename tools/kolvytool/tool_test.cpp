@@ -1,0 +1,165 @@
+// kolvytool on a real program folder, run in-process with the arguments a terminal would give.
+#include "tools/kolvytool/tool.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/sjis.h"
+#include "platform/fileutil.h"
+#include "store/index.h"
+#include "store/paths.h"
+#include "tests/support/test_env.h"
+
+namespace kolvy::tool {
+namespace {
+
+struct ToolRun {
+    int code = 0;
+    std::string out, err;
+};
+
+struct ToolFolder {
+    ToolFolder() : fs(platform::makeFileSystem()) {}
+    std::string home() const { return temp / "home"; }
+    ToolRun run(std::vector<std::string> args) {
+        std::vector<std::string_view> v(args.begin(), args.end());
+        ToolRun r;
+        r.code = runTool(
+            v, [&](std::string_view s) { r.out += s; }, [&](std::string_view s) { r.err += s; });
+        return r;
+    }
+    // Arguments as the terminal spells them.
+    std::string arg(std::string_view sjis) const { return toTerminal(sjis); }
+    void write(const std::string& name, std::string_view data) {
+        ASSERT_EQ(platform::writeWholeFile(*fs, temp / name, data), Err::None);
+    }
+    std::string read(std::string_view rel) {
+        auto d = platform::readWholeFile(*fs, sjis::joinPath(home(), rel));
+        return d ? *d : "<missing>";
+    }
+    test::TempFolder temp;
+    std::unique_ptr<platform::FileSystem> fs;
+};
+
+constexpr char kEml[] =
+    "From: Taro <taro@example.jp>\nTo: me@example.jp\nSubject: =?ISO-2022-JP?B?GyRCNEEbKEI=?=\n"
+    "Date: Mon, 07 Dec 2026 10:00:00 +0900\n\nhello\n";
+constexpr char kMbox[] =
+    "From taro@example.jp Mon Dec  7 10:00:00 2026\nFrom: a@example.jp\nSubject: one\n\n"
+    ">From the start\nbody one\n\n"
+    "From hanako@example.jp Mon Dec  7 10:01:00 2026\nFrom: b@example.jp\nSubject: two\n\n"
+    "body two\n";
+
+TEST(KolvyTool, ImportListAndCheckAFreshProgramFolder) {
+    ToolFolder f;
+    f.write("a.eml", kEml);
+    f.write("box.mbox", kMbox);
+    const ToolRun imp =
+        f.run({"import", f.arg(f.home()), f.arg(f.temp / "a.eml"), f.arg(f.temp / "box.mbox")});
+    EXPECT_EQ(imp.code, 0) << imp.err;
+    EXPECT_EQ(imp.out, "stored 3, failed 0\n");
+    // Stored as the receive path stores it: CR LF, the decoded subject, the mbox quoting undone.
+    const std::string first = f.read("MailData\\受信\\0000.txt");
+    EXPECT_NE(first.find("\r\nSubject: 漢\r\n"), std::string::npos) << first;
+    const std::string second = f.read("MailData\\受信\\0001.txt");
+    EXPECT_NE(second.find("\r\n\r\nFrom the start\r\nbody one\r\n.\r\n"), std::string::npos)
+        << second;
+    EXPECT_EQ(second.find("From taro"), std::string::npos);
+
+    const ToolRun list = f.run({"--utf8", "list", f.arg(f.home())});
+    ASSERT_EQ(list.code, 2);  // the command comes first
+    const ToolRun l = f.run({"list", f.arg(f.home()), "--utf8"});
+    EXPECT_EQ(l.code, 0) << l.err;
+    std::vector<std::string> lines;
+    for (size_t p = 0, e; (e = l.out.find('\n', p)) != std::string::npos; p = e + 1)
+        lines.push_back(l.out.substr(p, e - p));
+    ASSERT_EQ(lines.size(), 3u);
+    std::vector<std::string> cols;
+    for (size_t p = 0, e;; p = e + 1) {
+        e = lines[0].find('\t', p);
+        cols.push_back(lines[0].substr(p, e == std::string::npos ? std::string::npos : e - p));
+        if (e == std::string::npos) break;
+    }
+    ASSERT_EQ(cols.size(), 14u);
+    EXPECT_EQ(cols[0], "0000");
+    EXPECT_EQ(cols[1], "0");
+    EXPECT_EQ(cols[2], "0");
+    EXPECT_EQ(cols[7], std::to_string(std::string(kEml).size()));
+    EXPECT_EQ(cols[9], "101");  // no account in a fresh folder
+    EXPECT_EQ(cols[10], "Taro");
+    EXPECT_EQ(cols[11], "taro@example.jp");
+    EXPECT_EQ(cols[12], "\xE6\xBC\xA2");  // the subject in UTF-8
+    // Without --utf8 the texts come as stored.
+    const ToolRun raw = f.run({"list", f.arg(f.home()), f.arg("受信")});
+    EXPECT_NE(raw.out.find("\t漢\t"), std::string::npos);
+
+    const ToolRun c = f.run({"check", f.arg(f.home())});
+    EXPECT_EQ(c.code, 0) << c.out << c.err;
+    EXPECT_NE(c.out.find(f.arg("受信") + ": sound"), std::string::npos);
+}
+
+TEST(KolvyTool, CheckFindsDamageAndRepairRebuilds) {
+    ToolFolder f;
+    f.write("a.eml", kEml);
+    ASSERT_EQ(
+        f.run({"import", f.arg(f.home()), f.arg(f.temp / "a.eml"), f.arg(f.temp / "a.eml")}).code,
+        0);
+    const std::string index = sjis::joinPath(f.home(), "MailData\\受信\\mokuji.bin");
+    std::string bytes = *platform::readWholeFile(*f.fs, index);
+    // A record without its file, and a file the index does not know.
+    ASSERT_EQ(f.fs->rename(sjis::joinPath(f.home(), "MailData\\受信\\0001.txt"),
+                           sjis::joinPath(f.home(), "MailData\\受信\\0007.txt")),
+              Err::None);
+    ToolRun c = f.run({"check", f.arg(f.home())});
+    EXPECT_EQ(c.code, 1);
+    EXPECT_NE(c.out.find("0007.txt is not in the index"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("record 0001 has no file"), std::string::npos) << c.out;
+    c = f.run({"--repair", "check", f.arg(f.home())});
+    EXPECT_EQ(c.code, 2);
+    c = f.run({"check", "--repair", f.arg(f.home())});
+    EXPECT_EQ(c.code, 0) << c.out;
+    EXPECT_NE(c.out.find("rebuilt"), std::string::npos);
+    c = f.run({"check", f.arg(f.home())});
+    EXPECT_EQ(c.code, 0) << c.out;
+    // A damaged index.
+    bytes = *platform::readWholeFile(*f.fs, index);
+    bytes.resize(bytes.size() - 2);
+    ASSERT_EQ(platform::writeWholeFile(*f.fs, index, bytes), Err::None);
+    c = f.run({"check", f.arg(f.home())});
+    EXPECT_EQ(c.code, 1);
+    EXPECT_NE(c.out.find("damaged"), std::string::npos);
+    // Nothing was written over it by the check alone.
+    EXPECT_EQ(*platform::readWholeFile(*f.fs, index), bytes);
+}
+
+TEST(KolvyTool, BadArgumentsUnknownTabsAndUnreadableFilesFail) {
+    ToolFolder f;
+    EXPECT_EQ(f.run({}).code, 2);
+    EXPECT_EQ(f.run({"frobnicate", f.arg(f.home())}).code, 2);
+    EXPECT_EQ(f.run({"import", f.arg(f.home())}).code, 2);
+    ToolRun r = f.run({"list", f.arg(f.home()), f.arg("無いタブ")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("no tab named"), std::string::npos);
+    r = f.run({"list", f.arg(f.home()), "--fast"});
+    EXPECT_EQ(r.code, 2);
+    r = f.run({"import", f.arg(f.home()), f.arg(f.temp / "missing.eml")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("cannot read"), std::string::npos);
+    EXPECT_EQ(r.out, "stored 0, failed 0\n");
+}
+
+TEST(KolvyTool, MboxSplitting) {
+    const auto m = splitMbox(kMbox);
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_EQ(m[0], "From: a@example.jp\nSubject: one\n\nFrom the start\nbody one\n");
+    EXPECT_EQ(m[1], "From: b@example.jp\nSubject: two\n\nbody two\n");
+    // A "From " line inside a body without a blank line before it is no separator.
+    const auto n = splitMbox("From x\nSubject: a\n\nline\nFrom here on\n");
+    ASSERT_EQ(n.size(), 1u);
+    EXPECT_EQ(n[0], "Subject: a\n\nline\nFrom here on\n");
+}
+
+}  // namespace
+}  // namespace kolvy::tool
