@@ -96,6 +96,8 @@ std::span<const Command> commands() {
         {"import", "import <program-folder> <file>...", importCommand},
         {"list", "list <program-folder> [<tab-name>] [--utf8]", listCommand},
         {"check", "check <program-folder> [--repair]", checkCommand},
+        {"sort", "sort <program-folder> [<tab-name>]", sortToolCommand},
+        {"receive", "receive <program-folder> <order-name>", receiveCommand},
     };
     return kCommands;
 }

@@ -1,0 +1,46 @@
+// Where the session's messages go in the program: message analysis files each one into the store,
+// and the receive rules that can be judged by a message's listed size alone decide before it is
+// fetched.
+#pragma once
+
+#include <functional>
+
+#include "mime/analyze.h"
+#include "pop/session.h"
+#include "rules/rule_book.h"
+
+namespace kolvy::pop {
+
+class AnalysisSink final : public MessageSink {
+  public:
+    explicit AnalysisSink(mime::AnalyzeContext& context) : context_(context) {}
+    StoreOutcome store(std::string& text, const ServerEntry& entry, bool asciiOnly) override;
+    void end(int result) override;
+
+    int stored() const { return stored_; }
+    int discarded() const { return discarded_; }
+    // Run once at the end of a run in which message/partial pieces arrived (null: none).
+    std::function<void()> joinPieces;
+
+  private:
+    mime::AnalyzeContext& context_;
+    int stored_ = 0, discarded_ = 0;
+    bool piecesArrived_ = false;
+};
+
+// Before a message is fetched only its size is known, so only receive rules whose one condition
+// is a size can say what to do then; the top one of those that holds decides. The others, and
+// the actions that need the text, are judged by analysis once the message is in.
+class SizeRuleAdvice final : public SizeRules {
+  public:
+    explicit SizeRuleAdvice(rules::RuleBook& book) : book_(book) {}
+    FetchAdvice advise(const ServerEntry& entry) override;
+
+  private:
+    rules::RuleBook& book_;
+};
+
+// Whether a rule's only condition is the message size.
+bool judgedBySizeAlone(const Rule& rule);
+
+}  // namespace kolvy::pop
