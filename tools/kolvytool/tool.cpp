@@ -296,8 +296,13 @@ int checkCommand(Tool& tool, std::span<const std::string_view> args) {
             tool.out(name + ": sound\n");
             continue;
         }
-        for (const std::string& p : problems)
-            tool.out(name + ": " + p + "\n");
+        for (const std::string& p : problems) {
+            std::string line = name;
+            line += ": ";
+            line += p;
+            line += '\n';
+            tool.out(line);
+        }
         if (!repair) {
             ++unsound;
             continue;
