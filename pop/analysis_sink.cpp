@@ -1,6 +1,7 @@
 #include "pop/analysis_sink.h"
 
 #include "mime/decode.h"
+#include "mime/partial_join.h"
 #include "rules/evaluate.h"
 
 namespace kolvy::pop {
@@ -28,9 +29,16 @@ StoreOutcome AnalysisSink::store(std::string& text, const ServerEntry& entry, bo
     return out;
 }
 
+void AnalysisSink::begin() {
+    const Tab* tab = context_.tabs.basicTab(store::kReceiveTab);
+    firstNumber_ = tab ? tab->nextFileNo : 0;
+    piecesArrived_ = false;
+}
+
 void AnalysisSink::end(int /*result*/) {
-    // Pieces stored before a failure are joined too: they are in the store either way.
-    if (piecesArrived_ && joinPieces) joinPieces();
+    // Pieces stored before a failure are joined too: they are in the store either way. Missing
+    // pieces are reported only by the join command; the next run's pieces may complete them.
+    if (piecesArrived_) joined_ += mime::joinPartialMessages(context_, firstNumber_).joined;
     piecesArrived_ = false;
 }
 

@@ -3,8 +3,6 @@
 // fetched.
 #pragma once
 
-#include <functional>
-
 #include "mime/analyze.h"
 #include "pop/session.h"
 #include "rules/rule_book.h"
@@ -15,16 +13,18 @@ class AnalysisSink final : public MessageSink {
   public:
     explicit AnalysisSink(mime::AnalyzeContext& context) : context_(context) {}
     StoreOutcome store(std::string& text, const ServerEntry& entry, bool asciiOnly) override;
+    void begin() override;
+    // Joins the split messages whose pieces arrived in the run.
     void end(int result) override;
 
     int stored() const { return stored_; }
     int discarded() const { return discarded_; }
-    // Run once at the end of a run in which message/partial pieces arrived (null: none).
-    std::function<void()> joinPieces;
+    int joined() const { return joined_; }
 
   private:
     mime::AnalyzeContext& context_;
-    int stored_ = 0, discarded_ = 0;
+    int stored_ = 0, discarded_ = 0, joined_ = 0;
+    int firstNumber_ = 0;  // the number the run's first message took in the basic receive tab
     bool piecesArrived_ = false;
 };
 

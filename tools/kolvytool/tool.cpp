@@ -229,7 +229,10 @@ int listCommand(Tool& tool, std::span<const std::string_view> args) {
     }
     auto bytes = platform::readWholeFile(tool.env.fs, store::indexPath(tool.env, *tab));
     if (!bytes) return 1;
-    auto text = [&](std::string_view s) { return utf8 ? toTerminal(s) : std::string(s); };
+    // --utf8 asks for UTF-8 whatever the terminal's own encoding is.
+    auto text = [&](std::string_view s) {
+        return utf8 ? platform::sjisToUtf8(s).value_or(std::string(s)) : std::string(s);
+    };
     for (const MailItem* item = tab->items.next; item && item != &tab->items; item = item->next) {
         store::RecordView r;
         if (recordView(*bytes, *item, r).empty()) continue;
@@ -298,8 +301,13 @@ int checkCommand(Tool& tool, std::span<const std::string_view> args) {
             tool.out(name + ": sound\n");
             continue;
         }
-        for (const std::string& p : problems)
-            tool.out(name + ": " + p + "\n");
+        for (const std::string& p : problems) {
+            std::string line = name;
+            line += ": ";
+            line += p;
+            line += '\n';
+            tool.out(line);
+        }
         if (!repair) {
             ++unsound;
             continue;

@@ -123,7 +123,14 @@ whole.attach(attachment(bytes(range(256)) * 40, "大きな添付.bin", True))
 whole_bytes = crlf(whole.as_bytes())
 body = whole_bytes
 piece_size = 4000
-pieces = [body[i:i + piece_size] for i in range(0, len(body), piece_size)]
+# Pieces end at line boundaries, as RFC 2046 asks of a splitter.
+pieces, start = [], 0
+while start < len(body):
+    end = min(len(body), start + piece_size)
+    if end < len(body):
+        end = body.rindex(b"\r\n", start, end) + 2
+    pieces.append(body[start:end])
+    start = end
 for n, chunk in enumerate(pieces, 1):
     head = (f"From: taro@example.jp\r\nTo: hanako@example.jp\r\nSubject: partial {n}/{len(pieces)}"
             f"\r\nMIME-Version: 1.0\r\nContent-Type: message/partial; id=\"split@example.jp\"; "
