@@ -68,6 +68,7 @@ int receiveCommand(Tool& tool, std::span<const std::string_view> args) {
 
     if (appliedTotal(book) != appliedBefore) book.save(env, rules::RuleKind::Receive, directory);
     tool.out("stored " + std::to_string(sink.stored()) + "\n");
+    if (sink.joined() > 0) tool.out("joined " + std::to_string(sink.joined()) + "\n");
     const bool ok = run.result == pop::kReceiveDone || run.result == pop::kReceiveNoMail;
     if (!ok) tool.err("kolvytool: the receive failed; the communication log says why\n");
     return ok ? 0 : 1;

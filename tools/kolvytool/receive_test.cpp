@@ -229,6 +229,36 @@ TEST_F(ToolReceive, AfterEveryFaultTheStoreIsSoundAndTheNextRunFetchesExactlyThe
     }
 }
 
+TEST_F(ToolReceive, SplitMessageIsJoinedAtTheEndOfTheRunThatBroughtItsLastPiece) {
+    test::MailboxServer server;
+    server.setCredentials("taro", "secret");
+    const auto piece = [](int n, std::string_view body) {
+        return "From: s@example.jp\r\nTo: me@example.jp\r\nSubject: piece " + std::to_string(n) +
+               "\r\nMIME-Version: 1.0\r\nContent-Type: Message/Partial; total=2;\r\n"
+               " id=\"split@example.jp\"; number=" +
+               std::to_string(n) + "\r\n\r\n" + std::string(body);
+    };
+    server.add(test::MailboxServer::message(
+        piece(1, "Subject: whole\r\nContent-Type: text/plain\r\n\r\nfirst half\r\n.\r\n"), "P1"));
+    setUp(server.port(), "taro", "secret", false);
+    ToolRun r = receive();
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "stored 1\n") << "one piece alone is not joined";
+    server.add(test::MailboxServer::message(piece(2, "second half.\r\n"), "P2"));
+    r = receive();
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "stored 1\njoined 1\n");
+    EXPECT_EQ(subjects(), (std::vector<std::string>{"piece 1", "piece 2", "whole"}));
+    std::string joined;
+    for (int n = 0; n < 5; ++n) {
+        const std::string text = e->read("MailData\\受信\\000" + std::to_string(n) + ".txt");
+        if (text.find("Subject: whole") != std::string::npos) joined = text;
+    }
+    EXPECT_NE(joined.find("\r\n\r\nfirst half\r\n.\r\nsecond half.\r\n"), std::string::npos)
+        << joined;
+    expectSound();
+}
+
 TEST_F(ToolReceive, SortMovesWhatTheCommandRulesSelect) {
     test::MailboxServer server;
     server.setCredentials("taro", "secret");
