@@ -22,18 +22,22 @@ Result<std::string> readWholeFile(FileSystem& fs, std::string_view path, uint64_
     return data;
 }
 
-Err writeWholeFile(FileSystem& fs, std::string_view path, std::string_view data) {
+Err writeWholeFile(FileSystem& fs, std::string_view path, std::string_view data, Flush flush) {
     auto file = fs.open(path, OpenMode::CreateTruncate);
     if (!file) return file.error();
     if (Err e = (*file)->write(data); e != Err::None) return e;
-    if (Err e = (*file)->flush(); e != Err::None) return e;
+    if (flush == Flush::ToDisk) {
+        if (Err e = (*file)->flush(); e != Err::None) return e;
+    }
     return (*file)->close();
 }
 
 Err replaceFileContents(FileSystem& fs, std::string_view path, std::string_view tmpPath,
-                        std::string_view data) {
-    Err e = writeWholeFile(fs, tmpPath, data);
-    if (e == Err::None) e = fs.replace(tmpPath, path);
+                        std::string_view data, Flush flush) {
+    Err e = writeWholeFile(fs, tmpPath, data, flush);
+    if (e == Err::None) {
+        e = flush == Flush::ToDisk ? fs.replace(tmpPath, path) : fs.replaceCached(tmpPath, path);
+    }
     if (e != Err::None) fs.remove(tmpPath);
     return e;
 }

@@ -63,6 +63,10 @@ class FileSystem {
     virtual Err rename(std::string_view from, std::string_view to) = 0;
     // Moves a file over an existing one in one step (the old one is replaced, never lost).
     virtual Err replace(std::string_view from, std::string_view to) = 0;
+    // The same without waiting until the move is on the disk.
+    virtual Err replaceCached(std::string_view from, std::string_view to) {
+        return replace(from, to);
+    }
     virtual Err copy(std::string_view from, std::string_view to, bool failIfExists) = 0;
     virtual Err remove(std::string_view path) = 0;  // a file
     virtual Err makeDir(std::string_view path) = 0;

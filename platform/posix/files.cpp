@@ -203,12 +203,10 @@ class PosixFileSystem final : public FileSystem {
         return ::rename(a->c_str(), b->c_str()) != 0 ? fromErrno(errno) : Err::None;
     }
     Err replace(std::string_view from, std::string_view to) override {
-        auto a = posix::nativePath(from), b = posix::nativePath(to);
-        if (!a || !b) return Err::Invalid;
-        if (isDir(to)) return Err::Access;
-        if (::rename(a->c_str(), b->c_str()) != 0) return fromErrno(errno);
-        syncParent(*b);
-        return Err::None;
+        return move(from, to, true);
+    }
+    Err replaceCached(std::string_view from, std::string_view to) override {
+        return move(from, to, false);
     }
     Err copy(std::string_view from, std::string_view to, bool failIfExists) override {
         auto in = open(from, OpenMode::Read);
@@ -271,6 +269,14 @@ class PosixFileSystem final : public FileSystem {
     }
 
   private:
+    Err move(std::string_view from, std::string_view to, bool toDisk) {
+        auto a = posix::nativePath(from), b = posix::nativePath(to);
+        if (!a || !b) return Err::Invalid;
+        if (isDir(to)) return Err::Access;
+        if (::rename(a->c_str(), b->c_str()) != 0) return fromErrno(errno);
+        if (toDisk) syncParent(*b);
+        return Err::None;
+    }
     // After a rename the directory entry must reach the disk too, or a crash can bring back the
     // old file.
     static void syncParent(const std::string& nativeFile) {

@@ -225,8 +225,11 @@ class PosixProfile final : public Profile {
             out += l.text;
             out += "\r\n";
         }
-        // A crash while writing must leave the old settings, not half of them.
-        const Err e = replaceFileContents(*fs_, path_, path_ + ".tmp", out);
+        // A crash while writing must leave the old settings, not half of them: the rename does
+        // that. Like the system's own profile functions the write does not wait for the disk;
+        // the counters written after every stored message would otherwise cost a disk flush
+        // each.
+        const Err e = replaceFileContents(*fs_, path_, path_ + ".tmp", out, Flush::ToCache);
         loaded_ = false;  // take the new stamp on the next call
         return e;
     }
