@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "core/sjis.h"
 #include "mime/decode.h"
@@ -265,7 +266,9 @@ Err extractAttachments(Env& env, std::string_view text, std::string_view dest,
             const std::string ext = dot != std::string::npos && name.size() - dot < room / 2
                                         ? name.substr(dot)
                                         : std::string();
-            name = std::string(sjis::truncate(name, room - ext.size())) + ext;
+            std::string shortened(sjis::truncate(name, room - ext.size()));
+            shortened += ext;
+            name = std::move(shortened);
         }
         const std::string path = sjis::joinPath(dest, name);
         const std::string bytes = partBytes(text, entries, static_cast<size_t>(k));
