@@ -119,6 +119,26 @@ TEST(Rebuild, RebuiltRecordsMatchWhatAnalysisWroteAndGapsStay) {
     EXPECT_EQ(f.t.ini->read("0", "AllMailCount").value_or(""), "3");
 }
 
+TEST(Rebuild, PartLinesBehindLongHeadersAreCounted) {
+    Folder f;
+    std::string received;
+    for (int i = 0; i < 60; ++i)
+        received += "Received: from relay" + std::to_string(i) +
+                    ".example.jp by mx.example.jp;"
+                    " Mon, 7 Dec 2026 10:00:00 +0900\r\n";
+    f.store("\nFrom: a@example.jp\r\n" + received +
+            "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain"
+            "\r\n\r\nt\r\n--b\r\nContent-Type: image/png; name=a.png\r\n\r\nAAAA\r\n"
+            "--b\r\nContent-Type: image/png; name=b.png\r\n\r\nBBBB\r\n--b--\r\n.\r\n");
+    auto size = f.t.fs->fileSize(f.path(f.receive(), 0));
+    ASSERT_TRUE(size);
+    ASSERT_GT(*size, kHeaderReadFirst);
+    rebuildIndex(f.t.env, f.receive(), RebuildMode::Silent, &f.account);
+    const auto r = f.records(f.receive());
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].attachments, 2);
+}
+
 TEST(Rebuild, EmptyMessageFileIsDeletedWithItsMessage) {
     Folder f;
     f.write(f.path(f.receive(), 2), "");

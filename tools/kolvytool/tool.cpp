@@ -10,6 +10,7 @@
 #include "mime/analyze.h"
 #include "platform/fileutil.h"
 #include "shell/program.h"
+#include "store/attachments.h"
 #include "store/index.h"
 #include "store/message_file.h"
 #include "store/paths.h"
@@ -96,6 +97,8 @@ std::span<const Command> commands() {
         {"import", "import <program-folder> <file>...", importCommand},
         {"list", "list <program-folder> [<tab-name>] [--utf8]", listCommand},
         {"check", "check <program-folder> [--repair]", checkCommand},
+        {"extract", "extract <program-folder> <tab-name> <file-number> <dest-folder>",
+         extractCommand},
         {"sort", "sort <program-folder> [<tab-name>]", sortToolCommand},
         {"receive", "receive <program-folder> <order-name>", receiveCommand},
     };
@@ -322,6 +325,38 @@ int checkCommand(Tool& tool, std::span<const std::string_view> args) {
         }
     }
     return unsound > 0 ? 1 : 0;
+}
+
+int extractCommand(Tool& tool, std::span<const std::string_view> args) {
+    const Arguments a = splitArguments(args);
+    if (a.positional.size() != 4 || !a.options.empty()) {
+        tool.err(
+            "usage: kolvytool extract <program-folder> <tab-name> <file-number> "
+            "<dest-folder>\n");
+        return 2;
+    }
+    Tab* tab = chooseTab(tool, a, 1);
+    if (!tab) return 1;
+    const std::string_view digits = a.positional[2];
+    if (digits.empty() || digits.size() > 4 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        tool.err("kolvytool: not a file number: " + std::string(digits) + "\n");
+        return 2;
+    }
+    const int number = std::stoi(std::string(digits));
+    auto text = platform::readWholeFile(tool.env.fs, store::messagePath(tool.env, *tab, number));
+    if (!text) {
+        tool.err("kolvytool: cannot read message " + std::string(digits) + "\n");
+        return 1;
+    }
+    // Failures are told on the console, not only in the log.
+    tool.env.unattended = false;
+    std::vector<std::string> saved;
+    const Err e =
+        store::extractAttachments(tool.env, *text, fromTerminal(a.positional[3]), {}, &saved);
+    for (const std::string& path : saved)
+        tool.out(toTerminal(path) + "\n");
+    return e == Err::None ? 0 : 1;
 }
 
 int runTool(std::span<const std::string_view> argv,

@@ -59,6 +59,7 @@ int runTool(std::span<const std::string_view> argv,
 int importCommand(Tool& tool, std::span<const std::string_view> args);
 int listCommand(Tool& tool, std::span<const std::string_view> args);
 int checkCommand(Tool& tool, std::span<const std::string_view> args);
+int extractCommand(Tool& tool, std::span<const std::string_view> args);
 int sortToolCommand(Tool& tool, std::span<const std::string_view> args);
 int receiveCommand(Tool& tool, std::span<const std::string_view> args);
 

@@ -150,6 +150,27 @@ TEST(KolvyTool, BadArgumentsUnknownTabsAndUnreadableFilesFail) {
     EXPECT_EQ(r.out, "stored 0, failed 0\n");
 }
 
+TEST(KolvyTool, ExtractSavesTheAttachments) {
+    ToolFolder f;
+    const std::string eml =
+        "From: a@example.jp\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+        "--b\r\nContent-Type: text/plain\r\n\r\ntext\r\n"
+        "--b\r\nContent-Type: application/octet-stream; name=\"資料.bin\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\nAAECAwQ=\r\n--b--\r\n";
+    f.write("m.eml", eml);
+    ASSERT_EQ(f.run({"import", f.arg(f.home()), f.arg(f.temp / "m.eml")}).code, 0);
+    const ToolRun r =
+        f.run({"extract", f.arg(f.home()), f.arg("受信"), "0", f.arg(f.temp / "out")});
+    EXPECT_EQ(r.code, 0) << r.err;
+    auto saved = platform::readWholeFile(*f.fs, sjis::joinPath(f.temp / "out", "資料.bin"));
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(*saved, std::string("\0\1\2\3\4", 5));
+    EXPECT_EQ(f.run({"extract", f.arg(f.home()), f.arg("受信"), "7", f.arg(f.temp / "o2")}).code,
+              1);
+    EXPECT_EQ(f.run({"extract", f.arg(f.home()), f.arg("受信"), "x", f.arg(f.temp / "o2")}).code,
+              2);
+}
+
 TEST(KolvyTool, MboxSplitting) {
     const auto m = splitMbox(kMbox);
     ASSERT_EQ(m.size(), 2u);
