@@ -39,20 +39,6 @@ class Reporter final : public platform::Reporter {
     }
 };
 
-void removeTree(platform::FileSystem& fs, const std::string& p) {
-    if (auto entries = fs.list(p)) {
-        for (const auto& e : *entries) {
-            const std::string q = sjis::joinPath(p, e.name);
-            if (e.isDir) {
-                removeTree(fs, q);
-            } else {
-                fs.remove(q);
-            }
-        }
-    }
-    fs.removeDir(p);
-}
-
 std::string header(int n) {
     std::string h = "From: 送信者" + std::to_string(n % 97) + " <sender" + std::to_string(n % 97) +
                     "@example.co.jp>\r\nTo: 自分 <me@example.jp>\r\n";
@@ -172,7 +158,7 @@ constexpr int kTargets = 5;
 // rules that move every fifth message to one of them.
 std::string prepare(platform::FileSystem& fs, Reporter& reporter, int messages) {
     const std::string folder = sjis::joinPath(platform::tempFolder(), "kolvy-bench-sort");
-    removeTree(fs, folder);
+    platform::removeTree(fs, folder);
     platform::makeDirs(fs, folder);
     auto ini = platform::makeProfile(sjis::joinPath(folder, "Kolvy.ini"));
     Env env{fs, *ini, reporter, platform::systemClock(), folder};
@@ -283,7 +269,7 @@ void sort(platform::FileSystem& fs, Reporter& reporter) {
             peer[i] = std::min(peer[i], peerOnce(fs, reporter, sizes[i]));
         }
     }
-    removeTree(fs, sjis::joinPath(platform::tempFolder(), "kolvy-bench-sort"));
+    platform::removeTree(fs, sjis::joinPath(platform::tempFolder(), "kolvy-bench-sort"));
     bench::printLine("sort_10000_2000_to_5", best[1] * 1e3, peer[1] * 1e3, "ms", peer[1] / best[1]);
     bench::printLine("sort_5000_1000_to_5", best[0] * 1e3, peer[0] * 1e3, "ms", peer[0] / best[0]);
     const double linear = best[1] / best[0];

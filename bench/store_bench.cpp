@@ -45,33 +45,7 @@ struct Folder {
         platform::makeDirs(fs, path);
     }
     ~Folder() { remove(); }
-    void remove() {
-        auto entries = fs.list(path);
-        if (entries) {
-            for (const auto& e : *entries) {
-                const std::string p = sjis::joinPath(path, e.name);
-                if (e.isDir) {
-                    Folder::removeTree(fs, p);
-                } else {
-                    fs.remove(p);
-                }
-            }
-        }
-        fs.removeDir(path);
-    }
-    static void removeTree(platform::FileSystem& fs, const std::string& p) {
-        if (auto entries = fs.list(p)) {
-            for (const auto& e : *entries) {
-                const std::string q = sjis::joinPath(p, e.name);
-                if (e.isDir) {
-                    removeTree(fs, q);
-                } else {
-                    fs.remove(q);
-                }
-            }
-        }
-        fs.removeDir(p);
-    }
+    void remove() { platform::removeTree(fs, path); }
     platform::FileSystem& fs;
     std::string path;
 };

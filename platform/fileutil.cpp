@@ -50,6 +50,20 @@ Err appendToFile(FileSystem& fs, std::string_view path, std::string_view data) {
     return (*file)->close();
 }
 
+void removeTree(FileSystem& fs, const std::string& path) {
+    if (auto entries = fs.list(path)) {
+        for (const auto& e : *entries) {
+            const std::string p = sjis::joinPath(path, e.name);
+            if (e.isDir) {
+                removeTree(fs, p);
+            } else {
+                fs.remove(p);
+            }
+        }
+    }
+    fs.removeDir(path);
+}
+
 Err makeDirs(FileSystem& fs, std::string_view path) {
     if (path.empty() || fs.isDir(path)) return Err::None;
     const std::string_view parent = sjis::parentPath(path);

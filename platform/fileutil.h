@@ -21,6 +21,8 @@ Err writeWholeFile(FileSystem& fs, std::string_view path, std::string_view data,
 // the old file is untouched.
 Err replaceFileContents(FileSystem& fs, std::string_view path, std::string_view tmpPath,
                         std::string_view data, Flush flush = Flush::ToDisk);
+// Removes a folder and everything below it, as far as it can (what cannot be removed stays).
+void removeTree(FileSystem& fs, const std::string& path);
 // Opens (or creates) and appends, flushes, closes.
 Err appendToFile(FileSystem& fs, std::string_view path, std::string_view data);
 // Creates a folder and the missing folders above it.

@@ -59,26 +59,11 @@ TempFolder::TempFolder() {
 TempFolder::~TempFolder() {
     if (path_.empty()) return;
     auto fs = platform::makeFileSystem();
-    removeTree(*fs, path_);
+    platform::removeTree(*fs, path_);
 }
 
 std::string TempFolder::operator/(std::string_view rel) const {
     return sjis::joinPath(path_, rel);
-}
-
-void removeTree(platform::FileSystem& fs, const std::string& path) {
-    auto entries = fs.list(path);
-    if (entries) {
-        for (const auto& e : *entries) {
-            const std::string p = sjis::joinPath(path, e.name);
-            if (e.isDir) {
-                removeTree(fs, p);
-            } else {
-                fs.remove(p);
-            }
-        }
-    }
-    fs.removeDir(path);
 }
 
 TestEnv::TestEnv()

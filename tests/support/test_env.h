@@ -78,8 +78,6 @@ struct TestEnv {
     void write(std::string_view rel, std::string_view data) const;
 };
 
-// Removes a folder and everything below it.
-void removeTree(platform::FileSystem& fs, const std::string& path);
 // Files of the source tree's tests/data folder.
 std::string testDataPath(std::string_view rel);
 std::string readTestData(std::string_view rel);
