@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <thread>
 
@@ -19,27 +18,34 @@ struct SeenBox {
     bool found = false;
 };
 
-// Waits for a top-level dialog with the caption, reads its message text and answers with Enter.
+// Waits for a shown top-level dialog with the caption, reads its message text and answers with
+// Enter. The first window of a fresh Wine process can take many seconds on a loaded machine, so
+// the wait is long; giving up early would leave the box open and the test hung.
 void pressEnterOnBox(const char* caption, const char* shot, SeenBox& seen) {
-    for (int i = 0; i < 200 && !seen.found; ++i) {
-        HWND box = FindWindowA("#32770", caption);
-        if (box) {
-            char buf[512] = {};
-            GetDlgItemTextA(box, 0xFFFF, buf, sizeof buf);  // the static text of a message box
-            seen.text = buf;
-            seen.found = true;
-            Sleep(300);
-            test::saveScreenshot(box, shot);
-            PostMessageA(box, WM_KEYDOWN, VK_RETURN, 0);
-            PostMessageA(box, WM_KEYUP, VK_RETURN, 0);
-            // Enter activates the default button; make sure the box really goes away.
-            for (int j = 0; j < 50 && IsWindow(box); ++j)
-                Sleep(100);
-            if (IsWindow(box)) PostMessageA(box, WM_CLOSE, 0, 0);
-            return;
-        }
+    const ULONGLONG deadline = GetTickCount64() + 120000;
+    HWND box = nullptr;
+    while (GetTickCount64() < deadline) {
+        box = FindWindowA("#32770", caption);
+        if (box && IsWindowVisible(box)) break;
+        box = nullptr;
         Sleep(50);
     }
+    if (!box) return;
+    Sleep(300);
+    char buf[512] = {};
+    GetDlgItemTextA(box, 0xFFFF, buf, sizeof buf);  // the static text of a message box
+    seen.text = buf;
+    seen.found = true;
+    test::saveScreenshot(box, shot);
+    // Enter activates the default button. A key posted before the box takes input is lost, so
+    // it is pressed again until the box goes away; only then does closing stand in for it.
+    for (int tries = 0; tries < 10 && IsWindow(box); ++tries) {
+        PostMessageA(box, WM_KEYDOWN, VK_RETURN, 0);
+        PostMessageA(box, WM_KEYUP, VK_RETURN, 0);
+        for (int j = 0; j < 30 && IsWindow(box); ++j)
+            Sleep(100);
+    }
+    if (IsWindow(box)) PostMessageA(box, WM_CLOSE, 0, 0);
 }
 
 TEST(MessageBoxReporter, QuestionDefaultsToCancel) {
