@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "core/sjis.h"
 #include "mime/decode.h"
 #include "mime/header.h"
 #include "platform/platform.h"
+#include "rules/executor.h"
 #include "shell/report.h"
 #include "store/message_file.h"
 #include "store/paths.h"
@@ -423,8 +426,21 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
     }
 
     // Status digits.
-    const bool autoReply = received && result.replyTemplate[0] != '\0';
-    const bool autoForward = received && result.forwardKind != 0;
+    bool autoReply = received && result.replyTemplate[0] != '\0';
+    bool autoForward = received && result.forwardKind != 0;
+    // Answering automatic, list or bounce mail, or the user's own, would loop or storm; such
+    // mail is stored as the rule says but not answered, and so not marked replied either.
+    if (autoReply || autoForward) {
+        std::vector<std::string> own;
+        for (const Account* acc = c.accounts; acc; acc = acc->next)
+            own.emplace_back(sjis::fieldView(acc->mailAddress));
+        const std::string_view headerText = std::string_view(a.output).substr(0, a.bodyStart);
+        const std::string_view from = range(a.header.fromAddressStart, a.header.fromAddressEnd);
+        if (rules::autoAnswerGuard(headerText, from, 0, own) != rules::AutoSkip::None) {
+            autoReply = false;
+            autoForward = false;
+        }
+    }
     int direction = 0;
     int state = a.kind();
     if (mode == AnalyzeMode::OutgoingCopy) {

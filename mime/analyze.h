@@ -104,7 +104,9 @@ Analysis analyzeText(std::string_view text, std::string_view stamp);
 // --------------------------------------------------------------------------- filing
 // The automatic reply and forward a receive rule asks for. Each call gets its own copy of the
 // stored message and of the rule result and runs to its end before analysis goes on, so nothing
-// it uses can change under it. False when no message could be made.
+// it uses can change under it. False when no message could be made. Analysis asks for no answer
+// to automatic, list or bounce mail or to the user's own; what is made carries
+// "Auto-Submitted: auto-replied" so that the other side does not answer back.
 class AutoResponder {
   public:
     virtual ~AutoResponder() = default;

@@ -531,6 +531,36 @@ TEST(MailAnalyze, AutomaticReplyGetsItsOwnCopiesAndMarksTheMessageReplied) {
     }
 }
 
+TEST(MailAnalyze, AutomaticListBounceAndOwnMailIsStoredButNeverAnswered) {
+    const char* const unanswered[] = {
+        "From: a@example.jp\r\nAuto-Submitted: auto-replied\r\n",
+        "From: a@example.jp\r\nPrecedence: bulk\r\n",
+        "From: a@example.jp\r\nList-Id: <news.example.jp>\r\n",
+        "From: a@example.jp\r\nReturn-Path: <>\r\n",
+        "From: MAILER-DAEMON@example.jp\r\n",
+        "From: Me <me@example.jp>\r\n",
+    };
+    for (const char* headers : unanswered) {
+        Folder f;
+        ASSERT_EQ(store::readIndex(f.t.env, f.receive(), f.ctx.index), Err::None);
+        FakeResponder responder;
+        f.ctx.responder = &responder;
+        f.ctx.receiveRules = [&](const rules::RuleSubject&, RuleResult& r) {
+            sjis::copyField(r.replyTemplate, "お礼");
+            r.forwardKind = 1;
+            return 0;
+        };
+        const AnalyzeOutcome o = f.analyze(std::string("\n") + headers + "\r\nx\r\n.\r\n");
+        EXPECT_EQ(o.kind, AnalyzeOutcome::Stored) << headers;
+        EXPECT_TRUE(responder.replies.empty()) << headers;
+        EXPECT_TRUE(responder.forwards.empty()) << headers;
+        // Stored as new, unread mail: not marked replied.
+        EXPECT_EQ(f.file(f.receive(), 0).substr(5, 3), "0.0") << headers;
+        ASSERT_NE(f.receive().items.next, nullptr);
+        EXPECT_EQ(f.receive().items.next->newMark, 2) << headers;
+    }
+}
+
 TEST(MailAnalyze, AccountIsFoundInToThenDeliveredToThenReceived) {
     Account second{};
     second.number = 7;
