@@ -503,6 +503,16 @@ void setEnds(DecodeCursor* c, const Decoded& d) {
     c->destinationEnd = c->destination + d.written;
 }
 
+// A cursor without a destination decodes nothing; its ends still say so, since callers go on
+// from them.
+bool usable(DecodeCursor* c) {
+    if (!c) return false;
+    if (c->destination) return true;
+    c->sourceEnd = c->source;
+    c->destinationEnd = c->destination;
+    return false;
+}
+
 // Callers of the C entry points guarantee room for the worst case of the input they pass.
 std::span<char> roomFor(DecodeCursor* c, size_t worstCase) {
     return {c->destination, worstCase};
@@ -512,14 +522,14 @@ std::span<char> roomFor(DecodeCursor* c, size_t worstCase) {
 extern "C" {
 
 void KOLVY_STDCALL KVA_Base64Decode(DecodeCursor* cursor) {
-    if (!cursor || !cursor->destination) return;
+    if (!usable(cursor)) return;
     const std::string_view in = sourceOf(cursor);
     setEnds(cursor, kolvy::mime::base64Decode(
                         in, roomFor(cursor, kolvy::mime::base64DecodedMax(in.size()))));
 }
 
 int KOLVY_STDCALL KVA_QuotedPrintableDecode(DecodeCursor* cursor, HeaderInfo* header) {
-    if (!cursor || !cursor->destination) return 0;
+    if (!usable(cursor)) return 0;
     const std::string_view in = sourceOf(cursor);
     const auto d = kolvy::mime::quotedPrintableDecode(
         in, roomFor(cursor, kolvy::mime::quotedPrintableDecodedMax(in.size())),
@@ -529,7 +539,7 @@ int KOLVY_STDCALL KVA_QuotedPrintableDecode(DecodeCursor* cursor, HeaderInfo* he
 }
 
 void JisToSJis(DecodeCursor* cursor, HeaderInfo* header) {
-    if (!cursor || !cursor->destination) return;
+    if (!usable(cursor)) return;
     const std::string_view in = sourceOf(cursor);
     setEnds(cursor,
             kolvy::mime::jisToSjis(in, roomFor(cursor, kolvy::mime::jisToSjisMax(in.size())),
@@ -537,7 +547,7 @@ void JisToSJis(DecodeCursor* cursor, HeaderInfo* header) {
 }
 
 int Utf8ToSJis(DecodeCursor* cursor, HeaderInfo* header, int stopAtBoundary) {
-    if (!cursor || !cursor->destination) return 1;
+    if (!usable(cursor)) return 1;
     const std::string_view in = sourceOf(cursor);
     const auto d = kolvy::mime::utf8ToSjis(
         in, roomFor(cursor, kolvy::mime::utf8ToSjisMax(in.size())),
@@ -547,7 +557,7 @@ int Utf8ToSJis(DecodeCursor* cursor, HeaderInfo* header, int stopAtBoundary) {
 }
 
 void DecodeEncodedWords(DecodeCursor* cursor) {
-    if (!cursor || !cursor->destination) return;
+    if (!usable(cursor)) return;
     // A field is decoded from at most one staging buffer of its text.
     const size_t len = cursor->source ? strnlen(cursor->source, kolvy::mime::kFieldStaging) : 0;
     // The scan itself may read on past the staging size (empty words stage nothing).

@@ -89,6 +89,26 @@ TEST(Base64, CursorEndsAreSetOnEveryPath) {
     KVA_Base64Decode(&c2);
     EXPECT_EQ(c2.sourceEnd, src2);  // never before the source
     EXPECT_EQ(c2.destinationEnd, dst2);
+    // Without a destination every entry point consumes nothing and says so.
+    char src3[] = "QUJD";
+    char* const stale = src3 + 3;
+    DecodeCursor c3{src3, nullptr, stale, stale};
+    KVA_Base64Decode(&c3);
+    EXPECT_EQ(c3.sourceEnd, src3);
+    EXPECT_EQ(c3.destinationEnd, nullptr);
+    c3 = {src3, nullptr, stale, stale};
+    EXPECT_EQ(KVA_QuotedPrintableDecode(&c3, nullptr), 0);
+    EXPECT_EQ(c3.sourceEnd, src3);
+    c3 = {src3, nullptr, stale, stale};
+    JisToSJis(&c3, nullptr);
+    EXPECT_EQ(c3.sourceEnd, src3);
+    c3 = {src3, nullptr, stale, stale};
+    EXPECT_EQ(Utf8ToSJis(&c3, nullptr, 0), 1);
+    EXPECT_EQ(c3.sourceEnd, src3);
+    c3 = {src3, nullptr, stale, stale};
+    DecodeEncodedWords(&c3);
+    EXPECT_EQ(c3.sourceEnd, src3);
+    EXPECT_EQ(c3.destinationEnd, nullptr);
 }
 
 TEST(QuotedPrintable, EscapesSoftBreaksAndBrokenEscapes) {
