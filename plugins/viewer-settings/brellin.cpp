@@ -23,6 +23,8 @@ HWND WINAPI ViewScript(HWND owner, const char* address, ViewScriptNode* scriptHe
     return nullptr;
 }
 
+// Only called while the editor is open, and ViewScript opens none yet: a box here would pop up
+// each time the viewer changed message.
 void WINAPI SelectViewScript(const char* address) {
     (void)address;
 }

@@ -84,6 +84,9 @@ bool receiveMore() {
     return true;
 }
 
+// The selector names the lowest version. TLS 1.3 is offered only when asked for alone: through
+// SCHANNEL_CRED, systems that cannot do 1.3 with this credential form fail the handshake when
+// its flag is mixed in, and 1.2 is what every mail server here speaks.
 DWORD protocolsFrom(int32_t selector) {
     switch (selector & kZvVersionMask) {
         case kZvTls10:
