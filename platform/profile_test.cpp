@@ -47,6 +47,20 @@ TEST_F(ProfileStrings, NamesCompareWithoutCaseAndUpdatesStayInPlace) {
     EXPECT_EQ(ini->sections().size(), 1u);
 }
 
+TEST_F(ProfileStrings, OwnWritesNeverHideOrUndoAnotherWritersChange) {
+    ASSERT_EQ(ini->write("0", "AllMailCount", "1"), Err::None);
+    ASSERT_EQ(ini->write("0", "AllMailCount", "1"), Err::None);  // unchanged
+    EXPECT_EQ(raw(), "[0]\r\nAllMailCount=1\r\n");
+    // Another program rewrites the file right after; the next call sees it and keeps it.
+    writeRaw("[0]\r\nAllMailCount=22\r\nNextFileNo=3\r\n");
+    EXPECT_EQ(ini->read("0", "AllMailCount"), "22");
+    writeRaw("[0]\r\nAllMailCount=5\r\nNextFileNo=3\r\nWaitMailCount=0\r\n");
+    ASSERT_EQ(ini->write("0", "AllMailCount", "5"), Err::None);
+    ASSERT_EQ(ini->write("0", "EditMailCount", "0"), Err::None);
+    EXPECT_EQ(raw(),
+              "[0]\r\nAllMailCount=5\r\nNextFileNo=3\r\nWaitMailCount=0\r\nEditMailCount=0\r\n");
+}
+
 TEST_F(ProfileStrings, ShiftJisBytesPassUntouched) {
     // A section named in Japanese and values with 0x5C trail bytes (表, ソ).
     ASSERT_EQ(ini->write("受信", "TabName", "表ソ能"), Err::None);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <mutex>
+#include <optional>
 
 #include "core/sjis.h"
 #include "platform/fileutil.h"
@@ -93,6 +94,8 @@ class PosixProfile final : public Profile {
         const std::string text = std::string(trim(key)) + "=" + std::string(value);
         const size_t k = findKey(section, key);
         if (k != npos) {
+            // Counters are written after every stored message, mostly unchanged.
+            if (lines_[k].text == text) return Err::None;
             lines_[k].text = text;
             lines_[k].parse();
         } else {
@@ -196,17 +199,12 @@ class PosixProfile final : public Profile {
     // Re-reads the file when it changed on disk since the last look (another process, or a
     // test, may write it between calls, as with the platform's own functions).
     void load() {
-        auto native = posix::nativePath(path_);
-        struct stat st {};
-        const bool present = native && ::stat(native->c_str(), &st) == 0;
-        const Stamp stamp{present, present ? st.st_mtim.tv_sec : 0,
-                          present ? st.st_mtim.tv_nsec : 0, present ? st.st_size : 0,
-                          present ? st.st_ino : 0};
+        const Stamp stamp = stampOf().value_or(Stamp{});
         if (loaded_ && stamp == stamp_) return;
         stamp_ = stamp;
         loaded_ = true;
         lines_.clear();
-        if (!present) return;
+        if (!stamp.present) return;
         auto data = readWholeFile(*fs_, path_);
         if (!data) return;
         std::string_view rest = *data;
@@ -230,7 +228,11 @@ class PosixProfile final : public Profile {
         // the counters written after every stored message would otherwise cost a disk flush
         // each.
         const Err e = replaceFileContents(*fs_, path_, path_ + ".tmp", out, Flush::ToCache);
-        loaded_ = false;  // take the new stamp on the next call
+        // What is in memory is what was just written; only a change by someone else since then
+        // makes the next call read the file again.
+        const auto now = e == Err::None ? stampOf() : std::nullopt;
+        loaded_ = now.has_value();
+        if (now) stamp_ = *now;
         return e;
     }
 
@@ -241,6 +243,13 @@ class PosixProfile final : public Profile {
         unsigned long long inode = 0;
         bool operator==(const Stamp&) const = default;
     };
+
+    std::optional<Stamp> stampOf() const {
+        auto native = posix::nativePath(path_);
+        struct stat st {};
+        if (!native || ::stat(native->c_str(), &st) != 0) return std::nullopt;
+        return Stamp{true, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size, st.st_ino};
+    }
 
     std::string path_;
     std::unique_ptr<FileSystem> fs_ = makeFileSystem();
