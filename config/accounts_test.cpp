@@ -142,9 +142,8 @@ TEST_F(Accounts, FullLengthFieldsAndPasswordsSurviveSaveAndReload) {
 TEST_F(Accounts, TwentyLongNamesAllLoad) {
     AccountList list;
     for (int i = 0; i < kMaxAccounts; ++i) {
-        char prefix[8];
-        std::snprintf(prefix, sizeof prefix, "%02d", i);
-        Account* a = makeAccount(i, std::string(prefix) + std::string(58, 'x'));
+        const std::string prefix = (i < 10 ? "0" : "") + std::to_string(i);
+        Account* a = makeAccount(i, prefix + std::string(58, 'x'));
         list.append(a);
         ASSERT_EQ(list.saveAccount(t.env, *a), Err::None);
     }
