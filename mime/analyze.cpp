@@ -431,9 +431,7 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
     // Answering automatic, list or bounce mail, or the user's own, would loop or storm; such
     // mail is stored as the rule says but not answered, and so not marked replied either.
     if (autoReply || autoForward) {
-        std::vector<std::string> own;
-        for (const Account* acc = c.accounts; acc; acc = acc->next)
-            own.emplace_back(sjis::fieldView(acc->mailAddress));
+        const std::vector<std::string> own = rules::ownAddresses(c.accounts);
         const std::string_view headerText = std::string_view(a.output).substr(0, a.bodyStart);
         const std::string_view from = range(a.header.fromAddressStart, a.header.fromAddressEnd);
         if (rules::autoAnswerGuard(headerText, from, 0, own) != rules::AutoSkip::None) {

@@ -91,6 +91,13 @@ std::optional<std::string> headerValue(std::string_view text, std::string_view n
     return std::nullopt;
 }
 
+std::vector<std::string> ownAddresses(const Account* first) {
+    std::vector<std::string> out;
+    for (const Account* a = first; a; a = a->next)
+        out.emplace_back(sjis::fieldView(a->mailAddress));
+    return out;
+}
+
 AutoSkip autoAnswerGuard(std::string_view header, std::string_view fromAddress, uint8_t state,
                          std::span<const std::string> ownAddresses) {
     if (lowNibbleAnswered(state)) return AutoSkip::AlreadyAnswered;

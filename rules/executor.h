@@ -62,6 +62,8 @@ enum class AutoSkip {
 // state byte; `ownAddresses` the mail addresses of the user's accounts.
 AutoSkip autoAnswerGuard(std::string_view headerText, std::string_view fromAddress, uint8_t state,
                          std::span<const std::string> ownAddresses);
+// The mail addresses of an account list, from its first account on.
+std::vector<std::string> ownAddresses(const Account* first);
 
 // The unfolded value of the first header line named `name` (ASCII, any case) in `headerText`,
 // blanks around it trimmed; nullopt when there is none.

@@ -109,8 +109,7 @@ int sortCommand(Env& env, std::span<const std::string_view> args, StoredMessageR
     config::AccountList accounts;
     accounts.load(here);
     ApplyOptions options;
-    for (Account* a = accounts.head().next; a; a = a->next)
-        options.ownAddresses.emplace_back(sjis::fieldView(a->mailAddress));
+    options.ownAddresses = ownAddresses(accounts.head().next);
 
     RegistryTabs tabs(registry);
     RuleBook book;
