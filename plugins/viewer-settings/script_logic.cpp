@@ -213,9 +213,10 @@ RegisterCheck checkRegister(const EffectForm& f, ViewScriptNode& head,
     if (f.address.empty()) return {"「アドレス」が記入されていません。   ", Focus::Address};
     const bool lines = !f.beginLine.empty() || !f.endLine.empty();
     if (lines && !f.highlight.empty())
-        return {"「開始行文字列」「終了行文字列」と「選択文字列」は同時に設定できません。"
-                "設定を分けてください。   ",
-                Focus::Texts};
+        return {
+            "「開始行文字列」「終了行文字列」と「選択文字列」は同時に設定できません。"
+            "設定を分けてください。   ",
+            Focus::Texts};
     if (!f.endLine.empty() && f.beginLine.empty())
         return {"「終了行文字列」のみの設定はできません。   ", Focus::Texts};
     if (!lines && f.highlight.empty()) return {"記入されていない項目があります。   ", Focus::Texts};

@@ -230,7 +230,8 @@ TEST(ViewScriptChecks, RegisterChecksInOrder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const RegisterCheck r = checkRegister(c.form, s.head, c.selectFirst ? s.head.next : nullptr);
+        const RegisterCheck r =
+            checkRegister(c.form, s.head, c.selectFirst ? s.head.next : nullptr);
         EXPECT_STREQ(r.message, c.message);
         EXPECT_EQ(r.focus, c.focus);
         EXPECT_EQ(r.askRename, c.ask);

@@ -16,12 +16,12 @@ constexpr int kVkF12 = 123;
 }  // namespace
 
 const std::array<int, kShortcutCount> kStandardKeys = {
-    'Q', kVkF1, 'N', 'P', kShift + 'N', kShift + 'P', kVkF1 + 2, kVkF1 + 1,
-    'H', 'S',   kVkDelete, kShift + kVkDelete};
+    'Q',       kVkF1,     'N', 'P', kShift + 'N', kShift + 'P',
+    kVkF1 + 2, kVkF1 + 1, 'H', 'S', kVkDelete,    kShift + kVkDelete};
 const std::array<const char*, kShortcutCount> kActionNames = {
-    "ショートカット表示", "ヘルプ",   "次のメール",     "前のメール",
-    "次の未読メール",     "前の未読メール", "次のタブ",  "前のタブ",
-    "ヘッダ表示切替",     "設定",     "削除",           "完全に削除"};
+    "ショートカット表示", "ヘルプ",         "次のメール", "前のメール",
+    "次の未読メール",     "前の未読メール", "次のタブ",   "前のタブ",
+    "ヘッダ表示切替",     "設定",           "削除",       "完全に削除"};
 const std::array<const char*, kFontSizeCount> kFontSizeLabels = {
     "8", "9", "9.5", "10", "10.5", "11", "12", "14", "16", "18", "20"};
 const std::array<int, kFontSizeCount> kFontSizeValues = {8, 9, 9, 10, 10, 11, 12, 14, 16, 18, 20};
@@ -29,10 +29,9 @@ const std::array<const char*, kTitleFieldCount> kTitleKeys = {
     "T_MailNo",        "T_AllMailCount", "T_NoReadMailCount", "T_NewMailCount", "T_WaitMailCount",
     "T_EditMailCount", "T_NewMark",      "T_NoRead_Read",     "T_TabName",      "T_Title"};
 const std::array<const char*, kTitleFieldCount> kTitleLabels = {
-    "メール番号",       "メール総数",       "未読メール数",
-    "新着メール数",     "送信待ちメール数", "書きかけメール数",
-    "新着マーク（●）", "未読/既読マーク（■/□）", "タブ名",
-    "タイトル"};
+    "メール番号",       "メール総数",       "未読メール数",    "新着メール数",
+    "送信待ちメール数", "書きかけメール数", "新着マーク（●）", "未読/既読マーク（■/□）",
+    "タブ名",           "タイトル"};
 const std::array<const char*, kGeneralCount> kGeneralKeys = {
     "HtmlDispy", "PositionFix", "NoDoubleWindow", "FixHeaderView", "AutoReturn"};
 const std::array<const char*, kGeneralCount> kGeneralLabels = {

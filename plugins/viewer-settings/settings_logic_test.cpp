@@ -22,14 +22,10 @@ struct KeyCase {
 TEST(ViewerKeys, CodesAndTexts) {
     const KeyCase cases[] = {
         {'K', true, true, 2075, "Ctrl+K"},  // Ctrl wins over Shift
-        {'K', false, true, 2075, "Ctrl+K"},
-        {'N', true, false, 1078, "Shift+N"},
-        {'Q', false, false, 81, "Q"},
-        {46, true, false, 1046, "Shift+Delete"},
-        {112, false, false, 112, "F1"},
-        {123, false, true, 2123, "Ctrl+F12"},
-        {'0', false, false, 48, "0"},
-        {92, false, false, 92, "\\"},
+        {'K', false, true, 2075, "Ctrl+K"}, {'N', true, false, 1078, "Shift+N"},
+        {'Q', false, false, 81, "Q"},       {46, true, false, 1046, "Shift+Delete"},
+        {112, false, false, 112, "F1"},     {123, false, true, 2123, "Ctrl+F12"},
+        {'0', false, false, 48, "0"},       {92, false, false, 92, "\\"},
         {45, false, false, 0, ""},   // Insert: below the usable range
         {91, false, false, 0, ""},   // left Windows key
         {93, false, false, 0, ""},   // application key

@@ -27,20 +27,20 @@ constexpr int kViewerFaceMax = 46;
 constexpr int kViewTextSize = 128;
 
 struct ViewerSettings {
-    int32_t fontSize;                    // points, whole: 8..20
-    char fontFace[kViewerFaceMax + 2];   // at most 46 bytes and a NUL
-    int32_t spaceBar;                    // 0 = one page, n = n lines
-    int32_t lineDown;                    // 1..49 lines
-    int32_t statusChangeTiming1;         // read on "next/previous unread"
-    int32_t statusChangeTiming2;         // read after statusChangeTime seconds
-    int32_t statusChangeTime;            // 1..20
-    int32_t statusChangeTiming3;         // read on opening
-    int32_t htmlDisplay;                 // the five general switches
+    int32_t fontSize;                   // points, whole: 8..20
+    char fontFace[kViewerFaceMax + 2];  // at most 46 bytes and a NUL
+    int32_t spaceBar;                   // 0 = one page, n = n lines
+    int32_t lineDown;                   // 1..49 lines
+    int32_t statusChangeTiming1;        // read on "next/previous unread"
+    int32_t statusChangeTiming2;        // read after statusChangeTime seconds
+    int32_t statusChangeTime;           // 1..20
+    int32_t statusChangeTiming3;        // read on opening
+    int32_t htmlDisplay;                // the five general switches
     int32_t positionFix;
     int32_t noDoubleWindow;
     int32_t fixHeaderView;
     int32_t autoReturn;
-    int32_t title[10];                   // title-bar fields in T_MailNo .. T_Title order
+    int32_t title[10];  // title-bar fields in T_MailNo .. T_Title order
 };
 KOLVY_RECORD(ViewerSettings);
 KOLVY_ABI32_SIZE(ViewerSettings, 136);
