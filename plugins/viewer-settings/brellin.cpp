@@ -1,6 +1,8 @@
 // Brellin.dll: the settings dialog and view-script editor of the mail viewer.
 #include <windows.h>
 
+#include <algorithm>
+
 #include "core/sjis.h"
 #include "plugins/viewer-settings/brellin_win32.h"
 
@@ -24,6 +26,18 @@ HWND addControl(HWND parent, const char* cls, const char* text, DWORD style, int
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), host().self, nullptr);
     if (c) SendMessageA(c, WM_SETFONT, reinterpret_cast<WPARAM>(uiFont()), FALSE);
     return c;
+}
+
+void placeOver(HWND window, HWND owner, int width, int height) {
+    RECT work{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    RECT around = work;
+    if (owner && IsWindowVisible(owner)) GetWindowRect(owner, &around);
+    int x = (around.left + around.right - width) / 2;
+    int y = (around.top + around.bottom - height) / 2;
+    x = std::max<int>(work.left, std::min<int>(x, work.right - width));
+    y = std::max<int>(work.top, std::min<int>(y, work.bottom - height));
+    SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 namespace {

@@ -23,6 +23,9 @@ HFONT uiFont();
 HWND addControl(HWND parent, const char* cls, const char* text, DWORD style, int x, int y, int w,
                 int h, int id, DWORD exStyle = 0);
 
+// Sizes a window and puts it over the middle of its owner, inside the screen's work area.
+void placeOver(HWND window, HWND owner, int width, int height);
+
 int runSettingsDialog(HWND owner, ViewerSettings* settings, ShortcutNode* shortcuts,
                       CustomHeaderNode* headers, int mode);
 HWND openScriptEditor(HWND owner, const char* address, ViewScriptNode* scripts);

@@ -1,7 +1,8 @@
 // The modeless view-script editor: moves values between its controls and EffectForm, edits the
 // viewer's script list in place, rewrites the file and tells the viewer after each change.
-#include <commdlg.h>
 #include <windows.h>
+
+#include <commdlg.h>
 
 #include <algorithm>
 #include <array>
@@ -75,44 +76,44 @@ void label(HWND h, const char* text, int x, int y, int w, int id = -1) {
     addControl(h, "STATIC", text, SS_LEFT, x, y + 3, w, 16, id);
 }
 void field(HWND h, int id, int y) {
-    addControl(h, "EDIT", "", ES_AUTOHSCROLL | WS_TABSTOP, 100, y, 210, 22, id, WS_EX_CLIENTEDGE);
+    addControl(h, "EDIT", "", ES_AUTOHSCROLL | WS_TABSTOP, 108, y, 202, 22, id, WS_EX_CLIENTEDGE);
 }
 void push(HWND h, const char* text, int id, int x, int y, int w, DWORD extra = BS_PUSHBUTTON) {
     addControl(h, "BUTTON", text, extra | WS_TABSTOP, x, y, w, 24, id);
 }
 
 void createControls(HWND h) {
-    label(h, "メールアドレス:", 10, 10, 88);
-    addControl(h, "COMBOBOX", "", CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP, 100, 10,
-               210, 200, kAddress);
+    label(h, "メールアドレス:", 10, 10, 96);
+    addControl(h, "COMBOBOX", "", CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP, 108, 10,
+               202, 200, kAddress);
     addControl(h, "STATIC", "", SS_ETCHEDHORZ, 10, 42, 300, 2, -1);
-    label(h, "設定名:", 10, 52, 88);
-    addControl(h, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 100, 52, 90, 240,
+    label(h, "設定名:", 10, 52, 96);
+    addControl(h, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 108, 52, 90, 240,
                kEffect);
     for (int i = 1; i <= kMaxEffects; ++i)
         SendMessageA(GetDlgItem(h, kEffect), CB_ADDSTRING, 0,
                      reinterpret_cast<LPARAM>(("設定" + std::to_string(i)).c_str()));
     push(h, "囲み", kBox, 20, 82, 80, BS_AUTORADIOBUTTON | WS_GROUP);
     push(h, "ハイライト", kHighlightChoice, 120, 82, 100, BS_AUTORADIOBUTTON);
-    label(h, "効果開始行:", 10, 110, 88);
+    label(h, "効果開始行:", 10, 110, 96);
     field(h, kBeginLine, 110);
-    label(h, "効果終了行:", 10, 136, 88);
+    label(h, "効果終了行:", 10, 136, 96);
     field(h, kEndLine, 136);
-    label(h, "ハイライト:", 10, 162, 88, kHighlightLabel);
+    label(h, "ハイライト:", 10, 162, 96, kHighlightLabel);
     field(h, kHighlight, 162);
-    label(h, "フォントサイズ:", 10, 192, 88);
-    addControl(h, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 100, 192, 64, 240,
+    label(h, "フォントサイズ:", 10, 192, 96);
+    addControl(h, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 108, 192, 60, 240,
                kSize);
     for (const char* s : kFontSizeLabels)
         SendMessageA(GetDlgItem(h, kSize), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
-    push(h, "太字", kBold, 176, 192, 56, BS_AUTOCHECKBOX);
-    push(h, "イタリック", kItalic, 236, 192, 78, BS_AUTOCHECKBOX);
-    label(h, "エッジタイプ:", 10, 222, 88);
-    addControl(h, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_TABSTOP, 100, 222, 130, 120, kEdge);
+    push(h, "太字", kBold, 176, 192, 54, BS_AUTOCHECKBOX);
+    push(h, "イタリック", kItalic, 232, 192, 80, BS_AUTOCHECKBOX);
+    label(h, "エッジタイプ:", 10, 222, 96);
+    addControl(h, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_TABSTOP, 108, 222, 130, 120, kEdge);
     for (const char* s : {"四角形", "角の丸い四角形"})
         SendMessageA(GetDlgItem(h, kEdge), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
-    push(h, "文字色", kTextColour, 10, 256, 88);
-    push(h, "文字背景色", kBackColour, 10, 286, 88);
+    push(h, "文字色", kTextColour, 10, 256, 96);
+    push(h, "文字背景色", kBackColour, 10, 286, 96);
     addControl(h, "STATIC", "", SS_OWNERDRAW, 110, 254, 200, 58, kSample);
     push(h, "アドレスの削除(&E)", kDeleteAddress, 10, 322, 130);
     push(h, "設定の削除(&D)", kDeleteEffect, 146, 322, 120);
@@ -433,6 +434,7 @@ HWND openScriptEditor(HWND owner, const char* address, ViewScriptNode* scripts) 
                              height, owner, nullptr, host().self, nullptr);
     if (!h) return nullptr;
     e->hwnd = h;
+    placeOver(h, owner, 329, height);
     g_editor = e.release();
     createControls(h);
     ViewScriptNode* mine = findScript(*scripts, g_editor->current);

@@ -1,7 +1,8 @@
 // The viewer settings dialog: moves values between its controls and SettingsValues; what the
 // values mean and how they are stored lives in settings_logic.
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <array>
 #include <memory>
@@ -34,7 +35,7 @@ enum Id : int {
 };
 
 // Client size in pixels.
-constexpr int kWidth = 650;
+constexpr int kWidth = 700;
 constexpr int kHeight = 440;
 
 struct SettingsDialog {
@@ -79,44 +80,44 @@ void addString(HWND c, const std::string& s) {
 }
 
 void createLeftColumn(HWND h) {
-    group(h, "フォント", 10, 6, 200, 78);
+    group(h, "フォント", 10, 6, 250, 78);
     label(h, "タイプ:", 20, 26, 50);
-    combo(h, kFontType, 72, 26, 130, CBS_SORT);
+    combo(h, kFontType, 72, 26, 176, CBS_SORT);
     label(h, "サイズ:", 20, 54, 50);
     combo(h, kFontSize, 72, 54, 60);
-    group(h, "スクロール", 10, 90, 200, 78);
+    group(h, "スクロール", 10, 90, 250, 78);
     label(h, "Spaceキー:", 20, 110, 70);
     combo(h, kSpaceBar, 100, 110, 90);
     label(h, "「↓」キー:", 20, 138, 70);
     combo(h, kLineDown, 100, 138, 90);
-    group(h, "既読にするタイミング", 10, 174, 200, 104);
-    check(h, "「次の未読」「前の未読」を選択した時", kReadOnJump, 18, 192, 188);
+    group(h, "既読にするタイミング", 10, 174, 250, 104);
+    check(h, "「次の未読」「前の未読」を選択した時", kReadOnJump, 18, 192, 236);
     check(h, "一定時間表示したら", kReadAfterTime, 18, 216, 130);
     combo(h, kReadSeconds, 40, 238, 60);
     label(h, "秒", 106, 238, 20);
     check(h, "開いただけで", kReadOnOpen, 18, 258, 150);
-    group(h, "その他", 10, 284, 200, 146);
+    group(h, "その他", 10, 284, 250, 146);
     for (int i = 0; i < kGeneralCount; ++i)
-        check(h, kGeneralLabels[i], kGeneral0 + i, 18, 304 + 24 * i, 188);
+        check(h, kGeneralLabels[i], kGeneral0 + i, 18, 304 + 24 * i, 236);
 }
 
 void createMiddleColumn(HWND h) {
-    group(h, "タイトルバーに表示する項目", 220, 6, 200, 270);
+    group(h, "タイトルバーに表示する項目", 270, 6, 200, 270);
     for (int i = 0; i < kTitleFieldCount; ++i)
-        check(h, kTitleLabels[i], kTitle0 + i, 230, 26 + 24 * i, 186);
-    group(h, "表示するヘッダとその順序", 220, 282, 200, 148);
+        check(h, kTitleLabels[i], kTitle0 + i, 280, 26 + 24 * i, 186);
+    group(h, "表示するヘッダとその順序", 270, 282, 200, 148);
     addControl(h, "EDIT", "",
-               ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_VSCROLL | WS_TABSTOP, 230, 300,
+               ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_VSCROLL | WS_TABSTOP, 280, 300,
                180, 94, kHeaderBox, WS_EX_CLIENTEDGE);
-    button(h, "標準に戻す(&C)", kHeaderStandard, 310, 400, 100);
+    button(h, "標準に戻す(&C)", kHeaderStandard, 360, 400, 100);
 }
 
 void createRightColumn(HWND h) {
-    group(h, "ショートカット", 430, 6, 210, 336);
+    group(h, "ショートカット", 480, 6, 210, 336);
     HWND list =
         addControl(h, WC_LISTVIEWA, "",
                    LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER | WS_TABSTOP,
-                   440, 26, 190, 274, kShortcutList, WS_EX_CLIENTEDGE);
+                   490, 26, 190, 274, kShortcutList, WS_EX_CLIENTEDGE);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
     LVCOLUMNA col{};
     col.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -126,10 +127,10 @@ void createRightColumn(HWND h) {
     col.cx = 105;
     col.pszText = const_cast<char*>("操作内容");
     ListView_InsertColumn(list, 1, &col);
-    button(h, "変更(&R)", kShortcutChange, 440, 308, 90);
-    button(h, "標準に戻す(&C)", kShortcutStandard, 536, 308, 94);
-    button(h, "OK", IDOK, 430, 400, 100, BS_DEFPUSHBUTTON);
-    button(h, "キャンセル", IDCANCEL, 540, 400, 100);
+    button(h, "変更(&R)", kShortcutChange, 490, 308, 90);
+    button(h, "標準に戻す(&C)", kShortcutStandard, 586, 308, 94);
+    button(h, "OK", IDOK, 480, 400, 100, BS_DEFPUSHBUTTON);
+    button(h, "キャンセル", IDCANCEL, 590, 400, 100);
 }
 
 int shownKey(const ShortcutNode* n) {
@@ -382,8 +383,7 @@ void onInit(SettingsDialog& d) {
     RECT r{0, 0, kWidth, kHeight};
     AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrA(d.hwnd, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongPtrA(d.hwnd, GWL_EXSTYLE)));
-    SetWindowPos(d.hwnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
-                 SWP_NOMOVE | SWP_NOZORDER);
+    placeOver(d.hwnd, GetWindow(d.hwnd, GW_OWNER), r.right - r.left, r.bottom - r.top);
     createLeftColumn(d.hwnd);
     createMiddleColumn(d.hwnd);
     createRightColumn(d.hwnd);
@@ -436,7 +436,7 @@ int runSettingsDialog(HWND owner, ViewerSettings* settings, ShortcutNode* shortc
     d.headerHead = headers;
     d.mode = mode == 1 ? Mode::Reduced : Mode::Full;
     alignas(4) EmptyTemplate tpl{};
-    tpl.t.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER;
+    tpl.t.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
     const INT_PTR r = DialogBoxIndirectParamA(host().self, &tpl.t, owner, dialogProc,
                                               reinterpret_cast<LPARAM>(&d));
     return r == 1 ? 1 : 2;
