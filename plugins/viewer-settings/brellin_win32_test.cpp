@@ -212,7 +212,17 @@ TEST_F(ViewerHost, FullDialogWritesEveryControlAndTheNextOpeningShowsIt) {
         Skelda s(folder.path(), "settings 0");
         HWND d = s.wait("#32770", "設定");
         ASSERT_NE(d, nullptr);
-        EXPECT_GT(SendMessageA(GetDlgItem(d, kFontType), CB_GETCOUNT, 0, 0), 0);
+        // The installed Shift_JIS families, without the vertical ("@") faces.
+        HWND faces = GetDlgItem(d, kFontType);
+        const LRESULT count = SendMessageA(faces, CB_GETCOUNT, 0, 0);
+        EXPECT_GT(count, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            char name[256] = {};
+            SendMessageA(faces, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                         reinterpret_cast<LPARAM>(name));
+            EXPECT_NE(name[0], '\0');
+            EXPECT_NE(name[0], '@') << name;
+        }
         EXPECT_EQ(textOf(GetDlgItem(d, kFontSize)), "12");
         EXPECT_EQ(textOf(GetDlgItem(d, kHeaderBox)), "From:\r\nTo:\r\nSubject:");
         EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, kReadSeconds)));
@@ -464,6 +474,14 @@ TEST_F(ScriptEditor, AddsChangesAndDeletesEffectsAndAddresses) {
     EXPECT_EQ(textOf(GetDlgItem(e, kBeginLine)), "-----");
     EXPECT_EQ(textOf(GetDlgItem(e, kSize)), "12");
     EXPECT_TRUE(checked(e, kItalic));
+    // And to one without a script: its address takes the unsaved entry's place.
+    const std::string other = "other@example.jp";
+    cd = COPYDATASTRUCT{0, static_cast<DWORD>(other.size()), const_cast<char*>(other.data())};
+    SendMessageA(s.wait("SkeldaViewer", "Skelda"), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cd));
+    EXPECT_EQ(textOf(GetDlgItem(e, kAddress)), other);
+    EXPECT_EQ(SendMessageA(GetDlgItem(e, kAddress), CB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(textOf(GetDlgItem(e, kBeginLine)), "");
+    EXPECT_TRUE(checked(e, kBox));
     closeAll(s, e);
     EXPECT_NE(read("host-state.txt").find(kOldScript), std::string::npos);
 }
