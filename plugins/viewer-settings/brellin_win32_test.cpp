@@ -352,6 +352,21 @@ TEST_F(ViewerHost, ReducedModeLeavesTheViewersOwnKeysUntouched) {
     EXPECT_EQ(state("title"), "1010101010");
 }
 
+TEST_F(ViewerHost, AnUnwritableSettingsFileIsReported) {
+    // A folder where the settings file should be: no key can be written.
+    ASSERT_EQ(platform::makeDirs(*fs, folder / "Ombrel.ini"), Err::None);
+    Skelda s(folder.path(), "settings 0");
+    HWND d = s.wait("#32770", "設定");
+    ASSERT_NE(d, nullptr);
+    select(d, kFontSize, 10);
+    press(d, IDOK);
+    EXPECT_EQ(answer(s.box("ビューア"), IDOK), "書き込みに失敗しました。   ");
+    ASSERT_TRUE(s.exited());
+    EXPECT_EQ(state("result"), "1");
+    EXPECT_EQ(state("font").substr(0, 3), "20 ");  // the viewer has the values all the same
+    EXPECT_TRUE(fs->isDir(folder / "Ombrel.ini"));
+}
+
 // --------------------------------------------------------------------------- view scripts
 
 constexpr char kOldScript[] =
@@ -540,6 +555,23 @@ TEST_F(ScriptEditor, RefusalsComeInOrderAndChangeNothing) {
     closeAll(s, e);
     EXPECT_EQ(read("_ViewScript\\ViewScript.txt"), kOldScript);
     EXPECT_EQ(read("reread.txt"), "<missing>");
+}
+
+TEST_F(ScriptEditor, AFileThatCannotBeWrittenIsReportedAndTheViewerNotCalled) {
+    // A folder where the file should be: it can be neither created nor replaced.
+    ASSERT_EQ(platform::makeDirs(*fs, folder / "_ViewScript\\ViewScript.txt"), Err::None);
+    write("_ViewScript\\keep.txt", "keep");
+    Skelda s(folder.path(), "script a@example.jp");
+    HWND e = open(s);
+    ASSERT_NE(e, nullptr);
+    setText(e, kBeginLine, "----");
+    chooseColour(s, e, kTextColour, 9, 9, 9);
+    press(e, kRegister);
+    EXPECT_EQ(answer(s.box("ビュースクリプト"), IDOK),
+              "ビュースクリプトファイルが開けませんでした。   ");
+    EXPECT_EQ(read("_ViewScript\\keep.txt"), "keep");
+    EXPECT_EQ(read("reread.txt"), "<missing>");
+    closeAll(s, e);
 }
 
 TEST_F(ScriptEditor, DamagedFilesAreReadSafely) {

@@ -315,25 +315,39 @@ void rememberFont(const SettingsValues& v) {
     sjis::copyField(g_chosenFont.lfFaceName, v.fontFace);
 }
 
-void onOk(SettingsDialog& d) {
-    endKeyEdit(d, true);
+// Steps 1-3 of OK: the changed lists, then every other control; false when a key could not be
+// written (the record holds the values all the same).
+bool saveAll(SettingsDialog& d) {
     auto ini = platform::makeProfile(host().iniPath);
-    std::vector<int> codes;
+    Err first = Err::None;
+    auto note = [&](Err e) {
+        if (first == Err::None) first = e;
+    };
     if (d.mode == Mode::Full && d.shortcutsChanged) {
-        commitShortcuts(*ini, *d.shortcutHead, codes);
+        std::vector<int> codes;
+        note(commitShortcuts(*ini, *d.shortcutHead, codes));
         d.shortcutsChanged = false;
     }
     if (d.headersChanged) {
         const auto names = headerLines(windowText(item(d, kHeaderBox)));
         rebuildHeaders(*d.headerHead, names);
-        ini->write(kOmbrelSection, "CustomHeaderStr", joinHeaders(names));
+        note(ini->write(kOmbrelSection, "CustomHeaderStr", joinHeaders(names)));
         d.headersChanged = false;
     }
     const SettingsValues v = readValues(d);
     storeValues(v, d.mode, *d.record);
-    writeValues(*ini, v, d.mode);
+    note(writeValues(*ini, v, d.mode));
     rememberFont(v);
-    codes.clear();
+    return first == Err::None;
+}
+
+void onOk(SettingsDialog& d) {
+    endKeyEdit(d, true);
+    if (!saveAll(d)) {
+        // The viewer would silently lose the settings at its next start.
+        MessageBoxA(d.hwnd, "書き込みに失敗しました。   ", "ビューア", MB_OK | MB_ICONEXCLAMATION);
+    }
+    std::vector<int> codes;
     for (const ShortcutNode* n : d.nodes)
         codes.push_back(n->key);
     const int dup = firstDuplicate(codes);
