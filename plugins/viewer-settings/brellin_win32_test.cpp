@@ -299,6 +299,7 @@ TEST_F(ViewerHost, FullDialogWritesEveryControlAndTheNextOpeningShowsIt) {
     EXPECT_EQ(read("Ombrel.ini"), written);
     EXPECT_EQ(state("result"), "2");
     EXPECT_EQ(state("keys"), "C75;116;78;80;S78;S80;114;113;72;83;46;S46");
+    EXPECT_EQ(state("pending"), "0;0;0;0;0;0;0;0;0;0;0;0");  // the standard keys were dropped
 }
 
 TEST_F(ViewerHost, DuplicateKeyIsNamedAndCancelKeepsWhatWasSaved) {

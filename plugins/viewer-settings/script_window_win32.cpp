@@ -147,7 +147,7 @@ void showForm(Editor& e, const EffectForm& f) {
 
 EffectForm readForm(Editor& e) {
     EffectForm f;
-    f.address = textOf(item(e, kAddress));
+    f.address = std::string(sjis::truncate(textOf(item(e, kAddress)), kViewTextSize - 1));
     f.beginLine = textOf(item(e, kBeginLine));
     f.endLine = textOf(item(e, kEndLine));
     f.highlight = textOf(item(e, kHighlight));
@@ -437,6 +437,10 @@ HWND openScriptEditor(HWND owner, const char* address, ViewScriptNode* scripts) 
     placeOver(h, owner, 329, height);
     g_editor = e.release();
     createControls(h);
+    // Nothing longer than the viewer's fields can be typed.
+    SendMessageA(GetDlgItem(h, kAddress), CB_LIMITTEXT, kViewTextSize - 1, 0);
+    for (int id : {int{kBeginLine}, int{kEndLine}, int{kHighlight}})
+        SendMessageA(GetDlgItem(h, id), EM_LIMITTEXT, kViewTextSize - 1, 0);
     ViewScriptNode* mine = findScript(*scripts, g_editor->current);
     fillAddresses(*g_editor, mine ? indexOf(*g_editor, mine) : -1);
     loadEffect(*g_editor, 0);
