@@ -88,8 +88,9 @@ BOOL CALLBACK match(HWND h, LPARAM lp) {
 
 class Skelda {
   public:
-    Skelda(const std::string& folder, const std::string& args) {
-        const std::string exe = folder + "\\Skelda.exe";
+    Skelda(const std::string& folder, const std::string& args,
+           const std::string& program = "Skelda.exe") {
+        const std::string exe = folder + "\\" + program;
         std::string cmd = "\"" + exe + "\" " + args;
         STARTUPINFOA si{};
         si.cb = sizeof si;
@@ -598,6 +599,21 @@ TEST_F(ScriptEditor, AFileThatCannotBeWrittenIsReportedAndTheViewerNotCalled) {
               "ビュースクリプトファイルが開けませんでした。   ");
     EXPECT_EQ(read("_ViewScript\\keep.txt"), "keep");
     EXPECT_EQ(read("reread.txt"), "<missing>");
+    closeAll(s, e);
+}
+
+TEST_F(ScriptEditor, AViewerOfAnotherNameIsServedBesideItsOwnProgram) {
+    ASSERT_TRUE(MoveFileA((folder / "Skelda.exe").c_str(), (folder / "Mailview.exe").c_str()));
+    Skelda s(folder.path(), "script a@example.jp", "Mailview.exe");
+    HWND e = open(s);
+    ASSERT_NE(e, nullptr);
+    setText(e, kBeginLine, "----");
+    chooseColour(s, e, kTextColour, 0, 0, 0);
+    press(e, kRegister);
+    for (int i = 0; i < 50 && read("reread.txt") == "<missing>"; ++i)
+        Sleep(100);
+    EXPECT_EQ(read("reread.txt"), "reread a@example.jp\r\n");
+    EXPECT_EQ(read("_ViewScript\\ViewScript.txt").substr(0, 21), "Address:a@example.jp\r");
     closeAll(s, e);
 }
 
