@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -102,12 +103,16 @@ class BigMessage : public ::testing::Test {
         }
         return all;
     }
-    // The attachment of the one stored message, compared with the pattern a megabyte at a time.
+    // The attachment of the one stored message, saved by the extract command and compared with
+    // the pattern a megabyte at a time.
     void expectAttachmentWhole() {
-        const std::string folder = e.path("MailData\\受信\\添付\\0000");
-        const std::string path = folder + "\\" + kAttachName;
+        test::TempFolder dest;
+        const ToolRun x =
+            run({"extract", home(), tool::toTerminal("受信"), "0", tool::toTerminal(dest.path())});
+        ASSERT_EQ(x.code, 0) << x.out << x.err;
+        const std::string path = dest / kAttachName;
         auto size = e.fs->fileSize(path);
-        ASSERT_TRUE(size) << path;
+        ASSERT_TRUE(size) << x.out;
         EXPECT_EQ(*size, lineCount() * kGroup);
         auto f = e.fs->open(path, platform::OpenMode::Read);
         ASSERT_TRUE(f);
@@ -126,6 +131,9 @@ class BigMessage : public ::testing::Test {
     }
     // Stored whole, or refused with a text: the same judgement for both ways in.
     void expectStoredOrRefused(const ToolRun& r) {
+        // Which of the two it was, for the person reading the run.
+        std::printf("outcome: %s %s%s\n", r.code == 0 ? "stored" : "refused", r.out.c_str(),
+                    tool::toTerminal(commLog()).c_str());
         if (r.code == 0) {
             EXPECT_EQ(r.out.substr(0, 8), "stored 1") << r.out << r.err;
             auto text = e.fs->fileSize(e.path("MailData\\受信\\0000.txt"));
