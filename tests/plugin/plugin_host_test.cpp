@@ -87,7 +87,8 @@ class PluginHost : public ::testing::Test {
         // Only the tail of the index is read at start-up: the plug-in must ask for the rest.
         platform::writeWholeFile(*fs, folder / "Kolvy.ini",
                                  "[Option]\r\nReadByte=1000\r\n[TagList]\r\nTagTab=0;1;2\r\n"
-                                 "[0]\r\nTabName=受信\r\nDefault=1\r\nColor=0xffaa55\r\nNextFileNo=40\r\n"
+                                 "[0]\r\nTabName=受信\r\nDefault=1\r\nColor=0xffaa55\r\n"
+                                 "NextFileNo=40\r\n"
                                  "AllMailCount=40\r\nNoReadMailCount=40\r\nTabCursor=1\r\n"
                                  "[1]\r\nTabName=送信\r\nPropaty=1\r\nDefault=1\r\n"
                                  "[2]\r\nTabName=ごみ箱\r\nPropaty=2\r\nDefault=1\r\n");
