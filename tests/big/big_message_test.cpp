@@ -37,9 +37,10 @@ const std::string kHead =
     "Content-Transfer-Encoding: base64\r\n\r\n";
 const std::string kTail = "--bb--\r\n";
 
-// How many Base64 lines make the message as large as the session accepts.
-uint64_t lineCount() {
-    return (pop::kMaxMessageSize - kHead.size() - kTail.size()) / 78;
+// How many Base64 lines make a message of at most `size` bytes; by default as large as the
+// session accepts.
+uint64_t lineCount(uint64_t size = pop::kMaxMessageSize) {
+    return (size - kHead.size() - kTail.size()) / 78;
 }
 
 std::string base64Line(uint64_t line) {
@@ -59,12 +60,13 @@ std::string base64Line(uint64_t line) {
 }
 
 // Writes the message to `path` a megabyte at a time; returns its size.
-uint64_t writeBigMessage(platform::FileSystem& fs, const std::string& path) {
+uint64_t writeBigMessage(platform::FileSystem& fs, const std::string& path,
+                         uint64_t limit = pop::kMaxMessageSize) {
     auto f = fs.open(path, platform::OpenMode::CreateTruncate);
     if (!f) return 0;
     uint64_t size = 0;
     std::string chunk = kHead;
-    const uint64_t lines = lineCount();
+    const uint64_t lines = lineCount(limit);
     for (uint64_t n = 0; n < lines; ++n) {
         chunk += base64Line(n);
         if (chunk.size() >= (1u << 20) || n + 1 == lines) {
@@ -159,6 +161,20 @@ TEST_F(BigMessage, ImportOfTheLargestAcceptedMessage) {
     ASSERT_LE(size, pop::kMaxMessageSize);
     const ToolRun r = run({"import", home(), tool::toTerminal(eml)});
     expectStoredOrRefused(r);
+}
+
+// Twice that, which the session would leave on the server, given to import: no 32-bit process
+// holds it with its analysis. The tool says so and the store stays as it was.
+TEST_F(BigMessage, ImportOfAMessageTooLargeForTheAddressSpaceIsRefused) {
+    test::TempFolder source;
+    const std::string eml = source / "huge.eml";
+    ASSERT_GT(writeBigMessage(*e.fs, eml, 2 * pop::kMaxMessageSize), pop::kMaxMessageSize);
+    const ToolRun r = run({"import", home(), tool::toTerminal(eml)});
+    EXPECT_NE(r.code, 0) << r.out;
+    EXPECT_EQ(r.err, "kolvytool: not enough memory\n");
+    EXPECT_FALSE(e.fs->exists(e.path("MailData\\受信\\0000.txt")));
+    const ToolRun c = run({"check", home()});
+    EXPECT_EQ(c.code, 0) << c.out << c.err;
 }
 
 TEST_F(BigMessage, ReceiveOfTheLargestAcceptedMessageFromDovecot) {
