@@ -45,11 +45,15 @@ function(kolvy_library name)
   target_link_libraries(${name} PUBLIC kolvy_options ${A_DEPS})
 endfunction()
 
-# kolvy_test(<name> SOURCES ... [DEPS ...] [WINDOW] [TIMEOUT s] [LABELS ...])
+# kolvy_test(<name> SOURCES ... [DEPS ...] [WINDOW] [WIN32_ONLY] [ALSO_WIN32] [TIMEOUT s]
+#            [LABELS ...])
 # One test executable is one ctest test: under Wine every process start costs, so the cases of a
 # folder share one binary. WINDOW marks tests that create real windows (Xvfb display needed).
+# ALSO_WIN32: the test is built and run on the 32-bit build too, where 32-bit code runs. Only
+# tests that prove what differs between 32 and 64 bits carry it (pointer size, calling
+# convention, record layouts, address space): every one costs a 32-bit compile and a Wine run.
 function(kolvy_test name)
-  cmake_parse_arguments(A "WINDOW;WIN32_ONLY" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(A "WINDOW;WIN32_ONLY;ALSO_WIN32" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
   if(A_WIN32_ONLY AND NOT WIN32)
     return()
   endif()
@@ -59,8 +63,9 @@ function(kolvy_test name)
     # Console subsystem: gtest prints to the terminal through Wine.
     target_link_options(${name} PRIVATE -mconsole)
   endif()
-  if(NOT KOLVY_RUN_TESTS)
-    # Nothing can run them here; built on request only (they were most of that build's time).
+  kolvy_light_test_code(${name})
+  if(NOT KOLVY_RUN_TESTS OR (KOLVY_BUILD STREQUAL "win32" AND NOT A_ALSO_WIN32))
+    # Not run on this build; built on request only (tests were most of the win32 build's time).
     set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL TRUE)
     return()
   endif()
@@ -75,6 +80,14 @@ function(kolvy_test name)
   endif()
 endfunction()
 
+# The win32 build's test code is compiled at -O1 without debug information: half the compile
+# time, and the code under test (the libraries) keeps the build's own flags.
+function(kolvy_light_test_code target)
+  if(KOLVY_BUILD STREQUAL "win32")
+    target_compile_options(${target} PRIVATE -O1 -g0)
+  endif()
+endfunction()
+
 macro(kolvy_setup_test_frameworks)
   # GoogleTest from the Debian source package, built by each toolchain (the MinGW ones have no
   # prebuilt copy). Built without our warning flags and charset conversion.
@@ -86,6 +99,9 @@ macro(kolvy_setup_test_frameworks)
   else()
     message(FATAL_ERROR "GoogleTest sources missing: run scripts/setup")
   endif()
+  foreach(_t gtest gtest_main gmock gmock_main)
+    kolvy_light_test_code(${_t})
+  endforeach()
   add_library(kolvy_gtest_main INTERFACE)
   target_link_libraries(kolvy_gtest_main INTERFACE gtest_main gmock)
   if(WIN32 AND KOLVY_RUN_TESTS)

@@ -1,5 +1,5 @@
-# 32-bit Windows build: the deliverables. Compiled, linked and inspected here, never run
-# (these machines cannot execute 32-bit code).
+# 32-bit Windows build: the deliverables. Compiled, linked and inspected everywhere; its chosen
+# tests run under the 32-bit Wine where the machine executes 32-bit code.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(KOLVY_MINGW_TRIPLE i686-w64-mingw32)

@@ -1,5 +1,6 @@
 // GetHead and MakeGMT on arbitrary bytes in exactly sized buffers: every pointer of the record
-// lies in the copy, start never after end, the fixed fields stay terminated in their limits.
+// lies in the copy, start never after end, the fixed fields stay terminated in their limits; a
+// copy sized by the header block alone gives the same header as one sized by the whole text.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -52,6 +53,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(strnlen(info.received, sizeof info.received) <= kReceivedMax);
     check(strnlen(info.otherHeaders, sizeof info.otherHeaders) <= kOtherHeadersMax);
     check(info.partCount == 0 && !info.boundaryStart);
+
+    // A copy sized by the header block alone (as analysis sizes it) holds the same header.
+    std::vector<char> src2(n + kHeadRepairRoom, '\0');
+    src2[0] = '\n';
+    if (size) std::memcpy(src2.data() + 1, data, size);
+    std::vector<char> small(headerCopyRoom(std::string_view(src2.data(), n)));
+    HeaderInfo info2{};
+    const HeadResult r2 = getHead(src2, n, small, info2);
+    check(r2.sourceEnd == r.sourceEnd && r2.copyEnd == r.copyEnd);
+    check(std::memcmp(small.data(), copy.data(), r.copyEnd) == 0);
+    check(std::strcmp(info.subject, info2.subject) == 0 &&
+          std::strcmp(info.otherHeaders, info2.otherHeaders) == 0);
 
     const std::vector<char> date(data, data + size);
     const auto t = makeGmt(std::string_view(date.data(), date.size()));

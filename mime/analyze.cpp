@@ -205,7 +205,7 @@ size_t Walker::multipart(const HeaderInfo& h, size_t pos, Boundary enclosing, in
             bodyPos = nl + 3;
         } else {
             const size_t partLen = len_ - nl;
-            headerCopy.assign(headerCopyMax(partLen), '\0');
+            headerCopy.assign(headerCopyRoom(std::string_view(src_.data() + nl, partLen)), '\0');
             const HeadResult r = getHead(std::span<char>(src_.data() + nl, src_.size() - nl),
                                          partLen, headerCopy, part);
             a_.output.append(headerCopy.data(), r.copyEnd);
@@ -250,7 +250,12 @@ std::string formatLines(const std::vector<PartEntry>& parts, size_t shift) {
 }  // namespace
 
 std::string normaliseLineEnds(std::string_view text) {
-    std::string in(text);
+    // With room for the leading LF and the header repair that analysis adds: growing a string of
+    // the largest message would take twice its size for a moment.
+    constexpr size_t kSpare = kHeadRepairRoom + 1;
+    std::string in;
+    in.reserve(text.size() + kSpare);
+    in.assign(text);
     std::replace(in.begin(), in.end(), '\0', kNulReplacement);
     size_t i = (!in.empty() && in[0] == '\n') ? 1 : 0;
     size_t e = i;
@@ -263,7 +268,7 @@ std::string normaliseLineEnds(std::string_view text) {
     while (i < in.size() && (in[i] == '\r' || in[i] == '\n'))
         ++i;
     std::string out;
-    out.reserve(in.size() + in.size() / 16 + 2);
+    out.reserve(in.size() + in.size() / 16 + 2 + kSpare);
     out += '\n';
     for (; i < in.size(); ++i) {
         const char c = in[i];
@@ -294,10 +299,12 @@ Analysis analyzeText(std::string_view text, std::string_view stamp) {
     size_t len = src.size();
     src.append(kHeadRepairRoom, '\0');
 
+    a.headerCopy.assign(headerCopyRoom(std::string_view(src.data(), len)), '\0');
+    // The stored text is about as long as the received one: reserved once, not grown by doubling.
+    a.output.reserve(len + a.headerCopy.size() + 4096);
     a.output = kStatusStart;
     a.output.append(stamp.substr(0, 10));
     a.output += kStatusEnd;
-    a.headerCopy.assign(headerCopyMax(len), '\0');
     const HeadResult r = getHead(src, len, a.headerCopy, a.header);
     // A header block without its end was given one (and the terminator) by the repair.
     len += strnlen(src.data() + len, kHeadRepairRoom);

@@ -726,7 +726,7 @@ HeadCopy extractHead(std::string& message) {
     src[0] = '\n';
     std::memcpy(src.data() + 1, message.data(), message.size());
     HeadCopy out;
-    out.buffer.assign(headerCopyMax(length), '\0');
+    out.buffer.assign(headerCopyRoom(std::string_view(src.data(), length)), '\0');
     out.ends = getHead(src, length, out.buffer, out.info);
     // The repaired text replaces the message (without its leading LF).
     const size_t repaired = length + strnlen(src.data() + length, kHeadRepairRoom);

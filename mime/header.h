@@ -31,6 +31,13 @@ constexpr size_t kMaxParameters = 64;
 constexpr size_t headerCopyMax(size_t sourceBytes) {
     return 2 * sourceBytes + 16;
 }
+// The copy a message's header needs: the header block ends at the first blank line (or with the
+// text when there is none), so a large body does not make a large copy (in a 32-bit process a
+// 200 MB message would otherwise ask for 400 MB more).
+inline size_t headerCopyRoom(std::string_view source) {
+    const size_t end = source.find("\r\n\r\n");
+    return headerCopyMax(end == std::string_view::npos ? source.size() : end + 4);
+}
 // What the source needs after its text when the header block has no end: the blank line and the
 // POP3 terminator that the repair appends (7 bytes) and a NUL.
 constexpr size_t kHeadRepairRoom = 8;

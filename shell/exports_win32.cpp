@@ -3,6 +3,7 @@
 #include "mime/decode.h"
 #include "mime/header.h"
 #include "pop/exports.h"
+#include "shell/host_exports_win32.h"
 
 namespace {
 
@@ -13,6 +14,9 @@ namespace {
     reinterpret_cast<const void*>(&GetHead),
     reinterpret_cast<const void*>(&KVA_CheckPassword),
     reinterpret_cast<const void*>(&KVA_GetAcountName),
+    reinterpret_cast<const void*>(&AllMokujiRead),
+    reinterpret_cast<const void*>(&TabStatus),
+    reinterpret_cast<const void*>(&GetCurrentPath),
 };
 
 }  // namespace

@@ -8,10 +8,12 @@
 #include "core/sjis.h"
 #include "platform/win32/win32.h"
 #include "pop/exports.h"
+#include "shell/host_exports_win32.h"
 #include "shell/mainwindow_win32.h"
 #include "shell/program.h"
 #include "shell/report.h"
 #include "shell/resource.h"
+#include "store/paths.h"
 
 namespace {
 
@@ -69,6 +71,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
     HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MAINMENU));
     HWND main = shell::win32::createMainWindow(program, instance, title, menu);
     if (!main) return 0;
+    shell::win32::setPluginHost(main, store::dataFolder(env));
 
     // Until the tray icon exists a start to the tray or to an address still shows the window:
     // hidden without an icon, the program could not be reached.
@@ -87,6 +90,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
         DispatchMessageA(&msg);
         if (!msg.hwnd) shell::win32::handleThreadMessage(main, msg);
     }
+    shell::win32::setPluginHost(nullptr, {});
     pop::setExportHost(nullptr, nullptr);
     CloseHandle(mutex);
     return static_cast<int>(msg.wParam);

@@ -9,6 +9,7 @@
 #include "core/list.h"
 #include "core/sjis.h"
 #include "platform/win32/win32.h"
+#include "shell/host_exports_win32.h"
 #include "shell/report.h"
 #include "shell/resource.h"
 #include "store/paths.h"
@@ -83,6 +84,8 @@ class MainWindow final : public ShutdownWindow {
     void show(Tab& tab);
     void layout();
     void updateStatus();
+    int readWholeIndex(Tab& tab);
+    void openSearch();
     void drawTab(const DRAWITEMSTRUCT& d);
     LRESULT notify(const NMHDR& h);
     static HWND list(const Tab& tab) { return static_cast<HWND>(tab.plainList); }
@@ -246,6 +249,50 @@ void MainWindow::updateStatus() {
     SendMessageA(status_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(s.counters.c_str()));
 }
 
+// The rest of an index read from its tail; the entry at the top of the list stays in view.
+int MainWindow::readWholeIndex(Tab& tab) {
+    if (tab.loadState == store::kCompletelyRead) return 0;
+    const size_t before = listSize(tab.items);
+    int topNumber = -1;
+    auto it = rows_.find(&tab);
+    if (tab.plainList && it != rows_.end()) {
+        const int top = ListView_GetTopIndex(list(tab));
+        if (top >= 0 && top < static_cast<int>(it->second.size()))
+            topNumber = store::itemNumber(*it->second[static_cast<size_t>(top)]);
+    }
+    if (store::readWholeIndex(program_.env, tab, program_.index) != Err::None) return 0;
+    const size_t after = listSize(tab.items);
+    if (tab.plainList && after != before) {
+        fill(tab);
+        const auto& rows = rows_[&tab];
+        for (size_t r = 0; r < rows.size(); ++r) {
+            if (store::itemNumber(*rows[r]) == topNumber)
+                ListView_EnsureVisible(list(tab), static_cast<int>(r), FALSE);
+        }
+    }
+    return after > before ? 1 : 0;
+}
+
+// The search plug-in: loaded by name on first use and kept until exit.
+void MainWindow::openSearch() {
+    using SearchFn = int(WINAPI*)(HWND, Tab*);
+    static HMODULE library = nullptr;
+    static SearchFn search = nullptr;
+    if (!library) library = LoadLibraryA("Fandor.dll");
+    if (!library) {
+        report(program_.env, "Fandor.dllが読み込めません。   ");
+        return;
+    }
+    if (!search)
+        search = reinterpret_cast<SearchFn>(
+            reinterpret_cast<void*>(GetProcAddress(library, "FandorFunc")));
+    if (!search) {
+        report(program_.env, "Fandor.dllから検索関数が呼び出せません。   ");
+        return;
+    }
+    search(hwnd_, program_.tabs.listHead());
+}
+
 void MainWindow::drawTab(const DRAWITEMSTRUCT& d) {
     const Tab* t = reinterpret_cast<const Tab*>(d.itemData);
     if (!t) return;
@@ -358,7 +405,16 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
                 PostMessageA(hwnd_, WM_CLOSE, 0, 0);
                 return 0;
             }
+            if (LOWORD(wp) == IDM_SEARCH) {
+                openSearch();
+                return 0;
+            }
             break;
+        case kMsgHostReadWholeIndex:
+            return lp ? readWholeIndex(*reinterpret_cast<Tab*>(lp)) : 0;
+        case kMsgHostTabStatus:
+            updateStatus();
+            return 0;
         case WM_CLOSE:
             if (program_.closeRequest() == Program::CloseDecision::Close) DestroyWindow(hwnd_);
             return 0;

@@ -5,3 +5,4 @@
 #define IDI_KOLVY 103
 #define IDS_APPTITLE 40092
 #define IDM_EXIT 40001
+#define IDM_SEARCH 40002

@@ -3,8 +3,17 @@
 kolvy_wine_env() {
   local build=$1
   export WINEPREFIX="$build/wineprefix"
-  # The /usr/bin/wine wrapper picks the 32-bit loader, which cannot run here.
-  export WINELOADER=/usr/lib/wine/wine64
+  # Each build names its Wine in wine-arch (written by its configure): the 32-bit build runs under
+  # the 32-bit loader in a 32-bit prefix of its own; the 64-bit one under wine64. The loaders are
+  # called directly: the /usr/bin/wine wrapper picks one by itself.
+  local arch=win64
+  [[ -f $build/wine-arch ]] && arch=$(cat "$build/wine-arch")
+  if [[ $arch == win32 ]]; then
+    export WINELOADER=/usr/lib/wine/wine WINEARCH=win32
+  else
+    export WINELOADER=/usr/lib/wine/wine64
+    unset WINEARCH
+  fi
   export WINEDEBUG=${KOLVY_WINEDEBUG:--all}
   # Code page 932 inside Wine needs the Japanese locale outside it.
   export LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8

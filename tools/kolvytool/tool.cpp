@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <map>
+#include <new>
 #include <set>
 
 #include "core/sjis.h"
@@ -400,7 +401,14 @@ int runTool(std::span<const std::string_view> argv,
     config::AccountList accounts;
     accounts.load(env);
     Tool tool{env, tabs, accounts, out, err};
-    const int code = command->run(tool, rest);
+    int code = 1;
+    try {
+        code = command->run(tool, rest);
+    } catch (const std::bad_alloc&) {
+        // A 32-bit process runs out of address space long before the machine runs out of memory
+        // (a message of several hundred megabytes): say so instead of dying.
+        err("kolvytool: not enough memory\n");
+    }
     for (Tab* t = tabs.first(); t && t != tabs.listHead(); t = t->next)
         store::freeItems(*t);
     return code;
