@@ -57,8 +57,9 @@ constexpr MimeType kMimeTypes[] = {
 static_assert(std::size(kMimeTypes) == 32);
 constexpr char kOctetStream[] = "application/octet-stream";
 
-// Largest draft plus attachments held in memory at once (the wire text is about 4/3 of it).
-constexpr uint64_t kMessageMax = 512ull << 20;
+// Largest draft plus attachments held in memory at once: with the wire text (4/3 of it) this
+// stays well inside a 32-bit process, and far beyond what mail servers accept.
+constexpr uint64_t kMessageMax = 200ull << 20;
 
 }  // namespace
 
