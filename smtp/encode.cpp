@@ -65,6 +65,11 @@ uint16_t pairToJis(uint8_t s1, uint8_t s2) {
     return static_cast<uint16_t>(j1 << 8 | j2);
 }
 
+// ESC, SO and SI would switch the reader's character set in the middle of the text.
+bool isShiftCode(uint8_t b) {
+    return b == 0x1B || b == 0x0E || b == 0x0F;
+}
+
 // One character of the input: a JIS code (double) or a byte (single), and its length.
 struct Char {
     bool dbl = false;
@@ -76,11 +81,15 @@ struct Char {
 Char nextChar(std::string_view in, size_t i) {
     const uint8_t b = u8(in[i]);
     Char c;
-    if (b < 0x80) {
+    if (b < 0x80 && !isShiftCode(b)) {
         c.byte = in[i];
         return c;
     }
     c.dbl = true;
+    if (b < 0x80) {
+        c.jis = kGeta;
+        return c;
+    }
     if (b >= 0xA1 && b <= 0xDF) {
         const uint16_t s = fullWidthKana(in, i, c.len);
         c.jis = pairToJis(static_cast<uint8_t>(s >> 8), static_cast<uint8_t>(s & 0xFF));

@@ -3,7 +3,8 @@
 // Everything they write is 7-bit. Half-width katakana become their full-width forms (a voiced or
 // semi-voiced mark after one joins it where the full-width character exists), and whatever has no
 // JIS X 0208 form (a lead byte without a valid trail byte, the user-defined and IBM rows, a stray
-// 8-bit byte) becomes the geta mark 〓, so one bad character never derails the rest of the text.
+// 8-bit byte) becomes the geta mark 〓, so one bad character never derails the rest of the text;
+// so do ESC, SO and SI, which would let the text switch the reader's character set.
 //
 // As with the decoders: the C entry points keep the cursor contract (NUL-terminated source, room
 // for the worst case); underneath, each encoder works on an explicit input view and output span

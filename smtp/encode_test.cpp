@@ -42,6 +42,7 @@ TEST(SJisToJis, Table) {
         {"IBM row pair", "\xED\x40", "\x1b$B\".\x1b(B"},
         {"stray 8-bit bytes", "\x80\xA0\xFF", "\x1b$B\".\".\".\x1b(B"},
         {"stops at NUL", "ab\0日"s, "ab"},
+        {"escape and shift codes", "a\x1b$Bb\x0e\x0f", "a\x1b$B\".\x1b(B$Bb\x1b$B\".\".\x1b(B"},
     };
     for (const JisCase& c : cases)
         EXPECT_EQ(sjisToJis(c.in), c.out) << c.label;
