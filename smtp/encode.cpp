@@ -182,15 +182,14 @@ std::string sjisToJis(std::string_view in) {
 namespace {
 
 // The ISO-2022-JP text of the next word starting at in[i]: characters are taken while the text
-// (with its closing escape) stays within kWordJisMax; at least one character is always taken.
-std::string nextWordJis(std::string_view in, size_t& i) {
-    std::string jis(kWordJisMax + 8, '\0');
+// (with its closing escape) stays within maxJis; at least one character is always taken.
+std::string nextWordJis(std::string_view in, size_t& i, size_t maxJis) {
+    std::string jis(maxJis + 8, '\0');
     JisWriter w{jis.data()};
     size_t used = 0;
     while (i < in.size()) {
         const Char c = nextChar(in, i);
-        if (used > 0 && static_cast<size_t>(w.p - jis.data()) + jisCost(c, w.kanji) > kWordJisMax)
-            break;
+        if (used > 0 && static_cast<size_t>(w.p - jis.data()) + jisCost(c, w.kanji) > maxJis) break;
         w.put(c);
         used += c.len;
         i += c.len;
@@ -220,7 +219,7 @@ void appendEncodedWords(std::string& out, std::string_view sjis, std::string_vie
     if (sjis.empty()) return appendWord(out, {});
     while (i < sjis.size()) {
         if (i > 0) out += separator;
-        appendWord(out, nextWordJis(sjis, i));
+        appendWord(out, nextWordJis(sjis, i, kWordJisMax));
     }
 }
 
@@ -239,7 +238,7 @@ Encoded encodeWordsInto(std::string_view sjis, std::span<char> out) {
         size_t next = i;
         std::string word;
         if (i > 0) word += kFold;
-        appendWord(word, nextWordJis(sjis, next));
+        appendWord(word, nextWordJis(sjis, next, kScratchJisMax));
         if (written + word.size() + 1 > out.size()) break;
         word.copy(out.data() + written, word.size());
         written += word.size();

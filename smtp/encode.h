@@ -50,8 +50,11 @@ constexpr size_t encodedWordsMax(size_t inputBytes, size_t separatorBytes) {
 // readers join them without a gap. An empty text gives one empty word.
 void appendEncodedWords(std::string& out, std::string_view sjis, std::string_view separator);
 std::string encodeWords(std::string_view sjis, std::string_view separator = "\r\n ");
+// The exported encoder writes one word for a text whose ISO-2022-JP form fits this (what callers
+// have always received) and splits only longer texts, into words of at most this much.
+inline constexpr size_t kScratchJisMax = 2047;
 // Bounded form for the C entry point (words joined by "\r\n "): stops before a word that would
-// not fit.
+// not fit. encodedWordsMax(n, 3) bounds it too: a word costs at most 36 bytes per input byte.
 Encoded encodeWordsInto(std::string_view sjis, std::span<char> out);
 
 // ---------------------------------------------------------------------------------- Base64
