@@ -4,6 +4,7 @@
 #include "mime/header.h"
 #include "pop/exports.h"
 #include "shell/host_exports_win32.h"
+#include "smtp/encode.h"
 
 namespace {
 
@@ -17,6 +18,9 @@ namespace {
     reinterpret_cast<const void*>(&AllMokujiRead),
     reinterpret_cast<const void*>(&TabStatus),
     reinterpret_cast<const void*>(&GetCurrentPath),
+    reinterpret_cast<const void*>(&MIME_Encode),
+    reinterpret_cast<const void*>(&SJisToJis),
+    reinterpret_cast<const void*>(&KVA_Base64Encode),
 };
 
 }  // namespace
