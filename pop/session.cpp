@@ -9,6 +9,7 @@
 #include "core/list.h"
 #include "core/sjis.h"
 #include "pop/listing.h"
+#include "pop/login.h"
 #include "pop/uidl_store.h"
 #include "shell/report.h"
 
@@ -84,7 +85,6 @@ class Session {
     bool quit(bool& refused);
 
     int login();
-    void authenticationFailed(std::string_view reply);
     int readListing();
     int listingProblem(const char* command, ListingStatus status, std::string_view reply);
     void indexChecker();
@@ -152,41 +152,9 @@ int Session::closeWith(int result) {
     return result;
 }
 
-void Session::authenticationFailed(std::string_view reply) {
-    if (env_.unattended || env_.logOut) {
-        // The password never reaches a log.
-        std::string log = "ユーザID:";
-        log += sjis::fieldView(account_.userId);
-        log += " パスワード:-----で認証エラーです。\r\n";
-        log += reply;
-        shell::appendCommLog(env_, log);
-    }
-    if (!env_.unattended) {
-        env_.reporter.show(kTextAuthFailedBox, shell::kAppTitle, platform::Icon::Exclamation,
-                           platform::Buttons::Ok);
-    }
-}
-
 int Session::login() {
     setState(3);
-    std::string reply;
-    if (SendCommand(conn_, reply, "USER", sjis::fieldView(account_.userId)) != 0) {
-        conn_.close();
-        return kReceiveFailed;
-    }
-    // A refused user name ends here: the password is not offered to a server that said no.
-    if (!startsWith(reply, "+")) {
-        authenticationFailed(reply);
-        return closeWith(kReceiveFailed);
-    }
-    if (SendCommand(conn_, reply, "PASS", sjis::fieldView(account_.password)) != 0) {
-        conn_.close();
-        return kReceiveFailed;
-    }
-    if (!startsWith(reply, "+")) {
-        authenticationFailed(reply);
-        return closeWith(kReceiveFailed);
-    }
+    if (LogIn(conn_, account_) != 0) return kReceiveFailed;
     setState(4);
     return kReceiveDone;
 }
