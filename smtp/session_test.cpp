@@ -427,5 +427,51 @@ TEST_F(Smtp, StartTlsNotOfferedOrRefusedStopsBeforeAnyCredential) {
     }
 }
 
+TEST_F(Smtp, PopBeforeSmtpLogsInThroughPop3AndClosesItFirst) {
+    FakeServer pop;
+    pop.send("+OK pop\r\n").readLine().send("+OK\r\n").readLine().send("+OK in\r\n");
+    pop.readLine().send("-ERR no message 0\r\n").readLine().send("+OK bye\r\n");
+    pop.start();
+    FakeServer smtp;
+    smtp.send("220 mx\r\n").readLine().send("250 mx\r\n").readLine().send("221\r\n");
+    smtp.start();
+    sjis::copyField(account.pop3Server, "127.0.0.1");
+    account.popPort = pop.port();
+    account.smtpPort = smtp.port();
+    account.popBeforeSmtp = 1;
+    {
+        Session s(t.env, account, observer, 3000);
+        ASSERT_EQ(s.open(), 0);
+        // The POP3 dialogue is over and its connection closed before SMTP is opened.
+        pop.finish(100);
+        EXPECT_EQ(pop.ending(), FakeServer::Ending::ClientClosed);
+        s.quit();
+    }
+    smtp.finish(3000);
+    EXPECT_EQ(pop.transcript(), (std::vector<std::string>{"USER taro\r\n", "PASS secret1\r\n",
+                                                          "TOP 0 0\r\n", "QUIT\r\n"}));
+    EXPECT_EQ(smtp.transcript(), (std::vector<std::string>{"HELO 127.0.0.1\r\n", "QUIT\r\n"}));
+    EXPECT_NE(log().find("POPBeforeSMTP"), std::string::npos);
+    EXPECT_EQ(log().find("secret1"), std::string::npos) << log();
+}
+
+TEST_F(Smtp, PopBeforeSmtpRefusedEndsBeforeSmtp) {
+    FakeServer pop;
+    pop.send("+OK pop\r\n").readLine().send("+OK\r\n").readLine().send("-ERR bad password\r\n");
+    pop.readLine().send("+OK bye\r\n");
+    pop.start();
+    sjis::copyField(account.pop3Server, "127.0.0.1");
+    account.popPort = pop.port();
+    account.smtpPort = 1;  // never reached
+    account.popBeforeSmtp = 1;
+    Session s(t.env, account, observer, 3000);
+    EXPECT_EQ(s.open(), 1);
+    pop.finish(3000);
+    EXPECT_EQ(pop.transcript(),
+              (std::vector<std::string>{"USER taro\r\n", "PASS secret1\r\n", "QUIT\r\n"}));
+    EXPECT_NE(log().find("-ERR bad password"), std::string::npos) << log();
+    EXPECT_EQ(log().find("サーバーに接続できませんでした"), std::string::npos) << log();
+}
+
 }  // namespace
 }  // namespace kolvy::smtp
