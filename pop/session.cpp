@@ -27,10 +27,6 @@ constexpr uint64_t kMinFetchRoom = 64 * 1024;
 // at most one per line of three bytes or more.
 constexpr uint64_t kStatusAllowance = MultiLineDecoder::kMaxStatusLine + 2;
 
-bool startsWith(std::string_view s, std::string_view p) {
-    return s.substr(0, p.size()) == p;
-}
-
 std::string firstLine(std::string_view reply) {
     const size_t end = reply.find_first_of("\r\n");
     return std::string(reply.substr(0, std::min(end, MultiLineDecoder::kMaxStatusLine)));
@@ -141,7 +137,7 @@ bool Session::quit(bool& refused) {
     refused = false;
     std::string reply;
     if (SendCommand(conn_, reply, "QUIT", std::nullopt) != 0) return false;
-    refused = !startsWith(reply, "+");
+    refused = !popAccepted(reply);
     return !refused;
 }
 
@@ -349,7 +345,7 @@ Session::Step Session::sendDele(size_t index) {
     std::string reply;
     if (SendCommand(conn_, reply, "DELE", std::to_string(e.number)) != 0) return Step::Failed;
     st.deleteSent = true;
-    if (!startsWith(reply, "+")) {
+    if (!popAccepted(reply)) {
         // Still on the server: remembered at the end, so it is not fetched again.
         refusedSome_ = true;
         reportOnce(std::string(kTextDeleteRefused) + "\r\nDELE " + std::to_string(e.number) +
@@ -513,7 +509,7 @@ int Session::run() {
     if (OpenServer(conn_, pop3Settings(account_, c_.options.timeoutMs), Protocol::Pop3) != 0) {
         return kReceiveFailed;
     }
-    if (!startsWith(conn_.greeting(), "+")) {
+    if (!popAccepted(conn_.greeting())) {
         report(std::string(kTextGreetingRefused) + "\r\n" + firstLine(conn_.greeting()),
                std::string(kTextGreetingRefused) + "    ");
         return closeWith(kReceiveFailed);
