@@ -1,0 +1,208 @@
+// kolvytool send against the real SMTP servers of the smtp-servers fixture (aiosmtpd and exim),
+// over each transport and AUTH method: what the servers deliver is read back by independent
+// readers (Python's email package and nkf) and must equal the draft.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "config/password.h"
+#include "core/sjis.h"
+#include "platform/fileutil.h"
+#include "tests/support/test_env.h"
+#include "tools/kolvytool/tool.h"
+
+namespace kolvy::tool {
+namespace {
+
+int runQuiet(std::vector<std::string> args, std::string& out, std::string& err) {
+    std::vector<std::string_view> v(args.begin(), args.end());
+    return runTool(
+        v, [&](std::string_view s) { out += s; }, [&](std::string_view s) { err += s; });
+}
+
+// servers.txt of the fixture; paths as this build sees them.
+std::optional<std::map<std::string, std::string>> smtpServers(platform::FileSystem& fs) {
+    auto text = platform::readWholeFile(fs, std::string(KOLVY_SMTP_SERVERS_DIR) + "/servers.txt");
+    if (!text) return std::nullopt;
+    std::map<std::string, std::string> m;
+    size_t at = 0;
+    while (at < text->size()) {
+        size_t end = text->find('\n', at);
+        if (end == std::string::npos) end = text->size();
+        const std::string line = text->substr(at, end - at);
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos) m[line.substr(0, eq)] = line.substr(eq + 1);
+        at = end + 1;
+    }
+#ifdef _WIN32
+    for (const char* k : {"aiosmtpd_mail", "exim_maildir"}) {
+        if (m.count(k)) m[k] = "Z:" + m[k];
+    }
+#endif
+    return m;
+}
+
+std::set<std::string> filesIn(platform::FileSystem& fs, const std::string& folder) {
+    std::set<std::string> names;
+    if (auto l = fs.list(folder)) {
+        for (const platform::DirEntry& e : *l) {
+            if (!e.isDir && e.name.find(".rcpt") == std::string::npos &&
+                e.name.find(".tmp") == std::string::npos) {
+                names.insert(e.name);
+            }
+        }
+    }
+    return names;
+}
+
+// The one file that appeared in `folder` since `before` (delivery may lag a little).
+std::string newFile(platform::FileSystem& fs, const std::string& folder,
+                    const std::set<std::string>& before) {
+    for (int i = 0; i < 100; ++i) {
+        for (const std::string& n : filesIn(fs, folder)) {
+            if (!before.count(n)) return sjis::joinPath(folder, n);
+        }
+        platform::sleepMs(100);
+    }
+    return {};
+}
+
+struct Transport {
+    const char* name;
+    const char* server;  // key of servers.txt
+    int sendSsl, smtpAuth;
+    const char* authLine;  // what the log shows of the AUTH command; null: none
+};
+
+const Transport kTransports[] = {
+    {"aiosmtpd plain, HELO", "aiosmtpd", 0, 0, nullptr},
+    {"aiosmtpd plain, automatic (CRAM-MD5)", "aiosmtpd", 0, 1, "AUTH CRAM-MD5"},
+    {"aiosmtpd STARTTLS, PLAIN", "aiosmtpd", 2, 3, "AUTH PLAIN -----"},
+    {"aiosmtpd 465, LOGIN", "aiosmtpd_tls", 1, 4, "AUTH LOGIN"},
+    {"exim plain, CRAM-MD5", "exim", 0, 2, "AUTH CRAM-MD5"},
+    {"exim STARTTLS, automatic", "exim", 2, 1, "AUTH CRAM-MD5"},
+    {"exim 465, PLAIN", "exim_tls", 1, 3, "AUTH PLAIN -----"},
+    {"exim STARTTLS, LOGIN", "exim", 2, 4, "AUTH LOGIN"},
+};
+
+constexpr char kDraft[] =
+    "From: 山田太郎 <me@example.jp>\n"
+    "To: 花子 <hanako@example.jp>\n"
+    "Cc: jiro@example.jp, 三郎 <saburo@example.jp>\n"
+    "Bcc: hidden@example.jp\n"
+    "Subject: 会議の資料について（第３回）のお知らせ\n"
+    "\n"
+    "花子さん\n"
+    "\n"
+    "資料を添付します。\n"
+    ".\n"
+    "..two dots\n"
+    "以上、よろしくお願いします。\n";
+
+class SendServers : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        servers = smtpServers(*e.fs);
+        if (!servers) GTEST_SKIP() << "the smtp-servers fixture has not run";
+    }
+    std::string commLog() {
+        std::string all;
+        if (auto l = e.fs->list(e.path("_Log"))) {
+            for (const platform::DirEntry& d : *l)
+                all += e.read("_Log\\" + d.name);
+        }
+        return all;
+    }
+    test::TestEnv e;
+    std::optional<std::map<std::string, std::string>> servers;
+};
+
+TEST_F(SendServers, DeliveredMessagesEqualTheDraftInIndependentReaders) {
+    const auto& s = *servers;
+    // Attachments: binary bytes, and a Shift_JIS text with a Japanese name.
+    std::string binary;
+    for (int i = 0; i < 1000; ++i)
+        binary += static_cast<char>(i * 7);
+    e.write("data.bin", binary);
+    e.write("メモ.txt", "メモの中身\r\n");
+    e.write("draft.txt", toTerminal(kDraft));
+    for (const Transport& t : kTransports) {
+        SCOPED_TRACE(t.name);
+        if (!s.count(t.server)) continue;
+        const bool exim = std::string_view(t.server).substr(0, 4) == "exim";
+        const std::string folder = exim ? s.at("exim_maildir") + "/new" : s.at("aiosmtpd_mail");
+        test::TestEnv home;
+        platform::Profile& ini = home.env.ini;
+        ASSERT_EQ(ini.write("TagList", "TagAcount", "自宅"), Err::None);
+        ASSERT_EQ(ini.write("自宅", "TagNo", "0"), Err::None);
+        ASSERT_EQ(ini.write("自宅", "SMTPServer", "127.0.0.1"), Err::None);
+        ASSERT_EQ(ini.write("自宅", "SMTPPort", s.at(t.server)), Err::None);
+        ASSERT_EQ(ini.write("自宅", "MailAddress", "me@example.jp"), Err::None);
+        ASSERT_EQ(ini.write("自宅", "UserID", "pop-user"), Err::None);
+        ASSERT_EQ(ini.write("自宅", "Password", config::scramblePassword("pop-pw")), Err::None);
+        ASSERT_EQ(ini.write("自宅", "SmtpUserID", s.at("user")), Err::None);
+        ASSERT_EQ(ini.write("自宅", "SmtpPassword", config::scramblePassword(s.at("password"))),
+                  Err::None);
+        ASSERT_EQ(ini.write("自宅", "SendSSL", std::to_string(t.sendSsl)), Err::None);
+        ASSERT_EQ(ini.write("自宅", "SMTPAuth", std::to_string(t.smtpAuth)), Err::None);
+        ASSERT_EQ(ini.write("自宅", "CertSSL", "0"), Err::None);
+        ASSERT_EQ(ini.write("Option", "TimeOut", "20000"), Err::None);
+        const std::string h = toTerminal(home.env.programFolder);
+        std::string out, err;
+        ASSERT_EQ(runQuiet({"draft", h, toTerminal(e.folder / "draft.txt"), "--attach",
+                            toTerminal(e.folder / "data.bin"), toTerminal(e.folder / "メモ.txt")},
+                           out, err),
+                  0)
+            << err;
+        const std::set<std::string> before = filesIn(*e.fs, folder);
+        out.clear();
+        const int code = runQuiet({"send", h}, out, err);
+        EXPECT_EQ(out, "sent 1\n") << err;
+        EXPECT_EQ(code, 0) << err;
+        const std::string delivered = newFile(*e.fs, folder, before);
+        ASSERT_FALSE(delivered.empty()) << "nothing arrived";
+        std::string log;
+        if (auto l = home.fs->list(home.path("_Log"))) {
+            for (const platform::DirEntry& d : *l)
+                log += home.read("_Log\\" + d.name);
+        }
+        if (t.authLine) {
+            EXPECT_NE(log.find(t.authLine), std::string::npos) << log;
+        }
+        EXPECT_EQ(log.find(s.at("password")), std::string::npos) << log;
+#ifndef _WIN32
+        // Paths as Python sees them.
+        auto posix = [](std::string p) {
+            for (char& c : p)
+                c = c == '\\' ? '/' : c;
+            return p;
+        };
+        const std::string expect =
+            std::string("{\"subject\": \"") + toTerminal("会議の資料について（第３回）のお知らせ") +
+            "\", \"from\": \"me@example.jp\", \"to\": [\"hanako@example.jp\"], "
+            "\"cc\": [\"jiro@example.jp\", \"saburo@example.jp\"], "
+            "\"body\": \"" +
+            toTerminal("花子さん") + "\\n\\n" + toTerminal("資料を添付します。") +
+            "\\n.\\n..two dots\\n" + toTerminal("以上、よろしくお願いします。") +
+            "\", \"attachments\": [[\"data.bin\", \"" + posix(e.folder / "data.bin") + "\"], [\"" +
+            toTerminal("メモ.txt") + "\", \"" + posix(toTerminal(e.folder / "メモ.txt")) + "\"]]}";
+        e.write("expect.json", expect);
+        const std::string command = std::string("/usr/bin/python3 ") + KOLVY_SMTP_CHECKER + " '" +
+                                    posix(delivered) + "' '" + posix(e.folder / "expect.json") +
+                                    "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+#else
+        auto text = platform::readWholeFile(*e.fs, delivered);
+        ASSERT_TRUE(text.has_value());
+        EXPECT_NE(text->find("Content-Type: multipart/mixed;"), std::string::npos);
+#endif
+    }
+}
+
+}  // namespace
+}  // namespace kolvy::tool
