@@ -5,9 +5,12 @@
 
 #include "core/list.h"
 #include "core/sjis.h"
+#include "mime/stored_header.h"
 #include "platform/fileutil.h"
+#include "rules/evaluate.h"
 #include "shell/logs.h"
 #include "shell/report.h"
+#include "smtp/split.h"
 #include "store/index.h"
 #include "store/message_file.h"
 #include "store/paths.h"
@@ -58,6 +61,8 @@ class Runner {
                     const ComposedMessage& m, int64_t sendTime);
     bool compose(Tab& tab, MailItem& item, const Account& account, std::string_view draft,
                  int64_t sendTime, ComposedMessage& out);
+    std::vector<std::string> pieces(const MailItem& item, const Account& account,
+                                    std::string_view draft, const ComposedMessage& m);
     void afterSendRules(Tab& tab);
 
     SendRun& r_;
@@ -156,7 +161,10 @@ Runner::Step Runner::sendItem(Session& session, Tab& tab, const Account& account
     const int64_t sendTime = env_.clock.now();
     ComposedMessage m;
     if (!compose(tab, item, account, *file, sendTime, m)) return Step::Stop;
-    if (session.send(m.wire, m.recipients, current_, total_) != 0) return Step::Stop;
+    // Marked sent only after every piece went out.
+    for (const std::string& piece : pieces(item, account, *file, m)) {
+        if (session.send(piece, m.recipients, current_, total_) != 0) return Step::Stop;
+    }
     if (sendLog_.isOpen()) sendLog_.write(m.wire);
     return recordSent(tab, item, path, *file, m, sendTime);
 }
@@ -188,6 +196,38 @@ bool Runner::compose(Tab& tab, MailItem& item, const Account& account, std::stri
             shell::report(env_, kTextDraftUnopenable);
             return false;
     }
+}
+
+// The texts that go out for a message: the whole wire text, or the pieces a send rule asks for
+// (message/partial by size; a message without attachments may be cut by its body length).
+std::vector<std::string> Runner::pieces(const MailItem& item, const Account& account,
+                                        std::string_view draft, const ComposedMessage& m) {
+    std::vector<std::string> whole{m.wire};
+    if (!r_.sendRules) return whole;
+    HeaderInfo info{};
+    mime::readStoredHeader(draft.substr(std::min(draft.size(), store::kStatusLineSize - 1)), info);
+    const rules::TextPiece body{m.sjisBody.data(), m.sjisBody.data() + m.sjisBody.size()};
+    rules::RuleSubject subject;
+    subject.header = &info;
+    subject.body = std::span(&body, 1);
+    subject.bodyLength = static_cast<uint32_t>(m.sjisBody.size());
+    subject.messageSize = static_cast<uint32_t>(m.wire.size());
+    subject.convertedLength = static_cast<uint32_t>(m.bodyEnd - m.bodyStart);
+    subject.hasMark = (item.markColour & 0x10) != 0;
+    subject.colour = item.markColour & 0x0f;
+    RuleResult result{};
+    rules::evaluateRules(subject, r_.sendRules->head(rules::RuleKind::Send), result,
+                         rules::evaluationContext(env_, r_.sendRules));
+    if (!result.split) return whole;
+    if (result.pieceBytes > 0) {
+        return splitPartial(m, static_cast<size_t>(result.pieceBytes), env_.clock.now(),
+                            sjis::fieldView(account.mailAddress));
+    }
+    if (result.splitBodyBytes > 0 && m.attachments.empty()) {
+        const auto bytes = static_cast<size_t>(result.splitBodyBytes);
+        return result.splitCountsControl ? splitBodyJis(m, bytes) : splitBodySjis(m, bytes);
+    }
+    return whole;
 }
 
 Runner::Step Runner::recordSent(Tab& tab, MailItem& item, const std::string& path,

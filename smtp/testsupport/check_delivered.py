@@ -1,20 +1,64 @@
 #!/usr/bin/python3
 """Reads a delivered message with independent readers and compares it with what the draft said.
 
-usage: check_delivered.py MESSAGE EXPECT_JSON
+usage: check_delivered.py EXPECT_JSON MESSAGE
+       check_delivered.py EXPECT_JSON --partial PIECE...
 EXPECT_JSON: {"subject", "from", "to": [...], "cc": [...], "body", "attachments": [[name, path]]}
 Python's email package reads the headers, the body (ISO-2022-JP) and the attachments; nkf reads
-the body's ISO-2022-JP bytes on its own. Exit 0 when all agree, 1 with the differences printed.
+the body's ISO-2022-JP bytes on its own. With --partial the pieces (message/partial, RFC 2046) are joined by number first, and munpack
+joins them on its own: the attachment it writes must equal the expected file too.
+Exit 0 when all agree, 1 with the differences printed.
 """
 import email
 import email.policy
 import json
+import os
+import re
 import subprocess
 import sys
+import tempfile
 
-raw = open(sys.argv[1], "rb").read()
-want = json.load(open(sys.argv[2], encoding="utf-8"))
+want = json.load(open(sys.argv[1], encoding="utf-8"))
 problems = []
+
+
+def join_partial(paths):
+    pieces = {}
+    total = None
+    ids = set()
+    for path in paths:
+        data = open(path, "rb").read()
+        head, _, body = data.partition(b"\r\n\r\n")
+        unfolded = re.sub(rb"\r\n[ \t]+", b" ", head).decode("ascii")
+        # "total" is required on the last piece only (RFC 2046).
+        m = re.search(r"message/partial;\s*number=(\d+);(?:\s*total=(\d+);)?\s*id=\"([^\"]+)\"",
+                      unfolded)
+        if not m:
+            problems.append("%s is no message/partial piece" % path)
+            continue
+        pieces[int(m.group(1))] = body
+        if m.group(2):
+            total = int(m.group(2))
+        ids.add(m.group(3))
+    if len(ids) != 1 or total != len(pieces) or sorted(pieces) != list(range(1, len(pieces) + 1)):
+        problems.append("pieces %s of %s, ids %s" % (sorted(pieces), total, ids))
+    # Each piece body ends with the CR LF the sender adds after it.
+    return b"".join(pieces[n][:-2] if pieces[n].endswith(b"\r\n") else pieces[n]
+                    for n in sorted(pieces))
+
+
+if sys.argv[2] == "--partial":
+    raw = join_partial(sys.argv[3:])
+    with tempfile.TemporaryDirectory() as out:
+        for path in sys.argv[3:]:
+            subprocess.run(["munpack", "-q", "-C", out, os.path.abspath(path)],
+                           capture_output=True)
+        for name, path in want.get("attachments", [])[:1]:
+            got = os.path.join(out, name)
+            if not os.path.exists(got) or open(got, "rb").read() != open(path, "rb").read():
+                problems.append("munpack: %s missing or different (%s)" % (name, os.listdir(out)))
+else:
+    raw = open(sys.argv[2], "rb").read()
 
 
 def same(what, got, expected):

@@ -13,6 +13,10 @@
 #include "config/password.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
+#include "rules/rule_book.h"
+#include "rules/rule_file.h"
+#include "rules/sort.h"
+#include "store/tabs.h"
 #include "tests/support/test_env.h"
 #include "tools/kolvytool/tool.h"
 
@@ -118,47 +122,83 @@ class SendServers : public ::testing::Test {
         }
         return all;
     }
-    test::TestEnv e;
-    std::optional<std::map<std::string, std::string>> servers;
-};
-
-TEST_F(SendServers, DeliveredMessagesEqualTheDraftInIndependentReaders) {
-    const auto& s = *servers;
-    // Attachments: binary bytes, and a Shift_JIS text with a Japanese name.
-    std::string binary;
-    for (int i = 0; i < 1000; ++i)
-        binary += static_cast<char>(i * 7);
-    e.write("data.bin", binary);
-    e.write("メモ.txt", "メモの中身\r\n");
-    e.write("draft.txt", toTerminal(kDraft));
-    for (const Transport& t : kTransports) {
-        SCOPED_TRACE(t.name);
-        if (!s.count(t.server)) continue;
-        const bool exim = std::string_view(t.server).substr(0, 4) == "exim";
-        const std::string folder = exim ? s.at("exim_maildir") + "/new" : s.at("aiosmtpd_mail");
-        test::TestEnv home;
+    // Account "自宅" sending through `port` with the fixture's SMTP user.
+    void account(test::TestEnv& home, const std::string& port, int sendSsl, int smtpAuth) {
+        const auto& s = *servers;
         platform::Profile& ini = home.env.ini;
         ASSERT_EQ(ini.write("TagList", "TagAcount", "自宅"), Err::None);
         ASSERT_EQ(ini.write("自宅", "TagNo", "0"), Err::None);
         ASSERT_EQ(ini.write("自宅", "SMTPServer", "127.0.0.1"), Err::None);
-        ASSERT_EQ(ini.write("自宅", "SMTPPort", s.at(t.server)), Err::None);
+        ASSERT_EQ(ini.write("自宅", "SMTPPort", port), Err::None);
         ASSERT_EQ(ini.write("自宅", "MailAddress", "me@example.jp"), Err::None);
         ASSERT_EQ(ini.write("自宅", "UserID", "pop-user"), Err::None);
         ASSERT_EQ(ini.write("自宅", "Password", config::scramblePassword("pop-pw")), Err::None);
         ASSERT_EQ(ini.write("自宅", "SmtpUserID", s.at("user")), Err::None);
         ASSERT_EQ(ini.write("自宅", "SmtpPassword", config::scramblePassword(s.at("password"))),
                   Err::None);
-        ASSERT_EQ(ini.write("自宅", "SendSSL", std::to_string(t.sendSsl)), Err::None);
-        ASSERT_EQ(ini.write("自宅", "SMTPAuth", std::to_string(t.smtpAuth)), Err::None);
+        ASSERT_EQ(ini.write("自宅", "SendSSL", std::to_string(sendSsl)), Err::None);
+        ASSERT_EQ(ini.write("自宅", "SMTPAuth", std::to_string(smtpAuth)), Err::None);
         ASSERT_EQ(ini.write("自宅", "CertSSL", "0"), Err::None);
         ASSERT_EQ(ini.write("Option", "TimeOut", "20000"), Err::None);
+    }
+    // The draft and its two attachments in the test's folder.
+    void writeDraft() {
+        std::string binary;
+        for (int i = 0; i < 1000; ++i)
+            binary += static_cast<char>(i * 7);
+        e.write("data.bin", binary);
+        e.write("メモ.txt", "メモの中身\r\n");
+        e.write("draft.txt", toTerminal(kDraft));
+    }
+    std::vector<std::string> draftArgs(const std::string& home) {
+        return {"draft",
+                home,
+                toTerminal(e.folder / "draft.txt"),
+                "--attach",
+                toTerminal(e.folder / "data.bin"),
+                toTerminal(e.folder / "メモ.txt")};
+    }
+    static std::string posix(std::string p) {
+        for (char& c : p)
+            c = c == '\\' ? '/' : c;
+        return p;
+    }
+    // What the readers must find, as JSON in the test's folder; returns its path.
+    std::string expectJson() {
+        const std::string expect =
+            std::string("{\"subject\": \"") + toTerminal("会議の資料について（第３回）のお知らせ") +
+            "\", \"from\": \"me@example.jp\", \"to\": [\"hanako@example.jp\"], "
+            "\"cc\": [\"jiro@example.jp\", \"saburo@example.jp\"], "
+            "\"body\": \"" +
+            toTerminal("花子さん") + "\\n\\n" + toTerminal("資料を添付します。") +
+            "\\n.\\n..two dots\\n" + toTerminal("以上、よろしくお願いします。") +
+            "\", \"attachments\": [[\"data.bin\", \"" + posix(e.folder / "data.bin") + "\"], [\"" +
+            toTerminal("メモ.txt") + "\", \"" + posix(toTerminal(e.folder / "メモ.txt")) + "\"]]}";
+        e.write("expect.json", expect);
+        return posix(e.folder / "expect.json");
+    }
+    int check(const std::string& files) {
+        const std::string command = std::string("/usr/bin/python3 ") + KOLVY_SMTP_CHECKER + " '" +
+                                    expectJson() + "' " + files;
+        return std::system(command.c_str());
+    }
+    test::TestEnv e;
+    std::optional<std::map<std::string, std::string>> servers;
+};
+
+TEST_F(SendServers, DeliveredMessagesEqualTheDraftInIndependentReaders) {
+    const auto& s = *servers;
+    writeDraft();
+    for (const Transport& t : kTransports) {
+        SCOPED_TRACE(t.name);
+        if (!s.count(t.server)) continue;
+        const bool exim = std::string_view(t.server).substr(0, 4) == "exim";
+        const std::string folder = exim ? s.at("exim_maildir") + "/new" : s.at("aiosmtpd_mail");
+        test::TestEnv home;
+        account(home, s.at(t.server), t.sendSsl, t.smtpAuth);
         const std::string h = toTerminal(home.env.programFolder);
         std::string out, err;
-        ASSERT_EQ(runQuiet({"draft", h, toTerminal(e.folder / "draft.txt"), "--attach",
-                            toTerminal(e.folder / "data.bin"), toTerminal(e.folder / "メモ.txt")},
-                           out, err),
-                  0)
-            << err;
+        ASSERT_EQ(runQuiet(draftArgs(h), out, err), 0) << err;
         const std::set<std::string> before = filesIn(*e.fs, folder);
         out.clear();
         const int code = runQuiet({"send", h}, out, err);
@@ -176,32 +216,54 @@ TEST_F(SendServers, DeliveredMessagesEqualTheDraftInIndependentReaders) {
         }
         EXPECT_EQ(log.find(s.at("password")), std::string::npos) << log;
 #ifndef _WIN32
-        // Paths as Python sees them.
-        auto posix = [](std::string p) {
-            for (char& c : p)
-                c = c == '\\' ? '/' : c;
-            return p;
-        };
-        const std::string expect =
-            std::string("{\"subject\": \"") + toTerminal("会議の資料について（第３回）のお知らせ") +
-            "\", \"from\": \"me@example.jp\", \"to\": [\"hanako@example.jp\"], "
-            "\"cc\": [\"jiro@example.jp\", \"saburo@example.jp\"], "
-            "\"body\": \"" +
-            toTerminal("花子さん") + "\\n\\n" + toTerminal("資料を添付します。") +
-            "\\n.\\n..two dots\\n" + toTerminal("以上、よろしくお願いします。") +
-            "\", \"attachments\": [[\"data.bin\", \"" + posix(e.folder / "data.bin") + "\"], [\"" +
-            toTerminal("メモ.txt") + "\", \"" + posix(toTerminal(e.folder / "メモ.txt")) + "\"]]}";
-        e.write("expect.json", expect);
-        const std::string command = std::string("/usr/bin/python3 ") + KOLVY_SMTP_CHECKER + " '" +
-                                    posix(delivered) + "' '" + posix(e.folder / "expect.json") +
-                                    "'";
-        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        EXPECT_EQ(check("'" + posix(delivered) + "'"), 0) << delivered;
 #else
         auto text = platform::readWholeFile(*e.fs, delivered);
         ASSERT_TRUE(text.has_value());
         EXPECT_NE(text->find("Content-Type: multipart/mixed;"), std::string::npos);
 #endif
     }
+}
+
+TEST_F(SendServers, SplitPiecesJoinBackToTheDraft) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the readers run on the Linux side";
+#else
+    writeDraft();
+    test::TestEnv home;
+    account(home, servers->at("aiosmtpd"), 0, 1);
+    {
+        // Pieces of 1 KB for every message of 1 KB or more.
+        store::TabRegistry tabs;
+        ASSERT_TRUE(tabs.load(home.env));
+        rules::RegistryTabs directory(tabs);
+        rules::RuleBook book;
+        ASSERT_EQ(book.load(home.env, rules::RuleKind::Send, directory, 3), Err::None);
+        auto* split = new Rule;
+        rules::clearRule(*split);
+        split->sizeKB = 1;
+        split->split = 1;
+        book.appendToFile(rules::RuleKind::Send, split);
+        ASSERT_EQ(book.save(home.env, rules::RuleKind::Send, directory), Err::None);
+    }
+    const std::string h = toTerminal(home.env.programFolder);
+    std::string out, err;
+    ASSERT_EQ(runQuiet(draftArgs(h), out, err), 0) << err;
+    const std::string folder = servers->at("aiosmtpd_mail");
+    const std::set<std::string> before = filesIn(*e.fs, folder);
+    out.clear();
+    EXPECT_EQ(runQuiet({"send", h}, out, err), 0) << err;
+    EXPECT_EQ(out, "sent 1\n");
+    std::string pieces;
+    int count = 0;
+    for (const std::string& n : filesIn(*e.fs, folder)) {
+        if (before.count(n)) continue;
+        pieces += " '" + posix(sjis::joinPath(folder, n)) + "'";
+        ++count;
+    }
+    EXPECT_GE(count, 3) << "a message of several KB in 1 KB pieces";
+    EXPECT_EQ(check("--partial" + pieces), 0) << pieces;
+#endif
 }
 
 }  // namespace
