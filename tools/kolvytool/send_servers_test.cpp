@@ -219,7 +219,7 @@ TEST_F(SendServers, DeliveredMessagesEqualTheDraftInIndependentReaders) {
         EXPECT_EQ(check("'" + posix(delivered) + "'"), 0) << delivered;
 #else
         auto text = platform::readWholeFile(*e.fs, delivered);
-        ASSERT_TRUE(text.has_value());
+        ASSERT_TRUE(static_cast<bool>(text));
         EXPECT_NE(text->find("Content-Type: multipart/mixed;"), std::string::npos);
 #endif
     }
