@@ -64,6 +64,7 @@ class Runner {
     std::vector<std::string> pieces(const MailItem& item, const Account& account,
                                     std::string_view draft, const ComposedMessage& m);
     void afterSendRules(Tab& tab);
+    void openLogs();
 
     SendRun& r_;
     Env& env_;
@@ -73,6 +74,17 @@ class Runner {
     int counter_ = 0;  // the send counter: 1..9, 0, 1... per account pass over a tab
     int total_ = 0, current_ = 0;
 };
+
+void Runner::openLogs() {
+    if (env_.logOut) {
+        const platform::LocalTime t = env_.clock.localNow();
+        char line[64];
+        std::snprintf(line, sizeof line, "\r\n\r\n%d/%d/%d %d:%d:%d 送信開始", t.year, t.month,
+                      t.day, t.hour, t.minute, t.second);
+        shell::appendCommLog(env_, line);
+    }
+    if (r_.options.logOutSend) sendLog_ = shell::RunLog::open(env_, shell::RunLogKind::Send);
+}
 
 SendOutcome Runner::run() {
     Names names(r_.accounts);
@@ -87,7 +99,7 @@ SendOutcome Runner::run() {
         }
         total_ += assignAccounts(*tab, r_.accounts);
     }
-    if (r_.options.logOutSend) sendLog_ = shell::RunLog::open(env_, shell::RunLogKind::Send);
+    openLogs();
     for (Account* a = r_.accounts; a && !out_.stopped; a = a->next) {
         if (stopRequested()) {
             out_.stopped = true;
