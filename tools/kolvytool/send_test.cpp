@@ -8,7 +8,12 @@
 
 #include "config/password.h"
 #include "core/list.h"
+#include "core/sjis.h"
 #include "pop/testsupport/fake_server.h"
+#include "rules/rule_book.h"
+#include "rules/rule_file.h"
+#include "rules/rule_tables.h"
+#include "rules/sort.h"
 #include "store/index.h"
 #include "store/tabs.h"
 #include "tests/support/test_env.h"
@@ -237,6 +242,68 @@ TEST_F(ToolSend, SessionRefusalsSendNothing) {
         for (const std::string& line : server.transcript())
             EXPECT_NE(line.substr(0, 4), "MAIL");
     }
+}
+
+int32_t itemNamed(std::string_view name) {
+    for (int32_t i = 1; i <= rules::kItemCount; ++i) {
+        if (rules::itemName(i) == name) return i;
+    }
+    return 0;
+}
+
+// The value of the header line `name` ("Message-ID: ") in a text, up to its line end.
+std::string headerLine(std::string_view text, std::string_view name) {
+    const size_t at = text.find(name);
+    if (at == std::string_view::npos) return {};
+    const size_t start = at + name.size();
+    return std::string(text.substr(start, text.find("\r\n", start) - start));
+}
+
+TEST_F(ToolSend, SentCopyKeepsTheWireIdAndTheAfterSendRulesApply) {
+    {
+        // After sending, "two" gets a mark.
+        store::TabRegistry tabs;
+        ASSERT_TRUE(tabs.load(e->env));
+        rules::RegistryTabs directory(tabs);
+        rules::RuleBook book;
+        ASSERT_EQ(book.load(e->env, rules::RuleKind::Send, directory, 3), Err::None);
+        auto* mark = new Rule;
+        rules::clearRule(*mark);
+        mark->item1 = itemNamed("Subject:");
+        ASSERT_NE(mark->item1, 0);
+        sjis::copyField(mark->keyword1, "two");
+        mark->mode1 = 1;
+        mark->setMark = 1;
+        book.appendToFile(rules::RuleKind::Send, mark);
+        ASSERT_EQ(book.save(e->env, rules::RuleKind::Send, directory), Err::None);
+    }
+    FakeServer server;
+    server.send("220 mx\r\n").readLine().send("250 mx\r\n");
+    for (int i = 0; i < 3; ++i)
+        transaction(server, kRecipients[i], Fault::None);
+    server.readLine().send("221 bye\r\n");
+    server.start();
+    account(server.port());
+    queueAll();
+    const ToolRun r = run({"send", home()});
+    server.finish(3000);
+    ASSERT_EQ(r.out, "sent 3\n") << r.err;
+    std::vector<std::string> wireIds;
+    for (const std::string& line : server.transcript()) {
+        if (line.find("Subject: ") != std::string::npos) {
+            wireIds.push_back(headerLine(line, "\r\nMessage-ID: "));
+        }
+    }
+    ASSERT_EQ(wireIds.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        const std::string file = e->read("MailData\\送信\\000" + std::to_string(i) + ".txt");
+        EXPECT_FALSE(wireIds[i].empty());
+        EXPECT_EQ(headerLine(file, "\r\nX-Message-ID: "), wireIds[i]) << file;
+        ASSERT_GT(file.size(), 9u);
+        EXPECT_EQ(file[9], i == 1 ? '1' : '0') << "mark digit of message " << i;
+    }
+    EXPECT_NE(wireIds[0], wireIds[1]);
+    expectSound();
 }
 
 }  // namespace
