@@ -135,6 +135,14 @@ class ToolSend : public ::testing::Test {
             v.push_back(item->state);
         return v;
     }
+    // WaitMailCount of the send tab, as the ini holds it.
+    int64_t waitCount() {
+        store::TabRegistry tabs;
+        EXPECT_TRUE(tabs.load(e->env));
+        const Tab* tab = tabs.basicTab(1);
+        return tab ? platform::readInt(e->env.ini, std::to_string(tab->id), "WaitMailCount", -9)
+                   : -9;
+    }
     std::vector<int> fileStates() {
         std::vector<int> v;
         for (int i = 0; i < 3; ++i) {
@@ -190,6 +198,7 @@ TEST_F(ToolSend, AfterEveryFaultTheNextRunSendsExactlyTheRest) {
             want.push_back(i < c.sent ? 20 : 16);
         EXPECT_EQ(indexStates(), want);
         EXPECT_EQ(fileStates(), want);
+        EXPECT_EQ(waitCount(), 3 - c.sent);
         expectSound();
 
         // The second run: a server that takes everything gets exactly the rest.
@@ -242,6 +251,48 @@ TEST_F(ToolSend, SessionRefusalsSendNothing) {
         for (const std::string& line : server.transcript())
             EXPECT_NE(line.substr(0, 4), "MAIL");
     }
+}
+
+TEST_F(ToolSend, AMessageWhoseFileSaysSentIsNeverSentAgain) {
+    int tabId = -1;
+    FakeServer first;
+    first.send("220 mx\r\n").readLine().send("250 mx\r\n");
+    for (int i = 0; i < 3; ++i)
+        transaction(first, kRecipients[i], Fault::None);
+    first.readLine().send("221 bye\r\n");
+    first.start();
+    account(first.port());
+    queueAll();
+    ASSERT_EQ(run({"send", home()}).out, "sent 3\n");
+    first.finish(3000);
+    {
+        // A kill between the file and the index: the second record still says waiting.
+        store::TabRegistry tabs;
+        ASSERT_TRUE(tabs.load(e->env));
+        Tab* tab = tabs.basicTab(1);
+        ASSERT_EQ(store::readWholeIndex(e->env, *tab, {}), Err::None);
+        MailItem* second = tab->items.next->next;
+        ASSERT_EQ(store::updateRecordByte(e->env, *tab, *second, store::RecordByte::State, 16),
+                  Err::None);
+        ++tab->waitMailCount;
+        ASSERT_EQ(store::writeCounters(e->env, *tab), Err::None);
+        tabId = tab->id;
+        store::freeItems(*tab);
+    }
+    EXPECT_EQ(indexStates(), (std::vector<int>{20, 16, 20}));
+    EXPECT_EQ(platform::readInt(e->env.ini, std::to_string(tabId), "WaitMailCount", -9), 1);
+    FakeServer second;
+    second.send("220 mx\r\n").readLine().send("250 mx\r\n").readLine().send("221 bye\r\n");
+    second.start();
+    account(second.port());
+    const ToolRun r = run({"send", home()});
+    second.finish(3000);
+    EXPECT_EQ(r.out, "sent 0\n") << r.err;
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(second.transcript(), (std::vector<std::string>{"HELO 127.0.0.1\r\n", "QUIT\r\n"}));
+    EXPECT_EQ(indexStates(), (std::vector<int>{20, 20, 20}));
+    EXPECT_EQ(platform::readInt(e->env.ini, std::to_string(tabId), "WaitMailCount", -9), 0);
+    expectSound();
 }
 
 int32_t itemNamed(std::string_view name) {
