@@ -264,9 +264,16 @@ std::string wireField(const Field& f, bool resent) {
         default:
             break;
     }
-    if (f.name.empty()) return encodeValueRuns(f.text);
+    // A line that is no field, or whose name has Japanese in it, still leaves 7-bit.
+    if (f.name.empty() || !sjis::isAscii(f.name)) return encodeValueRuns(f.text);
     if (sjis::isAscii(f.value)) return std::string(f.text);
     return std::string(f.name) + ":" + encodeValueRuns(f.value) + "\r\n";
+}
+
+// A draft whose header runs to the end of the file has no line end after its last field.
+void appendField(std::string& out, const std::string& field) {
+    out += field;
+    if (!field.empty() && !field.ends_with(kCrLf)) out += kCrLf;
 }
 
 }  // namespace
@@ -288,7 +295,7 @@ HeaderOutput rewriteHeader(std::string_view header, const HeaderOptions& opt) {
     const std::string id(opt.messageIdValue);
     if (!h.resent) {
         for (const Field& f : fields)
-            h.text += wireField(f, false);
+            appendField(h.text, wireField(f, false));
         h.messageIdLine = "Message-ID: " + id + "\r\n";
         h.text += h.messageIdLine;
         if (!opt.multipart)
@@ -301,7 +308,7 @@ HeaderOutput rewriteHeader(std::string_view header, const HeaderOptions& opt) {
     if (!opt.multipart) block += mimeLines(html);
     bool placed = false;
     for (const Field& f : fields) {
-        h.text += wireField(f, true);
+        appendField(h.text, wireField(f, true));
         if (f.kind == Kind::ResentFrom && !placed) {
             h.text += block;
             placed = true;

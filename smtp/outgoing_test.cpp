@@ -125,6 +125,16 @@ TEST(ComposeHeader, RecipientsAndFields) {
          {"a@x.jp"},
          "X-Note: =?ISO-2022-JP?B?GyRCMnE1RBsoQg==?=",
          ""},
+        {"japanese field name still 7-bit",
+         "To: a@x.jp\r\n件名: x\r\n",
+         {"a@x.jp"},
+         "=?ISO-2022-JP?B?GyRCN29MPhsoQg==?=: x",
+         ""},
+        {"a line that is no field",
+         "To: a@x.jp\r\n日本\r\n",
+         {"a@x.jp"},
+         "=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=",
+         ""},
         {"resent goes to resent addresses only",
          "To: a@x.jp\r\nResent-To: r@x.jp\r\nResent-Cc: s@x.jp\r\nResent-From: me@example.jp\r\n",
          {"r@x.jp", "s@x.jp"},
@@ -215,6 +225,18 @@ TEST(ComposeHeader, DraftsOwnMimeAndIdLinesAreReplaced) {
     EXPECT_EQ(countLinesStarting(r.message.wire, "MIME-Version:"), 1u);
     EXPECT_EQ(countLinesStarting(r.message.wire, "Content-Type:"), 1u);
     EXPECT_EQ(r.message.wire.find("old@x"), std::string::npos);
+}
+
+TEST(ComposeMessage, DraftWithoutBlankLineOrFinalLineEnd) {
+    Composer k;
+    for (const std::string& draft :
+         {std::string(kStatus) + "To: a@x.jp\r\nSubject: s",
+          std::string(kStatus) + "To: a@x.jp\r\n", std::string(kStatus) + "\r\nbody only"}) {
+        const ComposeResult r = k.compose(draft);
+        ASSERT_TRUE(r.ok());
+        EXPECT_TRUE(linesAreCrLf7bit(r.message.wire)) << r.message.wire;
+        EXPECT_EQ(countLinesStarting(r.message.wire, "Message-ID: <KV"), 1u) << r.message.wire;
+    }
 }
 
 TEST(ComposeMessage, MessageIdsNeverRepeat) {
