@@ -102,6 +102,8 @@ std::span<const Command> commands() {
          extractCommand},
         {"sort", "sort <program-folder> [<tab-name>]", sortToolCommand},
         {"receive", "receive <program-folder> <order-name>", receiveCommand},
+        {"send", "send <program-folder> [<tab-name>]", sendCommand},
+        {"draft", "draft <program-folder> <file> [--attach <file>...]", draftCommand},
     };
     return kCommands;
 }
