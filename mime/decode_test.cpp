@@ -176,7 +176,11 @@ TEST(JisToSjis, KanjiLineEndsAndBrokenInput) {
         {"kanji byte before the end is copied", "\x1B$B;", ";", 4},
         {"escape cut by the end", "ab\x1B$", "ab", 4},
         {"escape alone", "\x1B", "", 1},
-        {"katakana set passes as 7-bit", "\x1B(I12\x1B(B", "12", 8},
+        {"JIS X 0201 katakana become half-width kana", "\x1B(I12\x1B(B12",
+         "\xB1\xB2"
+         "12",
+         10},
+        {"a line break ends the katakana set", "\x1B(I1\r\n1", "\xB1\r\n1", 7},
         {"Shift_JIS passes unchanged", "表ソ\\x", "表ソ\\x", 6},
         {"half-width katakana pass", "\xB6\xC0", "\xB6\xC0", 2},
     };
