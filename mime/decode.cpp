@@ -205,6 +205,9 @@ Decoded base64Decode(std::string_view in, std::span<char> out) {
         if (k == 4) dst[w++] = static_cast<char>((vals[2] << 6) | vals[3]);
         if (stopped) {
             backOff = i < n && src[i] == '-';
+            // The padding belongs to the data: a reader going on after it must not see it.
+            while (i < n && src[i] == '=')
+                ++i;
             break;
         }
     }
@@ -526,6 +529,20 @@ bool isUtf8Charset(std::string_view charset) {
            charset.find("f-8") != std::string_view::npos;
 }
 
+namespace {
+// Blank lines after Base64 data carry nothing: before a boundary line the body ends at the line
+// break that belongs to the boundary, as it does after any other text.
+size_t pastBase64Blanks(std::string_view body, size_t from) {
+    size_t j = from;
+    while (j < body.size() && isBlank(static_cast<unsigned char>(body[j])))
+        ++j;
+    if (j == from || body.substr(j, 2) != "--") return from;
+    if (j > from && body[j - 1] == '\n') --j;
+    if (j > from && body[j - 1] == '\r') --j;
+    return j;
+}
+}  // namespace
+
 TextBody decodeTextBody(std::string_view body, std::string_view transferEncoding,
                         std::string_view charset, Boundary boundary) {
     TextBody r;
@@ -549,6 +566,7 @@ TextBody decodeTextBody(std::string_view body, std::string_view transferEncoding
         }
         decoded.resize(d.written);
         r.consumed = d.consumed;
+        if (t0 == 'b') r.consumed = pastBase64Blanks(body, r.consumed);
         text = decoded;
         boundary = {};  // the transfer decoder already stopped at it
     }

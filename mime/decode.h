@@ -42,8 +42,8 @@ struct Decoded {
 constexpr size_t base64DecodedMax(size_t inputBytes) {
     return inputBytes + 1;
 }
-// Decodes quads until "=", "-" or the end; before a "-" (a boundary line) the stop backs over
-// the line break so that the caller continues at it.
+// Decodes quads until "=" (the padding is consumed with the data), "-" or the end; before a "-"
+// (a boundary line) the stop backs over the line break so that the caller continues at it.
 Decoded base64Decode(std::string_view in, std::span<char> out);
 std::string decodeBase64(std::string_view in);
 
