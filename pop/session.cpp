@@ -93,6 +93,7 @@ class Session {
     Step handle(size_t index);
     Step fetch(size_t index, const std::string& commandLine, std::string& text);
     Step sendDele(size_t index);
+    Step sizeAdvice(size_t index, FetchAdvice& advice);
     void settleIds(bool quitConfirmed);
 
     ReceiveContext& c_;
@@ -393,6 +394,21 @@ Session::Step Session::sendDele(size_t index) {
     return Step::Next;
 }
 
+// What the size rules say before the fetch; when a rule above them may decide instead, they are
+// asked again with the header.
+Session::Step Session::sizeAdvice(size_t index, FetchAdvice& advice) {
+    const ServerEntry& e = *entries_[index];
+    advice = c_.sizeRules.advise(e);
+    if (advice.kind != FetchAdvice::ReadHeaderFirst) return Step::Next;
+    std::string head;
+    if (fetch(index, "TOP " + std::to_string(e.number) + " 0\r\n", head) == Step::Failed)
+        return Step::Failed;
+    // No header to judge by (the server refused TOP): fetch it, and analysis decides.
+    advice = head.empty() ? FetchAdvice{} : c_.sizeRules.adviseWithHeader(e, head);
+    if (advice.kind == FetchAdvice::ReadHeaderFirst) advice = {};
+    return Step::Next;
+}
+
 Session::Step Session::handle(size_t index) {
     ServerEntry& e = *entries_[index];
     EntryState& st = states_[index];
@@ -411,7 +427,7 @@ Session::Step Session::handle(size_t index) {
     FetchAdvice advice;
     if (wanted && !checker_) {
         // The mail checker's user chose per message; the size rules speak for everyone else.
-        advice = c_.sizeRules.advise(e);
+        if (sizeAdvice(index, advice) == Step::Failed) return Step::Failed;
         if (advice.kind == FetchAdvice::NoDownload || advice.kind == FetchAdvice::DeleteUnread) {
             wanted = false;
         }
