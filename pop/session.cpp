@@ -420,8 +420,12 @@ Session::Step Session::handle(size_t index) {
     }
     const int action = item ? item->action : 0;
     const bool known = IsKnownUidl(e, uidl_) == 1;
-    // Stored by an earlier run that could not have its deletion confirmed.
-    const bool storedBefore = known && uidl_.storedKind(id) == UidlKind::DeletePending;
+    // Stored by an earlier run that could not have its deletion confirmed, or left on the server
+    // only because the order then left mail there: an order that deletes takes it now.
+    const UidlKind knownKind = uidl_.storedKind(id);
+    const bool storedBefore = known && (knownKind == UidlKind::DeletePending ||
+                                        (knownKind == UidlKind::Kept && !checker_ && order_ &&
+                                         !order_->leaveOnServer && !order_->headerLinesOnly));
 
     bool wanted = (!checker_ && !known) || ((action == 1 || action == 3) && !storedBefore);
     FetchAdvice advice;
@@ -481,10 +485,12 @@ Session::Step Session::handle(size_t index) {
             st.stored = true;
             ++received_;
             if (c_.progress) c_.progress->received = received_;
-            // Only the header and a few lines are here: the message itself stays on the server.
-            st.keep = out.keepOnServer || advice.keepOnServer || action == 3 || topLines >= 0 ||
-                      (order_ && order_->leaveOnServer);
-            if (st.keep && AddUidl(e, uidl_, UidlKind::Kept) != 0) {
+            // Kept by the message's own verdict (a rule, the checker, only its header fetched), or
+            // only by the order's.
+            const bool pinned =
+                out.keepOnServer || advice.keepOnServer || action == 3 || topLines >= 0;
+            st.keep = pinned || (order_ && order_->leaveOnServer);
+            if (st.keep && AddUidl(e, uidl_, pinned ? UidlKind::Pinned : UidlKind::Kept) != 0) {
                 report(kTextNoMemory, kTextNoMemory);
                 return Step::Failed;
             }
@@ -495,7 +501,7 @@ Session::Step Session::handle(size_t index) {
     if (storedBefore && (action == 3 || (order_ && order_->leaveOnServer))) {
         st.keep = true;
         if (action == 3) item->result = 2;
-        if (AddUidl(e, uidl_, UidlKind::Kept) != 0) {
+        if (AddUidl(e, uidl_, action == 3 ? UidlKind::Pinned : UidlKind::Kept) != 0) {
             report(kTextNoMemory, kTextNoMemory);
             return Step::Failed;
         }
