@@ -195,6 +195,20 @@ TEST(Extraction, SameNamesInOneRunAndFilesOfTheUserAreKept) {
     EXPECT_EQ(s.t.read("_Tmp\\same.txt"), "first same\r\n");
 }
 
+TEST(Extraction, APartThatCannotBeWrittenDoesNotStopTheOthers) {
+    Stored s;
+    const std::string text = s.store(extractionFile("duplicates.eml"));
+    // In the scratch folder names are written over, so a folder of the first part's name is in
+    // the way of that part alone.
+    s.t.write("_Tmp\\same.txt\\inside", "x");
+    std::vector<std::string> saved;
+    EXPECT_NE(extractAttachments(s.t.env, text, s.t.path("_Tmp"), {}, &saved), Err::None);
+    EXPECT_EQ(s.t.reporter.lastText(), kWriteFailed);
+    ASSERT_EQ(saved.size(), 5u);
+    EXPECT_EQ(baseName(saved[0]), "same (2).txt");
+    EXPECT_EQ(s.t.read("_Tmp\\same (2).txt"), "second same\r\n");
+}
+
 TEST(Extraction, HtmlPartPointsAtTheSavedImages) {
     Stored s;
     const std::string text = s.store(
