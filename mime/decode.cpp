@@ -205,6 +205,9 @@ Decoded base64Decode(std::string_view in, std::span<char> out) {
         if (k == 4) dst[w++] = static_cast<char>((vals[2] << 6) | vals[3]);
         if (stopped) {
             backOff = i < n && src[i] == '-';
+            // The padding belongs to the data: a reader going on after it must not see it.
+            while (i < n && src[i] == '=')
+                ++i;
             break;
         }
     }
@@ -278,24 +281,22 @@ Decoded jisToSjis(std::string_view in, std::span<char> out, Boundary boundary) {
     const auto* src = reinterpret_cast<const unsigned char*>(in.data());
     char* dst = out.data();
     size_t i = 0, w = 0;
-    bool kanji = false, doubleByte = false;
+    bool kanji = false, kana = false, doubleByte = false;
     while (i < n) {
         const unsigned char c = src[i];
         if (c == 0) break;
         if (room - w < 2) {
             // Nearly full: only a plain byte still fits.
             if (room == w || kanji || c == kEsc || c == '\r' || c == '\n') break;
-            dst[w++] = static_cast<char>(c);
+            dst[w++] = static_cast<char>(kana && c >= 0x21 && c <= 0x5F ? c + 0x80 : c);
             ++i;
             continue;
         }
         if (c == kEsc) {
             const unsigned char c1 = at(in, i + 1), c2 = c1 ? at(in, i + 2) : 0;
-            if (c1 == '$' && (c2 == 'B' || c2 == '@')) {
-                kanji = true;
-            } else {
-                kanji = false;
-            }
+            kanji = c1 == '$' && (c2 == 'B' || c2 == '@');
+            // JIS X 0201 katakana, as some phones send half-width kana.
+            kana = c1 == '(' && c2 == 'I';
             // Never past the end of the text: a cut escape consumes what there is.
             i += 1 + (c1 != 0) + (c2 != 0);
             continue;
@@ -325,16 +326,21 @@ Decoded jisToSjis(std::string_view in, std::span<char> out, Boundary boundary) {
                 continue;
             }
         }
+        if (kana && c >= 0x21 && c <= 0x5F) {
+            dst[w++] = static_cast<char>(c + 0x80);
+            ++i;
+            continue;
+        }
         if (c == '\n') {
             if (boundaryLineAt(in, i, boundary)) break;
-            kanji = false;  // a line break ends a kanji run that was never shifted back
+            kanji = kana = false;  // a line break ends a run that was never shifted back
             if (i == 0 || src[i - 1] != '\r') dst[w++] = '\r';
             dst[w++] = '\n';
             ++i;
             continue;
         }
         if (c == '\r') {
-            kanji = false;
+            kanji = kana = false;
             dst[w++] = '\r';
             if (at(in, i + 1) != '\n') dst[w++] = '\n';
             ++i;
@@ -343,7 +349,8 @@ Decoded jisToSjis(std::string_view in, std::span<char> out, Boundary boundary) {
         // A run of plain bytes goes in one copy.
         size_t j = i + 1;
         const size_t maxRun = std::min(n - i, room - w - 1);
-        while (j - i < maxRun && src[j] != 0 && src[j] != kEsc && src[j] != '\r' && src[j] != '\n')
+        while (j - i < maxRun && src[j] != 0 && src[j] != kEsc && src[j] != '\r' &&
+               src[j] != '\n' && !(kana && src[j] >= 0x21 && src[j] <= 0x5F))
             ++j;
         std::memcpy(dst + w, src + i, j - i);
         w += j - i;
@@ -359,6 +366,86 @@ std::string jisToSjis(std::string_view in) {
     const Decoded d = jisToSjis(in, out);
     out.resize(d.written);
     return out;
+}
+
+Decoded eucToSjis(std::string_view in, std::span<char> out, Boundary boundary) {
+    if (out.empty()) return {};
+    const size_t room = out.size() - 1;
+    const size_t n = in.size();
+    const auto* src = reinterpret_cast<const unsigned char*>(in.data());
+    char* dst = out.data();
+    size_t i = 0, w = 0;
+    bool doubleByte = false;
+    auto high = [](unsigned char b) { return b >= 0xA1 && b <= 0xFE; };
+    while (i < n && src[i] != 0 && room - w >= 2) {
+        const unsigned char c = src[i], c1 = at(in, i + 1);
+        if (c == 0x8E && c1 >= 0xA1 && c1 <= 0xDF) {  // half-width katakana
+            dst[w++] = static_cast<char>(c1);
+            i += 2;
+        } else if (c == 0x8F && high(c1) && high(at(in, i + 2))) {  // JIS X 0212: no such form
+            dst[w++] = kGeta1;
+            dst[w++] = kGeta2;
+            doubleByte = true;
+            i += 3;
+        } else if (high(c) && high(c1)) {
+            unsigned char s1, s2;
+            jisPairToSjis(c & 0x7F, c1 & 0x7F, s1, s2);
+            dst[w++] = static_cast<char>(s1);
+            dst[w++] = static_cast<char>(s2);
+            doubleByte = true;
+            i += 2;
+        } else if (c == '\n') {
+            if (boundaryLineAt(in, i, boundary)) break;
+            if (i == 0 || src[i - 1] != '\r') dst[w++] = '\r';
+            dst[w++] = '\n';
+            ++i;
+        } else if (c == '\r') {
+            dst[w++] = '\r';
+            if (c1 != '\n') dst[w++] = '\n';
+            ++i;
+        } else if (c >= 0x80) {  // a lone or broken high byte
+            dst[w++] = kGeta1;
+            dst[w++] = kGeta2;
+            ++i;
+        } else {
+            dst[w++] = static_cast<char>(c);
+            ++i;
+        }
+    }
+    dst[w] = '\0';
+    if (doubleByte) AsciiOnly.store(false, std::memory_order_relaxed);
+    return {i, w};
+}
+
+std::string eucToSjis(std::string_view in) {
+    std::string out(eucToSjisMax(in.size()), '\0');
+    const Decoded d = eucToSjis(in, out);
+    out.resize(d.written);
+    return out;
+}
+
+Charset classifyCharset(std::string_view label) {
+    auto trim = [&](std::string_view chars) {
+        while (!label.empty() && chars.find(label.front()) != std::string_view::npos)
+            label.remove_prefix(1);
+        while (!label.empty() && chars.find(label.back()) != std::string_view::npos)
+            label.remove_suffix(1);
+    };
+    trim(" \t\"");
+    label = label.substr(0, label.find('*'));  // an RFC 2231 language
+    trim(" \t\"");
+    auto is = [&](std::string_view name) { return sjis::equalsNoCaseAscii(label, name); };
+    if (is("utf-8") || is("utf8")) return Charset::Utf8;
+    if (is("iso-2022-jp") ||
+        (label.size() > 12 && sjis::equalsNoCaseAscii(label.substr(0, 12), "iso-2022-jp-")))
+        return Charset::Jis;
+    for (std::string_view name : {"shift_jis", "shift-jis", "x-sjis", "sjis", "windows-31j",
+                                  "cp932", "ms_kanji", "ms932", "x-ms-cp932", "csshiftjis"}) {
+        if (is(name)) return Charset::ShiftJis;
+    }
+    if (is("euc-jp") || is("x-euc-jp") || is("eucjp") || is("cseucpkdfmtjapanese"))
+        return Charset::EucJp;
+    return Charset::Other;
 }
 
 namespace {
@@ -442,6 +529,20 @@ bool isUtf8Charset(std::string_view charset) {
            charset.find("f-8") != std::string_view::npos;
 }
 
+namespace {
+// Blank lines after Base64 data carry nothing: before a boundary line the body ends at the line
+// break that belongs to the boundary, as it does after any other text.
+size_t pastBase64Blanks(std::string_view body, size_t from) {
+    size_t j = from;
+    while (j < body.size() && isBlank(static_cast<unsigned char>(body[j])))
+        ++j;
+    if (j == from || body.substr(j, 2) != "--") return from;
+    if (j > from && body[j - 1] == '\n') --j;
+    if (j > from && body[j - 1] == '\r') --j;
+    return j;
+}
+}  // namespace
+
 TextBody decodeTextBody(std::string_view body, std::string_view transferEncoding,
                         std::string_view charset, Boundary boundary) {
     TextBody r;
@@ -465,11 +566,21 @@ TextBody decodeTextBody(std::string_view body, std::string_view transferEncoding
         }
         decoded.resize(d.written);
         r.consumed = d.consumed;
+        if (t0 == 'b') r.consumed = pastBase64Blanks(body, r.consumed);
         text = decoded;
         boundary = {};  // the transfer decoder already stopped at it
     }
+    size_t skipped = 0;
+    if (utf8 && text.substr(0, 3) == "\xEF\xBB\xBF") {
+        // A byte-order mark says nothing to a reader and has no Shift_JIS form.
+        text.remove_prefix(3);
+        skipped = 3;
+    }
     Decoded c;
-    if (utf8 && !qpFlag) {
+    if (!utf8 && classifyCharset(charset) == Charset::EucJp) {
+        r.text.assign(eucToSjisMax(text.size()), '\0');
+        c = eucToSjis(text, r.text, boundary);
+    } else if (utf8 && !qpFlag) {
         r.text.assign(utf8ToSjisMax(text.size()), '\0');
         const Utf8Decoded u = utf8ToSjis(text, r.text, boundary);
         if (u.converted) {
@@ -483,7 +594,7 @@ TextBody decodeTextBody(std::string_view body, std::string_view transferEncoding
         c = jisToSjis(text, r.text, boundary);
     }
     r.text.resize(c.written);
-    if (!transfer) r.consumed = c.consumed;
+    if (!transfer) r.consumed = c.consumed + skipped;
     return r;
 }
 

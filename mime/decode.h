@@ -42,8 +42,8 @@ struct Decoded {
 constexpr size_t base64DecodedMax(size_t inputBytes) {
     return inputBytes + 1;
 }
-// Decodes quads until "=", "-" or the end; before a "-" (a boundary line) the stop backs over
-// the line break so that the caller continues at it.
+// Decodes quads until "=" (the padding is consumed with the data), "-" or the end; before a "-"
+// (a boundary line) the stop backs over the line break so that the caller continues at it.
 Decoded base64Decode(std::string_view in, std::span<char> out);
 std::string decodeBase64(std::string_view in);
 
@@ -81,6 +81,30 @@ inline bool jisPairToSjis(unsigned char j1, unsigned char j2, unsigned char& s1,
     }
     return true;
 }
+
+// ------------------------------------------------------------------------- EUC-JP -> Shift_JIS
+// Like the ISO-2022-JP path: a bare CR or LF becomes CR LF, so at most two output bytes per input
+// byte; +1 for the NUL.
+constexpr size_t eucToSjisMax(size_t inputBytes) {
+    return 2 * inputBytes + 1;
+}
+// JIS X 0208 pairs by the row/cell arithmetic, half-width katakana (0x8E xx) to their single
+// byte, JIS X 0212 characters (0x8F xx xx, which Shift_JIS lacks) to the geta mark. Line ends are
+// normalised; stops at a line LF "--" + boundary (the LF is left unconsumed).
+Decoded eucToSjis(std::string_view in, std::span<char> out, Boundary boundary = {});
+std::string eucToSjis(std::string_view in);
+
+// -------------------------------------------------------------------------------- charsets
+// What a charset label names, by its registered name or a common alias, in any case.
+enum class Charset : unsigned char {
+    Other,     // kept as it stands
+    Utf8,      // "utf-8", "utf8"
+    Jis,       // "iso-2022-jp" and its extensions
+    ShiftJis,  // "shift_jis", "shift-jis", "x-sjis", "sjis", "windows-31j", "cp932", "ms_kanji"
+    EucJp,     // "euc-jp", "x-euc-jp", "eucjp"
+};
+// An RFC 2231 language suffix ("*ja") and surrounding quotes or blanks are ignored.
+Charset classifyCharset(std::string_view label);
 
 // ------------------------------------------------------------------------ UTF-8 -> Shift_JIS
 // The platform conversion never grows UTF-8 text; +1 for the NUL.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -93,6 +94,37 @@ TEST(Reference, BodiesAgainstPythonEmail) {
         const TextBody b = decodeTextBody(unhex(r[2]), r[0], r[1]);
         EXPECT_EQ(hex(b.text), r[3]) << r[0] << " " << r[1];
     }
+}
+
+// Every Shift_JIS and EUC-JP label in encoded words and bodies, the whole EUC-JP grid, JIS X 0201
+// katakana in ISO-2022-JP and a UTF-8 body with a byte-order mark.
+TEST(Reference, JapaneseCharsetsAgainstPythonCodecs) {
+    const auto cases = rows("charsets.txt");
+    ASSERT_GT(cases.size(), 7000u);
+    std::map<std::string, int> seen;
+    for (const auto& r : cases) {
+        ASSERT_GE(r.size(), 3u);
+        ++seen[r[0]];
+        if (r[0] == "word") {
+            const std::string field = unhex(r[1]);
+            EXPECT_EQ(hex(decodeHeaderField(field)), r[2]) << field;
+        } else if (r[0] == "body") {
+            ASSERT_EQ(r.size(), 4u);
+            const size_t blank = r[1].find(' ');
+            const TextBody b =
+                decodeTextBody(unhex(r[2]), r[1].substr(blank + 1), r[1].substr(0, blank));
+            EXPECT_EQ(hex(b.text), r[3]) << r[1];
+        } else if (r[0] == "euc") {
+            ASSERT_EQ(hex(decodeTextBody(unhex(r[1]), "8bit", "EUC-JP").text), r[2])
+                << "EUC " << r[1];
+        } else {
+            EXPECT_EQ(hex(jisToSjis(unhex(r[1]))), r[2]) << "JIS " << r[1];
+        }
+    }
+    EXPECT_GT(seen["word"], 150);
+    EXPECT_GT(seen["body"], 30);
+    EXPECT_GT(seen["euc"], 6900);
+    EXPECT_EQ(seen["jis"], 3);
 }
 
 TEST(Reference, Utf8ToShiftJisAgainstIconvAndWindows) {

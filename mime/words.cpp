@@ -20,6 +20,7 @@ enum class Kind : uint8_t {
     Raw,   // bytes outside words: their charset is settled once the whole field is seen
     Jis,   // ISO-2022-JP and Shift_JIS words (Shift_JIS passes the JIS conversion unchanged)
     Utf8,  // words decoded as UTF-8
+    Euc,   // EUC-JP words
 };
 
 struct Staging {
@@ -82,23 +83,30 @@ struct Word {
     size_t end = 0;                     // after the closing "?="
 };
 
-// The charset is judged by fixed positions from the "=": enough for the three that matter here.
-// Returns the prefix length ("=?utf-8?" 8, "=?shift_jis?" 12, "=?iso-2022-jp?" 14) or 0.
+// The charset label between "=?" and the next "?" on the line. Returns the prefix length up to
+// the encoding letter ("=?utf-8?" 8) or 0 when the charset is not one that is converted.
 size_t charsetPrefix(std::string_view s, size_t p, size_t lineEnd, Kind& kind) {
-    auto pos = [&](size_t k) -> unsigned char { return p + k < lineEnd ? lower(at(s, p + k)) : 0; };
-    if (pos(6) == '8' && !NoUtf8.load(std::memory_order_relaxed)) {
-        kind = Kind::Utf8;
-        return 8;
+    constexpr size_t kLabelMax = 40;  // longer than any label this program converts
+    size_t q = p + 2;
+    while (q < lineEnd && q - p - 2 <= kLabelMax && s[q] != '?')
+        ++q;
+    if (q >= lineEnd || s[q] != '?') return 0;
+    switch (classifyCharset(s.substr(p + 2, q - p - 2))) {
+        case Charset::Utf8:
+            if (NoUtf8.load(std::memory_order_relaxed)) return 0;
+            kind = Kind::Utf8;
+            break;
+        case Charset::Jis:
+        case Charset::ShiftJis:
+            kind = Kind::Jis;
+            break;
+        case Charset::EucJp:
+            kind = Kind::Euc;
+            break;
+        case Charset::Other:
+            return 0;
     }
-    if (pos(2) == 's' && (pos(7) == '_' || pos(7) == '-')) {
-        kind = Kind::Jis;
-        return 12;
-    }
-    if (pos(2) == 'i' && pos(6) == '2' && pos(11) == 'j') {
-        kind = Kind::Jis;
-        return 14;
-    }
-    return 0;
+    return q + 1 - p;
 }
 
 // A recognised word at p ("=?" already seen); false leaves the bytes to be copied.
@@ -195,6 +203,7 @@ size_t convertRun(std::string_view run, Kind kind, std::span<char> out) {
         if (d.converted) return d.written;
         // No conversion available: the bytes are kept rather than lost.
     }
+    if (kind == Kind::Euc) return eucToSjis(run, out).written;
     return jisToSjis(run, out).written;
 }
 
@@ -272,14 +281,23 @@ std::string decodeHeaderField(std::string_view in) {
 // ------------------------------------------------------------------------ RFC 2231 values
 namespace {
 
-enum class ParamCharset { Jis, Utf8, Other };
+enum class ParamCharset { Jis, Utf8, Euc, Other };
 
-// "charset'language'": the charset names that are converted; anything else is kept.
+// "charset'language'": the charset names that are converted; anything else (Shift_JIS among
+// them) is kept.
 ParamCharset paramCharset(std::string_view cs) {
-    auto l = [&](size_t k) { return lower(at(cs, k)); };
-    if (l(0) == 'i' && l(4) == '2' && l(9) == 'j') return ParamCharset::Jis;
-    if (sjis::equalsNoCaseAscii(cs, "utf-8") || sjis::equalsNoCaseAscii(cs, "utf8"))
-        return NoUtf8.load(std::memory_order_relaxed) ? ParamCharset::Other : ParamCharset::Utf8;
+    switch (classifyCharset(cs)) {
+        case Charset::Jis:
+            return ParamCharset::Jis;
+        case Charset::Utf8:
+            return NoUtf8.load(std::memory_order_relaxed) ? ParamCharset::Other
+                                                          : ParamCharset::Utf8;
+        case Charset::EucJp:
+            return ParamCharset::Euc;
+        case Charset::ShiftJis:
+        case Charset::Other:
+            break;
+    }
     return ParamCharset::Other;
 }
 
@@ -327,6 +345,8 @@ size_t decodeExtendedValue(std::span<const ParamSection> sections, std::span<cha
     switch (charset) {
         case ParamCharset::Jis:
             return jisToSjis(value, out).written;
+        case ParamCharset::Euc:
+            return eucToSjis(value, out).written;
         case ParamCharset::Utf8: {
             const Utf8Decoded d = utf8ToSjis(value, out);
             if (d.converted) return d.written;

@@ -116,3 +116,52 @@ TEST_F(Files, FoldersAreNotFiles) {
 
 }  // namespace
 }  // namespace kolvy::platform
+
+namespace kolvy::platform {
+namespace {
+
+TEST(FileLock, ASecondHolderWaitsThenIsRefusedUntilTheFirstLetsGo) {
+    test::TempFolder dir;
+    const std::string path = dir / "名前.lock";
+    auto first = lockFile(path, 0);
+    ASSERT_TRUE(first);
+    auto fs = makeFileSystem();
+    EXPECT_TRUE(fs->exists(path));
+    auto second = lockFile(path, 300);
+    ASSERT_FALSE(second);
+    EXPECT_EQ(second.error(), Err::Access);
+    (*first).reset();
+    auto third = lockFile(path, 0);
+    EXPECT_TRUE(third);
+    EXPECT_FALSE(lockFile(dir / "無い\\a.lock", 0));  // no such folder
+}
+
+TEST(FileNames, UnitsCountedAsTheFileSystemCountsThem) {
+    struct Case {
+        std::string name;
+        size_t windows, posix;
+    };
+    const Case cases[] = {
+        {"report.pdf", 10, 10},
+        {"日本語.txt", 7, 13},
+        {"ｶﾀｶﾅ", 4, 12},
+    };
+    for (const Case& c : cases) {
+#ifdef _WIN32
+        EXPECT_EQ(fileNameUnits(c.name), c.windows) << c.name;
+#else
+        EXPECT_EQ(fileNameUnits(c.name), c.posix) << c.name;
+#endif
+    }
+    std::string longName;
+    for (int i = 0; i < 96; ++i)
+        longName += "資";
+#ifdef _WIN32
+    EXPECT_LE(fileNameUnits(longName), kFileNameUnitsMax);
+#else
+    EXPECT_GT(fileNameUnits(longName), kFileNameUnitsMax);  // 288 bytes of UTF-8
+#endif
+}
+
+}  // namespace
+}  // namespace kolvy::platform

@@ -78,6 +78,23 @@ class FileSystem {
 // The backend of this build.
 std::unique_ptr<FileSystem> makeFileSystem();
 
+// The file systems' limit on one name, in the units the platform counts: UTF-16 units on
+// Windows, bytes of the UTF-8 form natively.
+inline constexpr size_t kFileNameUnitsMax = 255;
+// How many of those units `sjisName` (one name, no folder) takes; SIZE_MAX when it has no form
+// on this platform.
+size_t fileNameUnits(std::string_view sjisName);
+
+// An exclusive lock on a file, held for the life of the object (and dropped by the system when
+// the process ends, however it ends): LockFileEx on Windows, flock natively.
+class FileLock {
+  public:
+    virtual ~FileLock() = default;
+};
+// Takes the lock on `path` (the file is created when missing and left in place). When another
+// holder has it, tries again until `waitMs` have passed, then fails with Err::Access.
+Result<std::unique_ptr<FileLock>> lockFile(std::string_view path, unsigned waitMs);
+
 // ----------------------------------------------------------------------------- profile strings
 // One ini file, read and written key by key as the platform's profile functions do: section and
 // key names compare without regard to case, blanks around keys and values are trimmed, quotes

@@ -3,6 +3,9 @@
 // fetched.
 #pragma once
 
+#include <string_view>
+#include <vector>
+
 #include "mime/analyze.h"
 #include "pop/session.h"
 #include "rules/rule_book.h"
@@ -29,15 +32,24 @@ class AnalysisSink final : public MessageSink {
 };
 
 // Before a message is fetched only its size is known, so only receive rules whose one condition
-// is a size can say what to do then; the top one of those that holds decides. The others, and
-// the actions that need the text, are judged by analysis once the message is in.
+// is a size can say what to do then, and only when no rule above them could hold instead: the
+// rule nearest the top decides, as it does after the fetch. When a rule above could hold, the
+// header is read first (TOP n 0) and the rules above are judged by it; rules that need the text
+// make the message be fetched, and analysis decides. A size rule that keeps a message from
+// being fetched is counted and dated here, since analysis never sees that message.
 class SizeRuleAdvice final : public SizeRules {
   public:
-    explicit SizeRuleAdvice(rules::RuleBook& book) : book_(book) {}
+    // `env` dates the rules counted here; null counts them without a date.
+    explicit SizeRuleAdvice(rules::RuleBook& book, Env* env = nullptr) : book_(book), env_(env) {}
     FetchAdvice advise(const ServerEntry& entry) override;
+    FetchAdvice adviseWithHeader(const ServerEntry& entry, std::string_view head) override;
 
   private:
+    // The top size-only rule that holds for the size; null when none does.
+    Rule* sizeRule(uint32_t size, std::vector<Rule*>& above);
+    FetchAdvice act(Rule& rule);
     rules::RuleBook& book_;
+    Env* env_;
 };
 
 // Whether a rule's only condition is the message size.

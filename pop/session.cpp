@@ -89,6 +89,7 @@ class Session {
     Step handle(size_t index);
     Step fetch(size_t index, const std::string& commandLine, std::string& text);
     Step sendDele(size_t index);
+    Step sizeAdvice(size_t index, FetchAdvice& advice);
     void settleIds(bool quitConfirmed);
 
     ReceiveContext& c_;
@@ -357,6 +358,21 @@ Session::Step Session::sendDele(size_t index) {
     return Step::Next;
 }
 
+// What the size rules say before the fetch; when a rule above them may decide instead, they are
+// asked again with the header.
+Session::Step Session::sizeAdvice(size_t index, FetchAdvice& advice) {
+    const ServerEntry& e = *entries_[index];
+    advice = c_.sizeRules.advise(e);
+    if (advice.kind != FetchAdvice::ReadHeaderFirst) return Step::Next;
+    std::string head;
+    if (fetch(index, "TOP " + std::to_string(e.number) + " 0\r\n", head) == Step::Failed)
+        return Step::Failed;
+    // No header to judge by (the server refused TOP): fetch it, and analysis decides.
+    advice = head.empty() ? FetchAdvice{} : c_.sizeRules.adviseWithHeader(e, head);
+    if (advice.kind == FetchAdvice::ReadHeaderFirst) advice = {};
+    return Step::Next;
+}
+
 Session::Step Session::handle(size_t index) {
     ServerEntry& e = *entries_[index];
     EntryState& st = states_[index];
@@ -368,14 +384,18 @@ Session::Step Session::handle(size_t index) {
     }
     const int action = item ? item->action : 0;
     const bool known = IsKnownUidl(e, uidl_) == 1;
-    // Stored by an earlier run that could not have its deletion confirmed.
-    const bool storedBefore = known && uidl_.storedKind(id) == UidlKind::DeletePending;
+    // Stored by an earlier run that could not have its deletion confirmed, or left on the server
+    // only because the order then left mail there: an order that deletes takes it now.
+    const UidlKind knownKind = uidl_.storedKind(id);
+    const bool storedBefore = known && (knownKind == UidlKind::DeletePending ||
+                                        (knownKind == UidlKind::Kept && !checker_ && order_ &&
+                                         !order_->leaveOnServer && !order_->headerLinesOnly));
 
     bool wanted = (!checker_ && !known) || ((action == 1 || action == 3) && !storedBefore);
     FetchAdvice advice;
     if (wanted && !checker_) {
         // The mail checker's user chose per message; the size rules speak for everyone else.
-        advice = c_.sizeRules.advise(e);
+        if (sizeAdvice(index, advice) == Step::Failed) return Step::Failed;
         if (advice.kind == FetchAdvice::NoDownload || advice.kind == FetchAdvice::DeleteUnread) {
             wanted = false;
         }
@@ -429,10 +449,12 @@ Session::Step Session::handle(size_t index) {
             st.stored = true;
             ++received_;
             if (c_.progress) c_.progress->received = received_;
-            // Only the header and a few lines are here: the message itself stays on the server.
-            st.keep = out.keepOnServer || advice.keepOnServer || action == 3 || topLines >= 0 ||
-                      (order_ && order_->leaveOnServer);
-            if (st.keep && AddUidl(e, uidl_, UidlKind::Kept) != 0) {
+            // Kept by the message's own verdict (a rule, the checker, only its header fetched), or
+            // only by the order's.
+            const bool pinned =
+                out.keepOnServer || advice.keepOnServer || action == 3 || topLines >= 0;
+            st.keep = pinned || (order_ && order_->leaveOnServer);
+            if (st.keep && AddUidl(e, uidl_, pinned ? UidlKind::Pinned : UidlKind::Kept) != 0) {
                 report(kTextNoMemory, kTextNoMemory);
                 return Step::Failed;
             }
@@ -443,7 +465,7 @@ Session::Step Session::handle(size_t index) {
     if (storedBefore && (action == 3 || (order_ && order_->leaveOnServer))) {
         st.keep = true;
         if (action == 3) item->result = 2;
-        if (AddUidl(e, uidl_, UidlKind::Kept) != 0) {
+        if (AddUidl(e, uidl_, action == 3 ? UidlKind::Pinned : UidlKind::Kept) != 0) {
             report(kTextNoMemory, kTextNoMemory);
             return Step::Failed;
         }

@@ -51,6 +51,9 @@ struct FetchAdvice {
         HeaderAndLines,  // fetch the header and `lines` lines (TOP)
         NoDownload,      // leave it on the server, unfetched
         DeleteUnread,    // delete it from the server without fetching it
+        // A size rule would act before the fetch, but a rule above it may hold: read the header
+        // (TOP n 0) and ask again with it.
+        ReadHeaderFirst,
     } kind = Fetch;
     int lines = 0;
     bool keepOnServer = false;  // the rule also says to leave the message on the server
@@ -60,6 +63,11 @@ class SizeRules {
   public:
     virtual ~SizeRules() = default;
     virtual FetchAdvice advise(const ServerEntry& entry) = 0;
+    // After ReadHeaderFirst: the advice with the message's header (the TOP n 0 text, starting
+    // with LF and ending with the ".\r\n" line). Never ReadHeaderFirst again.
+    virtual FetchAdvice adviseWithHeader(const ServerEntry& /*entry*/, std::string_view /*head*/) {
+        return {};
+    }
 };
 
 // Size rules that never have anything to say.

@@ -165,6 +165,47 @@ TEST_F(Receive, LeaveOnServerFetchesOnlyNewMailAndDeletesNothing) {
     EXPECT_EQ(uidlFile(), "U4\r\nU3\r\nU2\r\n");
 }
 
+// Mail a leave-on-server order stored whole is deleted, not fetched again, once the order
+// deletes; mail a rule kept, or of which only the header was fetched, stays.
+TEST_F(Receive, DeleteModeTakesWhatTheOrderLeftWithoutFetchingItAgain) {
+    order.leaveOnServer = 1;
+    addMessages(1, 2);
+    sink.decide = [](const std::string&, const ServerEntry& e) {
+        StoreOutcome out;
+        out.keepOnServer = e.number == 2;  // a rule keeps this one
+        return out;
+    };
+    ASSERT_EQ(receive(), kReceiveDone);
+    EXPECT_EQ(uidlFile(), "U1\r\n U2\r\n");
+    order.leaveOnServer = 0;
+    order.headerLinesOnly = 1;
+    order.headerLines = 0;
+    addMessages(3, 3);
+    ASSERT_EQ(receive(), kReceiveDone);
+    EXPECT_TRUE(has(server.lastSession(), "TOP 3 0"));
+    EXPECT_EQ(countPrefix(server.lastSession(), "DELE"), 0u);
+
+    order.headerLinesOnly = 0;
+    sink.decide = nullptr;
+    ASSERT_EQ(receive(), kReceiveDone) << t.reporter.lastText();
+    EXPECT_EQ(countPrefix(server.lastSession(), "RETR"), 0u);
+    EXPECT_EQ(countPrefix(server.lastSession(), "TOP"), 0u);
+    EXPECT_EQ(countPrefix(server.lastSession(), "DELE"), 1u);
+    EXPECT_TRUE(has(server.lastSession(), "DELE 1"));
+    ASSERT_EQ(server.messages().size(), 2u);
+    EXPECT_EQ(server.messages()[0].uid, "U2");
+    EXPECT_EQ(server.messages()[1].uid, "U3");
+    EXPECT_EQ(sink.stored.size(), 3u);  // each stored once
+    const std::string ids = uidlFile();
+    EXPECT_EQ(ids.find("U1"), std::string::npos) << ids;
+    EXPECT_NE(ids.find(" U2\r\n"), std::string::npos) << ids;
+    EXPECT_NE(ids.find(" U3\r\n"), std::string::npos) << ids;
+    // And the next run in delete mode leaves them alone as well.
+    ASSERT_EQ(receive(), kReceiveDone);
+    EXPECT_EQ(countPrefix(server.lastSession(), "DELE"), 0u);
+    EXPECT_EQ(countPrefix(server.lastSession(), "RETR"), 0u);
+}
+
 TEST_F(Receive, HeaderAndLinesOnlyIsNeverDeleted) {
     order.headerLinesOnly = 1;
     order.headerLines = 1;  // leave-on-server is off: the header alone must not cost the mail
@@ -174,7 +215,7 @@ TEST_F(Receive, HeaderAndLinesOnlyIsNeverDeleted) {
                                                               "UIDL", "TOP 1 1", "QUIT"}));
     EXPECT_EQ(sink.bodies(), std::vector<std::string>{"Subject: top\r\n\r\nline 1\r\n"});
     EXPECT_EQ(server.messages().size(), 1u);
-    EXPECT_EQ(uidlFile(), "T1\r\n");
+    EXPECT_EQ(uidlFile(), " T1\r\n");
     ASSERT_EQ(receive(), kReceiveDone);
     EXPECT_EQ(countPrefix(server.lastSession(), "TOP"), 0u);
 
@@ -211,7 +252,7 @@ TEST_F(Receive, SizeRulesDecideBeforeFetching) {
     EXPECT_TRUE(has(s, "RETR 5"));
     EXPECT_TRUE(has(s, "DELE 5"));
     EXPECT_EQ(rules.asked, (std::vector<int32_t>{1, 2, 3, 4, 5}));
-    EXPECT_EQ(uidlFile(), "U3\r\nU4\r\n");
+    EXPECT_EQ(uidlFile(), " U3\r\n U4\r\n");
 
     // Next run: the rules are asked again only about the one they kept unfetched.
     rules.asked.clear();
@@ -238,7 +279,7 @@ TEST_F(Receive, ReceiveRulesKeepDiscardOrStop) {
     EXPECT_FALSE(has(s, "RETR 4"));
     EXPECT_EQ(s.back(), "QUIT");  // a local failure still lets the server keep DELE 2
     EXPECT_EQ(server.messages().size(), 3u);
-    EXPECT_EQ(uidlFile(), "U1\r\n");
+    EXPECT_EQ(uidlFile(), " U1\r\n");
     EXPECT_EQ(sink.lastResult, kReceiveFailed);
 
     sink.decide = {};
@@ -559,7 +600,7 @@ TEST_F(Receive, MailCheckerActionsAreCarriedOut) {
     EXPECT_EQ(items[2].result, 2);
     EXPECT_EQ(items[3].result, 1);  // no longer on the server
     EXPECT_TRUE(rules.asked.empty());
-    EXPECT_EQ(uidlFile(), "U3\r\n");
+    EXPECT_EQ(uidlFile(), " U3\r\n");
 }
 
 TEST_F(Receive, NoCheckUidlSendsNoUidlAndKnowsNothing) {

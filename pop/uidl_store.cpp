@@ -14,6 +14,7 @@ namespace {
 
 constexpr char kFolder[] = "_UIDL";
 constexpr char kPendingMark = '\t';
+constexpr char kPinnedMark = ' ';  // no id holds a blank either
 // The visible part of a long id's kept form: kMaxUidl less "~" and 32 hex digits.
 constexpr size_t kLongIdPrefix = kMaxUidl - 1 - 32;
 // A scanner or indexer holding the file is a passing obstacle: a few tries with a growing pause.
@@ -57,7 +58,9 @@ bool UidlLists::append(ServerEntry& head, Index& index, std::string_view id, Uid
     if (id.empty()) return true;
     auto found = index.find(id);
     if (found != index.end()) {
-        if (kind == UidlKind::Kept) found->second.kind = UidlKind::Kept;
+        UidlKind& had = found->second.kind;
+        if (kind == UidlKind::Pinned || (kind == UidlKind::Kept && had != UidlKind::Pinned))
+            had = kind;
         return true;
     }
     ServerEntry* node = new (std::nothrow) ServerEntry();
@@ -161,6 +164,9 @@ int ReadUidlFile(Env& env, const Account& account, UidlLists& lists) {
         if (line.front() == kPendingMark) {
             kind = UidlKind::DeletePending;
             line.remove_prefix(1);
+        } else if (line.front() == kPinnedMark) {
+            kind = UidlKind::Pinned;
+            line.remove_prefix(1);
         }
         if (!lists.addStored(normaliseUidl(line), kind)) {
             shell::report(env, "メモリ確保に失敗しました。 ");
@@ -186,6 +192,7 @@ Err WriteUidlFile(Env& env, const Account& account, UidlLists& lists, bool abort
     size_t count = 0;
     auto put = [&](std::string_view id, UidlKind kind) {
         if (kind == UidlKind::DeletePending) text.push_back(kPendingMark);
+        if (kind == UidlKind::Pinned) text.push_back(kPinnedMark);
         text.append(id);
         text.append("\r\n");
         ++count;

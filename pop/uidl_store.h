@@ -2,9 +2,12 @@
 // stored here, so that no later run fetches them again.
 //
 // File "_UIDL\<account name>.txt", one id per line, each line ended by CR LF, no header:
-//   "<id>"       a message left on the server on purpose (the order or a rule keeps it, or only
-//                its header and first lines were fetched): never fetched again, never deleted
-//                unless the mail checker asks;
+//   "<id>"       a message stored whole and left on the server because the order left mail
+//                there: never fetched again, and deleted by the next run whose order deletes
+//                mail (it is stored here already);
+//   " <id>"      a message left on the server on purpose (a rule or the mail checker keeps it,
+//                or only its header and first lines were fetched): never fetched again, never
+//                deleted unless the mail checker asks;
 //   TAB "<id>"   a message stored here whose deletion the server has not confirmed (the run
 //                broke off before QUIT was answered): never fetched again, and deleted by the
 //                next run whose order deletes mail.
@@ -34,7 +37,11 @@ inline constexpr size_t kMaxUidl = 78;
 // would not promise: two long ids sharing their first 78 bytes would make one message look fetched.
 std::string normaliseUidl(std::string_view id);
 
-enum class UidlKind { Kept, DeletePending };
+enum class UidlKind {
+    Kept,           // left on the server by the order
+    DeletePending,  // stored, its deletion not confirmed
+    Pinned,         // left on the server by a rule, the mail checker or a header-only fetch
+};
 
 // The stored list (read from the file) and the new list (ids added in this run), with their
 // hashed indexes. Records are ServerEntry nodes; `known` marks stored ids seen in this run.
@@ -62,7 +69,8 @@ class UidlLists {
 
     // Appends a stored record; false when memory ran out. Repeated and empty ids are ignored.
     bool addStored(std::string_view id, UidlKind kind);
-    // Appends to the new list, or changes the kind of an id already there (Kept wins).
+    // Appends to the new list, or changes the kind of an id already there (Pinned wins over
+    // Kept, which wins over DeletePending).
     bool addNew(std::string_view id, UidlKind kind);
     UidlKind addedKind(std::string_view id) const;
     bool inNew(std::string_view id) const { return addedIndex_.count(id) != 0; }

@@ -88,6 +88,21 @@ TEST_F(UidlStore, WritesNewIdsThenStoredOnesSeenInThisRun) {
     EXPECT_EQ(again.storedKind("new1"), UidlKind::Kept);
 }
 
+TEST_F(UidlStore, PinnedIdsKeepTheirKindAndWinOverKept) {
+    t.write("_UIDL\\仕事.txt", " pin1\r\nkept1\r\n");
+    UidlLists lists;
+    ASSERT_EQ(ReadUidlFile(t.env, work, lists), 0);
+    EXPECT_EQ(lists.storedKind("pin1"), UidlKind::Pinned);
+    EXPECT_EQ(lists.storedKind("kept1"), UidlKind::Kept);
+    EXPECT_EQ(IsKnownUidl(entry("pin1"), lists), 1);
+    EXPECT_EQ(AddUidl(entry("new"), lists, UidlKind::Pinned), 0);
+    EXPECT_EQ(AddUidl(entry("new"), lists, UidlKind::Kept), 0);  // stays pinned
+    EXPECT_EQ(AddUidl(entry("both"), lists, UidlKind::Kept), 0);
+    EXPECT_EQ(AddUidl(entry("both"), lists, UidlKind::Pinned), 0);
+    EXPECT_EQ(WriteUidlFile(t.env, work, lists, false), Err::None);
+    EXPECT_EQ(file(), " new\r\n both\r\n pin1\r\n");
+}
+
 TEST_F(UidlStore, NothingToWriteLeavesTheFileUnlessIdsWereForgotten) {
     t.write("_UIDL\\仕事.txt", "a\r\nb\r\n");
     UidlLists lists;

@@ -262,6 +262,10 @@ int evaluateRules(const RuleSubject& subject, const Rule& head, RuleResult& resu
     return evaluate(subject, head, result, nullptr, nullptr);
 }
 
+void countApplied(Rule& rule, const EvaluationContext& context) {
+    stamp(rule, &context.today);
+}
+
 bool ruleMatches(const RuleSubject& subject, const Rule& rule) {
     Fields fields(subject);
     Held held;

@@ -62,6 +62,10 @@ int evaluateRules(const RuleSubject& subject, const Rule& head, RuleResult& resu
 // is left as it was.
 int evaluateRules(const RuleSubject& subject, const Rule& head, RuleResult& result);
 
+// Counts a rule that decided a message outside an evaluation (its count goes up, its date
+// becomes today's with "●"), as evaluateRules counts its winner.
+void countApplied(Rule& rule, const EvaluationContext& context);
+
 // Whether a rule's conditions hold for a message, without counting anything.
 bool ruleMatches(const RuleSubject& subject, const Rule& rule);
 // One text condition: item 1..14, mode 1 (contains) or 2 (does not contain). An item or mode

@@ -60,6 +60,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
     Env env{*fs, *ini, *reporter, platform::systemClock(), programFolder};
     platform::mainThread();  // the thread that starts the program receives the workers' posts
 
+    // One writer per program folder: a kolvytool at work on it is waited for, then refused.
+    const auto writerLock = shell::lockProgramFolder(env);
+    if (!writerLock) return 0;
     if (!shell::prepareDataFolder(env)) return 0;
     shell::Program program(env);
     program.placement = shell::readPlacement(*ini);

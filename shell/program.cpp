@@ -82,6 +82,29 @@ bool prepareDataFolder(Env& env) {
     return true;
 }
 
+std::string folderInUseText(std::string_view programFolder) {
+    std::string text = "このフォルダは、ほかのKolvyかkolvytoolが使用中です。    \n";
+    text += programFolder;
+    text +=
+        "    \n同時に書き込むとメールが二重になったり目次ファイルが壊れたりするので、"
+        "終わるのを待ってからもう一度実行してください。    ";
+    return text;
+}
+
+std::unique_ptr<platform::FileLock> lockProgramFolder(Env& env, unsigned waitMs) {
+    auto lock = platform::lockFile(env.path(kWriterLockFile), waitMs);
+    if (!lock) {
+        if (lock.error() == Err::Access) {
+            report(env, folderInUseText(env.programFolder));
+        } else {
+            report(env, std::string("フォルダにロックファイル（") + kWriterLockFile +
+                            "）を作成できませんでした。    \n" + env.programFolder + "    ");
+        }
+        return nullptr;
+    }
+    return std::move(*lock);
+}
+
 std::string receiveLogTail(std::string_view log) {
     const size_t from = log.size() > kLogTailGap ? log.size() - kLogTailGap : 0;
     const size_t at = log.rfind("\n.\r\n", from);

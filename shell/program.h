@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,20 @@ inline constexpr char kFolderMoveFailed[] = "ディレクトリが移動でき�
 // MailData when it is missing and moves the tab folders that lay directly in the program folder
 // into it. False when start-up must stop (the message has been shown).
 bool prepareDataFolder(Env& env);
+
+// ----------------------------------------------------------------------------- one writer
+// A program folder has one writer at a time: the program and every kolvytool command that
+// writes hold an exclusive lock on this file of the folder for as long as they run. Two writers
+// at once would store mail twice and could damage an index.
+inline constexpr char kWriterLockFile[] = "Kolvy.lock";
+// How long a second writer waits for the first to finish before it gives up.
+inline constexpr unsigned kWriterLockWaitMs = 5000;
+// The refusal, naming the folder.
+std::string folderInUseText(std::string_view programFolder);
+// Takes the lock of env's program folder, waiting up to `waitMs`; null when another writer keeps
+// it or the lock file cannot be made (reported, naming the folder).
+std::unique_ptr<platform::FileLock> lockProgramFolder(Env& env,
+                                                      unsigned waitMs = kWriterLockWaitMs);
 
 // ----------------------------------------------------------------------------- crash detector
 inline constexpr char kCrashNotice[] =

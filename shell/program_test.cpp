@@ -44,6 +44,18 @@ struct DataFolder : ::testing::Test {
     }
 };
 
+TEST_F(DataFolder, OneWriterAtATime) {
+    auto first = lockProgramFolder(t.env, 0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(t.fs->exists(t.path(kWriterLockFile)));
+    // A second writer waits for a while, then is refused with the folder's name.
+    EXPECT_EQ(lockProgramFolder(t.env, 300), nullptr);
+    EXPECT_EQ(t.reporter.lastText(), folderInUseText(t.env.programFolder));
+    EXPECT_NE(t.reporter.lastText().find(t.env.programFolder), std::string::npos);
+    first.reset();
+    EXPECT_NE(lockProgramFolder(t.env, 0), nullptr);
+}
+
 TEST_F(DataFolder, FirstStartInAnEmptyFolder) {
     ASSERT_TRUE(prepareDataFolder(t.env));
     EXPECT_TRUE(t.fs->isDir(t.path("MailData")));

@@ -10,6 +10,7 @@
 #include "platform/fileutil.h"
 #include "shell/report.h"
 #include "store/message_file.h"
+#include "store/paths.h"
 
 namespace kolvy::store {
 
@@ -55,6 +56,32 @@ std::string contentIdOf(std::string_view text, size_t offset) {
         return std::string(line.substr(i, j - i));
     }
     return {};
+}
+
+// The boundary of the multipart a part belongs to: the delimiter line whose LF is at `offset`,
+// without its "--"; empty when that line is no delimiter.
+std::string_view partBoundary(std::string_view text, size_t offset) {
+    if (offset == 0 || offset >= text.size()) return {};
+    const size_t ls = text.rfind('\n', offset - 1);
+    const size_t start = ls == std::string_view::npos ? 0 : ls + 1;
+    std::string_view line = text.substr(start, offset - start);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+        line.remove_suffix(1);
+    if (line.size() < 3 || line.substr(0, 2) != "--") return {};
+    return line.substr(2);
+}
+
+// Where the body that starts at `bodyStart` ends: before the line break of the next delimiter
+// line of its own boundary, as the walk that stored it found it. npos when there is none.
+size_t endAtBoundary(std::string_view text, size_t bodyStart, std::string_view boundary) {
+    if (boundary.empty() || bodyStart == 0) return std::string_view::npos;
+    std::string delimiter = "\n--";
+    delimiter += boundary;
+    const size_t lf = text.find(delimiter, bodyStart - 1);
+    if (lf == std::string_view::npos) return lf;
+    size_t end = lf;
+    if (end > bodyStart && text[end - 1] == '\r') --end;
+    return std::max(end, bodyStart);
 }
 
 // Backs over the boundary lines (and blank lines) that end at `p`.
@@ -152,7 +179,6 @@ std::vector<AttachmentEntry> listAttachments(std::string_view text) {
             e.html = dot != std::string::npos &&
                      sjis::findNoCase(std::string_view(e.name).substr(dot), "htm") !=
                          std::string_view::npos;
-            e.contentId = contentIdOf(text, e.offset);
         } else if (sjis::equalsNoCaseAscii(type, "text/html")) {
             e.name = "tmp.html";
             e.html = true;
@@ -165,27 +191,31 @@ std::vector<AttachmentEntry> listAttachments(std::string_view text) {
         } else {
             continue;  // the main text
         }
+        // Inline images may be unnamed; their Content-ID still ties them to the HTML part.
+        e.contentId = contentIdOf(text, e.offset);
         last = e.offset;
         out.push_back(std::move(e));
     }
     return out;
 }
 
-std::string partBytes(std::string_view text, const std::vector<AttachmentEntry>& entries,
-                      size_t k) {
+std::string partBytes(std::string_view text, const std::vector<AttachmentEntry>& entries, size_t k,
+                      std::span<const std::string> names) {
     const AttachmentEntry& e = entries[k];
     const size_t headerEnd = partHeaderEnd(text, e.offset);
     size_t bodyStart = std::min(headerEnd + 4, text.size());
-    size_t end;
-    if (k + 1 < entries.size()) {
-        end = entries[k + 1].offset;
-    } else {
-        end = text.size();
+    // The delimiter the part was stored with ends it: lines of its own that merely start with
+    // "--" (a signature's armour, a certificate's END line) stay in it.
+    size_t end = endAtBoundary(text, bodyStart, partBoundary(text, e.offset));
+    if (end == std::string_view::npos) {
+        // No delimiter of its own to go by: up to the next part, less the boundary lines.
+        end = k + 1 < entries.size() ? entries[k + 1].offset : text.size();
         // The terminator the stored file ends with.
-        if (end >= 3 && text.substr(end - 3) == ".\r\n" && (end == 3 || text[end - 4] == '\n'))
+        if (k + 1 >= entries.size() && end >= 3 && text.substr(end - 3) == ".\r\n" &&
+            (end == 3 || text[end - 4] == '\n'))
             end -= 3;
+        end = std::max(bodyStart, backOverBoundaries(text, end, bodyStart));
     }
-    end = std::max(bodyStart, backOverBoundaries(text, end, bodyStart));
     const std::string_view body = text.substr(bodyStart, end - bodyStart);
 
     HeaderInfo h{};
@@ -211,19 +241,115 @@ std::string partBytes(std::string_view text, const std::vector<AttachmentEntry>&
     } else {
         bytes.assign(body);
     }
-    if (e.html) {
-        // Inline images by their saved names; the text grows as it needs to.
-        for (const AttachmentEntry& other : entries) {
-            if (other.contentId.empty()) continue;
-            const std::string ref = "cid:" + other.contentId;
-            for (size_t p = bytes.find(ref); p != std::string::npos;
-                 p = bytes.find(ref, p + other.name.size())) {
-                bytes.replace(p, ref.size(), other.name);
-            }
-        }
-    }
+    if (e.html) bytes = rewriteInlineReferences(bytes, entries, names);
     return bytes;
 }
+
+std::string rewriteInlineReferences(std::string_view html,
+                                    const std::vector<AttachmentEntry>& entries,
+                                    std::span<const std::string> names) {
+    std::string out;
+    out.reserve(html.size());
+    bool inTag = false;
+    size_t i = 0;
+    while (i < html.size()) {
+        const char c = html[i];
+        if (c == '<') inTag = true;
+        if (c == '>') inTag = false;
+        if (!inTag || !startsNoCase(html.substr(i), "cid:")) {
+            out += c;
+            ++i;
+            continue;
+        }
+        // The whole id up to the end of the attribute value.
+        size_t j = i + 4;
+        while (j < html.size() && !std::strchr("\"' \t\r\n<>)", html[j]))
+            ++j;
+        const std::string_view id = html.substr(i + 4, j - i - 4);
+        size_t hit = entries.size();
+        for (size_t k = 0; k < entries.size() && !id.empty(); ++k) {
+            if (entries[k].contentId == id) {
+                hit = k;
+                break;
+            }
+        }
+        if (hit < entries.size()) {
+            out += hit < names.size() ? names[hit] : entries[hit].name;
+        } else {
+            out.append(id);  // no such part: the reference loses only its "cid:"
+        }
+        i = j;
+    }
+    return out;
+}
+
+namespace {
+
+// A name's extension ("." and at most 15 more bytes), or empty.
+size_t extensionAt(std::string_view name) {
+    const size_t dot = name.rfind('.');
+    return dot != std::string_view::npos && dot > 0 && name.size() - dot <= 16 ? dot : name.size();
+}
+
+// `stem` + `suffix` + `ext`, the stem shortened on character boundaries until the whole name
+// fits `room` bytes of the path and the file system's limit on one name. Empty when even an
+// empty stem does not fit.
+std::string fitName(std::string_view stem, std::string_view suffix, std::string_view ext,
+                    size_t room) {
+    for (size_t keep = stem.size();;) {
+        std::string name(sjis::truncate(stem, keep));
+        name += suffix;
+        name += ext;
+        const size_t used = sjis::truncate(stem, keep).size();
+        if (name.size() <= room && platform::fileNameUnits(name) <= platform::kFileNameUnitsMax &&
+            (used > 0 || stem.empty())) {
+            return name;
+        }
+        if (used == 0) return {};
+        keep = used - 1;
+    }
+}
+
+bool takenIn(const std::vector<std::string>& used, std::string_view name) {
+    for (const std::string& u : used) {
+        if (sjis::equalsNoCase(u, name)) return true;
+    }
+    return false;
+}
+
+// The name entry `base` is saved under: free among the names of this extraction and, unless
+// files are replaced, among the files of the folder ("name (2).ext", "name (3).ext", ...).
+std::string freeName(Env& env, std::string_view dest, std::string_view base,
+                     const std::vector<std::string>& used, bool replaceExisting) {
+    const size_t room = kPathLimit > dest.size() + 1 ? kPathLimit - dest.size() - 1 : 0;
+    const size_t dot = extensionAt(base);
+    const std::string_view stem = base.substr(0, dot), ext = base.substr(dot);
+    constexpr int kMaxTries = 10000;
+    for (int n = 1; n < kMaxTries; ++n) {
+        const std::string suffix = n == 1 ? std::string() : " (" + std::to_string(n) + ")";
+        std::string name = fitName(stem, suffix, ext, room);
+        if (name.empty()) name = fitName(base, suffix, {}, room);  // a very long extension
+        if (name.empty()) return {};
+        if (takenIn(used, name)) continue;
+        if (!replaceExisting && env.fs.exists(sjis::joinPath(dest, name))) continue;
+        return name;
+    }
+    return {};
+}
+
+// Writes a new file; Err::Exists leaves an existing one untouched.
+Err writeNewFile(Env& env, const std::string& path, std::string_view bytes) {
+    auto f = env.fs.open(path, platform::OpenMode::CreateNew);
+    if (!f) return f.error();
+    Err e = (*f)->write(bytes);
+    if (e == Err::None) e = (*f)->flush();
+    const Err closed = (*f)->close();
+    if (e == Err::None) e = closed;
+    if (e != Err::None) env.fs.remove(path);  // no half file under the name
+    return e;
+}
+
+}  // namespace
 
 Err extractAttachments(Env& env, std::string_view text, std::string_view dest,
                        std::span<const int> parts, std::vector<std::string>* saved) {
@@ -249,36 +375,53 @@ Err extractAttachments(Env& env, std::string_view text, std::string_view dest,
         for (size_t k = 0; k < entries.size(); ++k)
             chosen.push_back(static_cast<int>(k));
     }
+    // The program's scratch folder is replaced into; a folder the user chose never is.
+    const bool replaceExisting = sjis::equalsNoCase(dest, env.path(kTmpFolder));
+    // Names first, so that the HTML part can point at the names its images are saved under.
+    std::vector<std::string> names;
+    for (const AttachmentEntry& e : entries)
+        names.push_back(e.name);
+    std::vector<std::string> used;
+    std::vector<size_t> plan;
+    bool missing = false;
     for (int k : chosen) {
         if (k < 0 || static_cast<size_t>(k) >= entries.size()) {
-            shell::report(env, kNoSuchPart, platform::Icon::Information);
-            return Err::NotFound;
+            missing = true;
+            break;
         }
-        std::string name = entries[static_cast<size_t>(k)].name;
-        // The whole path within the limit: the name is shortened, its extension kept.
-        if (dest.size() + 1 + name.size() > kPathLimit) {
-            const size_t room = kPathLimit > dest.size() + 1 ? kPathLimit - dest.size() - 1 : 0;
-            if (room < 8) {
-                shell::report(env, kWriteFailed);
-                return Err::Invalid;
-            }
-            const size_t dot = name.rfind('.');
-            const std::string ext = dot != std::string::npos && name.size() - dot < room / 2
-                                        ? name.substr(dot)
-                                        : std::string();
-            std::string shortened(sjis::truncate(name, room - ext.size()));
-            shortened += ext;
-            name = std::move(shortened);
+        const auto at = static_cast<size_t>(k);
+        names[at] = freeName(env, dest, entries[at].name, used, replaceExisting);
+        used.push_back(names[at]);
+        plan.push_back(at);
+    }
+    Err result = Err::None;
+    for (size_t at : plan) {
+        Err e = names[at].empty() ? Err::Invalid : Err::None;
+        std::string path;
+        const std::string bytes = partBytes(text, entries, at, names);
+        for (int tries = 0; e == Err::None && tries < 100; ++tries) {
+            path = sjis::joinPath(dest, names[at]);
+            e = replaceExisting ? platform::writeWholeFile(env.fs, path, bytes)
+                                : writeNewFile(env, path, bytes);
+            if (e != Err::Exists) break;
+            // Someone made a file of that name since: the next free one.
+            used.push_back(names[at]);
+            names[at] = freeName(env, dest, entries[at].name, used, false);
+            e = names[at].empty() ? Err::Invalid : Err::None;
         }
-        const std::string path = sjis::joinPath(dest, name);
-        const std::string bytes = partBytes(text, entries, static_cast<size_t>(k));
-        if (Err e = platform::writeWholeFile(env.fs, path, bytes); e != Err::None) {
-            shell::report(env, kWriteFailed);
-            return e;
+        if (e != Err::None) {
+            // One part that cannot be written does not keep the others from being saved.
+            if (result == Err::None) shell::report(env, kWriteFailed);
+            result = e;
+            continue;
         }
         if (saved) saved->push_back(path);
     }
-    return Err::None;
+    if (missing) {
+        shell::report(env, kNoSuchPart, platform::Icon::Information);
+        return Err::NotFound;
+    }
+    return result;
 }
 
 }  // namespace kolvy::store

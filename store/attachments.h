@@ -40,12 +40,23 @@ std::string sanitiseName(std::string_view name);
 // after a line break inside the file, or that do not grow, are dropped.
 std::vector<AttachmentEntry> listAttachments(std::string_view storedText);
 
-// The bytes of entry k as they are saved.
+// The bytes of entry k as they are saved; an HTML part's "cid:" references point at `names`
+// (the names the entries are saved under, by entry; the entries' own names when empty).
 std::string partBytes(std::string_view storedText, const std::vector<AttachmentEntry>& entries,
-                      size_t k);
+                      size_t k, std::span<const std::string> names = {});
+
+// Inside the tags of an HTML text, each "cid:" reference whose whole id is the Content-ID of an
+// entry becomes that entry's saved name; a reference without such an entry loses its "cid:".
+std::string rewriteInlineReferences(std::string_view html,
+                                    const std::vector<AttachmentEntry>& entries,
+                                    std::span<const std::string> names);
 
 // Saves the parts numbered in `parts` (all when empty) into `destFolder` (made when missing).
-// Reports its own failures; the saved paths are added to `saved`.
+// Each part gets a name of its own: free among the others of this extraction and, in any folder
+// but the program's _Tmp, among the files already there ("name (2).ext"), so that no file of
+// the user's is overwritten; names are shortened to what the path and the file system take,
+// the extension kept. A part that cannot be written is reported and the others are still
+// saved. Reports its own failures; the saved paths are added to `saved`.
 Err extractAttachments(Env& env, std::string_view storedText, std::string_view destFolder,
                        std::span<const int> parts, std::vector<std::string>* saved = nullptr);
 

@@ -73,6 +73,142 @@ TEST(Extraction, SavedFilesEqualWhatPythonDecodes) {
     EXPECT_GE(compared, 6);
 }
 
+std::string extractionFile(const std::string& name) {
+    std::ifstream in(std::string(KOLVY_STORE_EXTRACTION) + "/" + name, std::ios::binary);
+    EXPECT_TRUE(in.good()) << name;
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct ReferencePart {
+    bool html = false;
+    std::string name;  // UTF-8, as Python reads it
+    std::string bytes;
+};
+
+std::vector<ReferencePart> referenceParts(const std::string& list) {
+    std::vector<ReferencePart> out;
+    for (size_t p = 0; p < list.size();) {
+        const size_t a = list.find('\x1f', p);
+        const size_t b = list.find('\x1f', a + 1);
+        const size_t c = list.find('\x1f', b + 1);
+        if (c == std::string::npos) break;
+        ReferencePart r;
+        r.html = list[p] == 'H';
+        r.name = list.substr(a + 1, b - a - 1);
+        const size_t len = std::stoul(list.substr(b + 1, c - b - 1));
+        r.bytes = list.substr(c + 1, len);
+        p = c + 1 + len;
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+std::string baseName(const std::string& path) {
+    const size_t sep = path.find_last_of("\\/");
+    return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+// Every part of a corpus of awkward messages, saved and compared byte for byte with what Python's
+// email package decodes from it; names unique, within the file system's limit, extensions kept.
+TEST(Extraction, AwkwardCorpusEqualsPythonByteForByte) {
+    int compared = 0;
+    for (const char* name : {"signed", "certificate", "dashes", "duplicates", "cid", "longname"}) {
+        SCOPED_TRACE(name);
+        Stored s;
+        const std::string text = s.store(extractionFile(std::string(name) + ".eml"));
+        const std::vector<ReferencePart> want =
+            referenceParts(extractionFile(std::string(name) + ".parts"));
+        ASSERT_FALSE(want.empty());
+        const std::string dest = s.t.path("out");
+        std::vector<std::string> saved;
+        EXPECT_EQ(extractAttachments(s.t.env, text, dest, {}, &saved), Err::None)
+            << s.t.reporter.lastText();
+        ASSERT_EQ(saved.size(), want.size());
+        std::vector<std::string> names;
+        for (size_t k = 0; k < want.size(); ++k) {
+            const std::string saved_name = baseName(saved[k]);
+            for (const std::string& other : names)
+                EXPECT_FALSE(sjis::equalsNoCase(other, saved_name)) << saved_name;
+            names.push_back(saved_name);
+            EXPECT_LE(platform::fileNameUnits(saved_name), platform::kFileNameUnitsMax);
+            if (!want[k].name.empty()) {
+                const auto sjisName = platform::utf8ToSjis(want[k].name);
+                ASSERT_TRUE(sjisName);
+                const std::string ext = sjisName->substr(sjisName->rfind('.'));
+                EXPECT_EQ(saved_name.substr(saved_name.size() - ext.size()), ext);
+                // The same name, or its shortened or numbered form.
+                const std::string stem = saved_name.substr(0, saved_name.find(" ("));
+                const std::string head =
+                    stem.substr(0, stem.size() - (stem == saved_name ? ext.size() : 0));
+                EXPECT_EQ(sjisName->substr(0, head.size()), head) << saved_name;
+            }
+            auto got = platform::readWholeFile(*s.t.fs, saved[k]);
+            ASSERT_TRUE(got) << saved_name;
+            if (want[k].html) continue;  // its references are rewritten; checked below
+            EXPECT_EQ(*got, want[k].bytes) << saved_name;
+            ++compared;
+        }
+    }
+    EXPECT_GE(compared, 17);
+}
+
+TEST(Extraction, ContentIdsMatchWholeAndUnnamedImagesToo) {
+    Stored s;
+    const std::string text = s.store(extractionFile("cid.eml"));
+    const std::string dest = s.t.path("cid");
+    ASSERT_EQ(extractAttachments(s.t.env, text, dest, {}), Err::None);
+    EXPECT_EQ(s.t.read("cid\\tmp.html"),
+              "<p><img src=\"ten.png\"><img src=\"one.png\"><img src=\"image_gif.txt\">"
+              "<img src=\"nowhere\"> cid:text</p>");
+}
+
+TEST(Extraction, SameNamesInOneRunAndFilesOfTheUserAreKept) {
+    Stored s;
+    const std::string text = s.store(extractionFile("duplicates.eml"));
+    s.t.write("user\\same.txt", "the user's own file");
+    std::vector<std::string> saved;
+    ASSERT_EQ(extractAttachments(s.t.env, text, s.t.path("user"), {}, &saved), Err::None);
+    std::vector<std::string> names;
+    for (const std::string& p : saved)
+        names.push_back(baseName(p));
+    const std::vector<std::string> want = {"same (2).txt",
+                                           "same (3).txt",
+                                           "application_octet-stream.txt",
+                                           "application_octet-stream (2).txt",
+                                           "tmp.html",
+                                           "tmp (2).html"};
+    EXPECT_EQ(names, want);
+    EXPECT_EQ(s.t.read("user\\same.txt"), "the user's own file");
+    // Extracted again: nothing is overwritten, every part gets the next free name.
+    saved.clear();
+    ASSERT_EQ(extractAttachments(s.t.env, text, s.t.path("user"), {}, &saved), Err::None);
+    ASSERT_EQ(saved.size(), 6u);
+    EXPECT_EQ(baseName(saved[0]), "same (4).txt");
+    EXPECT_EQ(s.t.read("user\\same (2).txt"), "first same\r\n");
+    // The program's scratch folder is written over.
+    s.t.write("_Tmp\\same.txt", "old");
+    saved.clear();
+    ASSERT_EQ(extractAttachments(s.t.env, text, s.t.path("_Tmp"), {}, &saved), Err::None);
+    EXPECT_EQ(baseName(saved[0]), "same.txt");
+    EXPECT_EQ(s.t.read("_Tmp\\same.txt"), "first same\r\n");
+}
+
+TEST(Extraction, APartThatCannotBeWrittenDoesNotStopTheOthers) {
+    Stored s;
+    const std::string text = s.store(extractionFile("duplicates.eml"));
+    // In the scratch folder names are written over, so a folder of the first part's name is in
+    // the way of that part alone.
+    s.t.write("_Tmp\\same.txt\\inside", "x");
+    std::vector<std::string> saved;
+    EXPECT_NE(extractAttachments(s.t.env, text, s.t.path("_Tmp"), {}, &saved), Err::None);
+    EXPECT_EQ(s.t.reporter.lastText(), kWriteFailed);
+    ASSERT_EQ(saved.size(), 5u);
+    EXPECT_EQ(baseName(saved[0]), "same (2).txt");
+    EXPECT_EQ(s.t.read("_Tmp\\same (2).txt"), "second same\r\n");
+}
+
 TEST(Extraction, HtmlPartPointsAtTheSavedImages) {
     Stored s;
     const std::string text = s.store(

@@ -558,6 +558,22 @@ int itemNumber(const MailItem& item) {
 
 // ----------------------------------------------------------------------------- reading
 
+std::string fileNumberTakenText(std::string_view tabName, int fileNo) {
+    char file[16];
+    std::snprintf(file, sizeof file, "%04d.txt", fileNo);
+    std::string text = "タブ「";
+    text += tabName;
+    text += "」に次のメールファイル ";
+    text += file;
+    text +=
+        " が既にあるので、このメールを保存できませんでした。    \n"
+        "ほかのKolvyかkolvytoolが同じフォルダに同時に書き込んだためと思われます。"
+        "何も上書きしていません。    \n"
+        "受信中のメールはサーバに残っています。プログラムを起動し直してから、"
+        "もう一度実行してください。    ";
+    return text;
+}
+
 std::string damagedIndexLine(std::string_view tabName, int fileNo) {
     std::string line = "目次リード関数で、『 ";
     line += tabName;
@@ -864,7 +880,10 @@ Result<MailItem*> storeMessage(Env& env, Tab& tab, std::string_view fileText, In
     if (Err e = createMessageFile(env, folder, number, fileText, &reported); e != Err::None) {
         // A file already under the next number: the index and the folder disagree.
         if (!reported && record.state < 16) {
-            shell::report(env, kCreateFailedBox, kCreateFailedLog, platform::Icon::Exclamation);
+            const std::string text = e == Err::Exists ? fileNumberTakenText(tabName(tab), number)
+                                                      : std::string(kCreateFailedBox);
+            shell::report(env, text, e == Err::Exists ? shell::oneLine(text) : kCreateFailedLog,
+                          platform::Icon::Exclamation);
         }
         return e;
     }

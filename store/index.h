@@ -194,6 +194,10 @@ void freeItems(Tab& tab);
 
 // The line ErrorLog2.txt gets for a damaged index.
 std::string damagedIndexLine(std::string_view tabName, int fileNo);
+// What a writer is told when the next file number of a tab is already taken by a file its index
+// does not hold: most often a second program stored mail in the folder at the same time. The
+// index itself is sound, so the text says what happened instead; it names the tab and the file.
+std::string fileNumberTakenText(std::string_view tabName, int fileNo);
 
 // ----------------------------------------------------------------------------- writing
 // Appends a record to the existing index (never creating it): its offset is the file's size, and

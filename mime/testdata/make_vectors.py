@@ -11,6 +11,11 @@
   by Python's email package (get_content) and encoded to CP932 with CR LF line ends.
 - base64.txt: random data of many lengths, Base64-encoded by Python (long runs without line
   breaks, and MIME lines of 76), with the data.
+- charsets.txt: Japanese charsets beyond ISO-2022-JP and UTF-8, each row a kind, an input and
+  what it becomes in CP932: "word" fields with every Shift_JIS and EUC-JP label, "body" text
+  bodies (charset in the second field), "euc" every JIS X 0208 character and half-width kana in
+  EUC-JP, "jis" ISO-2022-JP text with JIS X 0201 katakana (ESC ( I). The texts are encoded and
+  decoded by Python's codecs (euc_jp, cp932, iso2022_jp_ext), the CP932 form made by iconv.
 - utf8_cp932.txt: every character that CP932 has, as UTF-8, with glibc iconv's CP932 form; then a
   few characters the platforms map differently, marked 1 in the last column.
 
@@ -174,9 +179,58 @@ def base64_runs():
     write('base64.txt', rows)
 
 
+SJIS_LABELS = ['Shift_JIS', 'shift-jis', 'SHIFT_JIS', 'x-sjis', 'sjis', 'SJIS', 'windows-31j',
+               'Windows-31J', 'cp932', 'CP932', 'ms_kanji', 'MS_Kanji']
+EUC_LABELS = ['EUC-JP', 'euc-jp', 'x-euc-jp', 'X-EUC-JP']
+
+
+def charsets():
+    rows = []
+    for t in TEXTS + ['ｶﾀｶﾅ半角']:
+        for label in SJIS_LABELS:
+            data = t.encode('cp932')
+            rows.append(('word', b_word(label, data).encode(), to_cp932(data.decode('cp932'))))
+            rows.append(('word', ('Re: ' + q_word(label, data)).encode(),
+                         to_cp932('Re: ' + data.decode('cp932'))))
+        for label in EUC_LABELS:
+            data = t.encode('euc_jp')
+            rows.append(('word', b_word(label, data).encode(), to_cp932(data.decode('euc_jp'))))
+            rows.append(('word', q_word(label, data).encode(), to_cp932(data.decode('euc_jp'))))
+    # An EUC-JP and a UTF-8 word side by side.
+    a, b = TEXTS[0], TEXTS[1]
+    rows.append(('word', (b_word('EUC-JP', a.encode('euc_jp')) + '\r\n ' +
+                          b_word('UTF-8', b.encode())).encode(), to_cp932(a + b)))
+    text = '本文の一行目です。\r\n二行目：ｶﾀｶﾅと表示\r\n\r\nASCII line\r\n最後の行\r\n'
+    for label, codec in [(l, 'cp932') for l in SJIS_LABELS] + [(l, 'euc_jp') for l in EUC_LABELS]:
+        raw = text.encode(codec)
+        for cte in ('base64', '8bit'):
+            body = base64.encodebytes(raw).replace(b'\n', b'\r\n') if cte == 'base64' else raw
+            rows.append(('body', label + ' ' + cte, body, to_cp932(raw.decode(codec))))
+    # A UTF-8 body that starts with a byte-order mark.
+    bom = b'\xef\xbb\xbf' + text.encode()
+    for cte in ('base64', '8bit'):
+        body = base64.encodebytes(bom).replace(b'\n', b'\r\n') if cte == 'base64' else bom
+        rows.append(('body', 'utf-8 ' + cte, body, to_cp932(bom.decode('utf-8-sig'))))
+    for j1 in range(0xA1, 0xFF):
+        for j2 in range(0xA1, 0xFF):
+            euc = bytes([j1, j2])
+            try:
+                rows.append(('euc', euc, to_cp932(euc.decode('euc_jp'))))
+            except UnicodeDecodeError:
+                pass
+    for k in range(0xA1, 0xE0):
+        euc = bytes([0x8E, k])
+        rows.append(('euc', euc, to_cp932(euc.decode('euc_jp'))))
+    for t in ['ｶﾀｶﾅ', '半角ｶﾅと漢字', 'ｱｲｳｴｵ ABC ﾞﾟ｡｢｣､･']:
+        jis = t.encode('iso2022_jp_ext')
+        rows.append(('jis', jis, to_cp932(jis.decode('iso2022_jp_ext'))))
+    write('charsets.txt', [r if r[0] != 'body' else r for r in rows])
+
+
 if __name__ == '__main__':
     base64_runs()
     jis_grid()
     words()
     bodies()
     utf8_cp932()
+    charsets()

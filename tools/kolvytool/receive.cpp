@@ -57,7 +57,7 @@ int receiveCommand(Tool& tool, std::span<const std::string_view> args) {
     // Nobody makes a temporary tab for the tool: a full basic tab stops the run.
     analysis.requestTemporaryTab = [] {};
     pop::AnalysisSink sink(analysis);
-    pop::SizeRuleAdvice sizeRules(book);
+    pop::SizeRuleAdvice sizeRules(book, &env);
 
     pop::ReceiveContext context(env, sink, sizeRules);
     context.options = pop::readSessionOptions(env.ini);

@@ -4,6 +4,8 @@
 // run goes on without losing or doubling a message.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -188,6 +190,62 @@ TEST_F(ToolReceive, ReceiveRulesFileMailAndSizeRulesDecideBeforeTheFetch) {
     // The winning rule was counted in the rule file.
     const std::string rulesFile = e->read("Filter_Receive.txt");
     EXPECT_NE(rulesFile.find("move"), std::string::npos);
+    expectSound();
+}
+
+// A size rule below a rule that keeps mail never deletes what that rule keeps: the header is read
+// first (TOP n 0), and the rule nearest the top decides. The size rule that acted before the fetch
+// is counted and dated like any other.
+TEST_F(ToolReceive, ARuleAboveASizeRuleDecidesFirst) {
+    test::MailboxServer server;
+    server.setCredentials("taro", "secret");
+    const std::string big = std::string(120000, 'x') + "\r\n";
+    server.add(test::MailboxServer::message(mail("KEEPBIG report", big), "A"));
+    server.add(test::MailboxServer::message(mail("other", big), "B"));
+    server.add(test::MailboxServer::message(mail("small"), "C"));
+    setUp(server.port(), "taro", "secret", false);
+    {
+        store::TabRegistry tabs;
+        ASSERT_TRUE(tabs.load(e->env));
+        rules::RegistryTabs directory(tabs);
+        rules::RuleBook book;
+        ASSERT_EQ(book.load(e->env, rules::RuleKind::Receive, directory, 3), Err::None);
+        auto* keep = new Rule;
+        rules::clearRule(*keep);
+        keep->item1 = itemNamed("Subject:");
+        sjis::copyField(keep->keyword1, "KEEPBIG");
+        keep->mode1 = 1;
+        keep->leaveOnServer = 1;
+        book.appendToFile(rules::RuleKind::Receive, keep);
+        auto* drop = new Rule;
+        rules::clearRule(*drop);
+        drop->sizeKB = 100;
+        drop->deleteUnread = 1;
+        book.appendToFile(rules::RuleKind::Receive, drop);
+        ASSERT_EQ(book.save(e->env, rules::RuleKind::Receive, directory), Err::None);
+        for (Tab* tab = tabs.first(); tab && tab != tabs.listHead(); tab = tab->next)
+            store::freeItems(*tab);
+    }
+    const ToolRun r = receive();
+    ASSERT_EQ(r.code, 0) << r.err << e->read("_Log\\通信ログ2612.txt");
+    EXPECT_EQ(r.out, "stored 2\n");
+    EXPECT_EQ(subjects(), (std::vector<std::string>{"KEEPBIG report", "small"}));
+    const std::vector<std::string> retrieved = server.retrieved();
+    EXPECT_EQ(std::count(retrieved.begin(), retrieved.end(), "A"), 1);
+    EXPECT_EQ(std::count(retrieved.begin(), retrieved.end(), "B"), 0);  // deleted unread
+    const auto left = server.messages();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].uid, "A");
+    // Both rules decided a message: both counted once and dated today.
+    std::string rulesFile = e->read("Filter_Receive.txt");
+    rulesFile.erase(std::remove(rulesFile.begin(), rulesFile.end(), '\r'), rulesFile.end());
+    const platform::LocalTime now = platform::systemClock().localNow();  // the tool's clock
+    char today[16];
+    std::snprintf(today, sizeof today, "\n%02d%02d%02d1\n", now.year % 100, now.month, now.day);
+    size_t dated = 0;
+    for (size_t p = rulesFile.find(today); p != std::string::npos; p = rulesFile.find(today, p + 1))
+        ++dated;
+    EXPECT_EQ(dated, 2u) << rulesFile;
     expectSound();
 }
 

@@ -96,10 +96,10 @@ Arguments splitArguments(std::span<const std::string_view> args) {
 std::span<const Command> commands() {
     static const Command kCommands[] = {
         {"import", "import <program-folder> <file>...", importCommand},
-        {"list", "list <program-folder> [<tab-name>] [--utf8]", listCommand},
-        {"check", "check <program-folder> [--repair]", checkCommand},
+        {"list", "list <program-folder> [<tab-name>] [--utf8]", listCommand, false},
+        {"check", "check <program-folder> [--repair]", checkCommand, false},
         {"extract", "extract <program-folder> <tab-name> <file-number> <dest-folder>",
-         extractCommand},
+         extractCommand, false},
         {"sort", "sort <program-folder> [<tab-name>]", sortToolCommand},
         {"receive", "receive <program-folder> <order-name>", receiveCommand},
         {"send", "send <program-folder> [<tab-name>]", sendCommand},
@@ -396,6 +396,13 @@ int runTool(std::span<const std::string_view> argv,
     auto ini = platform::makeProfile(sjis::joinPath(folder, "Kolvy.ini"));
     ConsoleReporter reporter(err);
     Env env{*fs, *ini, reporter, platform::systemClock(), folder};
+    // Readers go on beside a writer; a folder set up for the first time is written, so locked.
+    // Taken before the run turns unattended, so that a refusal reaches the terminal.
+    std::unique_ptr<platform::FileLock> writerLock;
+    if (command->writes || a.has("--repair") || !fs->exists(env.path("Kolvy.ini"))) {
+        writerLock = shell::lockProgramFolder(env);
+        if (!writerLock) return 1;
+    }
     env.unattended = true;
     if (!shell::prepareDataFolder(env)) return 1;
     store::TabRegistry tabs;

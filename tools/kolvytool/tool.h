@@ -40,6 +40,8 @@ struct Command {
     std::string_view name;
     std::string_view usage;  // the line of the help text, after "kolvytool "
     CommandFn run;
+    // Changes the folder: runs only while it holds the folder's writer lock.
+    bool writes = true;
 };
 // The command table. A new command is one more entry here.
 std::span<const Command> commands();

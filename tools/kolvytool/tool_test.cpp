@@ -52,6 +52,39 @@ constexpr char kMbox[] =
     "From hanako@example.jp Mon Dec  7 10:01:00 2026\nFrom: b@example.jp\nSubject: two\n\n"
     "body two\n";
 
+// While another writer (the program, or a second kolvytool) holds the folder, a command that
+// writes waits, then refuses naming the folder; readers go on; afterwards writing works again.
+TEST(KolvyTool, OneWriterPerProgramFolder) {
+    ToolFolder f;
+    f.write("a.eml", kEml);
+    ASSERT_EQ(f.run({"import", f.arg(f.home()), f.arg(f.temp / "a.eml")}).code, 0);
+    auto held = platform::lockFile(sjis::joinPath(f.home(), "Kolvy.lock"), 0);
+    ASSERT_TRUE(held);
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+    };
+    const Case cases[] = {
+        {{"import", f.arg(f.home()), f.arg(f.temp / "a.eml")}, 1},
+        {{"sort", f.arg(f.home())}, 1},
+        {{"check", f.arg(f.home()), "--repair"}, 1},
+        {{"list", f.arg(f.home())}, 0},
+        {{"check", f.arg(f.home())}, 0},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = f.run(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args[0] << ": " << r.err;
+        if (c.code == 1) {
+            EXPECT_NE(r.err.find(f.arg(f.home())), std::string::npos) << r.err;
+        }
+    }
+    EXPECT_EQ(f.read("MailData\\受信\\0001.txt"), "<missing>");  // nothing stored twice
+    (*held).reset();                                             // the other writer ends
+    const ToolRun after = f.run({"import", f.arg(f.home()), f.arg(f.temp / "a.eml")});
+    EXPECT_EQ(after.code, 0) << after.err;
+    EXPECT_NE(f.read("MailData\\受信\\0001.txt"), "<missing>");
+}
+
 TEST(KolvyTool, ImportListAndCheckAFreshProgramFolder) {
     ToolFolder f;
     f.write("a.eml", kEml);
