@@ -32,20 +32,19 @@ std::unique_ptr<SourceMessage> SourceMessage::fromText(std::string_view messageT
 void SourceMessage::read() {
     std::string_view all = text_;
     message_ = all.substr(1);
-    const size_t end = mime::readStoredHeader(all, info_);
-    // end: the CR of the blank line (or the text's end). The header lines keep their CR LF.
-    size_t headerEnd = std::min(end, all.size());
-    if (headerEnd < all.size() && all[headerEnd] == '\r') {
-        header_ = all.substr(1, headerEnd - 1);
-        size_t bodyStart = headerEnd + 1;
-        if (bodyStart < all.size() && all[bodyStart] == '\n') ++bodyStart;
-        body_ = all.substr(std::min(bodyStart, all.size()));
+    const size_t end = std::min(mime::readStoredHeader(all, info_), all.size());
+    // The reader stops at the CR LF CR LF that ends the header lines (or at the text's end):
+    // the header keeps its last line's CR LF, the body starts after the blank line.
+    if (all.compare(end, 4, "\r\n\r\n") == 0) {
+        header_ = all.substr(1, end + 1);
+        body_ = all.substr(end + 4);
+    } else if (all.compare(end, 2, "\r\n") == 0) {
+        header_ = all.substr(1, end > 0 ? end - 1 : 0);
+        body_ = all.substr(end + 2);
     } else {
-        header_ = all.substr(1, headerEnd > 0 ? headerEnd - 1 : 0);
+        header_ = all.substr(1, end > 0 ? end - 1 : 0);
         body_ = {};
     }
-    // The reader stops at the CR of the blank line; the line before it ends in CR LF already, so
-    // header_ ends with the LF of the last header line.
 }
 
 bool SourceMessage::html() const {
