@@ -101,7 +101,10 @@ std::span<const Command> commands() {
          extractCommand},
         {"sort", "sort <program-folder> [<tab-name>]", sortToolCommand},
         {"receive", "receive <program-folder> <order-name>", receiveCommand},
-        {"compose", "compose <program-folder> new|reply|forward [<tab> <file-number>] [--kind 0|1|2] --editor <program> --save waiting|unfinished|send", composeCommand},
+        {"compose",
+         "compose <program-folder> new|reply|forward [<tab> <file-number>] [--kind 0|1|2] --editor "
+         "<program> --save waiting|unfinished|send",
+         composeCommand},
     };
     return kCommands;
 }
