@@ -11,5 +11,7 @@ constexpr size_t base64EncodedLength(size_t bytes) {
     return (bytes + 2) / 3 * 4;
 }
 std::string encodeBase64(std::string_view bytes);
+// Writes exactly base64EncodedLength(bytes.size()) characters at out (no NUL); returns the end.
+char* encodeBase64Into(std::string_view bytes, char* out);
 
 }  // namespace kolvy::mime

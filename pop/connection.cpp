@@ -27,10 +27,6 @@ struct Blocking {
 
 constexpr char kMask[] = "-----";
 
-bool startsWith(std::string_view s, std::string_view p) {
-    return s.substr(0, p.size()) == p;
-}
-
 bool equalsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -84,24 +80,18 @@ void presentSocketError(Connection& conn) {
 
 // Collects one framed reply; 0 ok, 1 failure (reported).
 int collectReply(Connection& conn, std::string& reply, ReplyKind kind, size_t capacity) {
-    ReplyFramer framer(kind);
-    while (!framer.done()) {
-        if (reply.size() >= capacity) {
+    switch (ReadReply(conn, reply, kind, capacity)) {
+        case ReceiveFailure::None:
+            return 0;
+        case ReceiveFailure::TooLong:
             // The buffer is full and the reply goes on: nothing after it can be trusted.
             external::presentFailure(conn.env(), kTextNoReply, kTextNoReply);
             conn.close();
             return 1;
-        }
-        auto bytes = conn.nextBytes(std::min(conn.receiveSize(), capacity - reply.size()));
-        if (!bytes) {
+        default:
             presentSocketError(conn);
             return 1;
-        }
-        const size_t used = framer.feed(*bytes);
-        reply.append(bytes->data(), used);
-        conn.unread(bytes->size() - used);
     }
-    return 0;
 }
 
 }  // namespace
@@ -327,6 +317,21 @@ int SendCommand(Connection& conn, std::string& reply, std::string_view command,
     return 0;
 }
 
+ReceiveFailure ReadReply(Connection& conn, std::string& reply, ReplyKind kind, size_t capacity) {
+    ReplyFramer framer(kind);
+    while (!framer.done()) {
+        if (reply.size() >= capacity) return ReceiveFailure::TooLong;
+        auto bytes = conn.nextBytes(std::min(conn.receiveSize(), capacity - reply.size()));
+        if (!bytes) {
+            return conn.lastReadWasEnd() ? ReceiveFailure::EndOfStream : ReceiveFailure::Socket;
+        }
+        const size_t used = framer.feed(*bytes);
+        reply.append(bytes->data(), used);
+        conn.unread(bytes->size() - used);
+    }
+    return ReceiveFailure::None;
+}
+
 int ReadReplyLine(Connection& conn, std::string& reply, size_t capacity) {
     reply.clear();
     const ReplyKind kind = conn.protocol() == Protocol::Smtp ? ReplyKind::Smtp : ReplyKind::Line;
@@ -430,13 +435,11 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
     }
     if (which == Protocol::Smtp && s.sslMode == 2) {
         if (SendCommand(conn, reply, "EHLO", s.host) != 0) return 1;
-        if (reply.find("250") == std::string::npos) {
-            // Shown only: this one has no log line.
-            if (!env.unattended) {
-                env.reporter.show("EHLOコマンドの返信が250ではありませんでした。    ",
-                                  shell::kAppTitle, platform::Icon::Exclamation,
-                                  platform::Buttons::Ok);
-            }
+        if (smtpReplyCode(reply) != 250) {
+            // Logged too, so that an unattended run says why it stopped.
+            external::presentFailure(env,
+                                     "EHLOコマンドの返信が250ではありませんでした。\r\n" + reply,
+                                     "EHLOコマンドの返信が250ではありませんでした。    ");
             conn.close();
             return 1;
         }
@@ -446,21 +449,25 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
             conn.close();
             return 1;
         }
-        if (SendCommand(conn, reply, "STARTTLS", std::nullopt) != 0 ||
-            reply.find("220") == std::string::npos) {
+        if (SendCommand(conn, reply, "STARTTLS", std::nullopt) != 0) return 1;
+        if (smtpReplyCode(reply) != 220) {
+            // Never a silent end: the server's own words say why.
+            external::presentFailure(
+                env, std::string(kTextStartTlsRefused) + "\r\n" + reply,
+                std::string(kTextStartTlsRefused) + "    \n" + std::string(lastReplyLine(reply)));
             conn.close();
             return 1;
         }
     }
     if (which == Protocol::Pop3 && s.sslMode == 2) {
         if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
-        if (!startsWith(reply, "+") || !hasCapability(reply, "STLS", false)) {
+        if (!popAccepted(reply) || !hasCapability(reply, "STLS", false)) {
             external::presentFailure(env, "サーバがSTLSコマンドに対応していないようです。",
                                      "サーバがSTLSコマンドに対応していないようです。    ");
             conn.close();
             return 1;
         }
-        if (SendCommand(conn, reply, "STLS", std::nullopt) != 0 || !startsWith(reply, "+")) {
+        if (SendCommand(conn, reply, "STLS", std::nullopt) != 0 || !popAccepted(reply)) {
             conn.close();
             return 1;
         }
@@ -490,7 +497,7 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
             conn.close();
             return 1;
         }
-        if (startsWith(reply, "-")) {
+        if (!popAccepted(reply)) {
             external::presentFailure(
                 env,
                 "認証エラーです。サーバがAPOPに対応していないか、パスワードが間違っている可能性が"

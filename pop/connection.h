@@ -53,6 +53,7 @@ bool SslActive();
 inline constexpr char kTextSocketErrorOnReply[] =
     "コマンドに対する返信の取得中にソケットエラーが発生しました。    ";
 inline constexpr char kTextNoReply[] = "サーバからコマンドに対する返信が返ってきません。    ";
+inline constexpr char kTextStartTlsRefused[] = "サーバがSTARTTLSコマンドを拒否しました。";
 
 class Connection {
   public:
@@ -143,6 +144,12 @@ int OpenServer(Connection& conn, const ConnectionSettings& settings, Protocol wh
 int SendCommand(Connection& conn, std::string& reply, std::string_view command,
                 std::optional<std::string_view> argument, const CommandOptions& options = {});
 
+enum class ReceiveFailure { None, Socket, EndOfStream, TooLong };
+
+// Collects one reply of the given frame into `reply` (never beyond `capacity` bytes), without
+// reporting: the caller words the failure. Bytes after the reply stay for the next one.
+ReceiveFailure ReadReply(Connection& conn, std::string& reply, ReplyKind kind, size_t capacity);
+
 // Reads one reply line (POP3) or one complete reply (SMTP, whose greeting may have several
 // lines) into `reply`. 0 ok, 1 failure.
 int ReadReplyLine(Connection& conn, std::string& reply, size_t capacity = kLineReplyCapacity);
@@ -155,7 +162,6 @@ int ReceiveChunk(Connection& conn, std::string& buffer, size_t capacity, uint64_
 // decoded text to `out` (never beyond `capacity` bytes). `chunk` is told after every receive
 // (progress). 0 = complete (see decoder.negative() for a refusal), 1 = failed: receive error
 // or time-out, end of stream, or the text outgrew `capacity`.
-enum class ReceiveFailure { None, Socket, EndOfStream, TooLong };
 int ReceiveMultiLine(Connection& conn, MultiLineDecoder& decoder, std::string& out, size_t capacity,
                      ReceiveFailure* failure = nullptr,
                      const std::function<void(uint64_t)>& chunk = {});

@@ -4,6 +4,7 @@
 
 #include "core/sjis.h"
 #include "pop/md5.h"
+#include "pop/reply.h"
 #include "shell/logs.h"
 
 namespace kolvy::pop {
@@ -22,7 +23,7 @@ class SilentReporter final : public platform::Reporter {
 };
 
 bool refused(const std::string& reply) {
-    return reply.empty() || reply[0] != '+';
+    return !popAccepted(reply);
 }
 
 }  // namespace

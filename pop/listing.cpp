@@ -3,6 +3,8 @@
 #include <limits>
 #include <unordered_set>
 
+#include "pop/reply.h"
+
 namespace kolvy::pop {
 namespace {
 
@@ -14,7 +16,7 @@ bool isDigit(char c) {
 // before the "." line; false from fn stops. Returns the status of the frame.
 template <class Fn>
 ListingStatus eachLine(std::string_view reply, Fn fn) {
-    if (reply.empty() || reply.front() != '+') return ListingStatus::Refused;
+    if (!popAccepted(reply)) return ListingStatus::Refused;
     size_t pos = reply.find('\n');
     if (pos == std::string_view::npos) return ListingStatus::Malformed;
     ++pos;

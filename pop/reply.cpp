@@ -87,7 +87,13 @@ size_t MultiLineDecoder::feed(std::string_view bytes, std::string& out) {
                 break;
             }
             case State::Dot:
-                if (c == '\r') {
+                if (c == '\n') {
+                    // ".\n" ends the reply as it ends it for the framer; kept in the form the
+                    // callers look for.
+                    ++i;
+                    out.append(".\r\n");
+                    state_ = State::Done;
+                } else if (c == '\r') {
                     ++i;
                     state_ = State::DotCr;
                 } else if (c == '.') {
@@ -117,6 +123,32 @@ size_t MultiLineDecoder::feed(std::string_view bytes, std::string& out) {
     }
     received_ += i;
     return i;
+}
+
+bool popAccepted(std::string_view reply) {
+    return !reply.empty() && reply[0] == '+';
+}
+
+std::string_view lastReplyLine(std::string_view reply) {
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) {
+        reply.remove_suffix(1);
+    }
+    const size_t lf = reply.rfind('\n');
+    std::string_view line = lf == std::string_view::npos ? reply : reply.substr(lf + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
+
+int smtpReplyCode(std::string_view reply) {
+    const std::string_view line = lastReplyLine(reply);
+    if (line.size() < 3) return -1;
+    int code = 0;
+    for (size_t i = 0; i < 3; ++i) {
+        if (line[i] < '0' || line[i] > '9') return -1;
+        code = code * 10 + (line[i] - '0');
+    }
+    if (line.size() > 3 && line[3] != ' ') return -1;
+    return code;
 }
 
 }  // namespace kolvy::pop

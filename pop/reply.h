@@ -65,4 +65,16 @@ class MultiLineDecoder {
     uint64_t received_ = 0;
 };
 
+// ----------------------------------------------------------------------------- judging replies
+// A POP3 reply accepts the command when it begins with "+" ("+OK", and "+ " continuations of
+// SASL); "-ERR" and anything else refuse it.
+bool popAccepted(std::string_view reply);
+
+// The code of an SMTP reply (RFC 5321): the three digits that open its last line, followed by
+// a blank or the line end. A code named anywhere else in the text ("550 ... 250 ...") does not
+// count. -1 when the last line carries no code (a broken or empty reply).
+int smtpReplyCode(std::string_view reply);
+// The last line of a reply without its line end.
+std::string_view lastReplyLine(std::string_view reply);
+
 }  // namespace kolvy::pop

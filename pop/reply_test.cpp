@@ -162,5 +162,87 @@ TEST(MultiLineDecoder, LongMessageInBigAndTinyPiecesAgrees) {
     }
 }
 
+// Feeds `input` to a framer in two pieces cut at `cut`; returns the bytes it took.
+size_t frameTwoPieces(ReplyKind kind, std::string_view input, size_t cut, bool& done) {
+    ReplyFramer f(kind);
+    size_t used = f.feed(input.substr(0, cut));
+    if (!f.done()) used += f.feed(input.substr(cut));
+    done = f.done();
+    return used;
+}
+
+struct CodeCase {
+    const char* name;
+    std::string reply;  // as it comes, followed by whatever the server sends next
+    int code;           // the reply's code; -1 none
+    size_t replyBytes;
+};
+
+const CodeCase kCodes[] = {
+    {"one line", "250 ok\r\n", 250, 8},
+    {"code alone", "354\r\n", 354, 5},
+    {"multi-line takes the last line", "250-mx 250 hello\r\n250-AUTH\r\n550 no\r\n", 550, 36},
+    {"code named later in a refusal does not count", "550 5.1.1 250 ok nobody\r\n", 550, 25},
+    {"refusal after accepting continuation lines", "220-hi\r\n220-x\r\n554 go away\r\n", 554, 28},
+    {"bare LF lines", "250-a\n250-b\n251 c\n", 251, 18},
+    {"reply followed by the next", "235 ok\r\n250 more\r\n", 235, 8},
+    {"four digits are no code", "2500 x\r\n", -1, 8},
+    {"letters are no code", "ab0 x\r\n", -1, 7},
+    {"short line", "25\r\n", -1, 4},
+    {"empty line", "\r\n", -1, 2},
+};
+
+TEST(SmtpReplyCode, ComesFromTheLastLineWhateverTheChunking) {
+    for (const CodeCase& c : kCodes) {
+        for (size_t cut = 0; cut <= c.reply.size(); ++cut) {
+            bool done = false;
+            const size_t used = frameTwoPieces(ReplyKind::Smtp, c.reply, cut, done);
+            ASSERT_TRUE(done) << c.name << " cut " << cut;
+            EXPECT_EQ(used, c.replyBytes) << c.name << " cut " << cut;
+            EXPECT_EQ(smtpReplyCode(std::string_view(c.reply).substr(0, used)), c.code)
+                << c.name << " cut " << cut;
+        }
+    }
+}
+
+TEST(SmtpReplyCode, ContinuationWithoutItsLastLineHasNone) {
+    EXPECT_EQ(smtpReplyCode("250-a\r\n250-b\r\n"), -1);
+    EXPECT_EQ(smtpReplyCode(""), -1);
+    EXPECT_EQ(lastReplyLine("220-a\r\n220 b c\r\n"), "220 b c");
+}
+
+TEST(PopAccepted, OnlyAPlusAccepts) {
+    const std::pair<const char*, bool> cases[] = {
+        {"+OK\r\n", true}, {"+ challenge\r\n", true}, {"-ERR +OK\r\n", false}, {" +OK\r\n", false},
+        {"", false},       {"OK\r\n", false},
+    };
+    for (const auto& [reply, accepted] : cases)
+        EXPECT_EQ(popAccepted(reply), accepted) << reply;
+}
+
+// Both the listing framer and the message decoder end a multi-line reply at the same byte,
+// whether its last line ends in CR LF or a bare LF, wherever the reply is cut.
+TEST(MultiLineEnd, FramerAndDecoderAgreeAtEverySplit) {
+    const std::string inputs[] = {
+        "+OK\r\na\r\n.\r\n+OK next\r\n",
+        "+OK\na\n.\n+OK next\r\n",
+        "+OK\r\n..\n.x\r\n.\n-ERR next\r\n",
+        "+OK\r\nline\r\n.\n",
+    };
+    for (const std::string& in : inputs) {
+        for (size_t cut = 0; cut <= in.size(); ++cut) {
+            bool framed = false;
+            const size_t frameUsed = frameTwoPieces(ReplyKind::MultiLine, in, cut, framed);
+            MultiLineDecoder d;
+            std::string out;
+            size_t decodeUsed = d.feed(std::string_view(in).substr(0, cut), out);
+            if (!d.done()) decodeUsed += d.feed(std::string_view(in).substr(cut), out);
+            ASSERT_TRUE(framed && d.done()) << in << " cut " << cut;
+            EXPECT_EQ(frameUsed, decodeUsed) << in << " cut " << cut;
+            EXPECT_EQ(out.substr(out.size() - 3), ".\r\n") << in;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kolvy::pop

@@ -9,6 +9,7 @@
 #include "core/list.h"
 #include "core/sjis.h"
 #include "pop/listing.h"
+#include "pop/login.h"
 #include "pop/uidl_store.h"
 #include "shell/report.h"
 
@@ -25,10 +26,6 @@ constexpr uint64_t kMinFetchRoom = 64 * 1024;
 // Bytes of a reply beyond its text: the status line (cut by the decoder) and the stuffing dots,
 // at most one per line of three bytes or more.
 constexpr uint64_t kStatusAllowance = MultiLineDecoder::kMaxStatusLine + 2;
-
-bool startsWith(std::string_view s, std::string_view p) {
-    return s.substr(0, p.size()) == p;
-}
 
 std::string firstLine(std::string_view reply) {
     const size_t end = reply.find_first_of("\r\n");
@@ -84,7 +81,6 @@ class Session {
     bool quit(bool& refused);
 
     int login();
-    void authenticationFailed(std::string_view reply);
     int readListing();
     int listingProblem(const char* command, ListingStatus status, std::string_view reply);
     void indexChecker();
@@ -141,7 +137,7 @@ bool Session::quit(bool& refused) {
     refused = false;
     std::string reply;
     if (SendCommand(conn_, reply, "QUIT", std::nullopt) != 0) return false;
-    refused = !startsWith(reply, "+");
+    refused = !popAccepted(reply);
     return !refused;
 }
 
@@ -152,41 +148,9 @@ int Session::closeWith(int result) {
     return result;
 }
 
-void Session::authenticationFailed(std::string_view reply) {
-    if (env_.unattended || env_.logOut) {
-        // The password never reaches a log.
-        std::string log = "ユーザID:";
-        log += sjis::fieldView(account_.userId);
-        log += " パスワード:-----で認証エラーです。\r\n";
-        log += reply;
-        shell::appendCommLog(env_, log);
-    }
-    if (!env_.unattended) {
-        env_.reporter.show(kTextAuthFailedBox, shell::kAppTitle, platform::Icon::Exclamation,
-                           platform::Buttons::Ok);
-    }
-}
-
 int Session::login() {
     setState(3);
-    std::string reply;
-    if (SendCommand(conn_, reply, "USER", sjis::fieldView(account_.userId)) != 0) {
-        conn_.close();
-        return kReceiveFailed;
-    }
-    // A refused user name ends here: the password is not offered to a server that said no.
-    if (!startsWith(reply, "+")) {
-        authenticationFailed(reply);
-        return closeWith(kReceiveFailed);
-    }
-    if (SendCommand(conn_, reply, "PASS", sjis::fieldView(account_.password)) != 0) {
-        conn_.close();
-        return kReceiveFailed;
-    }
-    if (!startsWith(reply, "+")) {
-        authenticationFailed(reply);
-        return closeWith(kReceiveFailed);
-    }
+    if (LogIn(conn_, account_) != 0) return kReceiveFailed;
     setState(4);
     return kReceiveDone;
 }
@@ -381,7 +345,7 @@ Session::Step Session::sendDele(size_t index) {
     std::string reply;
     if (SendCommand(conn_, reply, "DELE", std::to_string(e.number)) != 0) return Step::Failed;
     st.deleteSent = true;
-    if (!startsWith(reply, "+")) {
+    if (!popAccepted(reply)) {
         // Still on the server: remembered at the end, so it is not fetched again.
         refusedSome_ = true;
         reportOnce(std::string(kTextDeleteRefused) + "\r\nDELE " + std::to_string(e.number) +
@@ -545,7 +509,7 @@ int Session::run() {
     if (OpenServer(conn_, pop3Settings(account_, c_.options.timeoutMs), Protocol::Pop3) != 0) {
         return kReceiveFailed;
     }
-    if (!startsWith(conn_.greeting(), "+")) {
+    if (!popAccepted(conn_.greeting())) {
         report(std::string(kTextGreetingRefused) + "\r\n" + firstLine(conn_.greeting()),
                std::string(kTextGreetingRefused) + "    ");
         return closeWith(kReceiveFailed);

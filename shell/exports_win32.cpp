@@ -3,6 +3,7 @@
 #include "mime/decode.h"
 #include "mime/header.h"
 #include "pop/exports.h"
+#include "smtp/encode.h"
 
 namespace {
 
@@ -13,6 +14,9 @@ namespace {
     reinterpret_cast<const void*>(&GetHead),
     reinterpret_cast<const void*>(&KVA_CheckPassword),
     reinterpret_cast<const void*>(&KVA_GetAcountName),
+    reinterpret_cast<const void*>(&MIME_Encode),
+    reinterpret_cast<const void*>(&SJisToJis),
+    reinterpret_cast<const void*>(&KVA_Base64Encode),
 };
 
 }  // namespace

@@ -754,6 +754,37 @@ Err updateRecordByte(Env& env, Tab& tab, MailItem& item, RecordByte which, uint8
     return Err::None;
 }
 
+Err updateRecordSent(Env& env, Tab& tab, MailItem& item, uint8_t state, uint32_t storedTime) {
+    if (state >= kStateLimit) return Err::Invalid;
+    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
+    if (!file) {
+        shell::report(env, kIndexWriteFailed);
+        return file.error();
+    }
+    char fixed[kRecordFixedSize];
+    auto n = (*file)->readAt(item.offset, fixed);
+    if (!n) return n.error();
+    const std::string_view head(fixed, *n);
+    if (*n < kRecordFixedSize || get16(head, 0) != itemNumber(item) ||
+        head[kFirstSeparatorAt] != kTextSeparator) {
+        return Err::Damaged;  // the record is not where the item says: write nothing
+    }
+    std::string time;
+    put32(time, storedTime);
+    const char byte = static_cast<char>(state);
+    if (Err e = (*file)->writeAt(item.offset + kStoredAt, time); e != Err::None) return e;
+    if (Err e = (*file)->writeAt(item.offset + static_cast<uint8_t>(RecordByte::State),
+                                 std::string_view(&byte, 1));
+        e != Err::None) {
+        return e;
+    }
+    if (Err e = (*file)->flush(); e != Err::None) return e;
+    if (Err e = (*file)->close(); e != Err::None) return e;
+    item.state = state;
+    item.storedTime = storedTime;
+    return Err::None;
+}
+
 Err compactIndex(Env& env, Tab& tab, const std::function<bool(const MailItem&)>& drop,
                  const std::function<void(const MailItem&)>& afterDrop) {
     if (listEmpty(tab.items)) return Err::None;

@@ -8,7 +8,8 @@
 //     offset in the file, so that a one-byte update can never land in another record;
 //   - a record is 23 fixed bytes (byte 22 = 0x0C), four texts each ended by 0x0C and a fifth ended
 //     by 0x01; texts hold no byte below 0x20;
-//   - records are only appended; bytes 2, 3 and 20 of a record change in place; anything else is a
+//   - records are only appended; bytes 2, 3 and 20 of a record change in place (and 4-7, the stored
+//     time, when a message is sent); anything else is a
 //     whole new file written beside it (Tmp.bin) and moved over it in one step.
 // A file cut short in the middle of a record (a crash during an append) is damaged; so is a record
 // whose offset field disagrees with its place.
@@ -219,6 +220,9 @@ Err undoAppend(Env& env, Tab& tab, AppendedBatch& batch);
 // the item's field with it.
 enum class RecordByte : uint8_t { State = 2, MarkColour = 3, Attachments = 20 };
 Err updateRecordByte(Env& env, Tab& tab, MailItem& item, RecordByte which, uint8_t value);
+// A message sent: its stored time (bytes 4-7) and then its state byte rewritten in place in one
+// open and flush, and the item's fields with them. The state goes last: it is what says "sent".
+Err updateRecordSent(Env& env, Tab& tab, MailItem& item, uint8_t state, uint32_t storedTime);
 
 // Rewrites the index keeping the items for which `drop` is false. The new image is written to
 // Tmp.bin, flushed and moved over mokuji.bin in one step; only then are the dropped items'

@@ -38,6 +38,10 @@ FakeServer& FakeServer::readLines(int n) {
         readLine();
     return *this;
 }
+FakeServer& FakeServer::readData() {
+    steps_.push_back({Step::ReadData, {}});
+    return *this;
+}
 FakeServer& FakeServer::stall(unsigned milliseconds) {
     steps_.push_back({Step::Stall, {}, milliseconds});
     return *this;
@@ -118,6 +122,21 @@ void FakeServer::run() {
                 }
                 std::lock_guard lock(mutex_);
                 transcript_.push_back(line);
+                break;
+            }
+            case Step::ReadData: {
+                std::string data, line;
+                while (line != ".\r\n") {
+                    if (!readOneLine(*s, line)) {
+                        std::lock_guard lock(mutex_);
+                        if (!data.empty()) transcript_.push_back(data);
+                        ending_ = Ending::ClientVanished;
+                        return;
+                    }
+                    data += line;
+                }
+                std::lock_guard lock(mutex_);
+                transcript_.push_back(data);
                 break;
             }
             case Step::Stall:

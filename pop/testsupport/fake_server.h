@@ -27,6 +27,8 @@ class FakeServer {
     FakeServer& sendBytewise(std::string bytes);  // one write per byte
     FakeServer& readLine();                       // one client line into the transcript
     FakeServer& readLines(int n);
+    // The text after an SMTP DATA: lines up to and including ".\r\n", one transcript entry.
+    FakeServer& readData();
     FakeServer& stall(unsigned milliseconds);
     FakeServer& closeNow();  // ends the connection where the script stands
 
@@ -52,7 +54,7 @@ class FakeServer {
 
   private:
     struct Step {
-        enum Kind { Send, SendBytewise, Read, Stall, Close } kind;
+        enum Kind { Send, SendBytewise, Read, ReadData, Stall, Close } kind;
         std::string bytes;
         unsigned ms = 0;
     };

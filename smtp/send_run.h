@@ -1,0 +1,87 @@
+// The send run without its window: the waiting messages of some send tabs, grouped by the
+// account whose address they are sent from, delivered account by account over one SMTP session
+// each, and recorded as sent — stored copy, index record, counters, send log, after-send rules.
+//
+// What the run promises whatever the server, the network or a kill does:
+//   - a message is recorded as sent only after the server accepted its end of data;
+//   - it is recorded before the next message goes out: the stored copy (temporary file, one
+//     replace), then the index record (stored time, then the state byte), then the counters;
+//     a kill leaves every message waiting or sent, and at most the one in flight goes out twice;
+//   - a message whose file already says sent (a kill between file and index) is never sent
+//     again: its index record is brought in line instead;
+//   - an item that this run did not assign to an account is never sent (a stale assignment of
+//     an earlier run is cleared first).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/env.h"
+#include "core/records.h"
+#include "rules/executor.h"
+#include "rules/rule_book.h"
+#include "smtp/outgoing.h"
+#include "smtp/session.h"
+
+namespace kolvy::smtp {
+
+// sendAccount of an item this run does not send.
+inline constexpr int32_t kNotSending = 101;
+// Outgoing mail states: waiting, waiting with attachments, unfinished (and with attachments),
+// sent (and with attachments).
+inline constexpr uint8_t kWaiting = 16, kWaitingAttached = 17, kDraft = 18, kDraftAttached = 19;
+inline constexpr uint8_t kSent = 20, kSentAttached = 21;
+
+// Options of section "Option" the run reads.
+struct SendRunOptions {
+    unsigned timeoutMs = 60000;       // TimeOut
+    bool logOutSend = false;          // LogOutSend: the wire text of every message to the send log
+    bool confirmAttachments = false;  // TenpuConfirmDlg (attended runs only)
+};
+SendRunOptions readSendRunOptions(platform::Profile& ini);
+
+// The address an item is sent from: the MailAddress of the account its account column names,
+// else the column's text (the fallback address of a record without account).
+std::string senderAddress(const MailItem& item, const Account* firstAccount);
+// Every waiting item (16, 17) gets the first account whose MailAddress equals its sender
+// address, and that account's sendPending is set; every other item gets kNotSending. Returns the
+// number of items assigned.
+int assignAccounts(Tab& tab, Account* firstAccount);
+
+// The stored copy of a sent draft: the status line with the sent state and the stamp of the send
+// time, and at the end of the header "X-Message-ID" (the wire's Message-ID line) and, with
+// attachments, the X-PartInfo lines.
+std::string storedCopy(std::string_view draft, const ComposedMessage& m, uint8_t sentState,
+                       std::string_view stamp);
+
+struct SendRun {
+    SendRun(Env& e, Account* first, SendObserver& o) : env(e), accounts(first), observer(o) {}
+    Env& env;
+    Account* accounts;  // the first account of the account list
+    SendObserver& observer;
+    SendRunOptions options;
+    // The after-send rules; none: not applied.
+    rules::RuleBook* sendRules = nullptr;
+    rules::StoredMessageReader* reader = nullptr;
+    rules::ApplyOptions ruleOptions;
+};
+
+struct SendOutcome {
+    int sent = 0;          // messages delivered and recorded in this run
+    int waiting = 0;       // waiting messages left in the run's tabs afterwards
+    bool stopped = false;  // a failure or a stop request ended the run early
+};
+
+// Reads the tabs' whole indexes, assigns accounts and sends. The caller owns the tabs.
+SendOutcome runSend(SendRun& run, std::span<Tab* const> tabs);
+
+// Texts of the run.
+inline constexpr char kTextDraftUnopenable[] = "メールファイルが開けませんでした。    ";
+inline constexpr char kTextAttachmentUnopenable[] = "添付ファイルが開けませんでした。    ";
+inline constexpr char kTextIndexUnopenable[] = "目次ファイル（mokuji.bin）が開けませんでした。    ";
+inline constexpr char kTextConfirmAttachments[] =
+    "添付ファイルのあるメールを送信しようとしています。よろしいですか？   ";
+
+}  // namespace kolvy::smtp
