@@ -264,7 +264,8 @@ std::string wireField(const Field& f, bool resent) {
         default:
             break;
     }
-    if (f.name.empty()) return encodeValueRuns(f.text);
+    // A line that is no field, or whose name has Japanese in it, still leaves 7-bit.
+    if (f.name.empty() || !sjis::isAscii(f.name)) return encodeValueRuns(f.text);
     if (sjis::isAscii(f.value)) return std::string(f.text);
     return std::string(f.name) + ":" + encodeValueRuns(f.value) + "\r\n";
 }

@@ -57,8 +57,9 @@ constexpr MimeType kMimeTypes[] = {
 static_assert(std::size(kMimeTypes) == 32);
 constexpr char kOctetStream[] = "application/octet-stream";
 
-// Largest draft plus attachments held in memory at once (the wire text is about 4/3 of it).
-constexpr uint64_t kMessageMax = 512ull << 20;
+// Largest draft plus attachments held in memory at once: with the wire text (4/3 of it) this
+// stays well inside a 32-bit process, and far beyond what mail servers accept.
+constexpr uint64_t kMessageMax = 200ull << 20;
 
 }  // namespace
 
@@ -163,6 +164,57 @@ void appendBody(ComposedMessage& m, std::string_view sjisBody) {
 
 }  // namespace
 
+namespace {
+
+// Reads every attachment whole; on failure fills in why and returns false.
+bool readAttachments(platform::FileSystem& fs, std::string_view folder, uint64_t draftBytes,
+                     std::vector<Attachment>& out, ComposeResult& r) {
+    auto names = attachmentNames(fs, folder);
+    if (!names) {
+        r.failure = ComposeFailure::AttachmentUnreadable;
+        r.err = names.error();
+        r.failedPath = std::string(folder);
+        return false;
+    }
+    uint64_t total = draftBytes;
+    for (const std::string& name : *names) {
+        const std::string path = sjis::joinPath(folder, name);
+        auto bytes = platform::readWholeFile(fs, path, kMessageMax);
+        if (bytes) total += bytes->size();
+        if (!bytes || total > kMessageMax) {
+            const bool tooLarge = bytes ? true : bytes.error() == Err::Invalid;
+            r.failure = tooLarge ? ComposeFailure::TooLarge : ComposeFailure::AttachmentUnreadable;
+            r.err = bytes ? Err::NoMemory : bytes.error();
+            r.failedPath = path;
+            return false;
+        }
+        out.push_back({name, bytes.take()});
+    }
+    return true;
+}
+
+// The multipart body: the text part, then each attachment, whose bytes are let go once encoded.
+void appendMultipart(ComposedMessage& m, std::string_view sjisBody,
+                     std::vector<Attachment>& attachments, int64_t sendTime) {
+    const std::string boundary = boundaryOf(sendTime);
+    m.wire += "MIME-Version: 1.0\r\n";
+    m.wire += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n";
+    if (!m.resent) m.wire += std::string("X-Mailer: ") + kMailerName + "\r\n";
+    m.wire += "\r\n--" + boundary + "\r\n";
+    m.wire += "Content-Type: text/plain; charset=ISO-2022-JP\r\n";
+    m.wire += "Content-Transfer-Encoding: 7bit\r\n";
+    m.wire += "Content-Description: Mail message body\r\n\r\n";
+    appendBody(m, sjisBody);
+    for (Attachment& a : attachments) {
+        appendAttachmentPart(m.wire, boundary, a);
+        m.attachments.push_back({a.name, std::string(attachmentStoredType(a.name))});
+        std::string().swap(a.bytes);
+    }
+    m.wire += "\r\n--" + boundary + "--\r\n";
+}
+
+}  // namespace
+
 ComposeResult composeMessage(platform::FileSystem& fs, const ComposeInput& in) {
     ComposeResult r;
     const std::string draft = normaliseLineEnds(in.draft);
@@ -172,34 +224,9 @@ ComposeResult composeMessage(platform::FileSystem& fs, const ComposeInput& in) {
     }
     // Attachments first: an unreadable one fails the message before anything is built.
     std::vector<Attachment> attachments;
-    uint64_t total = draft.size();
-    if (!in.attachmentFolder.empty()) {
-        auto names = attachmentNames(fs, in.attachmentFolder);
-        if (!names) {
-            r.failure = ComposeFailure::AttachmentUnreadable;
-            r.err = names.error();
-            r.failedPath = std::string(in.attachmentFolder);
-            return r;
-        }
-        for (const std::string& name : *names) {
-            const std::string path = sjis::joinPath(in.attachmentFolder, name);
-            auto bytes = platform::readWholeFile(fs, path, kMessageMax);
-            if (!bytes) {
-                r.failure = bytes.error() == Err::Invalid ? ComposeFailure::TooLarge
-                                                          : ComposeFailure::AttachmentUnreadable;
-                r.err = bytes.error();
-                r.failedPath = path;
-                return r;
-            }
-            total += bytes->size();
-            if (total > kMessageMax) {
-                r.failure = ComposeFailure::TooLarge;
-                r.failedPath = path;
-                return r;
-            }
-            attachments.push_back({name, bytes.take()});
-        }
-    }
+    if (!in.attachmentFolder.empty() &&
+        !readAttachments(fs, in.attachmentFolder, draft.size(), attachments, r))
+        return r;
 
     ComposedMessage& m = r.message;
     const DraftParts parts = splitDraft(draft);
@@ -213,14 +240,15 @@ ComposeResult composeMessage(platform::FileSystem& fs, const ComposeInput& in) {
     m.messageIdLine = std::move(h.messageIdLine);
     m.sjisBody = std::string(parts.body);
 
-    // Size the wire text once: the header, the body's worst case, every attachment's Base64.
+    // Sized once: the header, the body's worst case, every attachment's Base64 and part lines.
     size_t reserve = h.text.size() + sjisToJisMax(parts.body.size()) + 1024;
     for (const Attachment& a : attachments)
-        reserve += base64LinesLength(a.bytes.size(), true) + 2 * a.name.size() * 8 + 512;
+        reserve += base64LinesLength(a.bytes.size(), true) + 16 * a.name.size() + 512;
     try {
         m.wire.reserve(reserve);
     } catch (const std::bad_alloc&) {
         r.failure = ComposeFailure::TooLarge;
+        r.err = Err::NoMemory;
         return r;
     }
     m.wire += h.text;
@@ -228,21 +256,7 @@ ComposeResult composeMessage(platform::FileSystem& fs, const ComposeInput& in) {
         m.wire += "\r\n";
         appendBody(m, parts.body);
     } else {
-        const std::string boundary = boundaryOf(in.sendTime);
-        m.wire += "MIME-Version: 1.0\r\n";
-        m.wire += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n";
-        if (!m.resent) m.wire += std::string("X-Mailer: ") + kMailerName + "\r\n";
-        m.wire += "\r\n--" + boundary + "\r\n";
-        m.wire += "Content-Type: text/plain; charset=ISO-2022-JP\r\n";
-        m.wire += "Content-Transfer-Encoding: 7bit\r\n";
-        m.wire += "Content-Description: Mail message body\r\n\r\n";
-        appendBody(m, parts.body);
-        for (Attachment& a : attachments) {
-            appendAttachmentPart(m.wire, boundary, a);
-            m.attachments.push_back({a.name, std::string(attachmentStoredType(a.name))});
-            std::string().swap(a.bytes);  // the file's bytes are not needed any more
-        }
-        m.wire += "\r\n--" + boundary + "--\r\n";
+        appendMultipart(m, parts.body, attachments, in.sendTime);
     }
     return r;
 }
