@@ -6,7 +6,9 @@
 
 #include "compose/composer.h"
 #include "compose/responder.h"
+#include "mime/stored_reader.h"
 #include "rules/sort.h"
+#include "smtp/send_run.h"
 #include "store/index.h"
 #include "store/paths.h"
 #include "tools/kolvytool/tool.h"
@@ -133,12 +135,24 @@ int composeCommand(Tool& tool, std::span<const std::string_view> args) {
     c.makeRules = compose::ruleHook(tool.env, book, rules::RuleKind::Make);
     c.replyRules = compose::ruleHook(tool.env, book, rules::RuleKind::Reply);
     c.forwardRules = compose::ruleHook(tool.env, book, rules::RuleKind::Forward);
+    // "今すぐメールを送信": the send run over the draft's tab, as the program starts it.
+    mime::StoredReader reader;
+    smtp::SendObserver quiet;
+    int sent = -1;
+    c.sendNow = [&](Tab& tab, MailItem&, const Account&) {
+        smtp::SendRun run(tool.env, tool.accounts.head().next, quiet);
+        run.options = smtp::readSendRunOptions(tool.env.ini);
+        run.reader = &reader;
+        Tab* const tabs[] = {&tab};
+        sent = smtp::runSend(run, tabs).sent;
+    };
     ToolDialogs dialogs(a->kind, *a->save);
     const compose::ComposeOutcome out = compose::compose(c, dialogs, q);
     if (out.stored) {
         tool.out("stored " + toTerminal(store::tabName(*out.tab)) + " " +
                  std::to_string(out.fileNo) + " state " + std::to_string(out.state) + "\n");
-        return 0;
+        if (sent >= 0) tool.out("sent " + std::to_string(sent) + "\n");
+        return out.choice == compose::SaveChoice::SendNow && sent <= 0 ? 1 : 0;
     }
     if (!out.keptPath.empty()) tool.err("kept " + toTerminal(out.keptPath) + "\n");
     if (out.ok) tool.out("nothing stored\n");
