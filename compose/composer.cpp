@@ -296,6 +296,74 @@ const Account* ruleAccount(ComposeContext& c, const SourceMessage& source) {
 
 }  // namespace
 
+namespace {
+
+// A rule-made draft goes straight to the rule's tab; one nobody can be sent to (a To without
+// "@") waits as unfinished for the user.
+StoreRequest ruleStoreRequest(ComposeContext& c, const ComposeRequest& q, const Draft& d,
+                              bool attach, ComposeOutcome& out) {
+    StoreRequest s;
+    s.tab = q.intoTab ? q.intoTab : c.tabs.basicTab(store::kSendTab);
+    s.message = d.text;
+    auto draft = SourceMessage::fromText(s.message);
+    s.account = ruleAccount(c, *d.source);
+    s.info = draftInfo(*draft, s.account);
+    if (!q.forwardFrom.empty()) s.info.sender = headerSafe(q.forwardFrom);
+    const bool addressed = sjis::find(s.info.toAddress, '@') != std::string::npos;
+    s.state = static_cast<uint8_t>((addressed ? 16 : 18) + (attach ? 1 : 0));
+    out.choice = addressed ? SaveChoice::Waiting : SaveChoice::Unfinished;
+    return s;
+}
+
+// The user's draft: written to a temporary file and finished in the editor. Nullopt when the
+// command ends here (thrown away, not saved, or unreadable and kept).
+std::optional<StoreRequest> userStoreRequest(ComposeContext& c, ComposeDialogs& dialogs,
+                                             const Draft& d, bool attach, ComposeOutcome& out,
+                                             std::string& tmpPath) {
+    tmpPath = temporaryDraftPath(c.env, d.tmpBase);
+    if (platform::writeWholeFile(
+            c.env.fs, tmpPath, std::string(store::kNewOutgoingStatusLine) + d.text) != Err::None) {
+        shell::report(c.env, store::kWriteFailed);
+        return std::nullopt;
+    }
+    FinishResult f = finishDraft(c, dialogs, tmpPath, d.mode, std::nullopt);
+    if (f.kind == FinishResult::Discard || f.kind == FinishResult::Unchanged) {
+        c.env.fs.remove(tmpPath);
+        out.ok = true;
+        return std::nullopt;
+    }
+    if (f.kind == FinishResult::Unreadable) {
+        keepDraft(c, out, tmpPath);
+        return std::nullopt;
+    }
+    const std::string_view message =
+        store::parseStatusLine(f.fileText)
+            ? std::string_view(f.fileText).substr(store::kStatusLineSize)
+            : std::string_view(f.fileText);
+    if (f.kind == FinishResult::EditorFailed) {
+        // The text is the user's: it waits as unfinished in the basic send tab.
+        f.choice = SaveChoice::Unfinished;
+        f.tab = c.tabs.basicTab(store::kSendTab);
+        auto draft = SourceMessage::fromText(message);
+        const HeaderInfo& h = draft->info();
+        f.account = accountByAddress(c.accounts,
+                                     SourceMessage::range(h.fromAddressStart, h.fromAddressEnd));
+        f.info = draftInfo(*draft, f.account);
+    }
+    StoreRequest s;
+    s.tab = f.tab;
+    s.account = f.account;
+    s.info = f.info;
+    s.markColour = makeMarkColour(f.makeResult);
+    s.message = message;
+    out.choice = f.choice;
+    s.state =
+        static_cast<uint8_t>((f.choice == SaveChoice::Unfinished ? 18 : 16) + (attach ? 1 : 0));
+    return s;
+}
+
+}  // namespace
+
 ComposeOutcome compose(ComposeContext& c, ComposeDialogs& dialogs, const ComposeRequest& q) {
     ComposeOutcome out;
     const bool answering = q.mode == kComposeReply || q.mode == kComposeForward || ruleMade(q.mode);
@@ -308,91 +376,47 @@ ComposeOutcome compose(ComposeContext& c, ComposeDialogs& dialogs, const Compose
         return out;
     }
     const bool attach = carriesAttachments(q, *d);
-    StoreRequest s;
     std::string tmpPath;
+    std::optional<StoreRequest> s;
     if (ruleMade(q.mode)) {
-        s.tab = q.intoTab ? q.intoTab : c.tabs.basicTab(store::kSendTab);
-        s.message = d->text;
-        auto draft = SourceMessage::fromText(s.message);
-        s.account = ruleAccount(c, *d->source);
-        s.info = draftInfo(*draft, s.account);
-        if (!q.forwardFrom.empty()) s.info.sender = headerSafe(q.forwardFrom);
-        // A draft nobody can be sent to waits as unfinished for the user.
-        const bool addressed = sjis::find(s.info.toAddress, '@') != std::string::npos;
-        s.state = static_cast<uint8_t>((addressed ? 16 : 18) + (attach ? 1 : 0));
-        out.choice = addressed ? SaveChoice::Waiting : SaveChoice::Unfinished;
+        s = ruleStoreRequest(c, q, *d, attach, out);
     } else {
-        tmpPath = temporaryDraftPath(c.env, d->tmpBase);
-        const std::string fileText = std::string(store::kNewOutgoingStatusLine) + d->text;
-        if (platform::writeWholeFile(c.env.fs, tmpPath, fileText) != Err::None) {
-            shell::report(c.env, store::kWriteFailed);
-            return out;
-        }
-        FinishResult f = finishDraft(c, dialogs, tmpPath, d->mode, std::nullopt);
-        if (f.kind == FinishResult::Discard || f.kind == FinishResult::Unchanged) {
-            c.env.fs.remove(tmpPath);
-            out.ok = true;
-            return out;
-        }
-        if (f.kind == FinishResult::Unreadable) {
-            keepDraft(c, out, tmpPath);
-            return out;
-        }
-        if (f.kind == FinishResult::EditorFailed) {
-            // The text is the user's: it waits as unfinished in the basic send tab.
-            f.choice = SaveChoice::Unfinished;
-            f.tab = c.tabs.basicTab(store::kSendTab);
-            auto draft = SourceMessage::fromText(
-                store::parseStatusLine(f.fileText)
-                    ? std::string_view(f.fileText).substr(store::kStatusLineSize)
-                    : std::string_view(f.fileText));
-            f.account = accountByAddress(
-                c.accounts,
-                SourceMessage::range(draft->info().fromAddressStart, draft->info().fromAddressEnd));
-            f.info = draftInfo(*draft, f.account);
-        }
-        s.tab = f.tab;
-        s.account = f.account;
-        s.info = f.info;
-        s.markColour = makeMarkColour(f.makeResult);
-        s.message = store::parseStatusLine(f.fileText) ? f.fileText.substr(store::kStatusLineSize)
-                                                       : f.fileText;
-        out.choice = f.choice;
-        s.state =
-            static_cast<uint8_t>((f.choice == SaveChoice::Unfinished ? 18 : 16) + (attach ? 1 : 0));
+        s = userStoreRequest(c, dialogs, *d, attach, out, tmpPath);
+        if (!s) return out;
     }
-    s.tab = roomyTab(c, s.tab);
-    if (!s.tab) {
+    // A full tab never costs the text: another send tab, or the file kept where it is.
+    s->tab = roomyTab(c, s->tab);
+    if (!s->tab) {
         if (tmpPath.empty()) {
             tmpPath = temporaryDraftPath(c.env, d->tmpBase);
             platform::writeWholeFile(c.env.fs, tmpPath,
-                                     std::string(store::kNewOutgoingStatusLine) + s.message);
+                                     std::string(store::kNewOutgoingStatusLine) + s->message);
         }
         keepDraft(c, out, tmpPath);
         return out;
     }
-    if (!s.tab->loadState) store::readWholeIndex(c.env, *s.tab, c.index);
+    if (!s->tab->loadState) store::readWholeIndex(c.env, *s->tab, c.index);
     int number = -1;
-    auto item = storeDraft(c, s, number);
+    auto item = storeDraft(c, *s, number);
     if (!item) {
         if (!tmpPath.empty()) keepDraft(c, out, tmpPath);
         return out;
     }
-    if (attach && !forwardAttachments(c, q, *d, *s.tab, number) && *item) {
+    if (attach && !forwardAttachments(c, q, *d, *s->tab, number) && *item) {
         // The draft stays, without the attachments that could not be made.
-        store::setItemBytes(c.env, *s.tab, **item,
-                            {static_cast<uint8_t>(s.state - 1), s.markColour});
-        store::updateAttachmentWord(c.env, store::messagePath(c.env, *s.tab, number), false);
-        store::writeCounters(c.env, *s.tab);
+        store::setItemBytes(c.env, *s->tab, **item,
+                            {static_cast<uint8_t>(s->state - 1), s->markColour});
+        store::updateAttachmentWord(c.env, store::messagePath(c.env, *s->tab, number), false);
+        store::writeCounters(c.env, *s->tab);
     }
     if (!tmpPath.empty()) c.env.fs.remove(tmpPath);
     markSource(c, q);
     out.ok = out.stored = true;
-    out.tab = s.tab;
+    out.tab = s->tab;
     out.fileNo = number;
-    out.state = *item ? (**item).state : s.state;
-    if (out.choice == SaveChoice::SendNow && c.sendNow && *item && s.account)
-        c.sendNow(*s.tab, **item, *s.account);
+    out.state = *item ? (**item).state : s->state;
+    if (out.choice == SaveChoice::SendNow && c.sendNow && *item && s->account)
+        c.sendNow(*s->tab, **item, *s->account);
     return out;
 }
 

@@ -5,11 +5,16 @@
 
 #include <cstdlib>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "compose/composer.h"
 #include "compose/responder.h"
 #include "config/accounts.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
+#include "platform/process.h"
 #include "store/index.h"
 #include "store/message_file.h"
 #include "store/paths.h"
@@ -290,6 +295,36 @@ TEST_F(ComposerTest, FailedEditorOrEndlessRefusalKeepsTheDraft) {
     EXPECT_EQ(d.checks.size(), 3u);
     EXPECT_EQ(counter(*send, "EditMailCount"), 2);
 }
+
+// An editor in a folder with a blank in its name gets the draft path as one argument.
+TEST_F(ComposerTest, EditorPathWithBlanks) {
+    const std::string folder = t.path("my editor");
+    ASSERT_EQ(platform::makeDirs(*t.fs, folder), Err::None);
+#if defined(_WIN32)
+    const std::string copy = folder + "\\editor.exe";
+#else
+    const std::string copy = folder + "\\editor";
+#endif
+    ASSERT_EQ(t.fs->copy(KOLVY_TEST_EDITOR, copy, true), Err::None);
+#if !defined(_WIN32)
+    ASSERT_EQ(std::system(("chmod +x '" + processPath(copy) + "'").c_str()), 0);
+#endif
+    c->options.editor = copy;
+    actions("set=To=a@b.jp");
+    const ComposeOutcome out = compose(*c, dialogs, {});
+    ASSERT_TRUE(out.stored);
+    EXPECT_EQ(editorRuns(), 1);
+    EXPECT_NE(message(*send, out.fileNo).find("To: a@b.jp\r\n"), std::string::npos);
+}
+
+#if defined(_WIN32)
+// With no editor set the platform's own text editor is used; it must be there to be started.
+TEST(DefaultEditor, NotepadIsFound) {
+    EXPECT_EQ(platform::defaultEditor(), "notepad.exe");
+    char found[MAX_PATH] = {};
+    EXPECT_GT(SearchPathA(nullptr, "notepad.exe", nullptr, MAX_PATH, found, nullptr), 0u);
+}
+#endif
 
 TEST_F(ComposerTest, FullTabFallsBackOrKeepsTheFile) {
     auto extra = tabs.create(t.env, store::CreateMode::SendTemporary);
