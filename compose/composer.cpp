@@ -5,6 +5,7 @@
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "shell/report.h"
+#include "store/attachments.h"
 #include "store/list_ops.h"
 #include "store/message_file.h"
 #include "store/paths.h"
@@ -18,6 +19,7 @@ struct Draft {
     CheckMode mode = CheckMode::Draft;
     std::string tmpBase = "新規メール作成";
     std::unique_ptr<SourceMessage> source;
+    std::string sourceFile;  // the source's file text, status line first
     int forwardKind = -1;
 };
 
@@ -37,15 +39,18 @@ bool ruleMade(int mode) {
     return mode == kComposeRuleReply || mode == kComposeRuleForward;
 }
 
-std::unique_ptr<SourceMessage> loadSource(ComposeContext& c, const ComposeRequest& q) {
+std::unique_ptr<SourceMessage> loadSource(ComposeContext& c, const ComposeRequest& q,
+                                          std::string& fileText) {
     if (q.item && q.sourceTab) {
         auto text = platform::readWholeFile(
             c.env.fs, store::messagePath(c.env, *q.sourceTab, store::itemNumber(*q.item)));
         if (!text) return nullptr;
-        return SourceMessage::fromFile(text.take());
+        fileText = text.take();
+    } else {
+        fileText = q.sourceFileText;
     }
-    if (!q.sourceFileText.empty()) return SourceMessage::fromFile(q.sourceFileText);
-    return nullptr;
+    if (fileText.empty()) return nullptr;
+    return SourceMessage::fromFile(fileText);
 }
 
 // The template: the one a rule names, else the one the reply or forward rules pick, else the
@@ -101,7 +106,7 @@ std::optional<Draft> buildDraft(ComposeContext& c, ComposeDialogs& dialogs,
         d.text = newDraft(r, e);
         return d;
     }
-    d.source = loadSource(c, q);
+    d.source = loadSource(c, q, d.sourceFile);
     if (!d.source) {
         shell::report(c.env, kMailFileUnopenable);
         return std::nullopt;
@@ -214,16 +219,8 @@ std::string emlBaseName(std::string_view subject) {
     while (!out.empty() && out.back() == ' ')
         out.pop_back();
     if (out.empty()) return "temp";
-    // CON, NUL, COM1 ... name devices on Windows, whatever follows them.
-    std::string upper = out;
-    for (char& ch : upper)
-        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-    for (std::string_view dev : {"CON", "PRN", "AUX", "NUL"})
-        if (upper == dev) return "_" + out;
-    if (upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
-        upper[3] >= '1' && upper[3] <= '9')
-        return "_" + out;
-    return out;
+    // Blanks at the ends and device names (CON, NUL, COM1 ...) as for every attachment name.
+    return store::sanitiseName(out);
 }
 
 std::string temporaryDraftPath(Env& env, std::string_view base) {
@@ -242,6 +239,12 @@ uint8_t answeredState(uint8_t state, bool forward) {
 
 namespace {
 
+// A received message (status line " rd=") whose part lines name saveable parts.
+bool receivedWithParts(const Draft& d) {
+    auto line = store::parseStatusLine(d.sourceFile);
+    return line && line->received && !store::listAttachments(d.sourceFile).empty();
+}
+
 // Attachments of a forward: the source as an .eml file, or the attachment copies of a draft of a
 // send tab. False (reported) when they could not be written.
 bool forwardAttachments(ComposeContext& c, const ComposeRequest& q, const Draft& d, Tab& tab,
@@ -256,6 +259,10 @@ bool forwardAttachments(ComposeContext& c, const ComposeRequest& q, const Draft&
             return false;
         }
     }
+    if (d.forwardKind == kForwardUnchanged && receivedWithParts(d)) {
+        // The parts of a received message travel as attachments of the resent draft.
+        if (store::extractAttachments(c.env, d.sourceFile, folder, {}) != Err::None) return false;
+    }
     if (q.item && q.sourceTab && q.sourceTab->kind == store::kSendTab &&
         store::stateHasAttachments(q.item->state)) {
         if (store::copyAttachments(c.env, store::tabFolder(c.env, *q.sourceTab),
@@ -268,6 +275,7 @@ bool forwardAttachments(ComposeContext& c, const ComposeRequest& q, const Draft&
 
 bool carriesAttachments(const ComposeRequest& q, const Draft& d) {
     if (d.forwardKind == kForwardAttached) return true;
+    if (d.forwardKind == kForwardUnchanged && receivedWithParts(d)) return true;
     return d.forwardKind > 0 && q.item && q.sourceTab && q.sourceTab->kind == store::kSendTab &&
            store::stateHasAttachments(q.item->state);
 }

@@ -13,6 +13,7 @@
 #include "compose/responder.h"
 #include "config/accounts.h"
 #include "core/sjis.h"
+#include "mime/analyze.h"
 #include "platform/fileutil.h"
 #include "platform/process.h"
 #include "store/index.h"
@@ -410,6 +411,35 @@ TEST_F(ComposerTest, ForwardAsAttachmentAndUnchanged) {
     EXPECT_EQ(out.state, 16);
     EXPECT_STREQ(send->items.prev->address, "boss@example.jp");
     EXPECT_NE(message(*send, out.fileNo).find(kSource), std::string::npos);
+}
+
+// Resent unchanged, a received message's attachments go with it.
+TEST_F(ComposerTest, ResendCarriesTheReceivedAttachments) {
+    const std::string raw =
+        "\nFrom: s@example.com\r\nTo: me@example.jp\r\nSubject: files\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
+        "Content-Type: text/plain; charset=us-ascii\r\n\r\nsee attached\r\n--b\r\n"
+        "Content-Type: application/octet-stream; name=\"a.bin\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\nAAECAw==\r\n--b--\r\n.\r\n";
+    const mime::Analysis a = mime::analyzeText(raw, "2612071030");
+    const std::string fileText = a.fileText();
+    store::IndexRecord r;
+    r.state = 4;
+    auto item = store::storeMessage(t.env, *receive, fileText, r, {});
+    ASSERT_TRUE(item.ok());
+    store::readWholeIndex(t.env, *receive, {});
+    ComposeRequest q;
+    q.mode = kComposeForward;
+    q.sourceTab = receive;
+    q.item = receive->items.prev;
+    dialogs.forward = ForwardChoice{kForwardUnchanged, 0};
+    actions("set=Resent-From=me@example.jp|set=Resent-To=boss@example.jp");
+    const ComposeOutcome out = compose(*c, dialogs, q);
+    ASSERT_TRUE(out.stored);
+    EXPECT_EQ(out.state, 17);
+    EXPECT_EQ(t.read(std::string(store::kDataFolder) + "\\" + store::tabName(*send) + "\\添付\\" +
+                     store::numberDigits(out.fileNo) + "\\a.bin"),
+              std::string("\x00\x01\x02\x03", 4));
 }
 
 TEST_F(ComposerTest, EditStoredDraftBothWaysWithCounters) {
