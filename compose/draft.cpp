@@ -98,6 +98,17 @@ Tab* targetTab(ComposeContext& c, ComposeDialogs& dialogs, const SourceMessage& 
     return c.tabs.basicTab(store::kSendTab);
 }
 
+// The draft as the editor left it. An editor that has just ended may still hold the file for a
+// moment (the file is opened without sharing), so a failed read is tried again shortly.
+Result<std::string> readAfterEditor(Env& env, std::string_view path) {
+    auto text = platform::readWholeFile(env.fs, path);
+    for (int tries = 0; !text && text.error() != Err::NotFound && tries < 20; ++tries) {
+        platform::sleepMs(50);
+        text = platform::readWholeFile(env.fs, path);
+    }
+    return text;
+}
+
 }  // namespace
 
 ComposeOptions readComposeOptions(Env& env) {
@@ -152,7 +163,7 @@ FinishResult finishDraft(ComposeContext& c, ComposeDialogs& dialogs, std::string
             r.kind = FinishResult::EditorFailed;
             return r;
         }
-        auto after = platform::readWholeFile(c.env.fs, path);
+        auto after = readAfterEditor(c.env, path);
         if (!after) {
             shell::report(c.env, kMailFileUnopenable);
             r.kind = FinishResult::Unreadable;
