@@ -442,6 +442,50 @@ TEST_F(ComposerTest, ResendCarriesTheReceivedAttachments) {
               std::string("\x00\x01\x02\x03", 4));
 }
 
+TEST_F(ComposerTest, PreparedTextGetsADateLine) {
+    ComposeRequest q;
+    q.mode = kComposePrepared;
+    EXPECT_FALSE(compose(*c, dialogs, q).stored);
+    ASSERT_EQ(t.reporter.shown().size(), 1u);
+    EXPECT_EQ(t.reporter.shown()[0].text, kPreparedUnopenable);
+    EXPECT_EQ(t.reporter.shown()[0].caption, "アドレス帳");
+    t.write("_Tmp\\Tmp.txt", "From: me@example.jp\r\nTo: a@b.jp\r\nSubject: s\r\n\r\nbody\r\n");
+    actions("append=x");
+    const ComposeOutcome out = compose(*c, dialogs, q);
+    ASSERT_TRUE(out.stored);
+    const std::string m = message(*send, out.fileNo);
+    EXPECT_EQ(m.substr(0, 51), "From: me@example.jp\r\nTo: a@b.jp\r\nSubject: s\r\nDate: ");
+    EXPECT_NE(m.find(" +0900\r\n\r\nbody\r\nx\r\n"), std::string::npos) << m;
+}
+
+// The reply rules pick the template by name; without a match the first template is used.
+TEST_F(ComposerTest, ReplyRulesChooseTheTemplate) {
+    ASSERT_EQ(saveTemplates(t.env, kReplyTemplate,
+                            {defaultTemplate(kReplyTemplate),
+                             {"英語", "From: $To\r\nTo: $ReplyTo\r\nSubject: Re: $Subject",
+                              "Dear $FromName,\r\n"}}),
+              Err::None);
+    MailItem* src = stored(*receive, kSource, 3);
+    bool match = true;
+    c->replyRules = [&](const SourceMessage& m, RuleResult& r) {
+        EXPECT_EQ(std::string(m.info().subject), "見積もり");
+        if (match) sjis::copyField(r.templateName, "英語");
+        return match;
+    };
+    ComposeRequest q;
+    q.mode = kComposeReply;
+    q.sourceTab = receive;
+    q.item = src;
+    actions("keep");
+    ComposeOutcome out = compose(*c, dialogs, q);
+    ASSERT_TRUE(out.stored);
+    EXPECT_NE(message(*send, out.fileNo).find("\r\n\r\nDear Bob,\r\n"), std::string::npos);
+    match = false;
+    out = compose(*c, dialogs, q);
+    ASSERT_TRUE(out.stored);
+    EXPECT_NE(message(*send, out.fileNo).find("\r\n\r\nBobさん\r\n"), std::string::npos);
+}
+
 TEST_F(ComposerTest, EditStoredDraftBothWaysWithCounters) {
     MailItem* draft =
         stored(*send, "From: me@example.jp\r\nTo: a@b.jp\r\nSubject: s\r\n\r\nb\r\n", 16);
