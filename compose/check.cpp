@@ -72,12 +72,23 @@ std::string_view headerBlock(std::string_view text) {
     return text;
 }
 
-HeaderCheck checkHeader(std::string_view text, CheckMode mode) {
-    const std::string_view header = headerBlock(text);
-    HeaderCheck out;
+namespace {
+
+// What the header lines hold: counts of the counted headers, an unknown header, headers
+// without an address, several From addresses, the Resent-From value.
+struct Scan {
     std::array<int, kCountedTotal> count{};
     bool unknown = false, severalFrom = false;
     NoAddress noAddress = NoAddress::None;
+    std::string resentFrom;
+};
+
+Scan scanHeader(std::string_view header, CheckMode mode) {
+    Scan out;
+    auto& count = out.count;
+    bool& unknown = out.unknown;
+    bool& severalFrom = out.severalFrom;
+    NoAddress& noAddress = out.noAddress;
     std::vector<Line> lines;
     const bool resend = mode == CheckMode::ResendDraft;
     size_t pos = 0;
@@ -135,6 +146,18 @@ HeaderCheck checkHeader(std::string_view text, CheckMode mode) {
             }
         }
     }
+    return out;
+}
+
+}  // namespace
+
+HeaderCheck checkHeader(std::string_view text, CheckMode mode) {
+    const Scan scan = scanHeader(headerBlock(text), mode);
+    const std::string_view header = headerBlock(text);
+    const auto& count = scan.count;
+    const bool resend = mode == CheckMode::ResendDraft;
+    HeaderCheck out;
+    out.resentFrom = scan.resentFrom;
     // Required headers: a forward sent unchanged needs its new recipient, the others the three.
     const std::array<int, 3> required = {kFrom, kTo, kSubject};
     const std::array<int, 1> requiredResend = {kResentTo};
@@ -155,7 +178,7 @@ HeaderCheck checkHeader(std::string_view text, CheckMode mode) {
             out.message = kAutomaticHeaders;
             return out;
         }
-        if (unknown) {
+        if (scan.unknown) {
             out.message = kUnknownHeader;
             return out;
         }
@@ -176,11 +199,11 @@ HeaderCheck checkHeader(std::string_view text, CheckMode mode) {
             return out;
         }
     }
-    if (severalFrom) {
+    if (scan.severalFrom) {
         out.message = kSeveralFromAddresses;
         return out;
     }
-    out.noAddress = noAddress;
+    out.noAddress = scan.noAddress;
     return out;
 }
 
