@@ -65,6 +65,11 @@ uint16_t pairToJis(uint8_t s1, uint8_t s2) {
     return static_cast<uint16_t>(j1 << 8 | j2);
 }
 
+// ESC, SO and SI would switch the reader's character set in the middle of the text.
+bool isShiftCode(uint8_t b) {
+    return b == 0x1B || b == 0x0E || b == 0x0F;
+}
+
 // One character of the input: a JIS code (double) or a byte (single), and its length.
 struct Char {
     bool dbl = false;
@@ -76,11 +81,15 @@ struct Char {
 Char nextChar(std::string_view in, size_t i) {
     const uint8_t b = u8(in[i]);
     Char c;
-    if (b < 0x80) {
+    if (b < 0x80 && !isShiftCode(b)) {
         c.byte = in[i];
         return c;
     }
     c.dbl = true;
+    if (b < 0x80) {
+        c.jis = kGeta;
+        return c;
+    }
     if (b >= 0xA1 && b <= 0xDF) {
         const uint16_t s = fullWidthKana(in, i, c.len);
         c.jis = pairToJis(static_cast<uint8_t>(s >> 8), static_cast<uint8_t>(s & 0xFF));
@@ -173,15 +182,14 @@ std::string sjisToJis(std::string_view in) {
 namespace {
 
 // The ISO-2022-JP text of the next word starting at in[i]: characters are taken while the text
-// (with its closing escape) stays within kWordJisMax; at least one character is always taken.
-std::string nextWordJis(std::string_view in, size_t& i) {
-    std::string jis(kWordJisMax + 8, '\0');
+// (with its closing escape) stays within maxJis; at least one character is always taken.
+std::string nextWordJis(std::string_view in, size_t& i, size_t maxJis) {
+    std::string jis(maxJis + 8, '\0');
     JisWriter w{jis.data()};
     size_t used = 0;
     while (i < in.size()) {
         const Char c = nextChar(in, i);
-        if (used > 0 && static_cast<size_t>(w.p - jis.data()) + jisCost(c, w.kanji) > kWordJisMax)
-            break;
+        if (used > 0 && static_cast<size_t>(w.p - jis.data()) + jisCost(c, w.kanji) > maxJis) break;
         w.put(c);
         used += c.len;
         i += c.len;
@@ -211,7 +219,7 @@ void appendEncodedWords(std::string& out, std::string_view sjis, std::string_vie
     if (sjis.empty()) return appendWord(out, {});
     while (i < sjis.size()) {
         if (i > 0) out += separator;
-        appendWord(out, nextWordJis(sjis, i));
+        appendWord(out, nextWordJis(sjis, i, kWordJisMax));
     }
 }
 
@@ -230,7 +238,7 @@ Encoded encodeWordsInto(std::string_view sjis, std::span<char> out) {
         size_t next = i;
         std::string word;
         if (i > 0) word += kFold;
-        appendWord(word, nextWordJis(sjis, next));
+        appendWord(word, nextWordJis(sjis, next, kScratchJisMax));
         if (written + word.size() + 1 > out.size()) break;
         word.copy(out.data() + written, word.size());
         written += word.size();

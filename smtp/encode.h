@@ -3,7 +3,8 @@
 // Everything they write is 7-bit. Half-width katakana become their full-width forms (a voiced or
 // semi-voiced mark after one joins it where the full-width character exists), and whatever has no
 // JIS X 0208 form (a lead byte without a valid trail byte, the user-defined and IBM rows, a stray
-// 8-bit byte) becomes the geta mark 〓, so one bad character never derails the rest of the text.
+// 8-bit byte) becomes the geta mark 〓, so one bad character never derails the rest of the text;
+// so do ESC, SO and SI, which would let the text switch the reader's character set.
 //
 // As with the decoders: the C entry points keep the cursor contract (NUL-terminated source, room
 // for the worst case); underneath, each encoder works on an explicit input view and output span
@@ -49,8 +50,11 @@ constexpr size_t encodedWordsMax(size_t inputBytes, size_t separatorBytes) {
 // readers join them without a gap. An empty text gives one empty word.
 void appendEncodedWords(std::string& out, std::string_view sjis, std::string_view separator);
 std::string encodeWords(std::string_view sjis, std::string_view separator = "\r\n ");
+// The exported encoder writes one word for a text whose ISO-2022-JP form fits this (what callers
+// have always received) and splits only longer texts, into words of at most this much.
+inline constexpr size_t kScratchJisMax = 2047;
 // Bounded form for the C entry point (words joined by "\r\n "): stops before a word that would
-// not fit.
+// not fit. encodedWordsMax(n, 3) bounds it too: a word costs at most 36 bytes per input byte.
 Encoded encodeWordsInto(std::string_view sjis, std::span<char> out);
 
 // ---------------------------------------------------------------------------------- Base64

@@ -42,6 +42,7 @@ TEST(SJisToJis, Table) {
         {"IBM row pair", "\xED\x40", "\x1b$B\".\x1b(B"},
         {"stray 8-bit bytes", "\x80\xA0\xFF", "\x1b$B\".\".\".\x1b(B"},
         {"stops at NUL", "ab\0日"s, "ab"},
+        {"escape and shift codes", "a\x1b$Bb\x0e\x0f", "a\x1b$B\".\x1b(B$Bb\x1b$B\".\".\x1b(B"},
     };
     for (const JisCase& c : cases)
         EXPECT_EQ(sjisToJis(c.in), c.out) << c.label;
@@ -157,6 +158,30 @@ TEST(MimeEncode, OneWord) {
     DecodeCursor c{src, dst, nullptr, nullptr};
     MIME_Encode(&c);
     EXPECT_EQ(std::string(dst, c.destinationEnd), "=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=");
+}
+
+// The exported encoder keeps one word as long as the text's ISO-2022-JP form fits 2,047 bytes,
+// and beyond that splits instead of overrunning.
+TEST(MimeEncode, CursorEntryPointSplitsOnlyBeyondItsScratch) {
+    for (const size_t kanji : {500u, 1019u, 1022u, 3000u}) {
+        std::string text;
+        for (size_t k = 0; k < kanji; ++k)
+            text += "漢";
+        const size_t jis = 2 * kanji + 6;
+        std::vector<char> dst(encodedWordsMax(text.size(), 3) + 1, '#');
+        DecodeCursor c{text.data(), dst.data(), nullptr, nullptr};
+        MIME_Encode(&c);
+        const std::string out(dst.data(), c.destinationEnd);
+        EXPECT_EQ(c.sourceEnd, text.data() + text.size());
+        EXPECT_EQ(dst.back(), '#');
+        size_t words = 0;
+        for (size_t at = 0; (at = out.find("=?ISO-2022-JP?B?", at)) != std::string::npos; ++at)
+            ++words;
+        EXPECT_EQ(words, jis <= kScratchJisMax ? 1u : (jis + kScratchJisMax - 1) / kScratchJisMax)
+            << kanji;
+        EXPECT_EQ(mime::jisToSjis(mime::decodeBase64(out.substr(16, out.find("?=") - 16))),
+                  text.substr(0, std::min(text.size(), (kScratchJisMax - 6) / 2 * 2)));
+    }
 }
 
 // A run far beyond one word becomes several short words that decode back to the text.

@@ -270,6 +270,12 @@ std::string wireField(const Field& f, bool resent) {
     return std::string(f.name) + ":" + encodeValueRuns(f.value) + "\r\n";
 }
 
+// A draft whose header runs to the end of the file has no line end after its last field.
+void appendField(std::string& out, const std::string& field) {
+    out += field;
+    if (!field.empty() && !field.ends_with(kCrLf)) out += kCrLf;
+}
+
 }  // namespace
 
 HeaderOutput rewriteHeader(std::string_view header, const HeaderOptions& opt) {
@@ -289,7 +295,7 @@ HeaderOutput rewriteHeader(std::string_view header, const HeaderOptions& opt) {
     const std::string id(opt.messageIdValue);
     if (!h.resent) {
         for (const Field& f : fields)
-            h.text += wireField(f, false);
+            appendField(h.text, wireField(f, false));
         h.messageIdLine = "Message-ID: " + id + "\r\n";
         h.text += h.messageIdLine;
         if (!opt.multipart)
@@ -302,7 +308,7 @@ HeaderOutput rewriteHeader(std::string_view header, const HeaderOptions& opt) {
     if (!opt.multipart) block += mimeLines(html);
     bool placed = false;
     for (const Field& f : fields) {
-        h.text += wireField(f, true);
+        appendField(h.text, wireField(f, true));
         if (f.kind == Kind::ResentFrom && !placed) {
             h.text += block;
             placed = true;

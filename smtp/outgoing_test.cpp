@@ -227,6 +227,18 @@ TEST(ComposeHeader, DraftsOwnMimeAndIdLinesAreReplaced) {
     EXPECT_EQ(r.message.wire.find("old@x"), std::string::npos);
 }
 
+TEST(ComposeMessage, DraftWithoutBlankLineOrFinalLineEnd) {
+    Composer k;
+    for (const std::string& draft :
+         {std::string(kStatus) + "To: a@x.jp\r\nSubject: s",
+          std::string(kStatus) + "To: a@x.jp\r\n", std::string(kStatus) + "\r\nbody only"}) {
+        const ComposeResult r = k.compose(draft);
+        ASSERT_TRUE(r.ok());
+        EXPECT_TRUE(linesAreCrLf7bit(r.message.wire)) << r.message.wire;
+        EXPECT_EQ(countLinesStarting(r.message.wire, "Message-ID: <KV"), 1u) << r.message.wire;
+    }
+}
+
 TEST(ComposeMessage, MessageIdsNeverRepeat) {
     Composer k;
     std::set<std::string> ids;

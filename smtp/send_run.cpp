@@ -46,6 +46,27 @@ class Names final : public store::AccountNames {
     const Account* first_;
 };
 
+// The sender of each item, from its record in the tab's index file (the items may have been
+// read before the accounts were known, so their account column is not relied on).
+class RecordSenders {
+  public:
+    RecordSenders(Env& env, const Tab& tab, const Account* first) : first_(first) {
+        auto data = platform::readWholeFile(env.fs, store::indexPath(env, tab));
+        if (data) index_ = std::move(*data);
+    }
+    std::string operator()(const MailItem& item) const {
+        store::RecordView r;
+        if (!store::parseRecord(index_, item.offset, r) || r.fileNo != store::itemNumber(item)) {
+            return {};
+        }
+        return senderAddress(r.account, r.texts[4], first_);
+    }
+
+  private:
+    const Account* first_;
+    std::string index_;
+};
+
 class Runner {
   public:
     Runner(SendRun& r, std::span<Tab* const> tabs) : r_(r), env_(r.env), tabs_(tabs) {}
@@ -97,7 +118,7 @@ SendOutcome Runner::run() {
             out_.stopped = true;
             return out_;
         }
-        total_ += assignAccounts(*tab, r_.accounts);
+        total_ += assignAccounts(*tab, r_.accounts, RecordSenders(env_, *tab, r_.accounts));
     }
     openLogs();
     for (Account* a = r_.accounts; a && !out_.stopped; a = a->next) {
@@ -297,22 +318,25 @@ SendRunOptions readSendRunOptions(platform::Profile& ini) {
     return o;
 }
 
-std::string senderAddress(const MailItem& item, const Account* first) {
-    const std::string_view column = sjis::fieldView(item.account);
-    for (const Account* a = first; a; a = a->next) {
-        if (sjis::fieldView(a->name) == column) return std::string(sjis::fieldView(a->mailAddress));
+std::string senderAddress(int recordAccount, std::string_view fallback, const Account* first) {
+    if (recordAccount != store::kNoAccount) {
+        for (const Account* a = first; a; a = a->next) {
+            if (a->number == recordAccount) return std::string(sjis::fieldView(a->mailAddress));
+        }
+        return {};  // an account that no longer exists: nobody sends for it
     }
-    return std::string(column);
+    return std::string(fallback);
 }
 
-int assignAccounts(Tab& tab, Account* first) {
+int assignAccounts(Tab& tab, Account* first,
+                   const std::function<std::string(const MailItem&)>& senderOf) {
     int assigned = 0;
     for (MailItem* item : listRange(tab.items)) {
         item->sendAccount = kNotSending;
         if (!isWaiting(item->state)) continue;
-        const std::string from = senderAddress(*item, first);
-        for (Account* a = first; a; a = a->next) {
-            if (!from.empty() && sjis::fieldView(a->mailAddress) == from) {
+        const std::string from = senderOf(*item);
+        for (Account* a = first; a && !from.empty(); a = a->next) {
+            if (sjis::fieldView(a->mailAddress) == from) {
                 item->sendAccount = a->number;
                 a->sendPending = 1;
                 ++assigned;

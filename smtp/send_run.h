@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,13 +43,14 @@ struct SendRunOptions {
 };
 SendRunOptions readSendRunOptions(platform::Profile& ini);
 
-// The address an item is sent from: the MailAddress of the account its account column names,
-// else the column's text (the fallback address of a record without account).
-std::string senderAddress(const MailItem& item, const Account* firstAccount);
+// The address a message is sent from, from its index record: the MailAddress of the account
+// the record names, else the record's fallback address (a record without account, 101).
+std::string senderAddress(int recordAccount, std::string_view fallback, const Account* first);
 // Every waiting item (16, 17) gets the first account whose MailAddress equals its sender
 // address, and that account's sendPending is set; every other item gets kNotSending. Returns the
 // number of items assigned.
-int assignAccounts(Tab& tab, Account* firstAccount);
+int assignAccounts(Tab& tab, Account* firstAccount,
+                   const std::function<std::string(const MailItem&)>& senderOf);
 
 // The stored copy of a sent draft: the status line with the sent state and the stamp of the send
 // time, and at the end of the header "X-Message-ID" (the wire's Message-ID line) and, with

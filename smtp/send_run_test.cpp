@@ -2,13 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "config/accounts.h"
 #include "core/list.h"
 #include "core/sjis.h"
+#include "pop/testsupport/fake_server.h"
+#include "smtp/queue.h"
+#include "store/index.h"
 #include "store/message_file.h"
+#include "store/tabs.h"
+#include "tests/support/test_env.h"
 
 namespace kolvy::smtp {
 namespace {
@@ -60,51 +66,111 @@ TEST(StoredCopy, MarksSentAndAddsTheIdAndPartLinesAtTheEndOfTheHeader) {
     }
 }
 
-// A tab whose items have the given states and account columns.
+// A tab whose items have the given states and senders.
 struct FakeTab {
     Tab tab{};
     std::vector<std::unique_ptr<MailItem>> items;
-    MailItem& add(uint8_t state, std::string_view accountColumn, int32_t stale) {
+    std::vector<std::string> senders;
+    MailItem& add(uint8_t state, std::string sender, int32_t stale) {
         auto item = std::make_unique<MailItem>();
         item->state = state;
         item->sendAccount = stale;
-        sjis::copyField(item->account, accountColumn);
+        item->offset = static_cast<uint32_t>(senders.size());
+        senders.push_back(std::move(sender));
         listAppend(tab.items, item.get());
         items.push_back(std::move(item));
         return *items.back();
     }
+    std::string senderOf(const MailItem& item) const { return senders[item.offset]; }
 };
 
 TEST(AssignAccounts, OnlyWaitingItemsWithAKnownSenderAreAssignedAndStaleOnesCleared) {
     Account a = config::blankAccount(), b = config::blankAccount(), c = config::blankAccount();
     a.number = 3;
-    sjis::copyField(a.name, "work");
     sjis::copyField(a.mailAddress, "me@work.jp");
     b.number = 5;
-    sjis::copyField(b.name, "home");
     sjis::copyField(b.mailAddress, "me@home.jp");
-    c.number = 7;  // the same address as "home": never chosen
-    sjis::copyField(c.name, "home2");
+    c.number = 7;  // the same address as b: never chosen
     sjis::copyField(c.mailAddress, "me@home.jp");
     a.next = &b;
     b.next = &c;
     FakeTab t;
-    MailItem& byName = t.add(kWaiting, "work", kNotSending);
-    MailItem& second = t.add(kWaitingAttached, "home2", 0);  // same address: the first account
-    MailItem& fallback = t.add(kWaiting, "me@work.jp", kNotSending);  // record without account
-    MailItem& unknown = t.add(kWaiting, "someone@else.jp", 3);        // stale: must not stay 3
-    MailItem& sent = t.add(kSent, "work", 3);
-    MailItem& draft = t.add(kDraft, "work", 3);
-    EXPECT_EQ(assignAccounts(t.tab, &a), 3);
-    EXPECT_EQ(byName.sendAccount, 3);
-    EXPECT_EQ(second.sendAccount, 5);
-    EXPECT_EQ(fallback.sendAccount, 3);
-    EXPECT_EQ(unknown.sendAccount, kNotSending);
-    EXPECT_EQ(sent.sendAccount, kNotSending);
-    EXPECT_EQ(draft.sendAccount, kNotSending);
+    MailItem& work = t.add(kWaiting, "me@work.jp", kNotSending);
+    MailItem& home = t.add(kWaitingAttached, "me@home.jp", 0);  // stale 0 replaced
+    MailItem& unknown = t.add(kWaiting, "someone@else.jp", 3);  // stale: must not stay 3
+    MailItem& none = t.add(kWaiting, "", 3);
+    MailItem& sent = t.add(kSent, "me@work.jp", 3);
+    MailItem& draft = t.add(kDraft, "me@work.jp", 3);
+    EXPECT_EQ(assignAccounts(t.tab, &a, [&](const MailItem& i) { return t.senderOf(i); }), 2);
+    EXPECT_EQ(work.sendAccount, 3);
+    EXPECT_EQ(home.sendAccount, 5);
+    for (const MailItem* i : {&unknown, &none, &sent, &draft})
+        EXPECT_EQ(i->sendAccount, kNotSending);
     EXPECT_EQ(a.sendPending, 1);
     EXPECT_EQ(b.sendPending, 1);
     EXPECT_EQ(c.sendPending, 0);
+}
+
+TEST(SenderAddress, ComesFromTheRecordsAccountOrItsFallback) {
+    Account a = config::blankAccount();
+    a.number = 4;
+    sjis::copyField(a.mailAddress, "me@work.jp");
+    EXPECT_EQ(senderAddress(4, "ignored@x.jp", &a), "me@work.jp");
+    EXPECT_EQ(senderAddress(store::kNoAccount, "me@work.jp", &a), "me@work.jp");
+    EXPECT_EQ(senderAddress(9, "me@work.jp", &a), "");  // the account is gone
+}
+
+// Asks to stop once the first message is under way.
+class StopAfterFirst final : public SendObserver {
+  public:
+    void status(int state) override { states.push_back(state); }
+    void progress(int current, int, int) override { stop = stop || current >= 1; }
+    bool stopRequested() override { return stop; }
+    bool stop = false;
+    std::vector<int> states;
+};
+
+TEST(SendRun, AStopRequestFinishesTheMessageUnderWayAndSendsNoMore) {
+    test::TestEnv t;
+    t.env.unattended = true;
+    store::TabRegistry tabs;
+    ASSERT_TRUE(tabs.load(t.env));
+    Tab* outbox = tabs.basicTab(1);
+    ASSERT_NE(outbox, nullptr);
+    Account a = config::blankAccount();
+    sjis::copyField(a.name, "home");
+    sjis::copyField(a.mailAddress, "me@example.jp");
+    sjis::copyField(a.smtpServer, "127.0.0.1");
+    for (const char* subject : {"one", "two"}) {
+        const std::string draft =
+            std::string("From: me@example.jp\nTo: you@example.jp\nSubject: ") + subject +
+            "\n\nhi\n";
+        ASSERT_TRUE(static_cast<bool>(queueDraft(t.env, *outbox, &a, draft)));
+    }
+    test::FakeServer server;
+    server.send("220 mx\r\n").readLine().send("250 mx\r\n");
+    server.readLine().send("250 ok\r\n").readLine().send("250 ok\r\n").readLine();
+    server.send("354 go\r\n").readData().send("250 ok\r\n").readLine().send("221 bye\r\n");
+    server.start();
+    a.smtpPort = server.port();
+    StopAfterFirst observer;
+    SendRun run(t.env, &a, observer);
+    run.options.timeoutMs = 3000;
+    Tab* list[] = {outbox};
+    const SendOutcome o = runSend(run, list);
+    server.finish(3000);
+    EXPECT_EQ(o.sent, 1);
+    EXPECT_EQ(o.waiting, 1);
+    EXPECT_TRUE(o.stopped);
+    EXPECT_EQ(server.transcript().back(), "QUIT\r\n");
+    EXPECT_NE(std::find(observer.states.begin(), observer.states.end(), kStatusStopping),
+              observer.states.end());
+    std::vector<int> states;
+    for (const MailItem* item : listRange(outbox->items))
+        states.push_back(item->state);
+    EXPECT_EQ(states, (std::vector<int>{kSent, kWaiting}));
+    EXPECT_EQ(outbox->waitMailCount, 1);
+    store::freeItems(*outbox);
 }
 
 }  // namespace

@@ -146,11 +146,19 @@ Session::Session(Env& env, const Account& account, SendObserver& observer, unsig
       host_(sjis::fieldView(account.smtpServer)) {}
 
 void Session::fail(const std::string& logText, const std::string& boxText) {
+    flushLog();
     external::presentFailure(env_, logText, boxText);
 }
 
 void Session::note(std::string_view logText) {
     if (logging(env_)) shell::appendCommLog(env_, logText);
+}
+
+void Session::flushLog() {
+    if (pending_.empty()) return;
+    pending_ += '\x01';  // the lines carry their own ends
+    shell::appendCommLog(env_, pending_);
+    pending_.clear();
 }
 
 int Session::popBeforeSmtp() {
@@ -185,6 +193,12 @@ int Session::open() {
         return 1;
     }
     observer_.status(kStatusConnected);
+    if (logging(env_)) {
+        conn_.setConversationLog([this](std::string_view text) {
+            pending_ += text;
+            if (pending_.empty() || pending_.back() != '\n') pending_ += "\r\n";
+        });
+    }
     return 0;
 }
 
@@ -259,12 +273,14 @@ int Session::authExchange(Mechanism m, std::string& reply) {
 }
 
 void Session::quit() {
+    flushLog();
     const bool tls = conn_.tlsActive();
     if (conn_.isOpen() && !conn_.broken()) {
         std::string reply;
         SendCommand(conn_, reply, "QUIT", std::nullopt);
     }
     conn_.close();
+    flushLog();
     if (tls) note("SSL終了");
 }
 

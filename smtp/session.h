@@ -82,10 +82,13 @@ class Session {
     int greet();
     int authenticate();
     int authExchange(Mechanism m, std::string& reply);
+    int transaction(std::string_view message, const std::vector<std::string>& recipients,
+                    int current, int total);
     int transmit(std::string_view data, int current, int total);
     int endOfData();
     void fail(const std::string& logText, const std::string& boxText);
     void note(std::string_view logText);
+    void flushLog();
 
     Env& env_;
     const Account& account_;
@@ -93,6 +96,9 @@ class Session {
     unsigned timeoutMs_;
     pop::Connection conn_;
     std::string host_;
+    // The conversation of the transaction under way, written to the communication log in one
+    // append when it ends (one disk flush per message instead of one per line).
+    std::string pending_;
 };
 
 // Fixed texts of the dialogue.

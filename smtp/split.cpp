@@ -222,6 +222,12 @@ std::vector<std::string> splitBodySjis(const ComposedMessage& m, size_t pieceByt
         if (cut < body.size()) {
             cut = start + sjis::boundaryAtOrBefore(body.substr(start), cut - start);
             cut = keepCrLf(body, start, cut);
+            // A voiced mark stays with its half-width katakana: they become one character.
+            const auto at = [&](size_t k) { return static_cast<unsigned char>(body[k]); };
+            if (cut > start + 1 && (at(cut) == 0xDE || at(cut) == 0xDF) && at(cut - 1) >= 0xA1 &&
+                at(cut - 1) <= 0xDD &&
+                sjis::boundaryAtOrBefore(body.substr(start), cut - 1 - start) == cut - 1 - start)
+                --cut;
             if (cut <= start) cut = start + sjis::charLen(body, start);  // always move on
         }
         bodies.push_back(sjisToJis(body.substr(start, cut - start)));
@@ -305,7 +311,9 @@ std::vector<std::string> splitBodyJis(const ComposedMessage& m, size_t pieceByte
     size_t start = 0;
     bool kanji = false;
     do {
-        bodies.push_back(nextJisPiece(x, start, kanji, p));
+        std::string piece = nextJisPiece(x, start, kanji, p);
+        // Only the closing escape of a run was left: no message of its own.
+        if (!piece.empty() || bodies.empty()) bodies.push_back(std::move(piece));
     } while (start < x.size());
     return bodyPieces(m, bodies);
 }

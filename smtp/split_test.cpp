@@ -189,6 +189,15 @@ TEST(SplitBodyJis, RunStartingNearTheCutMovesWhole) {
     EXPECT_EQ(parts(pieces[1]).body, "\x1b$BK\\\x1b(B\r\n");
 }
 
+TEST(SplitBodySjis, VoicedMarkStaysWithItsKatakana) {
+    // "ab" then half-width "ｶﾞ": a 3-byte cut would fall between the katakana and its mark.
+    const ComposedMessage m = composed("To: a@x.jp\r\nSubject: s\r\n", "ab\xB6\xDE");
+    const auto pieces = splitBodySjis(m, 3);
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(parts(pieces[0]).body, "ab\r\n");
+    EXPECT_EQ(parts(pieces[1]).body, "\x1b$B%,\x1b(B\r\n");  // one full-width ガ
+}
+
 TEST(SplitBody, MessageWithAttachmentsGoesWhole) {
     ComposedMessage m = composed("To: a@x.jp\r\nSubject: s\r\n", "body");
     m.attachments.push_back({"a.bin", "application/octet-stream"});

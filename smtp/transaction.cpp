@@ -57,7 +57,11 @@ int Session::send(std::string_view message, const std::vector<std::string>& reci
              "DATAコマンドに対してエラーが発生しました。   ");
         return 1;
     }
-    if (transmit(dataText(message), current, total) != 0) return 1;
+    // The end-of-data line travels with the last piece of text: a write of its own would wait
+    // for the server's delayed acknowledgement of the one before.
+    std::string data = dataText(message);
+    data += ".\r\n";
+    if (transmit(data, current, total) != 0) return 1;
     return endOfData();
 }
 
@@ -99,12 +103,7 @@ int Session::transmit(std::string_view data, int current, int total) {
 }
 
 int Session::endOfData() {
-    std::string why, reply;
-    if (!conn_.writeLine(".\r\n", why)) {
-        fail(why.empty() ? "エラーが発生し、送信が中断されました。" : why,
-             why.empty() ? "エラーが発生し、送信が中断されました。    " : why);
-        return 1;
-    }
+    std::string reply;
     const pop::ReceiveFailure got =
         pop::ReadReply(conn_, reply, pop::ReplyKind::Smtp, kEndOfDataCapacity);
     if (got == pop::ReceiveFailure::TooLong) {
@@ -120,7 +119,8 @@ int Session::endOfData() {
         return 1;
     }
     if (smtpReplyCode(reply) == 250) {
-        note("送信完了\r\n" + reply);
+        // With the transaction's lines, in the same append.
+        if (env_.unattended || env_.logOut) pending_ += "送信完了\r\n" + reply;
         return 0;
     }
     fail("送信に対しサーバがエラーを返しました。   \r\n" + reply,

@@ -778,7 +778,8 @@ Err updateRecordSent(Env& env, Tab& tab, MailItem& item, uint8_t state, uint32_t
         e != Err::None) {
         return e;
     }
-    if (Err e = (*file)->flush(); e != Err::None) return e;
+    // No flush of its own: the message file, rewritten and flushed before, says "sent" durably,
+    // and the send run mends an index record that lags behind its file.
     if (Err e = (*file)->close(); e != Err::None) return e;
     item.state = state;
     item.storedTime = storedTime;

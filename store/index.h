@@ -221,7 +221,9 @@ Err undoAppend(Env& env, Tab& tab, AppendedBatch& batch);
 enum class RecordByte : uint8_t { State = 2, MarkColour = 3, Attachments = 20 };
 Err updateRecordByte(Env& env, Tab& tab, MailItem& item, RecordByte which, uint8_t value);
 // A message sent: its stored time (bytes 4-7) and then its state byte rewritten in place in one
-// open and flush, and the item's fields with them. The state goes last: it is what says "sent".
+// open, and the item's fields with them. The state goes last: it is what says "sent". Not
+// flushed to the disk: the message file already says "sent" durably, and the send run mends a
+// record that lags behind its file.
 Err updateRecordSent(Env& env, Tab& tab, MailItem& item, uint8_t state, uint32_t storedTime);
 
 // Rewrites the index keeping the items for which `drop` is false. The new image is written to

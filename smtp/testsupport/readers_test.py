@@ -108,6 +108,12 @@ def single_part(tmp):
     check(text_lines(msg.get_content()) == want, "single: email body text")
     body = wire[wire.index(b"\r\n\r\n") + 4:]
     check(text_lines(nkf_text(body)) == want, "single: nkf body text")
+    # nkf's own MIME header decoding reads the encoded words the same way.
+    head = subprocess.run(["nkf", "-w", "-m", "-Lu"], input=wire[:wire.index(b"\r\n\r\n")],
+                          check=True, capture_output=True).stdout.decode("utf-8").split("\n")
+    check(f"Subject: {SUBJECT}" in head, f"single: nkf subject {head}")
+    check("From: 山田 太郎 <me@example.jp>" in head, "single: nkf from")
+    check("To: 鈴木 花子 <hanako@example.jp>, jiro@example.jp" in head, "single: nkf to")
     guess = subprocess.run(["nkf", "--guess"], input=body, capture_output=True).stdout
     check(guess.startswith(b"ISO-2022-JP"), f"single: nkf guess {guess!r}")
     rcpt = read(os.path.join(out, "recipients.txt")).decode().split()
@@ -226,11 +232,31 @@ def body_split(tmp):
             os.remove(os.path.join(out, p))
 
 
+def resent(tmp):
+    folder = os.path.join(tmp, "resent")
+    os.makedirs(folder)
+    header = ("From: 山田 太郎 <me@example.jp>\nTo: orig@example.jp\nSubject: 転送\n"
+              "Resent-To: 転送先 <r1@example.jp>\nResent-Cc: r2@example.jp\n"
+              "Resent-From: me@example.jp\nMessage-ID: <original@example.jp>\n")
+    out = run_dump(folder, write_draft(folder, header, "転送します。\n"))
+    wire = read(os.path.join(out, "wire.eml"))
+    check_seven_bit(wire, "resent")
+    msg = email.message_from_bytes(wire, policy=email.policy.default)
+    check(str(msg["Message-ID"]) == "<original@example.jp>", "resent: own Message-ID kept")
+    check(len(msg.get_all("Resent-Message-ID")) == 1, "resent: one Resent-Message-ID")
+    check(msg["X-Mailer"] is None and msg["Resent-X-Mailer"], "resent: mailer lines")
+    check([a.addr_spec for a in msg["Resent-To"].addresses] == ["r1@example.jp"], "resent: to")
+    check(text_lines(msg.get_content()) == ["転送します。"], "resent: body")
+    rcpt = read(os.path.join(out, "recipients.txt")).decode().split()
+    check(rcpt == ["r1@example.jp", "r2@example.jp"], f"resent: recipients {rcpt}")
+
+
 def main():
     with tempfile.TemporaryDirectory(prefix="kolvy-readers-") as tmp:
         single_part(tmp)
         multipart(tmp)
         body_split(tmp)
+        resent(tmp)
     if failures:
         print(f"{len(failures)} check(s) failed")
         return 1

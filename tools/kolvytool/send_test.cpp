@@ -8,7 +8,12 @@
 
 #include "config/password.h"
 #include "core/list.h"
+#include "core/sjis.h"
 #include "pop/testsupport/fake_server.h"
+#include "rules/rule_book.h"
+#include "rules/rule_file.h"
+#include "rules/rule_tables.h"
+#include "rules/sort.h"
 #include "store/index.h"
 #include "store/tabs.h"
 #include "tests/support/test_env.h"
@@ -130,6 +135,14 @@ class ToolSend : public ::testing::Test {
             v.push_back(item->state);
         return v;
     }
+    // WaitMailCount of the send tab, as the ini holds it.
+    int64_t waitCount() {
+        store::TabRegistry tabs;
+        EXPECT_TRUE(tabs.load(e->env));
+        const Tab* tab = tabs.basicTab(1);
+        return tab ? platform::readInt(e->env.ini, std::to_string(tab->id), "WaitMailCount", -9)
+                   : -9;
+    }
     std::vector<int> fileStates() {
         std::vector<int> v;
         for (int i = 0; i < 3; ++i) {
@@ -185,6 +198,7 @@ TEST_F(ToolSend, AfterEveryFaultTheNextRunSendsExactlyTheRest) {
             want.push_back(i < c.sent ? 20 : 16);
         EXPECT_EQ(indexStates(), want);
         EXPECT_EQ(fileStates(), want);
+        EXPECT_EQ(waitCount(), 3 - c.sent);
         expectSound();
 
         // The second run: a server that takes everything gets exactly the rest.
@@ -237,6 +251,110 @@ TEST_F(ToolSend, SessionRefusalsSendNothing) {
         for (const std::string& line : server.transcript())
             EXPECT_NE(line.substr(0, 4), "MAIL");
     }
+}
+
+TEST_F(ToolSend, AMessageWhoseFileSaysSentIsNeverSentAgain) {
+    int tabId = -1;
+    FakeServer first;
+    first.send("220 mx\r\n").readLine().send("250 mx\r\n");
+    for (int i = 0; i < 3; ++i)
+        transaction(first, kRecipients[i], Fault::None);
+    first.readLine().send("221 bye\r\n");
+    first.start();
+    account(first.port());
+    queueAll();
+    ASSERT_EQ(run({"send", home()}).out, "sent 3\n");
+    first.finish(3000);
+    {
+        // A kill between the file and the index: the second record still says waiting.
+        store::TabRegistry tabs;
+        ASSERT_TRUE(tabs.load(e->env));
+        Tab* tab = tabs.basicTab(1);
+        ASSERT_EQ(store::readWholeIndex(e->env, *tab, {}), Err::None);
+        MailItem* second = tab->items.next->next;
+        ASSERT_EQ(store::updateRecordByte(e->env, *tab, *second, store::RecordByte::State, 16),
+                  Err::None);
+        ++tab->waitMailCount;
+        ASSERT_EQ(store::writeCounters(e->env, *tab), Err::None);
+        tabId = tab->id;
+        store::freeItems(*tab);
+    }
+    EXPECT_EQ(indexStates(), (std::vector<int>{20, 16, 20}));
+    EXPECT_EQ(platform::readInt(e->env.ini, std::to_string(tabId), "WaitMailCount", -9), 1);
+    FakeServer second;
+    second.send("220 mx\r\n").readLine().send("250 mx\r\n").readLine().send("221 bye\r\n");
+    second.start();
+    account(second.port());
+    const ToolRun r = run({"send", home()});
+    second.finish(3000);
+    EXPECT_EQ(r.out, "sent 0\n") << r.err;
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(second.transcript(), (std::vector<std::string>{"HELO 127.0.0.1\r\n", "QUIT\r\n"}));
+    EXPECT_EQ(indexStates(), (std::vector<int>{20, 20, 20}));
+    EXPECT_EQ(platform::readInt(e->env.ini, std::to_string(tabId), "WaitMailCount", -9), 0);
+    expectSound();
+}
+
+int32_t itemNamed(std::string_view name) {
+    for (int32_t i = 1; i <= rules::kItemCount; ++i) {
+        if (rules::itemName(i) == name) return i;
+    }
+    return 0;
+}
+
+// The value of the header line `name` ("Message-ID: ") in a text, up to its line end.
+std::string headerLine(std::string_view text, std::string_view name) {
+    const size_t at = text.find(name);
+    if (at == std::string_view::npos) return {};
+    const size_t start = at + name.size();
+    return std::string(text.substr(start, text.find("\r\n", start) - start));
+}
+
+TEST_F(ToolSend, SentCopyKeepsTheWireIdAndTheAfterSendRulesApply) {
+    {
+        // After sending, "two" gets a mark.
+        store::TabRegistry tabs;
+        ASSERT_TRUE(tabs.load(e->env));
+        rules::RegistryTabs directory(tabs);
+        rules::RuleBook book;
+        ASSERT_EQ(book.load(e->env, rules::RuleKind::Send, directory, 3), Err::None);
+        auto* mark = new Rule;
+        rules::clearRule(*mark);
+        mark->item1 = itemNamed("Subject:");
+        ASSERT_NE(mark->item1, 0);
+        sjis::copyField(mark->keyword1, "two");
+        mark->mode1 = 1;
+        mark->setMark = 1;
+        book.appendToFile(rules::RuleKind::Send, mark);
+        ASSERT_EQ(book.save(e->env, rules::RuleKind::Send, directory), Err::None);
+    }
+    FakeServer server;
+    server.send("220 mx\r\n").readLine().send("250 mx\r\n");
+    for (int i = 0; i < 3; ++i)
+        transaction(server, kRecipients[i], Fault::None);
+    server.readLine().send("221 bye\r\n");
+    server.start();
+    account(server.port());
+    queueAll();
+    const ToolRun r = run({"send", home()});
+    server.finish(3000);
+    ASSERT_EQ(r.out, "sent 3\n") << r.err;
+    std::vector<std::string> wireIds;
+    for (const std::string& line : server.transcript()) {
+        if (line.find("Subject: ") != std::string::npos) {
+            wireIds.push_back(headerLine(line, "\r\nMessage-ID: "));
+        }
+    }
+    ASSERT_EQ(wireIds.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        const std::string file = e->read("MailData\\送信\\000" + std::to_string(i) + ".txt");
+        EXPECT_FALSE(wireIds[i].empty());
+        EXPECT_EQ(headerLine(file, "\r\nX-Message-ID: "), wireIds[i]) << file;
+        ASSERT_GT(file.size(), 9u);
+        EXPECT_EQ(file[9], i == 1 ? '1' : '0') << "mark digit of message " << i;
+    }
+    EXPECT_NE(wireIds[0], wireIds[1]);
+    expectSound();
 }
 
 }  // namespace
