@@ -514,6 +514,29 @@ TEST_F(ComposerTest, EditStoredDraftBothWaysWithCounters) {
     EXPECT_EQ(t.reporter.lastText(), kAlreadyEditing);
 }
 
+// The row of an edited draft follows the edit; the records behind it stay readable.
+TEST_F(ComposerTest, EditedDraftRowFollowsTheEdit) {
+    MailItem* first =
+        stored(*send, "From: me@example.jp\r\nTo: a@b.jp\r\nSubject: s\r\n\r\nb\r\n", 16);
+    stored(*send, "From: me@example.jp\r\nTo: c@d.jp\r\nSubject: second\r\n\r\nb\r\n", 18);
+    actions("set=To=Someone Else <someone.else@example.org>|set=Subject=longer subject now");
+    dialogs.saves = {SaveChoice::Waiting};
+    ASSERT_EQ(editStoredDraft(*c, dialogs, *send, *first), Err::None);
+    EXPECT_STREQ(first->address, "someone.else@example.org");
+    EXPECT_STREQ(first->subject, "longer subject now");
+    store::TabRegistry again;
+    ASSERT_TRUE(again.load(t.env));
+    Tab& reread = *again.basicTab(store::kSendTab);
+    ASSERT_EQ(store::readWholeIndex(t.env, reread, {}), Err::None);
+    std::vector<std::string> rows;
+    for (MailItem* m = reread.items.next; m && m != &reread.items; m = m->next)
+        rows.push_back(std::string(m->number) + " " + m->address + " " + m->subject + " " +
+                       std::to_string(m->state));
+    EXPECT_EQ(rows,
+              (std::vector<std::string>{" 0000 someone.else@example.org longer subject now 16",
+                                        " 0001   18"}));  // stored without row texts
+}
+
 TEST_F(ComposerTest, RuleMadeRepliesAndForwards) {
     RuleResponder responder(*c);
     mime::AutoResponder& analysis = responder;

@@ -231,6 +231,25 @@ Err editStoredDraft(ComposeContext& c, ComposeDialogs& dialogs, Tab& tab, MailIt
             return e;
         store::writeCounters(c.env, tab);
     }
+    // The row follows the edit: sender account, recipient, subject and size.
+    const auto size = c.env.fs.fileSize(path);
+    const Account* account = r.account;
+    const DraftInfo& info = r.info;
+    if (Err e = store::rewriteRecord(
+            c.env, tab, item,
+            [&](store::IndexRecord& rec) {
+                rec.account = account && account->number >= 0 && account->number < store::kNoAccount
+                                  ? static_cast<uint8_t>(account->number)
+                                  : store::kNoAccount;
+                rec.texts[0] = info.toName;
+                rec.texts[1] = info.toAddress;
+                rec.texts[2] = info.subject;
+                rec.texts[4] = info.sender;
+                if (size) rec.size = static_cast<uint32_t>(*size);
+            },
+            c.index);
+        e != Err::None)
+        return e;
     if (r.choice == SaveChoice::SendNow && c.sendNow && r.account) c.sendNow(tab, item, *r.account);
     return Err::None;
 }
