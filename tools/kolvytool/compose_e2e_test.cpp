@@ -37,7 +37,8 @@ ToolResult run(std::vector<std::string> args) {
     return r;
 }
 
-std::optional<std::map<std::string, std::string>> smtpServers(platform::FileSystem& fs) {
+[[maybe_unused]] std::optional<std::map<std::string, std::string>> smtpServers(
+    platform::FileSystem& fs) {
     auto text = platform::readWholeFile(fs, std::string(KOLVY_SMTP_SERVERS_DIR) + "/servers.txt");
     if (!text) return std::nullopt;
     std::map<std::string, std::string> m;
@@ -53,7 +54,8 @@ std::optional<std::map<std::string, std::string>> smtpServers(platform::FileSyst
     return m;
 }
 
-std::set<std::string> filesIn(platform::FileSystem& fs, const std::string& folder) {
+[[maybe_unused]] std::set<std::string> filesIn(platform::FileSystem& fs,
+                                               const std::string& folder) {
     std::set<std::string> names;
     if (auto l = fs.list(folder)) {
         for (const platform::DirEntry& d : *l)
@@ -66,8 +68,8 @@ std::set<std::string> filesIn(platform::FileSystem& fs, const std::string& folde
 
 // A program folder whose account receives from dovecot and sends to aiosmtpd, with a receive
 // rule that answers every message whose subject holds "ping" with the reply template "基本".
-void setUpFolder(test::TestEnv& home, const test::PopServers& pop, const std::string& smtpPort,
-                 const std::string& address) {
+[[maybe_unused]] void setUpFolder(test::TestEnv& home, const test::PopServers& pop,
+                                  const std::string& smtpPort, const std::string& address) {
     platform::Profile& ini = home.env.ini;
     ASSERT_EQ(ini.write("TagList", "TagAcount", "自宅"), Err::None);
     ASSERT_EQ(ini.write("自宅", "TagNo", "0"), Err::None);
