@@ -1,11 +1,13 @@
 // The outgoing composer and the three splitters on arbitrary draft bytes (the first byte chooses
 // the piece size): the wire text is 7-bit with CR LF lines and one id line, the recipients are
 // bare addresses, and every piece is 7-bit wire text. The message/partial pieces join back to
-// the wire text, and each escape-aware body piece starts and ends in ASCII.
+// the wire text, and each escape-aware body piece starts and ends in ASCII. The three exported
+// encoders run on the same bytes in outputs of exactly their worst case.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "smtp/encode.h"
 #include "smtp/outgoing.h"
@@ -45,6 +47,24 @@ void checkPartial(const kolvy::smtp::ComposedMessage& m, size_t p) {
     }
     check(joined == m.wire);
 }
+
+// The exported encoders on the same bytes, each in an output of exactly its worst case.
+void checkEntryPoints(std::string text) {
+    using namespace kolvy::smtp;
+    text = text.substr(0, text.find('\0'));
+    std::vector<char> jis(sjisToJisMax(text.size()));
+    DecodeCursor c{text.data(), jis.data(), nullptr, nullptr};
+    SJisToJis(&c);
+    check(c.sourceEnd == text.data() + text.size() && *c.destinationEnd == '\0');
+    std::vector<char> words(encodedWordsMax(text.size(), 3));
+    c = {text.data(), words.data(), nullptr, nullptr};
+    MIME_Encode(&c);
+    check(c.sourceEnd == text.data() + text.size() && *c.destinationEnd == '\0');
+    std::vector<char> b64(base64LinesLength(text.size(), true) + 1);
+    c = {text.data(), b64.data(), nullptr, nullptr};
+    KVA_Base64Encode(&c, static_cast<int>(text.size()), 1);
+    check(c.destinationEnd == b64.data() + b64.size() - 1);
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -57,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.draft = draft;
     in.mailAddress = "me@example.jp";
     in.sendTime = 1765000000;
+    checkEntryPoints(draft);
     const ComposeResult r = composeMessage(*fs, in);
     if (!r.ok()) return 0;
     const ComposedMessage& m = r.message;
