@@ -898,3 +898,54 @@ Result<MailItem*> storeMessage(Env& env, Tab& tab, std::string_view fileText, In
 }
 
 }  // namespace kolvy::store
+
+namespace kolvy::store {
+
+Err rewriteRecord(Env& env, Tab& tab, MailItem& item,
+                  const std::function<void(IndexRecord&)>& change, const IndexOptions& o) {
+    const std::string path = indexPath(env, tab);
+    auto data = platform::readWholeFile(env.fs, path);
+    if (!data) {
+        shell::report(env, kIndexWriteFailed);
+        return data.error();
+    }
+    const std::string_view file = *data;
+    RecordView old;
+    if (!parseRecord(file, item.offset, old) || old.offset != item.offset ||
+        old.fileNo != itemNumber(item))
+        return Err::Damaged;
+    IndexRecord record = toRecord(old);
+    change(record);
+    record.offset = item.offset;
+    const std::string bytes = encodeRecord(record);
+    // The records behind it move by the change in length; each keeps its own offset field.
+    const int64_t delta = static_cast<int64_t>(bytes.size()) - static_cast<int64_t>(old.length);
+    std::string image(file.substr(0, item.offset));
+    image += bytes;
+    const size_t restAt = image.size();
+    image.append(file.substr(item.offset + old.length));
+    std::vector<std::pair<MailItem*, uint32_t>> moved;
+    for (MailItem* m : listRange(tab.items)) {
+        if (m->offset <= item.offset) continue;
+        const auto at = static_cast<uint32_t>(static_cast<int64_t>(m->offset) + delta);
+        if (at + kRecordFixedSize > image.size() || at < restAt) return Err::Damaged;
+        set32(image, at + kOffsetAt, at);
+        moved.emplace_back(m, at);
+    }
+    const std::string tmp = tab.external ? sjis::joinPath(tabFolder(env, tab), kCompactFileName)
+                                         : env.path(kCompactFileName);
+    if (platform::replaceFileContents(env.fs, path, tmp, image) != Err::None) {
+        shell::report(env, kCompactFailed);
+        return Err::Io;
+    }
+    for (auto& [m, at] : moved)
+        m->offset = at;
+    RecordView now;
+    if (parseRecord(image, item.offset, now)) {
+        TimeTexts times(env.clock);
+        fillItem(item, now, times, o.accounts);
+    }
+    return Err::None;
+}
+
+}  // namespace kolvy::store

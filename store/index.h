@@ -238,6 +238,12 @@ Err updateRecordSent(Env& env, Tab& tab, MailItem& item, uint8_t state, uint32_t
 Err compactIndex(Env& env, Tab& tab, const std::function<bool(const MailItem&)>& drop,
                  const std::function<void(const MailItem&)>& afterDrop);
 
+// Rewrites one record whose texts may change length (a draft edited again): `change` gets the
+// record as stored; the new index is written beside the old and moved over it in one step, the
+// records behind it keep their own offsets, and the item is filled from the new record.
+Err rewriteRecord(Env& env, Tab& tab, MailItem& item,
+                  const std::function<void(IndexRecord&)>& change, const IndexOptions& options);
+
 // Stores a message in a tab: the next file number, the file (status line and text) created as
 // new, the record appended, the next number raised and written, the counters counted and written.
 // A full tab (next number 10000) is refused with Err::Invalid.

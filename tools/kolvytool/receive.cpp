@@ -1,6 +1,7 @@
 // "receive": one receive order, unattended, through the session the program's receive run uses.
 #include <string>
 
+#include "compose/responder.h"
 #include "config/orders.h"
 #include "core/sjis.h"
 #include "mime/analyze.h"
@@ -54,6 +55,13 @@ int receiveCommand(Tool& tool, std::span<const std::string_view> args) {
     mime::AnalyzeContext analysis(env, tool.tabs);
     analysis.accounts = tool.accounts.head().next;
     analysis.receiveRules = rules::receiveRuleHook(book, env);
+    // Replies and forwards the receive rules ask for become waiting drafts.
+    compose::ComposeContext composing(env, tool.tabs);
+    composing.accounts = tool.accounts.head().next;
+    composing.paneAccount = composing.accounts;
+    composing.options = compose::readComposeOptions(env);
+    compose::RuleResponder responder(composing);
+    analysis.responder = &responder;
     // Nobody makes a temporary tab for the tool: a full basic tab stops the run.
     analysis.requestTemporaryTab = [] {};
     pop::AnalysisSink sink(analysis);

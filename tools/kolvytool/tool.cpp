@@ -104,6 +104,10 @@ std::span<const Command> commands() {
         {"receive", "receive <program-folder> <order-name>", receiveCommand},
         {"send", "send <program-folder> [<tab-name>]", sendCommand},
         {"draft", "draft <program-folder> <file> [--attach <file>...]", draftCommand},
+        {"compose",
+         "compose <program-folder> new|reply|forward [<tab> <file-number>] [--kind 0|1|2] --editor "
+         "<program> --save waiting|unfinished|send",
+         composeCommand},
     };
     return kCommands;
 }

@@ -66,6 +66,7 @@ int sortToolCommand(Tool& tool, std::span<const std::string_view> args);
 int receiveCommand(Tool& tool, std::span<const std::string_view> args);
 int sendCommand(Tool& tool, std::span<const std::string_view> args);
 int draftCommand(Tool& tool, std::span<const std::string_view> args);
+int composeCommand(Tool& tool, std::span<const std::string_view> args);
 
 // Messages of an mbox file: the "From " separator lines dropped, ">From " unquoted.
 std::vector<std::string> splitMbox(std::string_view mbox);

@@ -1,0 +1,48 @@
+// The replies and forwards that rules ask for, made by the composer as waiting drafts in the
+// rule's tab. One object serves both callers: analysis of received mail and the rule executor
+// over stored mail.
+#pragma once
+
+#include "compose/composer.h"
+#include "mime/analyze.h"
+#include "rules/executor.h"
+#include "rules/rule_book.h"
+
+namespace kolvy::compose {
+
+// Dialogs of a composer that runs without a user: nothing is asked, nothing is chosen.
+class NoDialogs final : public ComposeDialogs {
+  public:
+    std::optional<ForwardChoice> forwardKind(const std::vector<Template>&) override {
+        return std::nullopt;
+    }
+    bool discardOnCheck(std::string_view) override { return false; }
+    std::optional<SaveChoice> saveChoice(const SaveChoiceRequest&) override { return std::nullopt; }
+    bool confirmNotSaving() override { return false; }
+    Tab* chooseTab(const std::vector<Tab*>&) override { return nullptr; }
+};
+
+class RuleResponder final : public mime::AutoResponder, public rules::AutoResponder {
+  public:
+    explicit RuleResponder(ComposeContext& context) : context_(context) {}
+    // Received mail (analysis).
+    bool reply(std::string storedText, RuleResult result, Tab& tab, int fileNo) override;
+    bool forward(std::string storedText, RuleResult result, Tab& tab, int fileNo) override;
+    // Stored mail (the rule executor).
+    bool reply(const rules::AutoRequest& request) override;
+    bool forward(const rules::AutoRequest& request) override;
+
+    int made() const { return made_; }
+
+  private:
+    bool run(const ComposeRequest& request);
+    ComposeContext& context_;
+    NoDialogs dialogs_;
+    int made_ = 0;
+};
+
+// The rules of one kind of `book` as a composer hook (make rules on drafts, reply and forward
+// rules on the answered message).
+RuleHook ruleHook(Env& env, rules::RuleBook& book, rules::RuleKind kind);
+
+}  // namespace kolvy::compose
