@@ -117,15 +117,23 @@ std::vector<std::string> UidlJournal::wholeIds() {
     return out;
 }
 
-Err UidlJournal::append(const JournalEntry& e) {
+Err UidlJournal::write(std::string_view bytes) {
     auto file = env_.fs.open(path_, platform::OpenMode::Append);
     if (!file && file.error() == Err::NotFound) {
         platform::makeDirs(env_.fs, sjis::parentPath(path_));
         file = env_.fs.open(path_, platform::OpenMode::Append);
     }
     if (!file) return file.error();
-    if (Err w = (*file)->write(formatJournalEntry(e)); w != Err::None) return w;
+    if (Err w = (*file)->write(bytes); w != Err::None) return w;
     return (*file)->close();
+}
+
+Err UidlJournal::start() {
+    return write({});
+}
+
+Err UidlJournal::append(const JournalEntry& e) {
+    return write(formatJournalEntry(e));
 }
 
 size_t UidlJournal::fold(UidlLists& lists, size_t* rejected) {

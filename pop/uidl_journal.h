@@ -47,6 +47,8 @@ class UidlJournal {
     UidlJournal(Env& env, const Account& account);
     // A journal of the same form elsewhere (the import's), from the program folder.
     UidlJournal(Env& env, std::string_view relativePath);
+    // Creates the journal when it is not there: its presence says a run is under way.
+    Err start();
     // Appends one entry. No flush: a kill keeps what was written; the session's commit covers a
     // power cut. A failure is returned (the id is then remembered only at the next UIDL write).
     Err append(const JournalEntry& e);
@@ -59,6 +61,7 @@ class UidlJournal {
     void clear();
 
   private:
+    Err write(std::string_view bytes);
     Env& env_;
     std::string path_;
 };

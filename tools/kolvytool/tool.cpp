@@ -196,6 +196,7 @@ int importCommand(Tool& tool, std::span<const std::string_view> args) {
     std::set<std::string> done;
     for (std::string& id : journal.wholeIds())
         done.insert(std::move(id));
+    journal.start();
     int stored = 0, failed = 0, skipped = 0, result = 0;
     bool commitFailed = false;
     for (size_t k = 1; k < a.positional.size(); ++k) {
