@@ -179,6 +179,8 @@ int checkCommand(Tool& tool, std::span<const std::string_view> args) {
             continue;
         }
         const std::string folder = store::tabFolder(tool.env, *tab);
+        // A registered tab whose folder went missing gets an empty one back.
+        platform::makeDirs(tool.env.fs, sjis::joinPath(folder, store::kAttachFolder));
         for (const std::string& t : c.temporaries)
             tool.env.fs.remove(sjis::joinPath(folder, t));
         // The files are the truth: the index, the counters and the next number follow them.

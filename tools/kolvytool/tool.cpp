@@ -336,6 +336,13 @@ int extractCommand(Tool& tool, std::span<const std::string_view> args) {
 int runTool(std::span<const std::string_view> argv,
             const std::function<void(std::string_view)>& out,
             const std::function<void(std::string_view)>& err) {
+    auto fs = makeToolFileSystem();
+    return runToolOn(*fs, argv, out, err);
+}
+
+int runToolOn(platform::FileSystem& fs, std::span<const std::string_view> argv,
+              const std::function<void(std::string_view)>& out,
+              const std::function<void(std::string_view)>& err) {
     if (argv.size() < 2) {
         err(kUsage);
         for (const Command& c : commands())
@@ -359,14 +366,13 @@ int runTool(std::span<const std::string_view> argv,
     std::string folder = fromTerminal(a.positional[0]);
     while (folder.size() > 1 && sjis::endsWithSeparator(folder))
         folder.pop_back();
-    auto fs = makeToolFileSystem();
-    if (platform::makeDirs(*fs, folder) != Err::None || !fs->isDir(folder)) {
+    if (platform::makeDirs(fs, folder) != Err::None || !fs.isDir(folder)) {
         err("kolvytool: cannot use the program folder " + std::string(a.positional[0]) + "\n");
         return 1;
     }
     auto ini = platform::makeProfile(sjis::joinPath(folder, "Kolvy.ini"));
     ConsoleReporter reporter(err);
-    Env env{*fs, *ini, reporter, platform::systemClock(), folder};
+    Env env{fs, *ini, reporter, platform::systemClock(), folder};
     env.unattended = true;
     if (!shell::prepareDataFolder(env)) return 1;
     store::TabRegistry tabs;
