@@ -1,9 +1,12 @@
 #include "store/commit.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
 
 #include "core/list.h"
 #include "core/sjis.h"
+#include "platform/fileutil.h"
 #include "store/index.h"
 #include "store/message_file.h"
 #include "store/paths.h"
@@ -81,8 +84,99 @@ Err WriteBatch::commit(Env& env) {
     return e;
 }
 
+namespace {
+
+struct DropEntry {
+    uint64_t size = 0;
+    uint64_t hash = 0;
+};
+
+// Whether the file `number` of a folder is the one the journal named (or is gone already).
+bool namedByJournal(Env& env, std::string_view folder, int number, const DropEntry& d) {
+    const std::string path = sjis::joinPath(folder, messageFileName(number));
+    if (!env.fs.exists(path)) return true;
+    auto text = platform::readWholeFile(env.fs, path, d.size);
+    return text && text->size() == d.size && messageContentHash(*text) == d.hash;
+}
+
+std::map<int, DropEntry> readDropJournal(std::string_view text) {
+    std::map<int, DropEntry> out;
+    size_t at = 0;
+    for (size_t end; (end = text.find("\r\n", at)) != std::string_view::npos; at = end + 2) {
+        const std::string line(text.substr(at, end - at));
+        int number = -1;
+        unsigned long long size = 0, hash = 0;
+        if (std::sscanf(line.c_str(), "%d\t%llu\t%llx", &number, &size, &hash) == 3 &&
+            validFileNumber(number)) {
+            out[number] = {size, hash};
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+Err writeDropJournal(Env& env, const Tab& tab, const std::unordered_set<const MailItem*>& drop) {
+    const std::string folder = tabFolder(env, tab);
+    std::string text;
+    for (const MailItem* item : drop) {
+        const int number = itemNumber(*item);
+        auto data =
+            platform::readWholeFile(env.fs, sjis::joinPath(folder, messageFileName(number)));
+        const uint64_t size = data ? data->size() : 0;
+        const uint64_t hash = data ? messageContentHash(*data) : 0;
+        char line[64];
+        std::snprintf(line, sizeof line, "%d\t%llu\t%016llx\r\n", number,
+                      static_cast<unsigned long long>(size), static_cast<unsigned long long>(hash));
+        text += line;
+    }
+    return platform::replaceFileContents(env.fs, sjis::joinPath(folder, kDropJournal),
+                                         sjis::joinPath(folder, "mokuji.jnt"), text);
+}
+
+void removeDropJournal(Env& env, const Tab& tab) {
+    env.fs.remove(sjis::joinPath(tabFolder(env, tab), kDropJournal));
+}
+
+Err settleDrops(Env& env, Tab& tab) {
+    const std::string folder = tabFolder(env, tab);
+    const std::string path = sjis::joinPath(folder, kDropJournal);
+    if (!env.fs.exists(path)) return Err::None;
+    auto text = platform::readWholeFile(env.fs, path);
+    if (!text) return text.error();
+    const std::map<int, DropEntry> drops = readDropJournal(*text);
+    const bool wasRead = tab.loadState != kNotRead;
+    IndexOptions o;
+    o.readByte = 0;
+    if (Err e = readWholeIndex(env, tab, o); e != Err::None) return e;
+    std::set<int> indexed;
+    for (const MailItem* item : listRange(tab.items))
+        indexed.insert(itemNumber(*item));
+    auto goes = [&](int number) {
+        auto d = drops.find(number);
+        return d != drops.end() && namedByJournal(env, folder, number, d->second);
+    };
+    Err e = compactIndex(
+        env, tab, [&](const MailItem& m) { return goes(itemNumber(m)); },
+        [&](const MailItem& m) { deleteMessage(env, folder, itemNumber(m)); });
+    if (e == Err::None) {
+        // Those whose records had gone already: the kill came among the deletions.
+        for (const auto& [number, d] : drops) {
+            if (!indexed.count(number) && namedByJournal(env, folder, number, d))
+                deleteMessage(env, folder, number);
+        }
+        env.fs.remove(path);
+    }
+    if (!wasRead) {
+        freeItems(tab);
+        tab.loadState = kNotRead;
+    }
+    return e;
+}
+
 Err recoverTab(Env& env, Tab& tab, IndexRebuilder* rebuilder) {
     const std::string folder = tabFolder(env, tab);
+    settleDrops(env, tab);
     auto list = env.fs.list(folder);
     if (!list) return list.error();
     int highest = -1;

@@ -27,15 +27,21 @@
 //                 commits also every kCommitMessages messages or kCommitBytes bytes, an import
 //                 every kCommitMessages messages, so a power cut costs at most one batch of
 //                 re-fetching.
-//   list edits    Copy and append every target first (flushed), then compact the source, then
-//                 delete the dropped files: a kill at any step leaves each message at least once,
-//                 and at most a copy too many that `check` shows.
+//   list edits    Copy every message into its target and append the target's records; make the
+//                 copies and the target indexes durable (one syncFiles); write the source's drop
+//                 journal (mokuji.jnl: the numbers, sizes and hashes of the source messages that
+//                 go, replaced whole); compact the source; delete the dropped files; remove the
+//                 journal. A kill before the journal leaves the source whole and at most copies in
+//                 the targets that `check --repair` takes in (the pass can be run again); a kill
+//                 after it is finished by settleDrops (start-up check, check --repair): every
+//                 message ends up exactly once.
 #pragma once
 
 #include <cstdint>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/env.h"
@@ -83,6 +89,15 @@ class WriteBatch {
 // missing record makes the rebuild's work) and recounts the counters from it; what disagreed
 // with Kolvy.ini is written back. `rebuilder` may be null.
 Err recoverTab(Env& env, Tab& tab, IndexRebuilder* rebuilder);
+
+// The drop journal of a list pass: which messages leave the tab. Written (and flushed) before the
+// tab's index is compacted, removed after the last dropped file is deleted.
+inline constexpr char kDropJournal[] = "mokuji.jnl";
+Err writeDropJournal(Env& env, const Tab& tab, const std::unordered_set<const MailItem*>& drop);
+void removeDropJournal(Env& env, const Tab& tab);
+// Finishes a pass a kill interrupted: the journal's messages (those still of the size and content
+// it names) leave the index and the folder. Nothing to do without a journal.
+Err settleDrops(Env& env, Tab& tab);
 
 // Temporary message files (NNNN.tmp) of a tab folder.
 bool isTemporaryMessageName(std::string_view name);

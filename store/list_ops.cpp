@@ -8,6 +8,7 @@
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "shell/report.h"
+#include "store/commit.h"
 #include "store/message_file.h"
 #include "store/paths.h"
 #include "store/tabs.h"
@@ -323,13 +324,36 @@ PassOutcome runPass(Env& env, Tab& source, std::span<const PassRow> rows,
         }
     }
     const size_t deleting = drop.size() - std::min(drop.size(), movedCount(groups));
+    // The moved messages must be on the disk in their targets before the source lets them go;
+    // then the drop journal says which source messages go, so that a kill between the
+    // compaction and the last deletion is finished by the start-up check, never undone.
+    bool journalled = false;
+    Err before = Err::None;
     if (!drop.empty()) {
-        const Err e = compactIndex(
-            env, source, [&](const MailItem& m) { return drop.count(&m) != 0; },
-            [&](const MailItem& m) {
-                if (deleteMessage(env, sourceFolder, itemNumber(m)) != Err::None)
-                    out.unremoved.push_back(itemNumber(m));
-            });
+        std::vector<std::string> durable;
+        for (const Group& g : groups) {
+            if (!g.appended) continue;
+            const std::string folder = tabFolder(env, *g.target);
+            for (const Arrived& a : g.arrived)
+                durable.push_back(sjis::joinPath(folder, messageFileName(a.to)));
+            durable.push_back(indexPath(env, *g.target));
+        }
+        before = durable.empty() ? Err::None : env.fs.syncFiles(durable);
+        if (before == Err::None) before = writeDropJournal(env, source, drop);
+        journalled = before == Err::None;
+        if (!journalled) shell::report(env, kWriteFailed);
+    }
+    if (!drop.empty()) {
+        const Err e =
+            before != Err::None
+                ? before
+                : compactIndex(
+                      env, source, [&](const MailItem& m) { return drop.count(&m) != 0; },
+                      [&](const MailItem& m) {
+                          if (deleteMessage(env, sourceFolder, itemNumber(m)) != Err::None)
+                              out.unremoved.push_back(itemNumber(m));
+                      });
+        if (journalled) removeDropJournal(env, source);
         if (e != Err::None) {
             // The moved messages are still in the source: take them out of their targets again.
             for (Group& g : groups) {

@@ -127,6 +127,10 @@ TabCheck checkTab(Tool& tool, Tab& tab) {
     Env& env = tool.env;
     TabCheck c;
     const std::string folder = store::tabFolder(env, tab);
+    if (env.fs.exists(sjis::joinPath(folder, store::kDropJournal))) {
+        c.problems.push_back("a list operation was interrupted (" +
+                             std::string(store::kDropJournal) + ")");
+    }
     for (const std::string& t : store::temporaryMessageFiles(env, folder)) {
         c.problems.push_back(t + " is a temporary file left by a crash");
         c.temporaries.push_back(t);
@@ -167,6 +171,13 @@ int checkCommand(Tool& tool, std::span<const std::string_view> args) {
     int unsound = 0;
     for (Tab* tab = tool.tabs.first(); tab && tab != tool.tabs.listHead(); tab = tab->next) {
         const std::string name = toTerminal(store::tabName(*tab));
+        // A list pass a kill interrupted is finished first: its messages leave this tab.
+        if (repair &&
+            tool.env.fs.exists(
+                sjis::joinPath(store::tabFolder(tool.env, *tab), store::kDropJournal)) &&
+            store::settleDrops(tool.env, *tab) == Err::None) {
+            tool.out(name + ": finished an interrupted list operation\n");
+        }
         const TabCheck c = checkTab(tool, *tab);
         if (c.problems.empty()) {
             tool.out(name + ": sound\n");

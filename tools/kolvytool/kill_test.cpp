@@ -26,7 +26,9 @@
 #include "pop/testsupport/mailbox_server.h"
 #include "pop/testsupport/real_servers.h"
 #include "rules/rule_book.h"
+#include "rules/rule_file.h"
 #include "rules/rule_tables.h"
+#include "rules/sort.h"
 #include "store/commit.h"
 #include "store/tabs.h"
 #include "tests/support/test_env.h"
@@ -352,6 +354,82 @@ TEST_F(Kill, ReceiveFromDovecotAtEveryEleventhCall) {
         if (::testing::Test::HasFailure()) break;
     }
     s->emptyDovecot();
+    EXPECT_GT(points, count);
+}
+
+int32_t itemNamed(std::string_view name) {
+    for (int32_t i = 1; i <= rules::kItemCount; ++i) {
+        if (rules::itemName(i) == name) return i;
+    }
+    return 0;
+}
+
+// A program folder with `count` messages in the receive tab, a tab "仕分け" and a command rule
+// that moves the odd ones there.
+void sortSetup(test::TestEnv& e, const std::string& mbox) {
+    ASSERT_EQ(runInProcess({"import", toTerminal(e.env.programFolder), mbox}).code, 0);
+    store::TabRegistry tabs;
+    ASSERT_TRUE(tabs.load(e.env));
+    ASSERT_TRUE(tabs.create(e.env, store::CreateMode::NewTab, "仕分け").ok());
+    rules::RegistryTabs directory(tabs);
+    rules::RuleBook book;
+    ASSERT_EQ(book.load(e.env, rules::RuleKind::Command, directory, 3), Err::None);
+    auto* r = new Rule;
+    rules::clearRule(*r);
+    r->item1 = itemNamed("Subject:");
+    sjis::copyField(r->keyword1, "move");
+    r->mode1 = 1;
+    r->targetTab = tabs.findByName("仕分け");
+    book.appendToFile(rules::RuleKind::Command, r);
+    ASSERT_EQ(book.save(e.env, rules::RuleKind::Command, directory), Err::None);
+    for (Tab* tab = tabs.first(); tab && tab != tabs.listHead(); tab = tab->next)
+        store::freeItems(*tab);
+}
+
+void expectEachOnce(test::TestEnv& e, int count, const std::string& what) {
+    SCOPED_TRACE(what);
+    const std::map<int, int> copies = storedCopies(e);
+    for (int n = 1; n <= count; ++n) {
+        auto it = copies.find(n);
+        EXPECT_TRUE(it != copies.end() && it->second == 1)
+            << "message " << n << ": " << (it == copies.end() ? 0 : it->second) << " copies";
+    }
+}
+
+TEST_F(Kill, SortAtEveryFileSystemCallLeavesEachMessageOnce) {
+    const int count = 6 * scale();
+    test::TempFolder source;
+    std::string mbox;
+    for (int n = 1; n <= count; ++n) {
+        std::string m = mail(n);
+        if (n % 2) m.insert(m.find("\r\n", m.find("Subject:")), " move");
+        mbox += "From s@example.jp Mon Dec  7 10:00:00 2026\r\n" + m + "\r\n";
+    }
+    const std::string file = source / "sort.mbox";
+    ASSERT_EQ(platform::writeWholeFile(*platform::makeFileSystem(), file, mbox), Err::None);
+    int points = 0;
+    for (long n = 1;; n += strideFor(2)) {
+        test::TestEnv e;
+        sortSetup(e, toTerminal(file));
+        if (::testing::Test::HasFatalFailure()) return;
+        const std::string home = toTerminal(e.env.programFolder);
+        const ChildEnd end = runChild({"sort", home}, n);
+        if (!end.killed) {
+            EXPECT_EQ(end.code, 0) << "at call " << n;
+            break;
+        }
+        ++points;
+        ++gKillPoints;
+        const std::string what = "sort killed at call " + std::to_string(n);
+        runInProcess({"check", home, "--repair"});
+        EXPECT_EQ(runInProcess({"check", home}).code, 0) << what;
+        EXPECT_FALSE(temporariesLeft(e)) << what;
+        expectEachOnce(e, count, what);
+        // The sort run again finishes the work: still each once.
+        EXPECT_EQ(runInProcess({"sort", home}).code, 0) << what;
+        expectEachOnce(e, count, what + ", sorted again");
+        if (::testing::Test::HasFailure()) break;
+    }
     EXPECT_GT(points, count);
 }
 
