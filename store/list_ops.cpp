@@ -115,6 +115,17 @@ Err carryAttachments(Env& env, std::string_view from, int number, std::string_vi
     return Err::None;
 }
 
+// A message that arrived in a target goes back: a copy is deleted, a moved file renamed home.
+void putBack(Env& env, std::string_view sourceFolder, std::string_view targetFolder, int from,
+             int to, bool copy) {
+    const std::string there = sjis::joinPath(targetFolder, messageFileName(to));
+    if (copy) {
+        env.fs.remove(there);
+    } else {
+        env.fs.rename(there, sjis::joinPath(sourceFolder, messageFileName(from)));
+    }
+}
+
 // Takes arrived messages back out of their target's folder (their records are not, or no longer,
 // in its index): attachment folders go home, copies are deleted.
 void sendBack(Env& env, std::string_view sourceFolder, std::string_view targetFolder,
@@ -125,7 +136,7 @@ void sendBack(Env& env, std::string_view sourceFolder, std::string_view targetFo
         } else if (it->attachments == Carried::Copied) {
             removeFolderFiles(env, attachmentFolder(targetFolder, it->to));
         }
-        env.fs.remove(sjis::joinPath(targetFolder, messageFileName(it->to)));
+        putBack(env, sourceFolder, targetFolder, it->from, it->to, it->copy);
     }
 }
 
@@ -149,8 +160,11 @@ Err fillGroup(Env& env, std::string_view sourceFolder, Group& g, PassOutcome& ou
             continue;
         }
         const int number = row->view.fileNo;
-        if (Err e = copyMessageFile(env, sourceFolder, number, targetFolder, next);
-            e != Err::None) {
+        // A move is one rename, so that a kill never leaves the message in both tabs.
+        const Err moved = row->copy
+                              ? copyMessageFile(env, sourceFolder, number, targetFolder, next)
+                              : moveMessageFile(env, sourceFolder, number, targetFolder, next);
+        if (Err e = moved; e != Err::None) {
             // A file already under the target's next number: its index and folder disagree.
             if (e == Err::Exists) shell::report(env, kCopyFailed);
             failure = e;
@@ -160,7 +174,7 @@ Err fillGroup(Env& env, std::string_view sourceFolder, Group& g, PassOutcome& ou
         if (Err e = carryAttachments(env, sourceFolder, number, targetFolder, next, state,
                                      row->copy, carried);
             e != Err::None) {
-            env.fs.remove(sjis::joinPath(targetFolder, messageFileName(next)));
+            putBack(env, sourceFolder, targetFolder, number, next, row->copy);
             failure = e;
             break;
         }

@@ -267,6 +267,16 @@ Err copyMessageFile(Env& env, std::string_view fromFolder, int number, std::stri
     return copyFile(env, sjis::joinPath(fromFolder, from), target);
 }
 
+Err moveMessageFile(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
+                    int newNumber) {
+    const std::string from = messageFileName(number), to = messageFileName(newNumber);
+    if (from.empty() || to.empty()) return Err::Invalid;
+    const std::string target = sjis::joinPath(toFolder, to);
+    if (env.fs.exists(target)) return Err::Exists;
+    if (Err e = setAsideStaleAttachments(env, toFolder, newNumber); e != Err::None) return e;
+    return moveFile(env, sjis::joinPath(fromFolder, from), target);
+}
+
 Err moveAttachments(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
                     int newNumber) {
     const std::string from = attachmentFolder(fromFolder, number);

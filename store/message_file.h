@@ -131,6 +131,10 @@ Err setAsideStaleAttachments(Env& env, std::string_view tabFolder, int number);
 // Copies message `number` of one tab folder to `newNumber` of another (never over a file).
 Err copyMessageFile(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
                     int newNumber);
+// Moves message `number` of one tab folder to `newNumber` of another in one rename (never over a
+// file): at every moment the message is in exactly one of the two folders.
+Err moveMessageFile(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
+                    int newNumber);
 // The attachment folder follows its message: moved, or copied file by file. Nothing to do when
 // the message has none.
 Err moveAttachments(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
