@@ -138,7 +138,9 @@ TEST_F(PowerCut, AKillKeepsTheIdsOfWholeMessagesKnown) {
 }
 
 // A cut at every call of a whole receive, with and without the journal written back first.
-// Every third call (KOLVY_KILL_SCALE=3 or more: every call).
+#if !defined(_WIN32)
+// Every third call (KOLVY_KILL_SCALE=3 or more: every call). Native only: the sweep tries the
+// store's order of writes, which is the same code under Wine, at many times the cost there.
 TEST(PowerCutSweep, NothingOnTheServerIsLostAfterACutAtAnyCall) {
     const char* scale = std::getenv("KOLVY_KILL_SCALE");
     const long stride = std::max(1L, 3L / std::max(1L, scale ? std::atol(scale) : 1L));
@@ -203,6 +205,7 @@ TEST(PowerCutSweep, NothingOnTheServerIsLostAfterACutAtAnyCall) {
     EXPECT_GT(points, 20);
     std::printf("power-cut points tried: %d\n", points);
 }
+#endif
 
 }  // namespace
 }  // namespace kolvy::tool
