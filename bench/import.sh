@@ -3,8 +3,8 @@
 # an empty program folder, against
 #   import_vs_python_email  a Python peer that parses each message with the email package,
 #                           decodes its text parts and writes one file per message;
-#   import_vs_raw_write     the limit: each message's raw bytes written to a file of its own and
-#                           flushed to the disk, as the store flushes (no decoding at all).
+#   import_vs_raw_write     the limit: each message's raw bytes written to a file of its own,
+#                           one sync at the end, as the import commits (no decoding at all).
 # Also prints the import's peak memory. The input is generated in the run and removed after it.
 set -euo pipefail
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
@@ -77,7 +77,7 @@ PY
 t1=$(now)
 python=$(echo "$t1 - $t0" | bc -l)
 
-# Peer (b): the raw bytes of each message to a file of its own, flushed to the disk.
+# Peer (b): the raw bytes of each message to a file of its own, one sync at the end.
 t0=$(now)
 python3 - "$work/in" "$work/raw" <<'PY'
 import os, sys
@@ -88,8 +88,8 @@ for name in sorted(os.listdir(src)):
         data = f.read()
     fd = os.open(os.path.join(dst, name), os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644)
     os.write(fd, data)
-    os.fsync(fd)
     os.close(fd)
+os.sync()
 PY
 t1=$(now)
 raw=$(echo "$t1 - $t0" | bc -l)

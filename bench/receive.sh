@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # receive.sh ROOT: receiving 1,000 messages of mixed sizes from a local dovecot over plain POP3,
-# with kolvytool receive into an empty program folder, against fetchmail delivering to nothing
-# (the peer) and a bare poplib RETR loop that writes and flushes one file per message (the limit
-# of wire and disk). Every run leaves the mail on the server, so all three fetch the same box.
+# with kolvytool receive into an empty program folder, against
+#   receive_N_vs_fetchmail_null     fetchmail delivering to nothing;
+#   receive_N_vs_fetchmail_lda      fetchmail delivering through dovecot-lda into a maildir, each
+#                                   message synced to the disk as that MDA does;
+#   receive_N_vs_poplib_sync_once   the limit of wire and disk: a bare poplib RETR loop writing one
+#                                   file per message and syncing once at the end.
+# Every run leaves the mail on the server, so all of them fetch the same box.
 set -euo pipefail
 root=$1
 tool=$root/build/bench/tools/kolvytool/kolvytool
@@ -109,7 +113,39 @@ HOME=$work fetchmail -f "$work/fetchmailrc" --idfile "$work/fetchids" --bsmtp /d
 t1=$(now)
 fetchmail_time=$(elapsed "$t0" "$t1")
 
-# The limit: RETR each message and write its bytes to a file of its own, flushed to disk.
+# fetchmail through a syncing MDA: dovecot-lda writes a maildir and syncs each message.
+lda=$work/lda
+mkdir -p "$lda/home" "$lda/run"
+cat >"$lda/lda.conf" <<CONF
+mail_location = maildir:$lda/home/Maildir
+ssl = no
+base_dir = $lda/run
+log_path = $lda/lda.log
+CONF
+cat >"$lda/fetchmailrc" <<RC
+poll 127.0.0.1 service $port protocol pop3 auth password
+  user "$user" password "$password" keep fetchall sslproto ''
+  mda "/usr/lib/dovecot/dovecot-lda -c $lda/lda.conf -e"
+RC
+chmod 600 "$lda/fetchmailrc"
+as_user=()
+if [[ $(id -u) -eq 0 ]]; then
+  # dovecot-lda will not deliver as root without an auth server: the MDA runs as "mail".
+  chown -R mail:mail "$lda"
+  as_user=(runuser -u mail --)
+fi
+t0=$(now)
+"${as_user[@]}" env HOME="$lda/home" fetchmail -f "$lda/fetchmailrc" --idfile "$lda/fetchids" \
+  --nosoftbounce --silent >/dev/null 2>"$work/fetchmail-lda.err" || {
+  echo "receive.sh: fetchmail with dovecot-lda failed (status $?)" >&2
+  cat "$work/fetchmail-lda.err" "$lda/lda.log" >&2; exit 1
+}
+t1=$(now)
+lda_time=$(elapsed "$t0" "$t1")
+delivered=$(find "$lda/home/Maildir/new" "$lda/home/Maildir/cur" -type f | wc -l)
+[[ $delivered -eq $count ]] || { echo "receive.sh: dovecot-lda delivered $delivered" >&2; exit 1; }
+
+# The limit: RETR each message and write its bytes to a file of its own, one sync at the end.
 mkdir -p "$work/raw"
 t0=$(now)
 python3 - "$port" "$user" "$password" "$work/raw" <<'PY'
@@ -123,19 +159,19 @@ for i in range(1, n + 1):
     _, lines, _ = box.retr(i)
     with open(os.path.join(folder, f"{i}.eml"), "wb") as f:
         f.write(b"\r\n".join(lines) + b"\r\n")
-        f.flush()
-        os.fsync(f.fileno())
+os.sync()
 box.quit()
 PY
 t1=$(now)
 raw=$(elapsed "$t0" "$t1")
 [[ $(ls "$work/raw" | wc -l) -eq $count ]] || { echo "receive.sh: poplib loop fell short" >&2; exit 1; }
 
-python3 - "$count" "$kolvy" "$fetchmail_time" "$raw" "$peak" "$mailbytes" <<'PY'
+python3 - "$count" "$kolvy" "$fetchmail_time" "$lda_time" "$raw" "$peak" "$mailbytes" <<'PY'
 import sys
-n, kolvy, fetchmail, raw, peak, mailbytes = sys.argv[1:]
-n, kolvy, fetchmail, raw = int(n), float(kolvy), float(fetchmail), float(raw)
-print(f"BENCH receive_{n}_vs_fetchmail kolvy={kolvy * 1000:.0f}ms peer={fetchmail * 1000:.0f}ms ratio={fetchmail / kolvy:.3f}")
-print(f"BENCH receive_{n}_vs_poplib_file_loop kolvy={kolvy * 1000:.0f}ms peer={raw * 1000:.0f}ms ratio={raw / kolvy:.3f}")
+n, kolvy, fetchmail, lda, raw, peak, mailbytes = sys.argv[1:]
+n, kolvy, fetchmail, lda, raw = int(n), float(kolvy), float(fetchmail), float(lda), float(raw)
+print(f"BENCH receive_{n}_vs_fetchmail_null kolvy={kolvy * 1000:.0f}ms peer={fetchmail * 1000:.0f}ms ratio={fetchmail / kolvy:.3f}")
+print(f"BENCH receive_{n}_vs_fetchmail_lda kolvy={kolvy * 1000:.0f}ms peer={lda * 1000:.0f}ms ratio={lda / kolvy:.3f}")
+print(f"BENCH receive_{n}_vs_poplib_sync_once kolvy={kolvy * 1000:.0f}ms peer={raw * 1000:.0f}ms ratio={raw / kolvy:.3f}")
 print(f"receive: {n} messages, {int(mailbytes) / 1e6:.1f} MB in the mailbox, kolvytool peak memory {int(peak) / 1024:.1f} MiB")
 PY

@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "rules/executor.h"
 #include "shell/report.h"
+#include "store/commit.h"
 #include "store/message_file.h"
 #include "store/paths.h"
 
@@ -401,10 +402,13 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
     Env& env = c.env;
     AnalyzeOutcome out;
     const bool received = mode == AnalyzeMode::Received;
-    const int64_t now = env.clock.now();
+    // One stored time: the index gets what a rebuild derives from the status line's digits, so
+    // that rebuilding on a machine outside Japan's zone moves no stored time.
     platform::LocalTime local;
-    if (!env.clock.toLocal(now, local)) local = {};
-    const std::string stamp = store::stampDigits(local);
+    const std::string stamp = env.clock.toLocal(env.clock.now(), local)
+                                  ? store::stampDigits(local)
+                                  : std::string(store::kNoStamp);
+    const uint32_t storedTime = store::stampToSeconds(stamp);
 
     Analysis a = analyzeText(text, stamp);
     out.partial = a.partial;
@@ -496,7 +500,7 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
     store::IndexRecord record;
     record.state = static_cast<uint8_t>(direction * 16 + state);
     record.markColour = static_cast<uint8_t>((mark ? store::kMarkBit : 0) + colour);
-    record.storedTime = static_cast<uint32_t>(now);
+    record.storedTime = storedTime;
     record.dateTime = a.header.date;
     record.size = entry.size;
     record.attachments = static_cast<uint8_t>(std::min(a.attachments(), 255));
@@ -517,6 +521,8 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
     record.texts[3] = range(h.mailerStart, h.mailerEnd);
 
     const std::string fileText = a.fileText();
+    out.fileSize = fileText.size();
+    out.contentHash = store::messageContentHash(fileText);
     const bool read = state >= 3;
     const int32_t newMark = received && !(autoReply && !c.sinchakuIcon) ? 2 : 0;
     auto store = [&](Tab& t) -> bool {

@@ -138,6 +138,9 @@ struct AnalyzeOutcome {
     bool partial = false;       // a message/partial piece arrived: the join should run
     Tab* tab = nullptr;         // where it was stored (the rule's tab on a move)
     int fileNo = -1;
+    // The stored file's size and content hash (store::messageContentHash), to find it whole.
+    uint64_t fileSize = 0;
+    uint64_t contentHash = 0;
 };
 
 // Analyses and files one message. `text` starts with the LF that ended the server's status line,

@@ -653,3 +653,43 @@ TEST(MailAnalyze, NoHeaderBlockEndStoresAnEmptyBody) {
 
 }  // namespace
 }  // namespace kolvy::mime
+
+namespace kolvy::mime {
+namespace {
+
+// The stored time in the index is what a rebuild derives from the status line's digits (local
+// time read as Japan's), also on a machine in another zone: a rebuild then moves no stored time.
+TEST(MailAnalyze, StoredTimeIsWhatARebuildDerivesInAnyZone) {
+    for (int64_t offset : {9 * 3600, 0, -5 * 3600, 13 * 3600 + 45 * 60}) {
+        SCOPED_TRACE(offset);
+        test::TestEnv t;
+        test::FakeClock clock(kNow + 17, offset);  // 17 s past the minute
+        Env env{*t.fs, *t.ini, t.reporter, clock, t.env.programFolder};
+        store::TabRegistry tabs;
+        ASSERT_TRUE(tabs.load(env));
+        AnalyzeContext ctx{env, tabs};
+        ServerEntry e{};
+        e.number = 1;
+        const AnalyzeOutcome o =
+            mailAnalyze(ctx, "\nFrom: a@example.jp\r\nSubject: t\r\n\r\nx\r\n.\r\n", e);
+        ASSERT_EQ(o.kind, AnalyzeOutcome::Stored);
+        Tab& tab = *tabs.basicTab(store::kReceiveTab);
+        auto file = platform::readWholeFile(*t.fs, store::messagePath(env, tab, 0));
+        auto index = platform::readWholeFile(*t.fs, store::indexPath(env, tab));
+        ASSERT_TRUE(file.ok() && index.ok());
+        store::RecordView r;
+        ASSERT_TRUE(store::parseRecord(*index, store::kIndexHeaderSize, r));
+        const uint32_t derived = store::stampToSeconds(file->substr(16, 10));
+        EXPECT_NE(derived, 0u);
+        EXPECT_EQ(r.storedTime, derived);
+        // In Japan's zone that is the moment itself, to the minute.
+        if (offset == 9 * 3600) {
+            EXPECT_EQ(r.storedTime, kNow);
+        }
+        for (Tab* x = tabs.first(); x && x != tabs.listHead(); x = x->next)
+            store::freeItems(*x);
+    }
+}
+
+}  // namespace
+}  // namespace kolvy::mime

@@ -4,6 +4,16 @@
 
 namespace kolvy::platform {
 
+Err FileSystem::syncFiles(std::span<const std::string> paths) {
+    for (const std::string& p : paths) {
+        auto file = open(p, OpenMode::ReadWrite);
+        if (!file) return file.error();
+        if (Err e = (*file)->flush(); e != Err::None) return e;
+        if (Err e = (*file)->close(); e != Err::None) return e;
+    }
+    return Err::None;
+}
+
 Result<std::string> readWholeFile(FileSystem& fs, std::string_view path, uint64_t maxBytes) {
     auto file = fs.open(path, OpenMode::Read);
     if (!file) return file.error();

@@ -73,6 +73,9 @@ class FileSystem {
     virtual Err removeDir(std::string_view path) = 0;  // an empty folder
     // Entries of a folder, without "." and "..", in no particular order.
     virtual Result<std::vector<DirEntry>> list(std::string_view folder) = 0;
+    // Makes the named files and the folder entries naming them durable: the commit point of a
+    // batch of writes made without a flush. By default each file is opened and flushed.
+    virtual Err syncFiles(std::span<const std::string> paths);
 };
 
 // The backend of this build.

@@ -4,8 +4,23 @@
 #include "mime/partial_join.h"
 #include "rules/evaluate.h"
 #include "rules/rule_tables.h"
+#include "store/message_file.h"
+#include "store/paths.h"
 
 namespace kolvy::pop {
+
+AnalysisSink::AnalysisSink(mime::AnalyzeContext& context) : context_(context) {
+    context_.index.batch = &batch_;
+}
+
+AnalysisSink::~AnalysisSink() {
+    commit();
+    context_.index.batch = nullptr;
+}
+
+bool AnalysisSink::commit() {
+    return batch_.commit(context_.env) == Err::None;
+}
 
 StoreOutcome AnalysisSink::store(std::string& text, const ServerEntry& entry, bool asciiOnly) {
     // The decoders clear the flag when they meet a double-byte character; the rules read it.
@@ -17,6 +32,12 @@ StoreOutcome AnalysisSink::store(std::string& text, const ServerEntry& entry, bo
         case mime::AnalyzeOutcome::Stored:
             ++stored_;
             out.kind = StoreOutcome::Stored;
+            if (o.tab) {
+                out.storedPath = store::relativeToProgram(
+                    context_.env, store::messagePath(context_.env, *o.tab, o.fileNo));
+                out.storedSize = o.fileSize;
+                out.contentHash = o.contentHash;
+            }
             break;
         case mime::AnalyzeOutcome::Discarded:
             ++discarded_;
@@ -41,6 +62,7 @@ void AnalysisSink::end(int /*result*/) {
     // pieces are reported only by the join command; the next run's pieces may complete them.
     if (piecesArrived_) joined_ += mime::joinPartialMessages(context_, firstNumber_).joined;
     piecesArrived_ = false;
+    commit();
 }
 
 bool judgedBySizeAlone(const Rule& r) {

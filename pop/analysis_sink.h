@@ -9,15 +9,23 @@
 #include "mime/analyze.h"
 #include "pop/session.h"
 #include "rules/rule_book.h"
+#include "store/commit.h"
 
 namespace kolvy::pop {
 
+// The sink stores through a write batch of its own (the context's index options point to it while
+// the sink lives): nothing is flushed per message, the session commits.
 class AnalysisSink final : public MessageSink {
   public:
-    explicit AnalysisSink(mime::AnalyzeContext& context) : context_(context) {}
+    explicit AnalysisSink(mime::AnalyzeContext& context);
+    ~AnalysisSink() override;
+    AnalysisSink(const AnalysisSink&) = delete;
+    AnalysisSink& operator=(const AnalysisSink&) = delete;
     StoreOutcome store(std::string& text, const ServerEntry& entry, bool asciiOnly) override;
     void begin() override;
-    // Joins the split messages whose pieces arrived in the run.
+    bool commitDue() const override { return batch_.due(); }
+    bool commit() override;
+    // Joins the split messages whose pieces arrived in the run, and commits what the join wrote.
     void end(int result) override;
 
     int stored() const { return stored_; }
@@ -26,6 +34,7 @@ class AnalysisSink final : public MessageSink {
 
   private:
     mime::AnalyzeContext& context_;
+    store::WriteBatch batch_;
     int stored_ = 0, discarded_ = 0, joined_ = 0;
     int firstNumber_ = 0;  // the number the run's first message took in the basic receive tab
     bool piecesArrived_ = false;

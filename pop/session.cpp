@@ -10,6 +10,7 @@
 #include "core/sjis.h"
 #include "pop/listing.h"
 #include "pop/login.h"
+#include "pop/uidl_journal.h"
 #include "pop/uidl_store.h"
 #include "shell/report.h"
 
@@ -58,7 +59,13 @@ struct EntryState {
 class Session {
   public:
     Session(ReceiveContext& c, const Account& a, const ReceiveOrder* o, CheckerItem* items)
-        : c_(c), env_(c.env), account_(a), order_(o), checker_(items), conn_(c.env) {}
+        : c_(c),
+          env_(c.env),
+          account_(a),
+          order_(o),
+          checker_(items),
+          conn_(c.env),
+          journal_(c.env, a) {}
     ~Session() { listFreeAll(servers_); }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -91,6 +98,8 @@ class Session {
     Step sendDele(size_t index);
     Step sizeAdvice(size_t index, FetchAdvice& advice);
     void settleIds(bool quitConfirmed);
+    void journal(const ServerEntry& e, const EntryState& st, const StoreOutcome& out);
+    bool commitStored(bool aborting);
 
     ReceiveContext& c_;
     Env& env_;
@@ -99,6 +108,7 @@ class Session {
     CheckerItem* checker_;
     Connection conn_;
     UidlLists uidl_;
+    UidlJournal journal_;
     ServerEntry servers_{};
     std::vector<ServerEntry*> entries_;
     std::vector<EntryState> states_;
@@ -106,6 +116,7 @@ class Session {
     bool refusedSome_ = false;  // a command was refused inside the loop; the run goes on
     bool reportedOnce_ = false;
     bool tooLargeReported_ = false;
+    bool commitFailed_ = false;
     int received_ = 0;
 };
 
@@ -460,6 +471,7 @@ Session::Step Session::handle(size_t index) {
             }
             if (action == 1) item->result = 1;
             if (action == 3) item->result = 2;
+            journal(e, st, out);
         }
     }
     if (storedBefore && (action == 3 || (order_ && order_->leaveOnServer))) {
@@ -502,8 +514,33 @@ Session::Step Session::messageLoop(bool& aborted) {
             return Step::Next;
         }
         if (handle(i) == Step::Failed) return Step::Failed;
+        if (c_.sink.commitDue() && !commitStored(false)) return Step::Failed;
     }
     return Step::Next;
+}
+
+void Session::journal(const ServerEntry& e, const EntryState& st, const StoreOutcome& out) {
+    const std::string_view id = sjis::fieldView(e.uidl);
+    if (id.empty()) return;
+    JournalEntry j;
+    j.kind = st.keep ? UidlKind::Kept : UidlKind::DeletePending;
+    j.id = std::string(id);
+    j.path = out.storedPath;
+    j.size = out.storedSize;
+    j.hash = out.contentHash;
+    journal_.append(j);  // a failure only costs the kill-safety of this one id
+}
+
+bool Session::commitStored(bool aborting) {
+    // Message files and indexes first: the UIDL file never names mail that is not on the disk.
+    // After one failed commit no later one can vouch for the mail of the failed batch.
+    if (commitFailed_ || !c_.sink.commit()) {
+        commitFailed_ = true;
+        return false;
+    }
+    settleIds(false);
+    if (WriteUidlFile(env_, account_, uidl_, aborting) == Err::None) journal_.clear();
+    return true;
 }
 
 void Session::settleIds(bool quitConfirmed) {
@@ -524,6 +561,8 @@ void Session::settleIds(bool quitConfirmed) {
 int Session::run() {
     if (c_.progress) c_.progress->reset();
     if (ReadUidlFile(env_, account_, uidl_) != 0) return kReceiveFailed;
+    // Ids of mail stored by a session that was killed before it wrote the UIDL file.
+    journal_.fold(uidl_);
     setState(2);
     conn_.setStatusHook([this](int state) { setState(state); });
     if (c_.conversationLog) conn_.setConversationLog(c_.conversationLog);
@@ -545,10 +584,14 @@ int Session::run() {
 
     c_.sink.begin();
     bool aborted = false;
-    const bool failed = messageLoop(aborted) == Step::Failed;
+    bool failed = messageLoop(aborted) == Step::Failed;
 
+    // What was stored goes to the disk before the server may delete it: a failed commit closes
+    // without QUIT, so the server keeps every message.
+    const bool committed = commitStored(aborted || abortRequested());
+    failed = failed || !committed;
     bool quitConfirmed = false, quitRefused = false;
-    if (!conn_.broken()) quitConfirmed = quit(quitRefused);
+    if (committed && !conn_.broken()) quitConfirmed = quit(quitRefused);
     bool deletionsSent = false;
     for (const EntryState& st : states_)
         deletionsSent = deletionsSent || st.deleteSent;
@@ -557,7 +600,9 @@ int Session::run() {
     }
     conn_.close();
     settleIds(quitConfirmed);
-    WriteUidlFile(env_, account_, uidl_, aborted || abortRequested());
+    if (quitConfirmed && uidl_.forgotAny()) {
+        WriteUidlFile(env_, account_, uidl_, aborted || abortRequested());
+    }
     if (aborted && (env_.unattended || env_.logOut)) shell::appendCommLog(env_, kTextAborted);
     if (c_.progress) c_.progress->received = received_;
     setState(6);

@@ -9,7 +9,11 @@
 //   - every message stored here whose deletion the server has not confirmed (by answering QUIT)
 //     is remembered in the UIDL store, so no later run fetches it again;
 //   - after an abort or a failure QUIT is sent whenever the connection can still carry it, so
-//     the server keeps the deletions of mail already stored.
+//     the server keeps the deletions of mail already stored;
+//   - each stored message's id goes to the account's UIDL journal at once, so a kill re-fetches
+//     at most the message under way;
+//   - before QUIT the sink commits (message files, indexes, counters) and the UIDL file is
+//     written; a commit also follows every batch the sink calls due.
 #pragma once
 
 #include <atomic>
@@ -86,6 +90,11 @@ struct StoreOutcome {
     // A receive rule asks to leave the message on the server. A rule that says "do not
     // download" must set this too: the message then stays where it is.
     bool keepOnServer = false;
+    // Where the message file went (from the program folder; empty when nothing was stored),
+    // its size and content hash: the UIDL journal names it so it can be found whole later.
+    std::string storedPath;
+    uint64_t storedSize = 0;
+    uint64_t contentHash = 0;
 };
 
 // Where fetched messages go (message analysis, in the program).
@@ -99,6 +108,11 @@ class MessageSink {
     // unstuffing, so its end is its length. `asciiOnly` is the value the no-double-byte flag
     // takes before analysis. The sink may change the text in place.
     virtual StoreOutcome store(std::string& text, const ServerEntry& entry, bool asciiOnly) = 0;
+    // Whether enough is stored since the last commit that a commit should come now.
+    virtual bool commitDue() const { return false; }
+    // Makes everything stored so far durable (message files, then indexes, then counters).
+    // False when that failed: the session then must not let the server delete anything.
+    virtual bool commit() { return true; }
     // After the connection is closed, whenever begin() was called (also after a failure or an
     // abort in the loop): show the new messages, join split pieces that arrived. `result` is
     // what ReceiveAccount returns.

@@ -114,7 +114,10 @@ TEST_F(Receive, DeleteModeStoresEachMessageThenDeletesIt) {
               (std::vector<std::string>{"USER taro", "PASS secret", "LIST", "UIDL", "RETR 1",
                                         "DELE 1", "RETR 2", "DELE 2", "RETR 3", "DELE 3", "QUIT"}));
     EXPECT_TRUE(server.messages().empty());
-    EXPECT_EQ(uidlFile(), "<missing>");  // nothing stays on the server
+    // Written before QUIT with the three stored ids, emptied once QUIT confirmed the deletions;
+    // the journal that named them is gone.
+    EXPECT_EQ(uidlFile(), "");
+    EXPECT_EQ(t.read("_UIDL\\テスト.jnl"), "<missing>");
     EXPECT_EQ(sink.begins, 1);
     EXPECT_EQ(sink.ends, 1);
     EXPECT_EQ(sink.lastResult, kReceiveDone);

@@ -12,6 +12,7 @@
 #include "platform/fileutil.h"
 #include "shell/logs.h"
 #include "shell/report.h"
+#include "store/commit.h"
 #include "store/message_file.h"
 #include "store/paths.h"
 #include "store/tabs.h"
@@ -668,7 +669,7 @@ Result<AppendedBatch> appendRecords(Env& env, Tab& tab, std::vector<IndexRecord>
     }
     if (*size + bytes.size() > UINT32_MAX) return Err::Damaged;
     Err e = (*file)->writeAt(*size, bytes);
-    if (e == Err::None) e = (*file)->flush();
+    if (e == Err::None && !o.batch) e = (*file)->flush();
     if (e != Err::None) {
         // Leave no partial record behind.
         (*file)->truncate(*size);
@@ -872,12 +873,18 @@ Err compactIndex(Env& env, Tab& tab, const std::function<bool(const MailItem&)>&
 
 Result<MailItem*> storeMessage(Env& env, Tab& tab, std::string_view fileText, IndexRecord record,
                                const IndexOptions& o) {
+    if (o.batch && !o.batch->knows(tab)) {
+        // The counters and the next number of a killed run never reached the ini.
+        recoverTab(env, tab, o.rebuilder);
+        o.batch->markChecked(tab);
+    }
     if (!validFileNumber(tab.nextFileNo)) return Err::Invalid;
     const int number = tab.nextFileNo;
     record.fileNo = static_cast<uint16_t>(number);
     const std::string folder = tabFolder(env, tab);
     bool reported = false;
-    if (Err e = createMessageFile(env, folder, number, fileText, &reported); e != Err::None) {
+    if (Err e = createMessageFile(env, folder, number, fileText, &reported, !o.batch);
+        e != Err::None) {
         // A file already under the next number: the index and the folder disagree.
         if (!reported && record.state < 16) {
             const std::string text = e == Err::Exists ? fileNumberTakenText(tabName(tab), number)
@@ -891,9 +898,14 @@ Result<MailItem*> storeMessage(Env& env, Tab& tab, std::string_view fileText, In
     auto item = appendRecord(env, tab, std::move(record), o);
     if (!item) return item.error();
     tab.nextFileNo = number + 1;
-    writeNextFileNo(env, tab);
     countIn(tab, state);
-    writeCounters(env, tab);
+    if (o.batch) {
+        o.batch->noteMessage(tab, sjis::joinPath(folder, messageFileName(number)),
+                             indexPath(env, tab), fileText.size());
+    } else {
+        writeNextFileNo(env, tab);
+        writeCounters(env, tab);
+    }
     return *item;
 }
 

@@ -177,7 +177,12 @@ class IndexRebuilder {
     virtual bool rebuild(Env& env, Tab& tab, RebuildMode mode) = 0;
 };
 
+class WriteBatch;  // store/commit.h
+
 struct IndexOptions {
+    // Receive and import: appends and stored messages are not flushed one by one; the batch
+    // commits them (store/commit.h). Null: every write is flushed at once.
+    WriteBatch* batch = nullptr;
     // Option/ReadByte: bytes read from the tail of an index at first display; 0 reads everything.
     uint64_t readByte = 10000;
     IndexRebuilder* rebuilder = nullptr;
@@ -246,7 +251,9 @@ Err rewriteRecord(Env& env, Tab& tab, MailItem& item,
 
 // Stores a message in a tab: the next file number, the file (status line and text) created as
 // new, the record appended, the next number raised and written, the counters counted and written.
-// A full tab (next number 10000) is refused with Err::Invalid.
+// A full tab (next number 10000) is refused with Err::Invalid. With a batch in the options nothing
+// is flushed and the number and counters are written at its commit; the first store into a tab
+// runs its start-up check (recoverTab) first.
 Result<MailItem*> storeMessage(Env& env, Tab& tab, std::string_view fileText, IndexRecord record,
                                const IndexOptions& options);
 

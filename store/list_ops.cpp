@@ -8,6 +8,7 @@
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "shell/report.h"
+#include "store/commit.h"
 #include "store/message_file.h"
 #include "store/paths.h"
 #include "store/tabs.h"
@@ -114,6 +115,17 @@ Err carryAttachments(Env& env, std::string_view from, int number, std::string_vi
     return Err::None;
 }
 
+// A message that arrived in a target goes back: a copy is deleted, a moved file renamed home.
+void putBack(Env& env, std::string_view sourceFolder, std::string_view targetFolder, int from,
+             int to, bool copy) {
+    const std::string there = sjis::joinPath(targetFolder, messageFileName(to));
+    if (copy) {
+        env.fs.remove(there);
+    } else {
+        env.fs.rename(there, sjis::joinPath(sourceFolder, messageFileName(from)));
+    }
+}
+
 // Takes arrived messages back out of their target's folder (their records are not, or no longer,
 // in its index): attachment folders go home, copies are deleted.
 void sendBack(Env& env, std::string_view sourceFolder, std::string_view targetFolder,
@@ -124,7 +136,7 @@ void sendBack(Env& env, std::string_view sourceFolder, std::string_view targetFo
         } else if (it->attachments == Carried::Copied) {
             removeFolderFiles(env, attachmentFolder(targetFolder, it->to));
         }
-        env.fs.remove(sjis::joinPath(targetFolder, messageFileName(it->to)));
+        putBack(env, sourceFolder, targetFolder, it->from, it->to, it->copy);
     }
 }
 
@@ -148,8 +160,11 @@ Err fillGroup(Env& env, std::string_view sourceFolder, Group& g, PassOutcome& ou
             continue;
         }
         const int number = row->view.fileNo;
-        if (Err e = copyMessageFile(env, sourceFolder, number, targetFolder, next);
-            e != Err::None) {
+        // A move is one rename, so that a kill never leaves the message in both tabs.
+        const Err moved = row->copy
+                              ? copyMessageFile(env, sourceFolder, number, targetFolder, next)
+                              : moveMessageFile(env, sourceFolder, number, targetFolder, next);
+        if (Err e = moved; e != Err::None) {
             // A file already under the target's next number: its index and folder disagree.
             if (e == Err::Exists) shell::report(env, kCopyFailed);
             failure = e;
@@ -159,7 +174,7 @@ Err fillGroup(Env& env, std::string_view sourceFolder, Group& g, PassOutcome& ou
         if (Err e = carryAttachments(env, sourceFolder, number, targetFolder, next, state,
                                      row->copy, carried);
             e != Err::None) {
-            env.fs.remove(sjis::joinPath(targetFolder, messageFileName(next)));
+            putBack(env, sourceFolder, targetFolder, number, next, row->copy);
             failure = e;
             break;
         }
@@ -323,13 +338,36 @@ PassOutcome runPass(Env& env, Tab& source, std::span<const PassRow> rows,
         }
     }
     const size_t deleting = drop.size() - std::min(drop.size(), movedCount(groups));
+    // The moved messages must be on the disk in their targets before the source lets them go;
+    // then the drop journal says which source messages go, so that a kill between the
+    // compaction and the last deletion is finished by the start-up check, never undone.
+    bool journalled = false;
+    Err before = Err::None;
     if (!drop.empty()) {
-        const Err e = compactIndex(
-            env, source, [&](const MailItem& m) { return drop.count(&m) != 0; },
-            [&](const MailItem& m) {
-                if (deleteMessage(env, sourceFolder, itemNumber(m)) != Err::None)
-                    out.unremoved.push_back(itemNumber(m));
-            });
+        std::vector<std::string> durable;
+        for (const Group& g : groups) {
+            if (!g.appended) continue;
+            const std::string folder = tabFolder(env, *g.target);
+            for (const Arrived& a : g.arrived)
+                durable.push_back(sjis::joinPath(folder, messageFileName(a.to)));
+            durable.push_back(indexPath(env, *g.target));
+        }
+        before = durable.empty() ? Err::None : env.fs.syncFiles(durable);
+        if (before == Err::None) before = writeDropJournal(env, source, drop);
+        journalled = before == Err::None;
+        if (!journalled) shell::report(env, kWriteFailed);
+    }
+    if (!drop.empty()) {
+        const Err e =
+            before != Err::None
+                ? before
+                : compactIndex(
+                      env, source, [&](const MailItem& m) { return drop.count(&m) != 0; },
+                      [&](const MailItem& m) {
+                          if (deleteMessage(env, sourceFolder, itemNumber(m)) != Err::None)
+                              out.unremoved.push_back(itemNumber(m));
+                      });
+        if (journalled) removeDropJournal(env, source);
         if (e != Err::None) {
             // The moved messages are still in the source: take them out of their targets again.
             for (Group& g : groups) {

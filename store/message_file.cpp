@@ -214,29 +214,47 @@ Err setAsideStaleAttachments(Env& env, std::string_view tabFolder, int number) {
     return Err::Exists;
 }
 
+std::string temporaryFileName(int number) {
+    const std::string d = numberDigits(number);
+    return d.empty() ? d : d + ".tmp";
+}
+
 Err createMessageFile(Env& env, std::string_view tabFolder, int number, std::string_view data,
-                      bool* reported) {
+                      bool* reported, bool flush) {
     if (reported) *reported = false;
     const std::string name = messageFileName(number);
     if (name.empty()) return Err::Invalid;
     const std::string path = sjis::joinPath(tabFolder, name);
     if (env.fs.exists(path)) return Err::Exists;
     if (Err e = setAsideStaleAttachments(env, tabFolder, number); e != Err::None) return e;
-    auto file = env.fs.open(path, platform::OpenMode::CreateNew);
+    // A temporary file of a killed run under this number holds nothing anyone needs.
+    const std::string tmp = sjis::joinPath(tabFolder, temporaryFileName(number));
+    auto file = env.fs.open(tmp, platform::OpenMode::CreateTruncate);
     if (!file) return file.error();
     // The write routine reports a failed write; a failed flush or close is the same failure.
     Err e = writeData(env, **file, data);
     if (e == Err::None) {
-        e = (*file)->flush();
+        if (flush) e = (*file)->flush();
         if (e == Err::None) e = (*file)->close();
         if (e != Err::None) shell::report(env, kWriteFailed);
     }
     if (e != Err::None) {
         file->reset();
-        env.fs.remove(path);
+        env.fs.remove(tmp);
         if (reported) *reported = true;
+        return e;
     }
-    return e;
+    file->reset();
+    // Never over a message: a file that appeared meanwhile makes this one fail as "exists".
+    if (Err r = env.fs.rename(tmp, path); r != Err::None) {
+        env.fs.remove(tmp);
+        if (r != Err::Exists) {
+            shell::report(env, kMoveFailed);
+            if (reported) *reported = true;
+        }
+        return r;
+    }
+    return Err::None;
 }
 
 Err copyMessageFile(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
@@ -247,6 +265,16 @@ Err copyMessageFile(Env& env, std::string_view fromFolder, int number, std::stri
     if (env.fs.exists(target)) return Err::Exists;
     if (Err e = setAsideStaleAttachments(env, toFolder, newNumber); e != Err::None) return e;
     return copyFile(env, sjis::joinPath(fromFolder, from), target);
+}
+
+Err moveMessageFile(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
+                    int newNumber) {
+    const std::string from = messageFileName(number), to = messageFileName(newNumber);
+    if (from.empty() || to.empty()) return Err::Invalid;
+    const std::string target = sjis::joinPath(toFolder, to);
+    if (env.fs.exists(target)) return Err::Exists;
+    if (Err e = setAsideStaleAttachments(env, toFolder, newNumber); e != Err::None) return e;
+    return moveFile(env, sjis::joinPath(fromFolder, from), target);
 }
 
 Err moveAttachments(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,

@@ -112,12 +112,16 @@ inline constexpr char kCreateFailedLog[] =
     "メールファイルを作成できませんでした。受信メールを入れようとしているタブの目次情報が"
     "壊れているようです。\r\nメニューの「操作」から「目次ファイルの作り直し」を行ってください。";
 
-// Creates the file as new (a file already there means the index and the folder disagree: Exists),
-// writes, flushes, closes. A write failure is reported and the partial file removed. Before the
-// file is made, a leftover 添付\NNNN of an earlier message with that number is set aside.
-// `reported` is set when the failure was a write failure that has been reported already.
+// Creates the file as new (a file already there means the index and the folder disagree: Exists):
+// writes NNNN.tmp in the tab folder, flushes it (unless a batch commit will), closes it and renames
+// it to NNNN.txt, so that a kill never leaves half a message under the real name. A write failure
+// is reported and the temporary file removed. Before the file is made, a leftover 添付\NNNN of an
+// earlier message with that number is set aside. `reported` is set when the failure was a write
+// failure that has been reported already.
 Err createMessageFile(Env& env, std::string_view tabFolder, int number, std::string_view data,
-                      bool* reported = nullptr);
+                      bool* reported = nullptr, bool flush = true);
+// The temporary name a message file is written under: NNNN.tmp.
+std::string temporaryFileName(int number);
 
 // An attachment folder 添付\NNNN found where a new message NNNN is about to arrive belongs to an
 // earlier message of that number: it is renamed to the first free 添付\NNNN_k so that it never
@@ -126,6 +130,10 @@ Err setAsideStaleAttachments(Env& env, std::string_view tabFolder, int number);
 
 // Copies message `number` of one tab folder to `newNumber` of another (never over a file).
 Err copyMessageFile(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
+                    int newNumber);
+// Moves message `number` of one tab folder to `newNumber` of another in one rename (never over a
+// file): at every moment the message is in exactly one of the two folders.
+Err moveMessageFile(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
                     int newNumber);
 // The attachment folder follows its message: moved, or copied file by file. Nothing to do when
 // the message has none.

@@ -21,4 +21,13 @@ std::string tabName(const Tab& tab) {
     return std::string(sjis::fieldView(tab.name));
 }
 
+std::string relativeToProgram(const Env& env, std::string_view path) {
+    const std::string& root = env.programFolder;
+    if (path.size() > root.size() + 1 && path.substr(0, root.size()) == root &&
+        path[root.size()] == '\\') {
+        return std::string(path.substr(root.size() + 1));
+    }
+    return std::string(path);
+}
+
 }  // namespace kolvy::store

@@ -21,5 +21,8 @@ std::string dataFolder(const Env& env);
 std::string tabFolder(const Env& env, const Tab& tab);
 std::string indexPath(const Env& env, const Tab& tab);
 std::string tabName(const Tab& tab);
+// A path inside the program folder from the folder on ("MailData\\受信\\0001.txt"); a path
+// elsewhere stays whole.
+std::string relativeToProgram(const Env& env, std::string_view path);
 
 }  // namespace kolvy::store

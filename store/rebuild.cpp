@@ -108,6 +108,38 @@ std::optional<IndexRecord> recordFromFile(std::string_view text, int number, uin
     return r;
 }
 
+std::optional<IndexRecord> recordOfOpenFile(Env& env, platform::File& file, uint64_t fileSize,
+                                            std::string_view folder, int number,
+                                            const Account* accounts) {
+    std::string head(static_cast<size_t>(std::min<uint64_t>(fileSize, kHeaderReadFirst)), '\0');
+    auto got = file.readAt(0, head);
+    if (!got) return std::nullopt;
+    head.resize(*got);
+    // Read on until the header block ends (or the cap).
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < fileSize &&
+           head.size() < kHeaderReadMax) {
+        std::string more(std::min<size_t>(head.size(), kHeaderReadMax - head.size()), '\0');
+        auto m = file.readAt(head.size(), more);
+        if (!m || *m == 0) break;
+        head.append(more, 0, *m);
+    }
+    const size_t attachmentFiles = head.size() > kDirectionAt && head[kDirectionAt] == '1'
+                                       ? countFiles(env, attachmentFolder(folder, number))
+                                       : 0;
+    return recordFromFile(head, number, fileSize, attachmentFiles, accounts);
+}
+
+std::optional<IndexRecord> recordOfMessageFile(Env& env, std::string_view folder, int number,
+                                               const Account* accounts) {
+    const std::string name = messageFileName(number);
+    if (name.empty()) return std::nullopt;
+    auto file = env.fs.open(sjis::joinPath(folder, name), platform::OpenMode::Read);
+    if (!file) return std::nullopt;
+    auto size = (*file)->size();
+    if (!size || *size == 0) return std::nullopt;
+    return recordOfOpenFile(env, **file, *size, folder, number, accounts);
+}
+
 RebuildResult rebuildIndex(Env& env, Tab& tab, RebuildMode mode, const Account* accounts) {
     RebuildResult result;
     const std::string name = tabName(tab);
@@ -164,23 +196,8 @@ RebuildResult rebuildIndex(Env& env, Tab& tab, RebuildMode mode, const Account* 
         }
         // Whatever stays under this name, message or not, keeps its number taken.
         highest = std::max(highest, number);
-        std::string head(static_cast<size_t>(std::min<uint64_t>(fileSize, kHeaderReadFirst)), '\0');
-        auto got = (*file)->readAt(0, head);
-        if (!got) continue;
-        head.resize(*got);
-        // Read on until the header block ends (or the cap).
-        while (head.find("\r\n\r\n") == std::string::npos && head.size() < fileSize &&
-               head.size() < kHeaderReadMax) {
-            std::string more(std::min<size_t>(head.size(), kHeaderReadMax - head.size()), '\0');
-            auto m = (*file)->readAt(head.size(), more);
-            if (!m || *m == 0) break;
-            head.append(more, 0, *m);
-        }
+        auto record = recordOfOpenFile(env, **file, fileSize, folder, number, accounts);
         file->reset();
-        const size_t attachmentFiles = head.size() > kDirectionAt && head[kDirectionAt] == '1'
-                                           ? countFiles(env, attachmentFolder(folder, number))
-                                           : 0;
-        auto record = recordFromFile(head, number, fileSize, attachmentFiles, accounts);
         if (!record) continue;  // not a message file: left alone
         last = number;
         ++result.taken;

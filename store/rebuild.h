@@ -41,6 +41,15 @@ inline constexpr size_t kHeaderReadMax = 1 << 20;
 std::optional<IndexRecord> recordFromFile(std::string_view fileStart, int number, uint64_t fileSize,
                                           size_t attachmentFiles, const Account* accounts);
 
+// The record the message file `number` of a tab folder gives, read as the rebuild reads it (its
+// head up to the end of the header block, its attachment folder); nullopt when there is no such
+// file or it is no message file.
+std::optional<IndexRecord> recordOfOpenFile(Env& env, platform::File& file, uint64_t fileSize,
+                                            std::string_view folder, int number,
+                                            const Account* accounts);
+std::optional<IndexRecord> recordOfMessageFile(Env& env, std::string_view folder, int number,
+                                               const Account* accounts);
+
 struct RebuildResult {
     bool written = false;
     int taken = 0;

@@ -119,6 +119,9 @@ class FailingFileSystem final : public platform::FileSystem {
     Result<std::vector<platform::DirEntry>> list(std::string_view f) override {
         return real_.list(f);
     }
+    Err syncFiles(std::span<const std::string> paths) override {
+        return tick() ? Err::Io : real_.syncFiles(paths);
+    }
 
   private:
     platform::FileSystem& real_;

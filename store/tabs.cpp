@@ -282,6 +282,17 @@ Err TabRegistry::writeSection(Env& env, const Tab& t) {
 
 Err TabRegistry::writeDefaults(Env& env) {
     platform::Profile& ini = env.ini;
+    // Folders and indexes first, the registry last: a kill in between leaves no registered tab
+    // without its folder (the next start writes the defaults again over what is there).
+    platform::makeDirs(env.fs, env.path(kTmpFolder));
+    const std::string data = dataFolder(env);
+    platform::makeDirs(env.fs, data);
+    for (const DefaultTab& d : kDefaultTabs) {
+        const std::string folder = sjis::joinPath(data, d.name);
+        platform::makeDirs(env.fs, sjis::joinPath(folder, kAttachFolder));
+        // An index already there (settings lost, mail kept) is never overwritten.
+        createIndexFile(env, folder);
+    }
     for (int i = 0; i < kKindCount; ++i) {
         // A section left from an earlier registry must not lend its keys to a default tab.
         ini.removeSection(section(i));
@@ -300,15 +311,6 @@ Err TabRegistry::writeDefaults(Env& env) {
     ini.write("0", "TabCursor", "1");
     ini.write("0", "NextFileNo", "0");
 
-    platform::makeDirs(env.fs, env.path(kTmpFolder));
-    const std::string data = dataFolder(env);
-    platform::makeDirs(env.fs, data);
-    for (const DefaultTab& d : kDefaultTabs) {
-        const std::string folder = sjis::joinPath(data, d.name);
-        platform::makeDirs(env.fs, sjis::joinPath(folder, kAttachFolder));
-        // An index already there (settings lost, mail kept) is never overwritten.
-        createIndexFile(env, folder);
-    }
     return e;
 }
 

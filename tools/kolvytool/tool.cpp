@@ -10,12 +10,16 @@
 #include "core/sjis.h"
 #include "mime/analyze.h"
 #include "platform/fileutil.h"
+#include "pop/md5.h"
+#include "pop/uidl_journal.h"
 #include "shell/program.h"
 #include "store/attachments.h"
+#include "store/commit.h"
 #include "store/index.h"
 #include "store/message_file.h"
 #include "store/paths.h"
 #include "store/rebuild.h"
+#include "tools/kolvytool/kill_switch.h"
 
 namespace kolvy::tool {
 
@@ -51,28 +55,6 @@ std::string_view recordView(const std::string& bytes, const MailItem& item,
                             store::RecordView& out) {
     if (!store::parseRecord(bytes, item.offset, out)) return {};
     return std::string_view(bytes).substr(item.offset, out.length);
-}
-
-// The NNNN.txt names of a tab folder that hold a message (a status line first).
-std::set<int> messageFiles(Env& env, const Tab& tab) {
-    std::set<int> out;
-    const std::string folder = store::tabFolder(env, tab);
-    auto list = env.fs.list(folder);
-    if (!list) return out;
-    for (const platform::DirEntry& e : *list) {
-        if (e.isDir || e.name.size() != 8 || !sjis::equalsNoCaseAscii(e.name.substr(4), ".txt"))
-            continue;
-        if (!std::all_of(e.name.begin(), e.name.begin() + 4,
-                         [](char c) { return c >= '0' && c <= '9'; }))
-            continue;
-        const int n = std::stoi(e.name.substr(0, 4));
-        auto f = env.fs.open(sjis::joinPath(folder, e.name), platform::OpenMode::Read);
-        if (!f) continue;
-        std::array<char, 16> head{};
-        auto got = (*f)->readAt(0, head);
-        if (got && *got == head.size() && head[0] == '\f' && head[15] == '=') out.insert(n);
-    }
-    return out;
 }
 
 }  // namespace
@@ -166,6 +148,42 @@ std::vector<std::string> splitMbox(std::string_view mbox) {
     return out;
 }
 
+namespace {
+
+// Which messages of the files an import named are stored: a second import of the same files after
+// a kill takes only the rest. Removed when an import stored everything.
+constexpr char kImportJournal[] = "_Log\\kolvytool-import.jnl";
+
+struct ImportText {
+    std::string text;  // as analysis takes it: LF first, the "." line last
+    size_t size = 0;   // of the message itself
+};
+
+std::vector<ImportText> importTexts(std::string data) {
+    std::vector<std::string> messages;
+    if (data.compare(0, 5, "From ") == 0) {
+        messages = splitMbox(data);
+    } else {
+        messages.push_back(std::move(data));
+    }
+    std::vector<ImportText> out;
+    out.reserve(messages.size());
+    for (std::string& m : messages) {
+        ImportText t;
+        t.size = m.size();
+        t.text.reserve(m.size() + 8);
+        t.text += '\n';
+        t.text += m;
+        if (t.text.back() != '\n' && t.text.back() != '\r') t.text += "\r\n";
+        t.text += ".\r\n";
+        std::string().swap(m);
+        out.push_back(std::move(t));
+    }
+    return out;
+}
+
+}  // namespace
+
 int importCommand(Tool& tool, std::span<const std::string_view> args) {
     const Arguments a = splitArguments(args);
     if (a.positional.size() < 2) {
@@ -178,7 +196,16 @@ int importCommand(Tool& tool, std::span<const std::string_view> args) {
     context.accounts = tool.accounts.head().next;
     // Nobody makes a temporary tab for the tool: a full basic tab fails the message.
     context.requestTemporaryTab = [] {};
-    int stored = 0, failed = 0, result = 0;
+    // One commit per batch and at the end, none per message.
+    store::WriteBatch batch;
+    context.index.batch = &batch;
+    pop::UidlJournal journal(tool.env, kImportJournal);
+    std::set<std::string> done;
+    for (std::string& id : journal.wholeIds())
+        done.insert(std::move(id));
+    journal.start();
+    int stored = 0, failed = 0, skipped = 0, result = 0;
+    bool commitFailed = false;
     for (size_t k = 1; k < a.positional.size(); ++k) {
         const std::string path = fromTerminal(a.positional[k]);
         auto data = platform::readWholeFile(tool.env.fs, path, kImportFileMax);
@@ -187,32 +214,43 @@ int importCommand(Tool& tool, std::span<const std::string_view> args) {
             result = 1;
             continue;
         }
-        std::vector<std::string> messages;
-        if (data->compare(0, 5, "From ") == 0) {
-            messages = splitMbox(*data);
-        } else {
-            messages.push_back(std::move(*data));
-        }
-        for (std::string& m : messages) {
-            std::string text;
-            text.reserve(m.size() + 8);
-            text += '\n';
-            text += m;
-            if (!text.empty() && text.back() != '\n' && text.back() != '\r') text += "\r\n";
-            text += ".\r\n";
+        const std::string source = pop::md5Hex(path) + ".";
+        std::vector<ImportText> texts = importTexts(std::move(*data));
+        for (size_t i = 0; i < texts.size(); ++i) {
+            const std::string id = source + std::to_string(i);
+            if (done.count(id)) {
+                ++skipped;
+                continue;
+            }
             ServerEntry entry{};
             entry.number = stored + failed + 1;
-            entry.size = static_cast<uint32_t>(std::min<size_t>(m.size(), UINT32_MAX));
-            const mime::AnalyzeOutcome o = mime::mailAnalyze(context, text, entry);
+            entry.size = static_cast<uint32_t>(std::min<size_t>(texts[i].size, UINT32_MAX));
+            const mime::AnalyzeOutcome o = mime::mailAnalyze(context, texts[i].text, entry);
+            std::string().swap(texts[i].text);
             if (o.kind == mime::AnalyzeOutcome::FailedStop) {
                 ++failed;
-            } else {
-                ++stored;
+                continue;
             }
+            ++stored;
+            pop::JournalEntry j;
+            j.id = id;
+            if (o.tab) {
+                j.path = store::relativeToProgram(tool.env,
+                                                  store::messagePath(tool.env, *o.tab, o.fileNo));
+                j.size = o.fileSize;
+                j.hash = o.contentHash;
+            }
+            journal.append(j);
+            if (batch.due()) commitFailed = batch.commit(tool.env) != Err::None || commitFailed;
         }
     }
-    tool.out("stored " + std::to_string(stored) + ", failed " + std::to_string(failed) + "\n");
-    return failed > 0 ? 1 : result;
+    commitFailed = batch.commit(tool.env) != Err::None || commitFailed;
+    if (commitFailed) tool.err("kolvytool: the stored messages could not be flushed to the disk\n");
+    if (!commitFailed && failed == 0 && result == 0) journal.clear();
+    std::string line = "stored " + std::to_string(stored) + ", failed " + std::to_string(failed);
+    if (skipped > 0) line += ", already stored " + std::to_string(skipped);
+    tool.out(line + "\n");
+    return failed > 0 || commitFailed ? 1 : result;
 }
 
 int listCommand(Tool& tool, std::span<const std::string_view> args) {
@@ -270,70 +308,6 @@ int listCommand(Tool& tool, std::span<const std::string_view> args) {
     return 0;
 }
 
-int checkCommand(Tool& tool, std::span<const std::string_view> args) {
-    const Arguments a = splitArguments(args);
-    const bool repair = a.has("--repair");
-    for (std::string_view o : a.options) {
-        if (o != "--repair") {
-            tool.err("kolvytool: unknown option " + std::string(o) + "\n");
-            return 2;
-        }
-    }
-    if (a.positional.size() != 1) {
-        tool.err("usage: kolvytool check <program-folder> [--repair]\n");
-        return 2;
-    }
-    int unsound = 0;
-    for (Tab* tab = tool.tabs.first(); tab && tab != tool.tabs.listHead(); tab = tab->next) {
-        const std::string name = toTerminal(store::tabName(*tab));
-        store::IndexOptions o;
-        o.readByte = 0;
-        std::vector<std::string> problems;
-        std::set<int> indexed;
-        if (store::readWholeIndex(tool.env, *tab, o) != Err::None) {
-            problems.push_back("the index is damaged");
-        } else {
-            for (const MailItem* i = tab->items.next; i && i != &tab->items; i = i->next)
-                indexed.insert(store::itemNumber(*i));
-            const std::set<int> files = messageFiles(tool.env, *tab);
-            for (int n : files) {
-                if (!indexed.count(n))
-                    problems.push_back(store::messageFileName(n) + " is not in the index");
-            }
-            for (int n : indexed) {
-                if (!files.count(n))
-                    problems.push_back("record " + store::numberDigits(n) + " has no file");
-            }
-        }
-        store::freeItems(*tab);
-        tab->loadState = store::kNotRead;
-        if (problems.empty()) {
-            tool.out(name + ": sound\n");
-            continue;
-        }
-        for (const std::string& p : problems) {
-            std::string line = name;
-            line += ": ";
-            line += p;
-            line += '\n';
-            tool.out(line);
-        }
-        if (!repair) {
-            ++unsound;
-            continue;
-        }
-        if (store::rebuildIndex(tool.env, *tab, store::RebuildMode::Silent,
-                                tool.accounts.head().next)
-                .written) {
-            tool.out(name + ": rebuilt\n");
-        } else {
-            tool.out(name + ": could not be rebuilt\n");
-            ++unsound;
-        }
-    }
-    return unsound > 0 ? 1 : 0;
-}
-
 int extractCommand(Tool& tool, std::span<const std::string_view> args) {
     const Arguments a = splitArguments(args);
     if (a.positional.size() != 4 || !a.options.empty()) {
@@ -369,6 +343,13 @@ int extractCommand(Tool& tool, std::span<const std::string_view> args) {
 int runTool(std::span<const std::string_view> argv,
             const std::function<void(std::string_view)>& out,
             const std::function<void(std::string_view)>& err) {
+    auto fs = makeToolFileSystem();
+    return runToolOn(*fs, argv, out, err);
+}
+
+int runToolOn(platform::FileSystem& fs, std::span<const std::string_view> argv,
+              const std::function<void(std::string_view)>& out,
+              const std::function<void(std::string_view)>& err) {
     if (argv.size() < 2) {
         err(kUsage);
         for (const Command& c : commands())
@@ -392,18 +373,17 @@ int runTool(std::span<const std::string_view> argv,
     std::string folder = fromTerminal(a.positional[0]);
     while (folder.size() > 1 && sjis::endsWithSeparator(folder))
         folder.pop_back();
-    auto fs = platform::makeFileSystem();
-    if (platform::makeDirs(*fs, folder) != Err::None || !fs->isDir(folder)) {
+    if (platform::makeDirs(fs, folder) != Err::None || !fs.isDir(folder)) {
         err("kolvytool: cannot use the program folder " + std::string(a.positional[0]) + "\n");
         return 1;
     }
     auto ini = platform::makeProfile(sjis::joinPath(folder, "Kolvy.ini"));
     ConsoleReporter reporter(err);
-    Env env{*fs, *ini, reporter, platform::systemClock(), folder};
+    Env env{fs, *ini, reporter, platform::systemClock(), folder};
     // Readers go on beside a writer; a folder set up for the first time is written, so locked.
     // Taken before the run turns unattended, so that a refusal reaches the terminal.
     std::unique_ptr<platform::FileLock> writerLock;
-    if (command->writes || a.has("--repair") || !fs->exists(env.path("Kolvy.ini"))) {
+    if (command->writes || a.has("--repair") || !fs.exists(env.path("Kolvy.ini"))) {
         writerLock = shell::lockProgramFolder(env);
         if (!writerLock) return 1;
     }

@@ -56,6 +56,10 @@ std::string toTerminal(std::string_view sjis);
 int runTool(std::span<const std::string_view> argv,
             const std::function<void(std::string_view)>& out,
             const std::function<void(std::string_view)>& err);
+// The same over a given file system (tests put faults and power cuts in it).
+int runToolOn(platform::FileSystem& fs, std::span<const std::string_view> argv,
+              const std::function<void(std::string_view)>& out,
+              const std::function<void(std::string_view)>& err);
 
 // The commands.
 int importCommand(Tool& tool, std::span<const std::string_view> args);

@@ -167,6 +167,54 @@ TEST(KolvyTool, CheckFindsDamageAndRepairRebuilds) {
     EXPECT_EQ(*platform::readWholeFile(*f.fs, index), bytes);
 }
 
+// Presence is not enough: each record against its own file, the counters against the records,
+// and what a crash leaves behind; the repair settles everything from the files.
+TEST(KolvyTool, CheckComparesContentsAndRepairSettlesThemFromTheFiles) {
+    ToolFolder f;
+    f.write("box.mbox", kMbox);
+    f.write("a.eml", kEml);
+    ASSERT_EQ(
+        f.run({"import", f.arg(f.home()), f.arg(f.temp / "box.mbox"), f.arg(f.temp / "a.eml")})
+            .code,
+        0);
+    ASSERT_EQ(f.run({"check", f.arg(f.home())}).code, 0);
+    const std::string tab = sjis::joinPath(f.home(), "MailData\\受信");
+    auto path = [&](const char* name) { return sjis::joinPath(tab, name); };
+    // Two message files swapped: same states, other messages.
+    const std::string m0 = f.read("MailData\\受信\\0000.txt");
+    const std::string m2 = f.read("MailData\\受信\\0002.txt");
+    ASSERT_EQ(platform::writeWholeFile(*f.fs, path("0000.txt"), m2), Err::None);
+    ASSERT_EQ(platform::writeWholeFile(*f.fs, path("0002.txt"), m0), Err::None);
+    // A status digit changed in the file only: marked and coloured 3.
+    std::string m1 = f.read("MailData\\受信\\0001.txt");
+    m1[9] = '1';
+    m1[11] = '3';
+    ASSERT_EQ(platform::writeWholeFile(*f.fs, path("0001.txt"), m1), Err::None);
+    // A counter that went wrong, and a temporary file of a killed store.
+    auto ini = platform::makeProfile(sjis::joinPath(f.home(), "Kolvy.ini"));
+    ASSERT_EQ(ini->write("0", "AllMailCount", "7"), Err::None);
+    ASSERT_EQ(platform::writeWholeFile(*f.fs, path("0003.tmp"), "\f st=0"), Err::None);
+
+    ToolRun c = f.run({"check", f.arg(f.home())});
+    EXPECT_EQ(c.code, 1);
+    for (const char* expected :
+         {"record 0000: address or subject differ", "record 0002: address or subject differ",
+          "record 0001: mark and colour 00 in the index, 13 in the file",
+          "AllMailCount 7, the records say 3", "0003.tmp is a temporary file left by a crash"}) {
+        EXPECT_NE(c.out.find(expected), std::string::npos) << expected << "\n" << c.out;
+    }
+    c = f.run({"check", f.arg(f.home()), "--repair"});
+    EXPECT_NE(c.out.find(f.arg("受信") + ": rebuilt"), std::string::npos) << c.out;
+    c = f.run({"check", f.arg(f.home())});
+    EXPECT_EQ(c.code, 0) << c.out;
+    EXPECT_FALSE(f.fs->exists(path("0003.tmp")));
+    // The index now says what the files say.
+    const ToolRun l = f.run({"list", f.arg(f.home()), "--utf8"});
+    EXPECT_NE(l.out.find("0000\t0\t0\t0\t0\t"), std::string::npos) << l.out;
+    EXPECT_NE(l.out.find("0001\t0\t0\t1\t3\t"), std::string::npos) << l.out;
+    EXPECT_EQ(f.read("MailData\\受信\\0000.txt"), m2);
+}
+
 TEST(KolvyTool, BadArgumentsUnknownTabsAndUnreadableFilesFail) {
     ToolFolder f;
     EXPECT_EQ(f.run({}).code, 2);

@@ -1,0 +1,193 @@
+// Group commit: stored messages are flushed only at the commit, message files before the index,
+// counters written then; the start-up check settles what a kill left.
+#include "store/commit.h"
+
+#include <gtest/gtest.h>
+
+#include "store/message_file.h"
+#include "store/store_test_util.h"
+#include "store/tabs.h"
+
+namespace kolvy::store {
+namespace {
+
+using testing::EnvOver;
+using testing::TabFixture;
+
+// Counts flushes and records what each syncFiles call was given.
+class SyncRecorder final : public platform::FileSystem {
+  public:
+    explicit SyncRecorder(platform::FileSystem& real) : real_(real) {}
+    Result<std::unique_ptr<platform::File>> open(std::string_view p, platform::OpenMode m) override;
+    bool exists(std::string_view p) override { return real_.exists(p); }
+    bool isDir(std::string_view p) override { return real_.isDir(p); }
+    Result<uint64_t> fileSize(std::string_view p) override { return real_.fileSize(p); }
+    Err rename(std::string_view a, std::string_view b) override { return real_.rename(a, b); }
+    Err replace(std::string_view a, std::string_view b) override { return real_.replace(a, b); }
+    Err copy(std::string_view a, std::string_view b, bool f) override {
+        return real_.copy(a, b, f);
+    }
+    Err remove(std::string_view p) override { return real_.remove(p); }
+    Err makeDir(std::string_view p) override { return real_.makeDir(p); }
+    Err removeDir(std::string_view p) override { return real_.removeDir(p); }
+    Result<std::vector<platform::DirEntry>> list(std::string_view f) override {
+        return real_.list(f);
+    }
+    Err syncFiles(std::span<const std::string> paths) override {
+        syncs.emplace_back(paths.begin(), paths.end());
+        return real_.syncFiles(paths);
+    }
+    int flushes = 0;
+    std::vector<std::vector<std::string>> syncs;
+
+  private:
+    platform::FileSystem& real_;
+};
+
+class FlushCounter final : public platform::File {
+  public:
+    FlushCounter(std::unique_ptr<platform::File> f, SyncRecorder& fs) : f_(std::move(f)), fs_(fs) {}
+    Result<size_t> read(std::span<char> o) override { return f_->read(o); }
+    Result<size_t> readAt(uint64_t at, std::span<char> o) override { return f_->readAt(at, o); }
+    Err write(std::string_view d) override { return f_->write(d); }
+    Err writeAt(uint64_t at, std::string_view d) override { return f_->writeAt(at, d); }
+    Err seek(uint64_t at) override { return f_->seek(at); }
+    Result<uint64_t> size() override { return f_->size(); }
+    Err truncate(uint64_t s) override { return f_->truncate(s); }
+    Err flush() override {
+        ++fs_.flushes;
+        return f_->flush();
+    }
+    Err close() override { return f_->close(); }
+
+  private:
+    std::unique_ptr<platform::File> f_;
+    SyncRecorder& fs_;
+};
+
+Result<std::unique_ptr<platform::File>> SyncRecorder::open(std::string_view p,
+                                                           platform::OpenMode m) {
+    auto f = real_.open(p, m);
+    if (!f) return f.error();
+    return std::unique_ptr<platform::File>(new FlushCounter(f.take(), *this));
+}
+
+std::string fileText(int n) {
+    StatusLine s;
+    s.stamp = "2612071030";
+    return formatStatusLine(s) + "Subject: " + std::to_string(n) + "\r\n\r\nbody\r\n";
+}
+
+TEST(Commit, NothingIsFlushedUntilTheCommitAndFilesComeBeforeTheIndex) {
+    test::TestEnv t;
+    TabFixture fx(t);
+    SyncRecorder fs(*t.fs);
+    EnvOver over(t, fs);
+    WriteBatch batch;
+    IndexOptions o;
+    o.batch = &batch;
+    for (int n = 0; n < 3; ++n)
+        ASSERT_TRUE(storeMessage(over.env, *fx.tab, fileText(n), testing::record(n), o).ok());
+    EXPECT_EQ(fs.flushes, 0);
+    EXPECT_TRUE(fs.syncs.empty());
+    // Counters and the next number wait for the commit, in memory they are right.
+    EXPECT_EQ(fx.tab->allMailCount, 3);
+    EXPECT_EQ(fx.tab->nextFileNo, 3);
+    EXPECT_FALSE(t.ini->read("0", "NextFileNo").has_value());
+    EXPECT_EQ(batch.messages(), 3u);
+    EXPECT_TRUE(t.fs->exists(fx.folder() + "\\0002.txt"));
+    EXPECT_TRUE(temporaryMessageFiles(t.env, fx.folder()).empty());
+
+    ASSERT_EQ(batch.commit(over.env), Err::None);
+    ASSERT_EQ(fs.syncs.size(), 2u);
+    EXPECT_EQ(fs.syncs[0],
+              (std::vector<std::string>{fx.folder() + "\\0000.txt", fx.folder() + "\\0001.txt",
+                                        fx.folder() + "\\0002.txt"}));
+    EXPECT_EQ(fs.syncs[1], std::vector<std::string>{fx.index()});
+    EXPECT_EQ(t.ini->read("0", "NextFileNo").value_or(""), "3");
+    EXPECT_EQ(t.ini->read("0", "AllMailCount").value_or(""), "3");
+    EXPECT_TRUE(batch.empty());
+    // Without a batch every message is flushed at once, file and record.
+    fs.flushes = 0;
+    ASSERT_TRUE(storeMessage(over.env, *fx.tab, fileText(3), testing::record(3), {}).ok());
+    EXPECT_EQ(fs.flushes, 2);
+}
+
+TEST(Commit, DueAfterTheMessageOrByteLimit) {
+    test::TestEnv t;
+    TabFixture fx(t);
+    WriteBatch batch;
+    for (size_t n = 1; n < kCommitMessages; ++n)
+        batch.noteMessage(*fx.tab, "f", "i", 10);
+    EXPECT_FALSE(batch.due());
+    batch.noteMessage(*fx.tab, "f", "i", 10);
+    EXPECT_TRUE(batch.due());
+    WriteBatch big;
+    big.noteMessage(*fx.tab, "f", "i", kCommitBytes - 1);
+    EXPECT_FALSE(big.due());
+    big.noteMessage(*fx.tab, "f", "i", 1);
+    EXPECT_TRUE(big.due());
+}
+
+TEST(Commit, TheFirstStoreAfterAKillSettlesTemporariesNumbersAndCounters) {
+    test::TestEnv t;
+    TabFixture fx(t);
+    {
+        WriteBatch batch;
+        IndexOptions o;
+        o.batch = &batch;
+        for (int n = 0; n < 2; ++n)
+            ASSERT_TRUE(storeMessage(t.env, *fx.tab, fileText(n), testing::record(n), o).ok());
+        ASSERT_EQ(batch.commit(t.env), Err::None);
+        for (int n = 2; n < 4; ++n)
+            ASSERT_TRUE(storeMessage(t.env, *fx.tab, fileText(n), testing::record(n), o).ok());
+        // Killed here: no commit; a fifth message was being written.
+        t.write("MailData\\受信\\0004.tmp", "\f st=0.0.");
+        freeItems(*fx.tab);
+    }
+    // The next run starts from the ini: two messages and number 2, as the last commit left them.
+    Tab& tab = *fx.tab;
+    tab.loadState = kNotRead;
+    tab.nextFileNo = 2;
+    tab.allMailCount = tab.noReadMailCount = 2;
+    WriteBatch batch;
+    IndexOptions o;
+    o.batch = &batch;
+    auto item = storeMessage(t.env, tab, fileText(4), testing::record(4), o);
+    ASSERT_TRUE(item.ok());
+    EXPECT_TRUE(t.fs->exists(fx.folder() + "\\0004.txt"));
+    EXPECT_TRUE(temporaryMessageFiles(t.env, fx.folder()).empty());
+    EXPECT_EQ(tab.nextFileNo, 5);
+    EXPECT_EQ(tab.allMailCount, 5);
+    EXPECT_EQ(tab.noReadMailCount, 5);
+    EXPECT_EQ(t.ini->read("0", "AllMailCount").value_or(""), "4") << "recounted before the store";
+    EXPECT_EQ(tab.loadState, kNotRead) << "the run did not need the list";
+    ASSERT_EQ(batch.commit(t.env), Err::None);
+    EXPECT_EQ(t.ini->read("0", "AllMailCount").value_or(""), "5");
+    EXPECT_EQ(t.ini->read("0", "NextFileNo").value_or(""), "5");
+}
+
+TEST(Commit, AFailedWriteLeavesNoFileUnderEitherName) {
+    test::TestEnv t;
+    TabFixture fx(t);
+    testing::FailingFileSystem fs(*t.fs);
+    EnvOver over(t, fs);
+    // Open, write, rename: each failing in turn leaves neither NNNN.txt nor NNNN.tmp.
+    for (int at = 1; at <= 3; ++at) {
+        SCOPED_TRACE(at);
+        fs.failAt(at);
+        EXPECT_NE(createMessageFile(over.env, fx.folder(), 7, fileText(7), nullptr, false),
+                  Err::None);
+        EXPECT_FALSE(t.fs->exists(fx.folder() + "\\0007.txt"));
+        EXPECT_FALSE(t.fs->exists(fx.folder() + "\\0007.tmp"));
+    }
+    fs.failAt(0);
+    EXPECT_EQ(createMessageFile(over.env, fx.folder(), 7, fileText(7), nullptr, false), Err::None);
+    EXPECT_EQ(t.read("MailData\\受信\\0007.txt"), fileText(7));
+    // Never over an existing message.
+    EXPECT_EQ(createMessageFile(over.env, fx.folder(), 7, "other", nullptr, false), Err::Exists);
+    EXPECT_EQ(t.read("MailData\\受信\\0007.txt"), fileText(7));
+}
+
+}  // namespace
+}  // namespace kolvy::store

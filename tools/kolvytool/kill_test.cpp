@@ -1,0 +1,437 @@
+// Crash tests: the real kolvytool is started as a child process and killed with SIGKILL at its
+// Nth file-system call (the tool's kill switch, KOLVY_KILL_AT) and at random wall-clock moments,
+// while it imports an mbox, receives from the scripted mailbox server and from dovecot, and
+// sorts. After each kill: `check --repair`, then the same command once more, then the store is
+// compared with the source: every message is stored, at most one is stored twice (a kill costs at
+// most the message under way), `check` finds every tab sound and no temporary file is left.
+// KOLVY_KILL_SCALE (default 1) multiplies the number of messages and wall-clock kills.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "config/password.h"
+#include "core/sjis.h"
+#include "platform/fileutil.h"
+#include "pop/testsupport/mailbox_server.h"
+#include "pop/testsupport/real_servers.h"
+#include "rules/rule_book.h"
+#include "rules/rule_file.h"
+#include "rules/rule_tables.h"
+#include "rules/sort.h"
+#include "store/commit.h"
+#include "store/tabs.h"
+#include "tests/support/test_env.h"
+#include "tools/kolvytool/tool.h"
+
+extern char** environ;
+
+namespace kolvy::tool {
+namespace {
+
+int64_t nowMs() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+int scale() {
+    const char* s = std::getenv("KOLVY_KILL_SCALE");
+    const int v = s ? std::atoi(s) : 1;
+    return v > 0 ? v : 1;
+}
+
+// Kill points tried by the whole binary, printed at the end for the report.
+int gKillPoints = 0;
+
+struct ToolRun {
+    int code = 0;
+    std::string out, err;
+};
+
+ToolRun runInProcess(std::vector<std::string> args) {
+    std::vector<std::string_view> v(args.begin(), args.end());
+    ToolRun r;
+    r.code = runTool(
+        v, [&](std::string_view s) { r.out += s; }, [&](std::string_view s) { r.err += s; });
+    return r;
+}
+
+struct ChildEnd {
+    bool killed = false;  // ended by SIGKILL
+    int code = -1;        // exit code otherwise
+};
+
+// Runs the real tool; `killAt` > 0 arms its kill switch, `wallMs` >= 0 kills it after that time.
+ChildEnd runChild(const std::vector<std::string>& args, long killAt, int wallMs = -1) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        if (std::string_view(*e).substr(0, 13) != "KOLVY_KILL_AT") env.emplace_back(*e);
+    }
+    if (killAt > 0) env.push_back("KOLVY_KILL_AT=" + std::to_string(killAt));
+    env.push_back("ASAN_OPTIONS=detect_leaks=0");
+    std::vector<char*> argv{const_cast<char*>(KOLVY_TOOL_EXE)}, envp;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ChildEnd end;
+    if (posix_spawn(&pid, KOLVY_TOOL_EXE, &actions, nullptr, argv.data(), envp.data()) != 0) {
+        ADD_FAILURE() << "cannot start " << KOLVY_TOOL_EXE;
+        return end;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    const int64_t deadline = nowMs() + wallMs;
+    for (;;) {
+        const pid_t r = waitpid(pid, &status, wallMs >= 0 ? WNOHANG : 0);
+        if (r == pid || (r < 0 && errno != EINTR)) break;
+        if (r == 0 && nowMs() >= deadline) {
+            ::kill(pid, SIGKILL);
+            wallMs = -1;  // now wait for it to go
+        } else if (r == 0) {
+            ::usleep(1000);
+        }
+    }
+    end.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    end.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return end;
+}
+
+std::string mail(int n) {
+    return "From: Sender <s@example.jp>\r\nTo: me@example.jp\r\nSubject: kill " +
+           std::to_string(n) + "\r\nMessage-ID: <k" + std::to_string(n) +
+           "@kill.test>\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\n\r\nbody " + std::to_string(n) +
+           "\r\n" + std::string(static_cast<size_t>(n % 7) * 90, 'x') + "\r\nend of " +
+           std::to_string(n) + "\r\n";
+}
+
+// What the store holds: Message-ID number -> copies. A file whose body is not the whole body of
+// its message is a failure of its own.
+std::map<int, int> storedCopies(test::TestEnv& e) {
+    std::map<int, int> copies;
+    platform::FileSystem& fs = *e.fs;
+    auto tabs = fs.list(e.path("MailData"));
+    if (!tabs) return copies;
+    for (const auto& t : *tabs) {
+        if (!t.isDir) continue;
+        const std::string folder = e.path("MailData\\" + t.name);
+        auto files = fs.list(folder);
+        if (!files) continue;
+        for (const auto& f : *files) {
+            if (f.isDir || f.name.size() != 8 || f.name.substr(4) != ".txt") continue;
+            auto text = platform::readWholeFile(fs, folder + "\\" + f.name);
+            if (!text) continue;
+            const size_t at = text->find("Message-ID: <k");
+            if (at == std::string::npos) continue;
+            const int n = std::atoi(text->c_str() + at + 14);
+            const std::string tail = "end of " + std::to_string(n) + "\r\n";
+            EXPECT_NE(text->find("\r\n\r\nbody " + std::to_string(n) + "\r\n"), std::string::npos)
+                << t.name << "\\" << f.name;
+            EXPECT_NE(text->find(tail), std::string::npos) << "cut: " << t.name << "\\" << f.name;
+            ++copies[n];
+        }
+    }
+    return copies;
+}
+
+bool temporariesLeft(test::TestEnv& e) {
+    auto tabs = e.fs->list(e.path("MailData"));
+    if (!tabs) return false;
+    for (const auto& t : *tabs) {
+        if (t.isDir && !store::temporaryMessageFiles(e.env, e.path("MailData\\" + t.name)).empty())
+            return true;
+    }
+    return false;
+}
+
+// After a kill: repair, run again, then everything once (at most one twice), sound, no
+// temporaries.
+void settleAndCompare(test::TestEnv& e, const std::vector<std::string>& again, int count,
+                      const std::string& what) {
+    SCOPED_TRACE(what);
+    const std::string home = toTerminal(e.env.programFolder);
+    runInProcess({"check", home, "--repair"});
+    EXPECT_FALSE(temporariesLeft(e));
+    // An import killed after it stored everything (its journal is gone once it has) is not
+    // run again: the user was told it was done.
+    const bool importDone = again[0] == "import" &&
+                            !e.fs->exists(e.path("_Log\\kolvytool-import.jnl")) &&
+                            !storedCopies(e).empty();
+    if (!importDone) {
+        const ToolRun second = runInProcess(again);
+        EXPECT_EQ(second.code, 0) << second.out << second.err;
+    }
+    const ToolRun check = runInProcess({"check", home});
+    EXPECT_EQ(check.code, 0) << check.out;
+    EXPECT_FALSE(temporariesLeft(e));
+    const std::map<int, int> copies = storedCopies(e);
+    int doubled = 0;
+    for (int n = 1; n <= count; ++n) {
+        auto it = copies.find(n);
+        if (it == copies.end()) {
+            ADD_FAILURE() << "message " << n << " lost";
+            continue;
+        }
+        doubled += it->second - 1;
+    }
+    EXPECT_LE(doubled, 1) << "stored twice";
+    ++gKillPoints;
+}
+
+// The kill points of a command: every `stride`th call until the command runs to its end.
+template <class Setup, class Check>
+int killEveryCall(const std::vector<std::string>& args, long stride, Setup setup, Check check) {
+    int points = 0;
+    for (long n = 1;; n += stride) {
+        test::TestEnv e;
+        setup(e);
+        std::vector<std::string> a = args;
+        a.insert(a.begin() + 1, toTerminal(e.env.programFolder));
+        const ChildEnd end = runChild(a, n);
+        if (!end.killed) {
+            EXPECT_EQ(end.code, 0) << "at call " << n;
+            break;  // ran to its end: every call has been tried
+        }
+        ++points;
+        check(e, a, "kill at call " + std::to_string(n));
+        if (::testing::Test::HasFailure()) break;
+    }
+    return points;
+}
+
+class Kill : public ::testing::Test {
+  protected:
+    static void TearDownTestSuite() {
+        std::printf("kill points tried: %d\n", gKillPoints);
+        std::fflush(stdout);
+    }
+};
+
+TEST_F(Kill, ImportAtEveryFileSystemCallAndAtRandomMoments) {
+    const int count = 8 * scale();
+    test::TempFolder source;
+    std::string mbox;
+    for (int n = 1; n <= count; ++n)
+        mbox += "From s@example.jp Mon Dec  7 10:00:00 2026\r\n" + mail(n) + "\r\n";
+    const std::string file = source / "box.mbox";
+    ASSERT_EQ(platform::writeWholeFile(*platform::makeFileSystem(), file, mbox), Err::None);
+    const std::string fileArg = toTerminal(file);
+    auto compare = [&](test::TestEnv& e, const std::vector<std::string>& a,
+                       const std::string& what) { settleAndCompare(e, a, count, what); };
+    const int points = killEveryCall(
+        {"import", fileArg}, 1, [](test::TestEnv&) {}, compare);
+    EXPECT_GT(points, count * 5);
+
+    // Wall clock: how long a whole import takes, then kills anywhere within it.
+    std::mt19937 random(13);
+    const int64_t start = nowMs();
+    {
+        test::TestEnv e;
+        ASSERT_EQ(runChild({"import", toTerminal(e.env.programFolder), fileArg}, 0).code, 0);
+    }
+    const int ms = static_cast<int>(nowMs() - start);
+    for (int k = 0; k < 10 * scale(); ++k) {
+        test::TestEnv e;
+        const std::vector<std::string> a{"import", toTerminal(e.env.programFolder), fileArg};
+        const int at = static_cast<int>(random() % static_cast<unsigned>(ms + 1));
+        runChild(a, 0, at);
+        settleAndCompare(e, a, count, "killed after " + std::to_string(at) + " ms");
+    }
+}
+
+// Account 0 and order "受信注文" on the server, leaving mail there or not.
+void setUpOrder(test::TestEnv& e, uint16_t port, std::string_view user, std::string_view password,
+                bool leave) {
+    platform::Profile& ini = e.env.ini;
+    ini.write("TagList", "TagAcount", "自宅");
+    ini.write("自宅", "TagNo", "0");
+    ini.write("自宅", "POP3Server", "127.0.0.1");
+    ini.write("自宅", "UserID", user);
+    ini.write("自宅", "Password", config::scramblePassword(password));
+    ini.write("自宅", "POPPort", std::to_string(port));
+    ini.write("自宅", "MailAddress", "me@example.jp");
+    ini.write("TagList", "TagOrder", "100");
+    ini.write("100", "TagNo", "0");
+    ini.write("100", "OrderName", "受信注文");
+    ini.write("100", "Nokosu", leave ? "1" : "0");
+    ini.write("Option", "TimeOut", "30000");
+}
+
+// Kill points are every `stride`th call; a larger KOLVY_KILL_SCALE makes the stride smaller.
+long strideFor(long base) {
+    return std::max(1L, base / scale());
+}
+
+// One kill point against a fresh scripted mailbox: the child killed at call `killAt` (or after
+// `wallMs`), then the comparison. False when the child ran to its end.
+bool receiveKilledOnce(bool leave, int count, long killAt, int wallMs) {
+    const std::string order = toTerminal("受信注文");
+    test::MailboxServer box;
+    box.setCredentials("taro", "secret");
+    for (int i = 1; i <= count; ++i)
+        box.add(test::MailboxServer::message(mail(i), "U" + std::to_string(i)));
+    test::TestEnv e;
+    setUpOrder(e, box.port(), "taro", "secret", leave);
+    const std::vector<std::string> a{"receive", toTerminal(e.env.programFolder), order};
+    const ChildEnd end = runChild(a, killAt, wallMs);
+    const std::string what = killAt > 0 ? "kill at call " + std::to_string(killAt)
+                                        : "killed after " + std::to_string(wallMs) + " ms";
+    if (!end.killed) {
+        EXPECT_EQ(end.code, 0) << what;
+        if (killAt > 0) return false;
+    }
+    settleAndCompare(e, a, count, what);
+    // Delete mode: the second run emptied the box.
+    if (!leave) {
+        EXPECT_TRUE(box.messages().empty()) << what;
+    }
+    return true;
+}
+
+void receiveFromScriptedServer(bool leave, long first) {
+    const int count = 8 * scale();
+    int points = 0;
+    for (long n = first; receiveKilledOnce(leave, count, n, -1); n += strideFor(4)) {
+        ++points;
+        if (::testing::Test::HasFailure()) return;
+    }
+    EXPECT_GT(points, count);
+    // Wall clock: anywhere within the time a whole run takes.
+    const int64_t start = nowMs();
+    receiveKilledOnce(leave, count, 0, -1);
+    const int ms = static_cast<int>(nowMs() - start);
+    std::mt19937 random(leave ? 31 : 17);
+    for (int k = 0; k < 4 * scale() && !::testing::Test::HasFailure(); ++k)
+        receiveKilledOnce(leave, count, 0, static_cast<int>(random() % static_cast<unsigned>(ms)));
+}
+
+TEST_F(Kill, ReceiveDeletingFromTheScriptedServer) {
+    receiveFromScriptedServer(false, 1);
+}
+
+TEST_F(Kill, ReceiveLeavingMailOnTheScriptedServer) {
+    receiveFromScriptedServer(true, 3);
+}
+
+TEST_F(Kill, ReceiveFromDovecotAtEveryEleventhCall) {
+    auto s = test::popServers();
+    if (!s) GTEST_SKIP() << "the pop-servers fixture has not run";
+    const int count = 4 * scale();
+    const std::string order = toTerminal("受信注文");
+    int points = 0;
+    for (long n = 2;; n += strideFor(11)) {
+        s->emptyDovecot();
+        for (int i = 1; i <= count; ++i)
+            ASSERT_TRUE(s->deliverToDovecot(std::to_string(i) + ".kill", mail(i)));
+        test::TestEnv e;
+        setUpOrder(e, s->dovecotPop3, s->user, s->password, false);
+        const std::vector<std::string> a{"receive", toTerminal(e.env.programFolder), order};
+        const ChildEnd end = runChild(a, n);
+        if (!end.killed) {
+            EXPECT_EQ(end.code, 0) << "at call " << n;
+            break;
+        }
+        ++points;
+        settleAndCompare(e, a, count, "dovecot, kill at call " + std::to_string(n));
+        if (::testing::Test::HasFailure()) break;
+    }
+    s->emptyDovecot();
+    EXPECT_GT(points, count);
+}
+
+int32_t itemNamed(std::string_view name) {
+    for (int32_t i = 1; i <= rules::kItemCount; ++i) {
+        if (rules::itemName(i) == name) return i;
+    }
+    return 0;
+}
+
+// A program folder with `count` messages in the receive tab, a tab "仕分け" and a command rule
+// that moves the odd ones there.
+void sortSetup(test::TestEnv& e, const std::string& mbox) {
+    ASSERT_EQ(runInProcess({"import", toTerminal(e.env.programFolder), mbox}).code, 0);
+    store::TabRegistry tabs;
+    ASSERT_TRUE(tabs.load(e.env));
+    ASSERT_TRUE(tabs.create(e.env, store::CreateMode::NewTab, "仕分け").ok());
+    rules::RegistryTabs directory(tabs);
+    rules::RuleBook book;
+    ASSERT_EQ(book.load(e.env, rules::RuleKind::Command, directory, 3), Err::None);
+    auto* r = new Rule;
+    rules::clearRule(*r);
+    r->item1 = itemNamed("Subject:");
+    sjis::copyField(r->keyword1, "move");
+    r->mode1 = 1;
+    r->targetTab = tabs.findByName("仕分け");
+    book.appendToFile(rules::RuleKind::Command, r);
+    ASSERT_EQ(book.save(e.env, rules::RuleKind::Command, directory), Err::None);
+    for (Tab* tab = tabs.first(); tab && tab != tabs.listHead(); tab = tab->next)
+        store::freeItems(*tab);
+}
+
+void expectEachOnce(test::TestEnv& e, int count, const std::string& what) {
+    SCOPED_TRACE(what);
+    const std::map<int, int> copies = storedCopies(e);
+    for (int n = 1; n <= count; ++n) {
+        auto it = copies.find(n);
+        EXPECT_TRUE(it != copies.end() && it->second == 1)
+            << "message " << n << ": " << (it == copies.end() ? 0 : it->second) << " copies";
+    }
+}
+
+TEST_F(Kill, SortAtEveryFileSystemCallLeavesEachMessageOnce) {
+    const int count = 6 * scale();
+    test::TempFolder source;
+    std::string mbox;
+    for (int n = 1; n <= count; ++n) {
+        std::string m = mail(n);
+        if (n % 2) m.insert(m.find("\r\n", m.find("Subject:")), " move");
+        mbox += "From s@example.jp Mon Dec  7 10:00:00 2026\r\n" + m + "\r\n";
+    }
+    const std::string file = source / "sort.mbox";
+    ASSERT_EQ(platform::writeWholeFile(*platform::makeFileSystem(), file, mbox), Err::None);
+    int points = 0;
+    for (long n = 1;; n += strideFor(2)) {
+        test::TestEnv e;
+        sortSetup(e, toTerminal(file));
+        if (::testing::Test::HasFatalFailure()) return;
+        const std::string home = toTerminal(e.env.programFolder);
+        const ChildEnd end = runChild({"sort", home}, n);
+        if (!end.killed) {
+            EXPECT_EQ(end.code, 0) << "at call " << n;
+            break;
+        }
+        ++points;
+        ++gKillPoints;
+        const std::string what = "sort killed at call " + std::to_string(n);
+        runInProcess({"check", home, "--repair"});
+        EXPECT_EQ(runInProcess({"check", home}).code, 0) << what;
+        EXPECT_FALSE(temporariesLeft(e)) << what;
+        expectEachOnce(e, count, what);
+        // The sort run again finishes the work: still each once.
+        EXPECT_EQ(runInProcess({"sort", home}).code, 0) << what;
+        expectEachOnce(e, count, what + ", sorted again");
+        if (::testing::Test::HasFailure()) break;
+    }
+    EXPECT_GT(points, count);
+}
+
+}  // namespace
+}  // namespace kolvy::tool
