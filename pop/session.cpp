@@ -523,7 +523,8 @@ void Session::journal(const ServerEntry& e, const EntryState& st, const StoreOut
     const std::string_view id = sjis::fieldView(e.uidl);
     if (id.empty()) return;
     JournalEntry j;
-    j.kind = st.keep ? UidlKind::Kept : UidlKind::DeletePending;
+    // A kept id keeps its reason: what a rule kept must never look deletable after a kill.
+    j.kind = st.keep ? uidl_.addedKind(id) : UidlKind::DeletePending;
     j.id = std::string(id);
     j.path = out.storedPath;
     j.size = out.storedSize;

@@ -54,7 +54,9 @@ std::string uidlJournalPath(const Account& account) {
 std::string formatJournalEntry(const JournalEntry& e) {
     char hash[17];
     std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(e.hash));
-    std::string line(1, e.kind == UidlKind::DeletePending ? 'P' : 'K');
+    std::string line(1, e.kind == UidlKind::DeletePending ? 'P'
+                        : e.kind == UidlKind::Pinned      ? 'R'
+                                                          : 'K');
     line += kSeparator;
     line += e.id;
     line += kSeparator;
@@ -76,9 +78,11 @@ std::vector<JournalEntry> parseJournal(std::string_view text) {
         const std::string_view line = text.substr(at, end - at);
         at = end + 2;
         const auto f = fields(line);
-        if (f.size() != kFieldCount || (f[0] != "K" && f[0] != "P")) continue;
+        if (f.size() != kFieldCount || (f[0] != "K" && f[0] != "P" && f[0] != "R")) continue;
         JournalEntry e;
-        e.kind = f[0] == "P" ? UidlKind::DeletePending : UidlKind::Kept;
+        e.kind = f[0] == "P"   ? UidlKind::DeletePending
+                 : f[0] == "R" ? UidlKind::Pinned
+                               : UidlKind::Kept;
         e.id = normaliseUidl(f[1]);
         if (e.id.empty() || !parseUnsigned(f[2], 10, e.size) || f[3].size() != 16 ||
             !parseUnsigned(f[3], 16, e.hash) ||

@@ -3,7 +3,8 @@
 // middle of a session re-fetches at most the message that was under way.
 //
 // One line per stored message, CR LF ended, fields separated by TAB:
-//   kind ("K" kept on the server, "P" stored, deletion not confirmed), id, size of the message
+//   kind ("K" kept on the server by the order, "R" kept on purpose: a rule, the checker or a fetch
+//   of the header only; "P" stored, deletion not confirmed), id, size of the message
 //   file, its content hash (16 hex digits, store::messageContentHash), and the file's path from
 //   the program folder (empty for a message a receive rule threw away).
 // A line cut short by a kill has no CR LF and is ignored, so the journal is readable after a kill

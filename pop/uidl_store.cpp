@@ -14,7 +14,10 @@ namespace {
 
 constexpr char kFolder[] = "_UIDL";
 constexpr char kPendingMark = '\t';
-constexpr char kPinnedMark = ' ';  // no id holds a blank either
+// Only ids the order alone left are marked: a plain line, as older files hold them, is never
+// deleted, so mail that a rule kept or that was fetched in part is safe in any file. No id holds
+// a blank.
+constexpr char kOrderKeptMark = ' ';
 // The visible part of a long id's kept form: kMaxUidl less "~" and 32 hex digits.
 constexpr size_t kLongIdPrefix = kMaxUidl - 1 - 32;
 // A scanner or indexer holding the file is a passing obstacle: a few tries with a growing pause.
@@ -160,12 +163,12 @@ int ReadUidlFile(Env& env, const Account& account, UidlLists& lists) {
         if (end == i) break;
         std::string_view line(t.data() + i, end - i);
         i = end;
-        UidlKind kind = UidlKind::Kept;
+        UidlKind kind = UidlKind::Pinned;
         if (line.front() == kPendingMark) {
             kind = UidlKind::DeletePending;
             line.remove_prefix(1);
-        } else if (line.front() == kPinnedMark) {
-            kind = UidlKind::Pinned;
+        } else if (line.front() == kOrderKeptMark) {
+            kind = UidlKind::Kept;
             line.remove_prefix(1);
         }
         if (!lists.addStored(normaliseUidl(line), kind)) {
@@ -192,7 +195,7 @@ Err WriteUidlFile(Env& env, const Account& account, UidlLists& lists, bool abort
     size_t count = 0;
     auto put = [&](std::string_view id, UidlKind kind) {
         if (kind == UidlKind::DeletePending) text.push_back(kPendingMark);
-        if (kind == UidlKind::Pinned) text.push_back(kPinnedMark);
+        if (kind == UidlKind::Kept) text.push_back(kOrderKeptMark);
         text.append(id);
         text.append("\r\n");
         ++count;

@@ -2,11 +2,12 @@
 // stored here, so that no later run fetches them again.
 //
 // File "_UIDL\<account name>.txt", one id per line, each line ended by CR LF, no header:
-//   "<id>"       a message stored whole and left on the server because the order left mail
-//                there: never fetched again, and deleted by the next run whose order deletes
-//                mail (it is stored here already);
-//   " <id>"      a message left on the server on purpose (a rule or the mail checker keeps it,
-//                or only its header and first lines were fetched): never fetched again, never
+//   " <id>"      (a blank first) a message stored whole and left on the server only because the
+//                order left mail there: never fetched again, and deleted by the next run whose
+//                order deletes mail (it is stored here already);
+//   "<id>"       a message left on the server on purpose (a rule or the mail checker keeps it,
+//                or only its header and first lines were fetched), and every id of a file
+//                written before order-kept ids were told apart: never fetched again, never
 //                deleted unless the mail checker asks;
 //   TAB "<id>"   a message stored here whose deletion the server has not confirmed (the run
 //                broke off before QUIT was answered): never fetched again, and deleted by the

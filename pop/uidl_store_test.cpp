@@ -78,7 +78,7 @@ TEST_F(UidlStore, WritesNewIdsThenStoredOnesSeenInThisRun) {
     EXPECT_EQ(AddUidl(entry("old1"), lists), 0);  // seen and kept: written once
     EXPECT_EQ(AddUidl(entry("new2"), lists, UidlKind::DeletePending), 0);
     EXPECT_EQ(WriteUidlFile(t.env, work, lists, false), Err::None);
-    EXPECT_EQ(file(), "new1\r\nold1\r\n\tnew2\r\n\told3\r\n");
+    EXPECT_EQ(file(), " new1\r\n old1\r\n\tnew2\r\n\told3\r\n");
     EXPECT_EQ(t.read("_UIDL\\仕事.tmp"), "<missing>");
 
     UidlLists again;
@@ -89,7 +89,8 @@ TEST_F(UidlStore, WritesNewIdsThenStoredOnesSeenInThisRun) {
 }
 
 TEST_F(UidlStore, PinnedIdsKeepTheirKindAndWinOverKept) {
-    t.write("_UIDL\\仕事.txt", " pin1\r\nkept1\r\n");
+    // A plain line, as every older file holds them, is never deleted.
+    t.write("_UIDL\\仕事.txt", "pin1\r\n kept1\r\n");
     UidlLists lists;
     ASSERT_EQ(ReadUidlFile(t.env, work, lists), 0);
     EXPECT_EQ(lists.storedKind("pin1"), UidlKind::Pinned);
@@ -100,7 +101,7 @@ TEST_F(UidlStore, PinnedIdsKeepTheirKindAndWinOverKept) {
     EXPECT_EQ(AddUidl(entry("both"), lists, UidlKind::Kept), 0);
     EXPECT_EQ(AddUidl(entry("both"), lists, UidlKind::Pinned), 0);
     EXPECT_EQ(WriteUidlFile(t.env, work, lists, false), Err::None);
-    EXPECT_EQ(file(), " new\r\n both\r\n pin1\r\n");
+    EXPECT_EQ(file(), "new\r\nboth\r\npin1\r\n");
 }
 
 TEST_F(UidlStore, NothingToWriteLeavesTheFileUnlessIdsWereForgotten) {
@@ -144,8 +145,8 @@ TEST_F(UidlStore, AccountsKeepSeparateFiles) {
     AddUidl(entry("h1"), b);
     WriteUidlFile(t.env, work, a, false);
     WriteUidlFile(t.env, home, b, false);
-    EXPECT_EQ(file("仕事"), "w1\r\n");
-    EXPECT_EQ(file("自宅"), "h1\r\n");
+    EXPECT_EQ(file("仕事"), " w1\r\n");
+    EXPECT_EQ(file("自宅"), " h1\r\n");
 }
 
 TEST_F(UidlStore, FileThatCannotBeReadFailsInsteadOfForgetting) {
