@@ -12,6 +12,7 @@
 #include "shell/host_exports_win32.h"
 #include "shell/report.h"
 #include "shell/resource.h"
+#include "shell/shell_context_win32.h"
 #include "store/paths.h"
 
 namespace kolvy::shell::win32 {
@@ -66,6 +67,7 @@ class MainWindow final : public ShutdownWindow {
     void attach(HWND hwnd) { hwnd_ = hwnd; }
     HWND hwnd() const { return hwnd_; }
     void addTemporaryTab();
+    bool posted(const MSG& m) const { return messages_.message(m.message, m.wParam, m.lParam); }
     void focusList() {
         if (Tab* t = program_.tabs.current(); t && t->plainList) SetFocus(list(*t));
     }
@@ -93,6 +95,8 @@ class MainWindow final : public ShutdownWindow {
 
     Program& program_;
     HWND hwnd_ = nullptr;
+    CommandRouter commands_{program_.env, program_.run};
+    MessageRouter messages_;
     HWND tabs_ = nullptr;
     HWND status_ = nullptr;
     HFONT listFont_ = nullptr;
@@ -124,6 +128,11 @@ bool MainWindow::create() {
         TabCtrl_SetCurSel(tabs_, tab.tabItem);
         show(tab);
     };
+    ShellContext context{hwnd_, GetModuleHandleA(nullptr), program_, commands_, messages_};
+    registerWindowCommands(context);
+    registerReceiveCommands(context);
+    registerNotifyCommands(context);
+    registerSendCommands(context);
     ready_ = true;
     return true;
 }
@@ -400,7 +409,11 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
             }
             break;
         }
+        case WM_TIMER:
+            if (messages_.timer(wp)) return 0;
+            break;
         case WM_COMMAND:
+            if (commands_.dispatch(LOWORD(wp)) != CommandRouter::Outcome::Unknown) return 0;
             if (LOWORD(wp) == IDM_EXIT) {
                 PostMessageA(hwnd_, WM_CLOSE, 0, 0);
                 return 0;
@@ -475,6 +488,7 @@ HWND createMainWindow(Program& program, HINSTANCE instance, const std::string& t
 }
 
 void handleThreadMessage(HWND main, const MSG& msg) {
+    if (MainWindow* w = windowOf(main); w && w->posted(msg)) return;
     switch (msg.message) {
         case kMsgTemporaryTab:
             if (MainWindow* w = windowOf(main)) w->addTemporaryTab();

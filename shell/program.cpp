@@ -280,11 +280,11 @@ void Program::afterShow() {
 }
 
 Program::CloseDecision Program::closeRequest() {
-    if (running.load()) {
+    if (run.running()) {
         notice(env, kCloseDuringRun);
         return CloseDecision::Stay;
     }
-    if (processing.load()) {
+    if (run.processing.load()) {
         notice(env, kCloseWhileProcessing);
         return CloseDecision::Stay;
     }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "core/env.h"
+#include "core/run_state.h"
 #include "store/index.h"
 #include "store/tabs.h"
 
@@ -126,8 +127,7 @@ class Program {
     WindowPlacement placement;
     Switches switches;
     // The busy flags other parts set; the close check and the commands read them.
-    std::atomic<bool> running{false};     // a send or receive run
-    std::atomic<bool> processing{false};  // a long list operation
+    RunState& run = runState();
     std::atomic<bool> startupFailed{false};
     // Called when the program makes another tab current (the window shows it).
     std::function<void(Tab&)> currentChanged;

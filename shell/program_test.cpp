@@ -339,15 +339,15 @@ TEST_F(Life, FailedStartUpSavesNothing) {
 
 TEST_F(Life, CloseChecks) {
     ASSERT_TRUE(program.load());
-    program.running = true;
+    program.run.active = 1;
     EXPECT_EQ(program.closeRequest(), Program::CloseDecision::Stay);
     EXPECT_EQ(t.reporter.lastText(), kCloseDuringRun);
     EXPECT_EQ(t.reporter.shown().back().icon, platform::Icon::Information);
-    program.running = false;
-    program.processing = true;
+    program.run.end();
+    program.run.processing = true;
     EXPECT_EQ(program.closeRequest(), Program::CloseDecision::Stay);
     EXPECT_EQ(t.reporter.lastText(), kCloseWhileProcessing);
-    program.processing = false;
+    program.run.processing = false;
     EXPECT_EQ(program.closeRequest(), Program::CloseDecision::Close);
 }
 

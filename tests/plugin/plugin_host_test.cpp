@@ -24,7 +24,7 @@ namespace {
 
 using namespace kolvy;
 
-constexpr UINT kSearchCommand = 40002;  // "メール検索(&K)"
+constexpr UINT kSearchCommand = 40009;  // "メール検索(&K)"
 constexpr int kMessages = 40;
 
 struct FindMain {

@@ -1,0 +1,55 @@
+// What the command modules of the window get: the main window, the program, the one command
+// dispatcher, and the routing of posted messages and timers. Each module registers its commands
+// and messages once, after the main window is created.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+
+#include "shell/commands.h"
+#include "shell/program.h"
+
+namespace kolvy::shell::win32 {
+
+// Messages the workers post to the main thread, and the main window's timers, by number.
+class MessageRouter {
+  public:
+    using Handler = std::function<void(WPARAM, LPARAM)>;
+    void onMessage(UINT msg, Handler h) { messages_[msg] = std::move(h); }
+    void onTimer(UINT_PTR id, std::function<void()> h) { timers_[id] = std::move(h); }
+    // False when nobody handles it.
+    bool message(UINT msg, WPARAM wp, LPARAM lp) const {
+        const auto it = messages_.find(msg);
+        if (it == messages_.end()) return false;
+        it->second(wp, lp);
+        return true;
+    }
+    bool timer(UINT_PTR id) const {
+        const auto it = timers_.find(id);
+        if (it == timers_.end()) return false;
+        it->second();
+        return true;
+    }
+
+  private:
+    std::map<UINT, Handler> messages_;
+    std::map<UINT_PTR, std::function<void()>> timers_;
+};
+
+struct ShellContext {
+    HWND main;
+    HINSTANCE instance;
+    Program& program;
+    CommandRouter& commands;
+    MessageRouter& messages;
+};
+
+// The command modules, each in a file of its own.
+void registerWindowCommands(ShellContext& c);   // tray, hot key, shortcuts, tool bar, about
+void registerReceiveCommands(ShellContext& c);  // receive run, abort, periodic receive, checker
+void registerNotifyCommands(ShellContext& c);   // new-mail notice
+void registerSendCommands(ShellContext& c);     // send, compose, list editing, sort, rebuild
+
+}  // namespace kolvy::shell::win32
