@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "shell/command_ids.h"
+#include "shell/run_status.h"
 #include "tests/support/test_env.h"
 
 namespace kolvy::shell {
@@ -63,6 +64,15 @@ TEST(RunFlag, OneRunAtATimeWhoeverStartsIt) {
     s.end();
     EXPECT_FALSE(s.running());
     EXPECT_TRUE(s.tryBegin(RunKind::Send));
+}
+
+TEST(StatusTexts, CountedStatesCarryTheirNumbers) {
+    EXPECT_EQ(statusText(5, 3, 12, 0), "     3 / 12 番目のメールを受信しています");
+    EXPECT_EQ(statusText(6, 3, 12, 7), "     7 / 12 通－ダウンロードが完了しました");
+    EXPECT_EQ(statusText(19, 1, 2, 3), "     中断処理中（２０秒程かかることがあります）");
+    EXPECT_EQ(statusText(29, 0, 0, 0), "ごみ箱のメールを削除しています");
+    EXPECT_EQ(statusText(30, 0, 0, 0), "");
+    EXPECT_EQ(statusText(-1, 0, 0, 0), "");
 }
 
 }  // namespace

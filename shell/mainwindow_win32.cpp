@@ -133,6 +133,7 @@ bool MainWindow::create() {
     registerReceiveCommands(context);
     registerNotifyCommands(context);
     registerSendCommands(context);
+    registerListCommands(context);
     ready_ = true;
     return true;
 }

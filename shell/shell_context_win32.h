@@ -50,6 +50,19 @@ struct ShellContext {
 void registerWindowCommands(ShellContext& c);   // tray, hot key, shortcuts, tool bar, about
 void registerReceiveCommands(ShellContext& c);  // receive run, abort, periodic receive, checker
 void registerNotifyCommands(ShellContext& c);   // new-mail notice
-void registerSendCommands(ShellContext& c);     // send, compose, list editing, sort, rebuild
+void registerSendCommands(ShellContext& c);     // send, send-and-receive, timed sending
+void registerListCommands(ShellContext& c);     // compose, list editing, sort, rebuild, viewer
+
+// What the main window offers the modules (main thread only unless said).
+enum class RunMenus { Idle, Receiving, Sending };
+// Greys the menu entries and tool-bar buttons a run must not meet, or gives them back.
+void setRunMenus(HWND main, RunMenus state);
+// Redraws the status area's run fields from runStatus(); any thread (it only invalidates).
+void redrawRunStatus(HWND main);
+enum class TrayIcon { Normal = 170, Busy = 171, NewMail = 172 };
+// Changes the tray icon when it is shown.
+void setTrayIcon(HWND main, TrayIcon icon);
+// Redraws the tab headers (new-mail marks, counters).
+void redrawTabs(HWND main);
 
 }  // namespace kolvy::shell::win32
