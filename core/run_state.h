@@ -26,6 +26,9 @@ struct RunState {
     std::atomic<bool> processing{false};
     // The window is hidden in the tray.
     std::atomic<bool> inTray{false};
+    // Composers waiting on the user's editor: the program must not exit under them (the draft
+    // lies in _Tmp, which the shutdown empties).
+    std::atomic<int32_t> composersWaiting{0};
     // Read between steps by the runs and, through its address, by the mail checker: a plain
     // 32-bit integer for the program's whole life.
     std::atomic<int32_t> abortRequested{0};

@@ -439,6 +439,8 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
             platform::win32::setOwnerWindow(nullptr);
             return 0;
         default:
+            // Workers' posts may come to the window as well as to the thread.
+            if (msg >= WM_APP && msg < 0xC000 && messages_.message(msg, wp, lp)) return 0;
             break;
     }
     return DefWindowProcA(hwnd_, msg, wp, lp);

@@ -64,5 +64,8 @@ enum class TrayIcon { Normal = 170, Busy = 171, NewMail = 172 };
 void setTrayIcon(HWND main, TrayIcon icon);
 // Redraws the tab headers (new-mail marks, counters).
 void redrawTabs(HWND main);
+// Whether a tab header shows its new-mail mark now (the blinker's phase); the notice module
+// answers, the tab drawing asks.
+bool tabBlinkOn(const Tab& tab);
 
 }  // namespace kolvy::shell::win32
