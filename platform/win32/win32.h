@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "core/result.h"
 
 namespace kolvy::platform::win32 {
@@ -11,5 +13,8 @@ namespace kolvy::platform::win32 {
 void setOwnerWindow(HWND hwnd);
 HWND ownerWindow();
 Err fromLastError(DWORD code);
+// Starts playing a wave file (Shift_JIS path) and returns at once; false, silently, when the file
+// is missing or cannot be played.
+bool playSoundFile(const std::string& path);
 
 }  // namespace kolvy::platform::win32

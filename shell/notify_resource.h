@@ -1,0 +1,11 @@
+// Resource ids of the new-mail notice (300-399, 10300-10399).
+#pragma once
+
+#define IDD_NOTICE 300
+#define IDC_NOTICE_CLOSE 10300
+#define IDC_NOTICE_TEXT 10301
+#define IDC_NOTICE_BOX 10302
+#define IDC_NOTICE_TOGGLE 10303
+#define IDC_NOTICE_SHOWMAIN 10304
+#define IDC_NOTICE_VIEWER 10305
+#define IDC_NOTICE_NOCHOICE 10306
