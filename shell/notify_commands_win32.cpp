@@ -236,27 +236,34 @@ HWND child(HWND dlg, const char* cls, const char* text, DWORD style, RECT r, int
     return h;
 }
 
-// The count text beside the animation box; the large box makes room for itself, and its text
-// room grows with the count's digits.
+int textWidth(HWND dlg, const std::string& text) {
+    HDC dc = GetDC(dlg);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(dlg, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(dlg, dc);
+    return size.cx;
+}
+
+// The count text beside the animation box; the dialog grows for the large box and for a count
+// of many digits.
 void layoutTextAndBox(HWND dlg, NoticeDialog& d) {
-    const int count = pop::noticeCount(d.options, d.counts);
-    const std::string text = pop::noticeText(count);
+    const std::string text = pop::noticeText(pop::noticeCount(d.options, d.counts));
     d.boxSize = pop::animationBox(d.options);
-    const int digits = static_cast<int>(std::to_string(count > 0 ? count : 0).size());
-    if (d.boxSize > 76)
-        growBy(dlg, d.boxSize - 76 + (digits > 2 ? 8 * (digits - 2) : 0), d.boxSize - 76);
+    const int textLeft = kMargin + d.boxSize + kMargin;
+    const int width = textWidth(dlg, text) + 4;
     RECT client;
     GetClientRect(dlg, &client);
-    const int textLeft = kMargin + d.boxSize + kMargin;
+    const int wider = textLeft + width + kMargin - client.right;
+    const int taller = kMargin + d.boxSize + 34 - client.bottom;
+    if (wider > 0 || taller > 0) growBy(dlg, wider > 0 ? wider : 0, taller > 0 ? taller : 0);
+    GetClientRect(dlg, &client);
     const int textTop = kMargin + d.boxSize / 2 - 8;
     child(dlg, "STATIC", text.c_str(), SS_LEFT | SS_NOPREFIX,
           RECT{textLeft, textTop, client.right - kMargin, textTop + 16}, IDC_NOTICE_TEXT);
     d.box = child(dlg, kAnimeClass, "", 0,
                   RECT{kMargin, kMargin, kMargin + d.boxSize, kMargin + d.boxSize}, IDC_NOTICE_BOX);
-    RECT w;
-    GetWindowRect(dlg, &w);
-    const int room = kMargin + d.boxSize + kMargin - (client.bottom - 30);
-    if (room > 0) growBy(dlg, 0, room);
 }
 
 // The list of the utility library, when it is there: measured now, drawn by the dialog's paint.

@@ -1,0 +1,282 @@
+// The new-mail notice in the real Kolvy.exe under Wine. A stand-in plug-in (notify_probe_win32.cpp,
+// loaded by the search command as "Fandor.dll") marks the receive tab's entries as arrived, as
+// storing received mail does; the test then posts what the receive run posts and reads the
+// dialog from its window.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "platform/fileutil.h"
+#include "platform/platform.h"
+#include "store/store_test_util.h"
+#include "tests/support/screenshot.h"
+#include "tests/support/test_env.h"
+
+namespace {
+
+using namespace kolvy;
+
+constexpr UINT kSearchCommand = 40009;
+constexpr UINT kMsgCloseNotice = 0x8003;
+constexpr UINT kMsgOpenNotice = 0x8004;
+constexpr int kTextId = 10301, kBoxId = 10302, kCloseId = 10300;
+constexpr char kUnreadable[] = "ビットマップファイルが開けませんでした。   ";
+
+struct Find {
+    DWORD pid;
+    const char* cls;
+    const char* title;  // a prefix; null: any
+    HWND found;
+};
+
+BOOL CALLBACK findOne(HWND h, LPARAM lp) {
+    auto* a = reinterpret_cast<Find*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    char cls[64] = {}, title[256] = {};
+    GetClassNameA(h, cls, sizeof cls);
+    GetWindowTextA(h, title, sizeof title);
+    if (pid == a->pid && lstrcmpA(cls, a->cls) == 0 && IsWindowVisible(h) &&
+        (!a->title || std::string(title).rfind(a->title, 0) == 0)) {
+        a->found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND waitWindow(DWORD pid, const char* cls, const char* title, DWORD timeout) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        Find a{pid, cls, title, nullptr};
+        EnumWindows(findOne, reinterpret_cast<LPARAM>(&a));
+        if (a.found || GetTickCount() - start > timeout) return a.found;
+        Sleep(100);
+    }
+}
+
+std::string textOf(HWND h) {
+    char buf[1024] = {};
+    GetWindowTextA(h, buf, sizeof buf);
+    return buf;
+}
+
+bool gone(HWND h, DWORD timeout = 5000) {
+    for (DWORD waited = 0; IsWindow(h) && IsWindowVisible(h) && waited < timeout; waited += 100)
+        Sleep(100);
+    return !IsWindow(h) || !IsWindowVisible(h);
+}
+
+// An 8-bit animation of `frames` square frames of `size` pixels: a ball that moves down.
+std::string ballAnimation(int size, int frames) {
+    const int rows = size * frames;
+    const int stride = (size + 3) / 4 * 4;
+    const uint32_t at = 54 + 256 * 4;
+    std::string s(at + static_cast<size_t>(stride) * rows, '\0');
+    auto put32 = [&](size_t o, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            s[o + i] = static_cast<char>(v >> (8 * i));
+    };
+    s[0] = 'B';
+    s[1] = 'M';
+    put32(2, static_cast<uint32_t>(s.size()));
+    put32(10, at);
+    put32(14, 40);
+    put32(18, static_cast<uint32_t>(size));
+    put32(22, static_cast<uint32_t>(rows));
+    s[26] = 1;
+    s[28] = 8;
+    // Colour 0 a pale yellow background, colour 1 orange, colour 2 dark brown.
+    const unsigned char table[3][4] = {
+        {0xd0, 0xf8, 0xff, 0}, {0x20, 0x90, 0xff, 0}, {0, 0x30, 0x60, 0}};
+    for (int c = 0; c < 3; ++c)
+        for (int b = 0; b < 4; ++b)
+            s[54 + c * 4 + b] = static_cast<char>(table[c][b]);
+    for (int y = 0; y < rows; ++y) {
+        const int f = y / size, fy = y % size;
+        const double r = size * 0.2, cx = size / 2.0,
+                     cy = r + 1 + (size - 2 * r - 2) * f / (frames > 1 ? frames - 1 : 1);
+        for (int x = 0; x < size; ++x) {
+            const double d = std::hypot(x - cx, fy - cy);
+            const char colour = d < r - 2 ? 1 : (d < r ? 2 : 0);
+            s[at + static_cast<size_t>(rows - 1 - y) * stride + x] = colour;
+        }
+    }
+    return s;
+}
+
+class Notice : public ::testing::Test {
+  protected:
+    test::TempFolder folder;
+    std::unique_ptr<platform::FileSystem> fs = platform::makeFileSystem();
+    PROCESS_INFORMATION pi{};
+    HWND main = nullptr;
+
+    void SetUp() override {
+        ASSERT_TRUE(CopyFileA(KOLVY_EXE_PATH, (folder / "Kolvy.exe").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA(KOLVY_NOTIFY_PROBE_PATH, (folder / "Fandor.dll").c_str(), FALSE));
+        for (const char* tab : {"受信", "送信", "ごみ箱"}) {
+            platform::makeDirs(*fs, folder / (std::string("MailData\\") + tab + "\\添付"));
+            platform::writeWholeFile(*fs,
+                                     folder / (std::string("MailData\\") + tab + "\\mokuji.bin"),
+                                     store::newIndexHeader());
+        }
+        std::vector<store::IndexRecord> records;
+        for (int n = 0; n < 3; ++n)
+            records.push_back(store::testing::record(n, 0, "お知らせ" + std::to_string(n)));
+        platform::writeWholeFile(*fs, folder / "MailData\\受信\\mokuji.bin",
+                                 store::testing::indexImage(records));
+    }
+    void TearDown() override {
+        if (!pi.hProcess) return;
+        if (main) PostMessageA(main, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0)
+            TerminateProcess(pi.hProcess, 99);  // this test's own process, by its handle
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    void writeIni(const std::string& options) {
+        platform::writeWholeFile(*fs, folder / "Kolvy.ini",
+                                 "[Option]\r\n" + options +
+                                     "[TagList]\r\nTagTab=0;1;2\r\n"
+                                     "[0]\r\nTabName=受信\r\nDefault=1\r\nNextFileNo=3\r\n"
+                                     "AllMailCount=3\r\nNoReadMailCount=3\r\nTabCursor=1\r\n"
+                                     "[1]\r\nTabName=送信\r\nPropaty=1\r\nDefault=1\r\n"
+                                     "[2]\r\nTabName=ごみ箱\r\nPropaty=2\r\nDefault=1\r\n");
+    }
+    void start() {
+        const std::string exe = folder / "Kolvy.exe";
+        std::string cmd = "\"" + exe + "\"";
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        ASSERT_TRUE(CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   folder.path().c_str(), &si, &pi));
+        main = waitWindow(pi.dwProcessId, "MainWindow", nullptr, 30000);
+        ASSERT_NE(main, nullptr);
+    }
+    // Runs the stand-in plug-in with `word`; its answer, once written (or "<none>").
+    void probe(const std::string& word) {
+        platform::writeWholeFile(*fs, folder / "notify-probe.txt", word);
+        PostMessageA(main, WM_COMMAND, kSearchCommand, 0);
+    }
+    std::string probeAnswer() {
+        for (int i = 0; i < 100; ++i, Sleep(100)) {
+            if (auto d = platform::readWholeFile(*fs, folder / "notify-probe-done.txt")) return *d;
+        }
+        return "<none>";
+    }
+    HWND notice(DWORD timeout = 10000) {
+        return waitWindow(pi.dwProcessId, "#32770", "新着通知", timeout);
+    }
+    HWND box(DWORD timeout = 10000) {
+        return waitWindow(pi.dwProcessId, "#32770", "Kolvyメール", timeout);
+    }
+};
+
+TEST_F(Notice, ArrivalsOpenTheNoticeWithItsCountAndAnimationAndTheRunClosesIt) {
+    writeIni("");
+    // Eight frames: 500 ms and seven times 200 ms, still running when the run closes it.
+    platform::writeWholeFile(*fs, folder / "sinchaku.bmp", ballAnimation(60, 8));
+    start();
+    probe("mark");
+    ASSERT_EQ(probeAnswer(), "marked 3");
+    PostMessageA(main, kMsgOpenNotice, 0, 0);
+    HWND dlg = notice();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(box(0), nullptr);  // the bitmap was read
+    EXPECT_EQ(textOf(dlg), "新着通知");
+    EXPECT_EQ(textOf(GetDlgItem(dlg, kTextId)), "3通の新着メールがあります");
+    RECT r{};
+    GetClientRect(GetDlgItem(dlg, kBoxId), &r);
+    EXPECT_EQ(r.right, 76);
+    EXPECT_EQ(r.bottom, 76);
+    Sleep(1000);  // a few frames on
+    test::saveScreenshot(dlg, "new-mail-notice-small");
+    // A second notice while one is open does not stack a second dialog.
+    PostMessageA(main, kMsgOpenNotice, 0, 0);
+    Sleep(500);
+    EXPECT_EQ(notice(0), dlg);
+    // A new receive run starts by closing it, animation running; the next run's notice opens.
+    PostMessageA(main, kMsgCloseNotice, 0, 0);
+    EXPECT_TRUE(gone(dlg));
+    EXPECT_TRUE(IsWindow(main));
+    PostMessageA(main, kMsgOpenNotice, 0, 0);
+    HWND again = notice();
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(textOf(GetDlgItem(again, kTextId)), "3通の新着メールがあります");
+    PostMessageA(again, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(gone(again));
+    // OK brings the main window forward.
+    for (int i = 0; i < 30 && GetForegroundWindow() != main; ++i)
+        Sleep(100);
+    EXPECT_EQ(GetForegroundWindow(), main);
+}
+
+TEST_F(Notice, LargeBoxCountsAllNewMail) {
+    writeIni("SinchakuDlg=2\r\nSinchakuDlg1=1\r\nSinchakuAnimeFile=neko_1.bmp\r\n");
+    platform::writeWholeFile(*fs, folder / "neko_1.bmp", ballAnimation(110, 3));
+    start();
+    probe("mark");
+    ASSERT_EQ(probeAnswer(), "marked 3");
+    PostMessageA(main, kMsgOpenNotice, 0, 0);
+    HWND dlg = notice();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(textOf(GetDlgItem(dlg, kTextId)), "3通の新着メールがあります");
+    RECT r{};
+    GetClientRect(GetDlgItem(dlg, kBoxId), &r);
+    EXPECT_EQ(r.right, 124);
+    EXPECT_EQ(r.bottom, 124);
+    Sleep(700);
+    test::saveScreenshot(dlg, "new-mail-notice-large");
+    PostMessageA(dlg, WM_COMMAND, kCloseId, 0);
+    EXPECT_TRUE(gone(dlg));
+}
+
+TEST_F(Notice, AHostileBitmapIsRefusedAndTheNoticeStaysWithoutAnimation) {
+    writeIni("");
+    std::string hostile = ballAnimation(60, 2);
+    hostile[22] = '\xff';  // rows far beyond the file
+    hostile[23] = '\xff';
+    hostile[24] = '\x00';
+    platform::writeWholeFile(*fs, folder / "sinchaku.bmp", hostile);
+    start();
+    probe("mark");
+    ASSERT_EQ(probeAnswer(), "marked 3");
+    PostMessageA(main, kMsgOpenNotice, 0, 0);
+    HWND refusal = box();
+    ASSERT_NE(refusal, nullptr);
+    EXPECT_EQ(textOf(GetDlgItem(refusal, 0xFFFF)), kUnreadable);
+    test::saveScreenshot(nullptr, "new-mail-notice-bitmap-refused");
+    PostMessageA(refusal, WM_COMMAND, IDOK, 0);
+    HWND dlg = notice();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(textOf(GetDlgItem(dlg, kTextId)), "3通の新着メールがあります");
+    PostMessageA(main, kMsgCloseNotice, 0, 0);
+    EXPECT_TRUE(gone(dlg));
+    EXPECT_TRUE(IsWindow(main));
+}
+
+TEST_F(Notice, AFailedRunWithNothingArrivedShowsNothing) {
+    writeIni("");
+    start();
+    PostMessageA(main, kMsgOpenNotice, 1, 0);
+    EXPECT_EQ(notice(1500), nullptr);
+    EXPECT_EQ(box(0), nullptr);
+}
+
+TEST_F(Notice, PluginsOpenTheNoticeByName) {
+    writeIni("");
+    platform::writeWholeFile(*fs, folder / "sinchaku.bmp", ballAnimation(60, 2));
+    start();
+    probe("open");
+    HWND dlg = notice();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(textOf(GetDlgItem(dlg, kTextId)), "新着メールはありません");
+    PostMessageA(dlg, WM_COMMAND, kCloseId, 0);
+    EXPECT_TRUE(gone(dlg));
+    EXPECT_EQ(probeAnswer(), "result 2");  // IDCANCEL: closed
+}
+
+}  // namespace
