@@ -95,6 +95,29 @@ bool anyTabBlinks(const Tab* first) {
     return false;
 }
 
+bool Blinker::start(const Tab* first, bool catFoot) {
+    if (running_ || !catFoot || !anyTabBlinks(first)) return false;
+    running_ = true;
+    phase_ = false;
+    return true;
+}
+
+Blinker::Step Blinker::tick(const Tab* first, bool inTray, bool runActive) {
+    Step s;
+    if (!running_) {
+        s.stopped = true;
+        return s;
+    }
+    if (!anyTabBlinks(first)) {
+        stop();
+        return {true, Tray::Normal, true};
+    }
+    phase_ = !phase_;
+    s.redraw = true;
+    if (inTray && !runActive) s.tray = phase_ ? Tray::NewMail : Tray::Normal;
+    return s;
+}
+
 Point placeNotice(Point centre, int width, int height, int screenW, int screenH) {
     Point p{centre.x - 140, centre.y - 65};
     if (p.x < 0) p.x = 3;

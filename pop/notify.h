@@ -79,6 +79,31 @@ std::string noticeTitle(const std::vector<std::string>& orderNames);
 bool tabBlinks(const Tab& tab);
 bool anyTabBlinks(const Tab* first);
 
+// The phase of the marks, advanced by a 500 ms timer while some tab has unread new mail.
+class Blinker {
+  public:
+    enum class Tray { Leave, Normal, NewMail };
+    struct Step {
+        bool redraw = false;  // the tab headers change
+        Tray tray = Tray::Leave;
+        bool stopped = false;  // the timer is to go
+    };
+    // True when it starts now (the caller sets the timer): not running yet, the marks enabled
+    // and some tab with unread new mail.
+    bool start(const Tab* first, bool catFoot);
+    // One timer tick; in the tray and outside a run the tray icon blinks with the marks.
+    Step tick(const Tab* first, bool inTray, bool runActive);
+    // Stopped from outside (the program ends).
+    void stop() { running_ = phase_ = false; }
+    bool running() const { return running_; }
+    // Whether the tab's header shows its mark now.
+    bool on(const Tab& tab) const { return running_ && phase_ && tabBlinks(tab); }
+
+  private:
+    bool running_ = false;
+    bool phase_ = false;
+};
+
 // ----------------------------------------------------------------------------- the dialog
 inline int animationBox(const NoticeOptions& o) {
     return o.dialog == 2 ? 124 : 76;

@@ -72,6 +72,44 @@ TEST(NewMailCount, BlinkingMarksFollowTheCountedTabs) {
     EXPECT_TRUE(anyTabBlinks(tabs.first()));
 }
 
+TEST(NewMailCount, BlinkerAlternatesWhileNewMailIsUnreadThenStops) {
+    Tabs tabs;
+    Tab& receive = tabs.add(store::kReceiveTab, {2, 1});
+    const Tab& send = tabs.add(store::kSendTab, {2});
+    Blinker b;
+    EXPECT_FALSE(b.start(tabs.first(), /*catFoot=*/false));
+    ASSERT_TRUE(b.start(tabs.first(), true));
+    EXPECT_FALSE(b.start(tabs.first(), true));  // already running: one timer only
+    using Tray = Blinker::Tray;
+    struct Tick {
+        bool inTray, run;
+        bool on;
+        Tray tray;
+    } const ticks[] = {
+        {false, false, true, Tray::Leave},  {false, false, false, Tray::Leave},
+        {true, false, true, Tray::NewMail}, {true, false, false, Tray::Normal},
+        {true, true, true, Tray::Leave},  // a run shows its own tray icon
+    };
+    for (const Tick& t : ticks) {
+        const Blinker::Step s = b.tick(tabs.first(), t.inTray, t.run);
+        EXPECT_TRUE(s.redraw);
+        EXPECT_FALSE(s.stopped);
+        EXPECT_EQ(s.tray, t.tray);
+        EXPECT_EQ(b.on(receive), t.on);
+        EXPECT_FALSE(b.on(send));
+    }
+    receive.newMailCount = 0;  // read
+    const Blinker::Step last = b.tick(tabs.first(), true, true);
+    EXPECT_TRUE(last.stopped);
+    EXPECT_TRUE(last.redraw);
+    EXPECT_EQ(last.tray, Tray::Normal);
+    EXPECT_FALSE(b.running());
+    EXPECT_FALSE(b.on(receive));
+    EXPECT_TRUE(b.tick(tabs.first(), false, false).stopped);
+    receive.newMailCount = 1;
+    EXPECT_TRUE(b.start(tabs.first(), true));  // new mail later starts it again
+}
+
 struct DecisionCase {
     const char* name;
     int dialog;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,9 +46,7 @@ struct Notifier {
     Program* program = nullptr;
     DWORD thread = 0;
     HWND dialog = nullptr;  // the notice now open
-    bool blinking = false;
-    bool phase = false;
-    bool catFoot = true;
+    pop::Blinker blinker;
 };
 Notifier& notifier() {
     static Notifier n;
@@ -317,9 +316,18 @@ void place(HWND dlg) {
 }
 
 // ----------------------------------------------------------------------------- the dialog
+// Written by the receive run's thread, read by the dialog.
+std::mutex& ordersLock() {
+    static std::mutex m;
+    return m;
+}
 std::vector<std::string>& lastRunOrders() {
     static std::vector<std::string> names;
     return names;
+}
+std::string noticeTitle() {
+    std::lock_guard<std::mutex> hold(ordersLock());
+    return pop::noticeTitle(lastRunOrders());
 }
 
 BOOL initNotice(HWND dlg, NoticeDialog* d) {
@@ -336,7 +344,7 @@ BOOL initNotice(HWND dlg, NoticeDialog* d) {
         return TRUE;
     }
     addChoices(dlg, *d);
-    SetWindowTextA(dlg, pop::noticeTitle(lastRunOrders()).c_str());
+    SetWindowTextA(dlg, noticeTitle().c_str());
     place(dlg);
     if (d->previous && d->previous != dlg && d->previous != n.main)
         SetForegroundWindow(d->previous);
@@ -425,33 +433,25 @@ INT_PTR CALLBACK noticeProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 // ----------------------------------------------------------------------------- blinking marks
-void stopBlinking() {
-    Notifier& n = notifier();
-    if (!n.blinking) return;
-    KillTimer(n.main, kBlinkTimer);
-    n.blinking = false;
-    n.phase = false;
-    redrawTabs(n.main);
-    setTrayIcon(n.main, TrayIcon::Normal);
-}
-
 void blink() {
     Notifier& n = notifier();
-    if (!pop::anyTabBlinks(n.program->tabs.first())) {
-        stopBlinking();
-        return;
-    }
-    n.phase = !n.phase;
-    redrawTabs(n.main);
-    if (runState().inTray && !runState().running())
-        setTrayIcon(n.main, n.phase ? TrayIcon::NewMail : TrayIcon::Normal);
+    const pop::Blinker::Step s =
+        n.blinker.tick(n.program->tabs.first(), runState().inTray, runState().running());
+    if (s.stopped) KillTimer(n.main, kBlinkTimer);
+    if (s.redraw) redrawTabs(n.main);
+    if (s.tray != pop::Blinker::Tray::Leave)
+        setTrayIcon(n.main,
+                    s.tray == pop::Blinker::Tray::NewMail ? TrayIcon::NewMail : TrayIcon::Normal);
 }
 
-void startBlinking() {
+void startBlinking(bool catFoot) {
     Notifier& n = notifier();
-    if (n.blinking || !n.catFoot || !pop::anyTabBlinks(n.program->tabs.first())) return;
-    n.blinking = SetTimer(n.main, kBlinkTimer, kBlinkMs, nullptr) != 0;
-    if (n.blinking) blink();
+    if (!n.blinker.start(n.program->tabs.first(), catFoot)) return;
+    if (!SetTimer(n.main, kBlinkTimer, kBlinkMs, nullptr)) {
+        n.blinker.stop();
+        return;
+    }
+    blink();
 }
 
 INT_PTR runNotice() {
@@ -474,11 +474,10 @@ INT_PTR runNotice() {
 void NotifyNewMail(WPARAM lastResult) {
     Notifier& n = notifier();
     const NoticeOptions o = pop::readNoticeOptions(n.program->env.ini);
-    n.catFoot = o.catFoot;
     const pop::NewMailCounts counts = pop::countNewMail(n.program->tabs.first());
     const pop::NoticeDecision d =
         pop::decideNotice(o, counts, lastResult == 1, n.dialog != nullptr);
-    startBlinking();
+    startBlinking(o.catFoot);
     if (d.sound) platform::win32::playSoundFile(inProgramFolder(o.soundFile));
     // Opening viewers on new mail needs the viewer bridge, which is not part of this program yet.
     if (d.dialog) runNotice();
@@ -512,9 +511,13 @@ void registerNotifyCommands(ShellContext& c) {
     c.messages.onTimer(kBlinkTimer, blink);
 }
 
+void setNoticeOrders(std::vector<std::string> names) {
+    std::lock_guard<std::mutex> hold(ordersLock());
+    lastRunOrders() = std::move(names);
+}
+
 bool tabBlinkOn(const Tab& tab) {
-    const Notifier& n = notifier();
-    return n.blinking && n.phase && pop::tabBlinks(tab);
+    return notifier().blinker.on(tab);
 }
 
 // Until the window module draws the tray icon and the tab headers itself, the notice falls back

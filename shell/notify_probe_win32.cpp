@@ -2,7 +2,8 @@
 // on the word in "notify-probe.txt" of the program folder:
 //   mark  - does to the in-memory entries of the receive tabs what storing received mail does:
 //           each entry gets the arrival mark and counts as unread new mail (a receive run would);
-//   open  - calls the host's KVA_OpenDialog by name and writes its result.
+//   open  - calls the host's KVA_OpenDialog by name and writes its result;
+//   zorvan - loads the stand-in utility library "Zorvan.dll" of the program folder.
 // It answers in "notify-probe-done.txt".
 #include <windows.h>
 
@@ -67,6 +68,9 @@ int WINAPI FandorFunc(HWND owner, Tab* head) {
         auto open = reinterpret_cast<OpenFn>(
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(nullptr), "KVA_OpenDialog")));
         answer(open ? "result " + std::to_string(open()) : std::string("no export"));
+    } else if (word == "zorvan") {
+        const bool loaded = LoadLibraryA((programFolder() + "\\Zorvan.dll").c_str()) != nullptr;
+        answer(loaded ? "loaded" : "not loaded");
     }
     return 0;
 }

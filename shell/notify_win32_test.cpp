@@ -22,7 +22,7 @@ using namespace kolvy;
 constexpr UINT kSearchCommand = 40009;
 constexpr UINT kMsgCloseNotice = 0x8003;
 constexpr UINT kMsgOpenNotice = 0x8004;
-constexpr int kTextId = 10301, kBoxId = 10302, kCloseId = 10300;
+constexpr int kTextId = 10301, kBoxId = 10302, kCloseId = 10300, kToggleId = 10303;
 constexpr char kUnreadable[] = "ビットマップファイルが開けませんでした。   ";
 
 struct Find {
@@ -158,6 +158,7 @@ class Notice : public ::testing::Test {
     }
     // Runs the stand-in plug-in with `word`; its answer, once written (or "<none>").
     void probe(const std::string& word) {
+        DeleteFileA((folder / "notify-probe-done.txt").c_str());
         platform::writeWholeFile(*fs, folder / "notify-probe.txt", word);
         PostMessageA(main, WM_COMMAND, kSearchCommand, 0);
     }
@@ -256,6 +257,48 @@ TEST_F(Notice, AHostileBitmapIsRefusedAndTheNoticeStaysWithoutAnimation) {
     PostMessageA(main, kMsgCloseNotice, 0, 0);
     EXPECT_TRUE(gone(dlg));
     EXPECT_TRUE(IsWindow(main));
+}
+
+int heightOf(HWND h) {
+    RECT r{};
+    GetWindowRect(h, &r);
+    return r.bottom - r.top;
+}
+
+TEST_F(Notice, TheUtilityLibrarysListIsShownAndHiddenByTheToggle) {
+    writeIni("");
+    platform::writeWholeFile(*fs, folder / "sinchaku.bmp", ballAnimation(60, 2));
+    ASSERT_TRUE(CopyFileA(KOLVY_NOTIFY_ZORVAN_PATH, (folder / "Zorvan.dll").c_str(), FALSE));
+    start();
+    probe("zorvan");
+    ASSERT_EQ(probeAnswer(), "loaded");
+    probe("mark");
+    ASSERT_EQ(probeAnswer(), "marked 3");
+    PostMessageA(main, kMsgOpenNotice, 0, 0);
+    HWND dlg = notice();
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_NE(GetDlgItem(dlg, kToggleId), nullptr);
+    const int shown = heightOf(dlg);
+    Sleep(700);
+    test::saveScreenshot(dlg, "new-mail-notice-with-list");
+    auto info = [&] {
+        return platform::makeProfile(folder / "Kolvy.ini")
+            ->read("Option", "SinchakuInfo0")
+            .value_or("<none>");
+    };
+    // One line of 13 pixels: the one tab with new mail.
+    PostMessageA(dlg, WM_COMMAND, kToggleId, 0);
+    for (int i = 0; i < 50 && (info() != "0" || heightOf(dlg) == shown); ++i)
+        Sleep(100);
+    EXPECT_EQ(info(), "0");
+    EXPECT_EQ(heightOf(dlg), shown - 13);
+    PostMessageA(dlg, WM_COMMAND, kToggleId, 0);
+    for (int i = 0; i < 50 && (info() != "1" || heightOf(dlg) != shown); ++i)
+        Sleep(100);
+    EXPECT_EQ(info(), "1");
+    EXPECT_EQ(heightOf(dlg), shown);
+    PostMessageA(dlg, WM_COMMAND, kCloseId, 0);
+    EXPECT_TRUE(gone(dlg));
 }
 
 TEST_F(Notice, AFailedRunWithNothingArrivedShowsNothing) {

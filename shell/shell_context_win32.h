@@ -7,6 +7,8 @@
 
 #include <functional>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "shell/commands.h"
 #include "shell/program.h"
@@ -67,5 +69,8 @@ void redrawTabs(HWND main);
 // Whether a tab header shows its new-mail mark now (the blinker's phase); the notice module
 // answers, the tab drawing asks.
 bool tabBlinkOn(const Tab& tab);
+// The names of the orders the receive run polled, in order, for the new-mail notice's title; the
+// run sets them (any thread) before it posts 0x8004. The notice module answers.
+void setNoticeOrders(std::vector<std::string> names);
 
 }  // namespace kolvy::shell::win32
