@@ -107,6 +107,13 @@ std::string ballAnimation(int size, int frames) {
     return s;
 }
 
+// The animation box's side, or -1 when it is not square.
+int boxSize(HWND dlg) {
+    RECT r{};
+    GetClientRect(GetDlgItem(dlg, kBoxId), &r);
+    return r.right == r.bottom ? r.right : -1;
+}
+
 class Notice : public ::testing::Test {
   protected:
     test::TempFolder folder;
@@ -168,6 +175,14 @@ class Notice : public ::testing::Test {
         }
         return "<none>";
     }
+    // Starts the program, marks the receive tab's three entries as arrived and posts what the
+    // receive run posts at its end.
+    void startWithArrivals() {
+        ASSERT_NO_FATAL_FAILURE(start());
+        probe("mark");
+        ASSERT_EQ(probeAnswer(), "marked 3");
+        PostMessageA(main, kMsgOpenNotice, 0, 0);
+    }
     HWND notice(DWORD timeout = 10000) {
         return waitWindow(pi.dwProcessId, "#32770", "新着通知", timeout);
     }
@@ -180,19 +195,13 @@ TEST_F(Notice, ArrivalsOpenTheNoticeWithItsCountAndAnimationAndTheRunClosesIt) {
     writeIni("");
     // Eight frames: 500 ms and seven times 200 ms, still running when the run closes it.
     platform::writeWholeFile(*fs, folder / "sinchaku.bmp", ballAnimation(60, 8));
-    start();
-    probe("mark");
-    ASSERT_EQ(probeAnswer(), "marked 3");
-    PostMessageA(main, kMsgOpenNotice, 0, 0);
+    ASSERT_NO_FATAL_FAILURE(startWithArrivals());
     HWND dlg = notice();
     ASSERT_NE(dlg, nullptr);
     EXPECT_EQ(box(0), nullptr);  // the bitmap was read
     EXPECT_EQ(textOf(dlg), "新着通知");
     EXPECT_EQ(textOf(GetDlgItem(dlg, kTextId)), "3通の新着メールがあります");
-    RECT r{};
-    GetClientRect(GetDlgItem(dlg, kBoxId), &r);
-    EXPECT_EQ(r.right, 76);
-    EXPECT_EQ(r.bottom, 76);
+    EXPECT_EQ(boxSize(dlg), 76);
     Sleep(1000);  // a few frames on
     test::saveScreenshot(dlg, "new-mail-notice-small");
     // A second notice while one is open does not stack a second dialog.
@@ -218,17 +227,11 @@ TEST_F(Notice, ArrivalsOpenTheNoticeWithItsCountAndAnimationAndTheRunClosesIt) {
 TEST_F(Notice, LargeBoxCountsAllNewMail) {
     writeIni("SinchakuDlg=2\r\nSinchakuDlg1=1\r\nSinchakuAnimeFile=neko_1.bmp\r\n");
     platform::writeWholeFile(*fs, folder / "neko_1.bmp", ballAnimation(110, 3));
-    start();
-    probe("mark");
-    ASSERT_EQ(probeAnswer(), "marked 3");
-    PostMessageA(main, kMsgOpenNotice, 0, 0);
+    ASSERT_NO_FATAL_FAILURE(startWithArrivals());
     HWND dlg = notice();
     ASSERT_NE(dlg, nullptr);
     EXPECT_EQ(textOf(GetDlgItem(dlg, kTextId)), "3通の新着メールがあります");
-    RECT r{};
-    GetClientRect(GetDlgItem(dlg, kBoxId), &r);
-    EXPECT_EQ(r.right, 124);
-    EXPECT_EQ(r.bottom, 124);
+    EXPECT_EQ(boxSize(dlg), 124);
     Sleep(700);
     test::saveScreenshot(dlg, "new-mail-notice-large");
     PostMessageA(dlg, WM_COMMAND, kCloseId, 0);
@@ -242,10 +245,7 @@ TEST_F(Notice, AHostileBitmapIsRefusedAndTheNoticeStaysWithoutAnimation) {
     hostile[23] = '\xff';
     hostile[24] = '\x00';
     platform::writeWholeFile(*fs, folder / "sinchaku.bmp", hostile);
-    start();
-    probe("mark");
-    ASSERT_EQ(probeAnswer(), "marked 3");
-    PostMessageA(main, kMsgOpenNotice, 0, 0);
+    ASSERT_NO_FATAL_FAILURE(startWithArrivals());
     HWND refusal = box();
     ASSERT_NE(refusal, nullptr);
     EXPECT_EQ(textOf(GetDlgItem(refusal, 0xFFFF)), kUnreadable);
