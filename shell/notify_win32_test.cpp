@@ -232,8 +232,18 @@ TEST_F(Notice, LargeBoxCountsAllNewMail) {
     ASSERT_NE(dlg, nullptr);
     EXPECT_EQ(textOf(GetDlgItem(dlg, kTextId)), "3通の新着メールがあります");
     EXPECT_EQ(boxSize(dlg), 124);
-    Sleep(700);
+    // Three frames at 100 ms after 500 ms: by now the last one stands, its ball low in the box.
+    Sleep(1500);
     test::saveScreenshot(dlg, "new-mail-notice-large");
+    POINT low{62, 94}, high{62, 30};
+    ClientToScreen(GetDlgItem(dlg, kBoxId), &low);
+    ClientToScreen(GetDlgItem(dlg, kBoxId), &high);
+    HDC screen = GetDC(nullptr);
+    const COLORREF lowPixel = GetPixel(screen, low.x, low.y);
+    const COLORREF highPixel = GetPixel(screen, high.x, high.y);
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(lowPixel, RGB(255, 144, 32));
+    EXPECT_EQ(highPixel, RGB(255, 248, 208));
     PostMessageA(dlg, WM_COMMAND, kCloseId, 0);
     EXPECT_TRUE(gone(dlg));
 }
