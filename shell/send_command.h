@@ -102,6 +102,8 @@ struct TabTimer {
 };
 TabTimer readTabTimer(platform::Profile& ini, const Tab& tab);
 int intervalMinutes(const TabTimer& t);
+// Minutes since 1970-01-01 00:00 of a local time: consecutive minutes across days and months.
+int64_t localMinute(const platform::LocalTime& t);
 // Ids of the send tabs due in this minute of the day, in tab order: every one of them.
 std::vector<int> dueSendTabs(const std::vector<TabTimer>& timers, int minuteOfDay);
 

@@ -283,6 +283,23 @@ TEST(TimedSending, EveryDueTabIsQueuedOnceAndSkippedMinutesAreNotLost) {
     EXPECT_EQ(s.take(), std::vector<int>{4});
 }
 
+TEST(TimedSending, LocalMinutesRunOnAcrossDaysMonthsAndYears) {
+    struct Case {
+        platform::LocalTime a, b;
+        int64_t difference;
+    } cases[] = {
+        {{2026, 12, 7, 23, 59}, {2026, 12, 8, 0, 0}, 1},
+        {{2026, 2, 28, 23, 59}, {2026, 3, 1, 0, 0}, 1},
+        {{2028, 2, 28, 12, 0}, {2028, 3, 1, 12, 0}, 2880},  // a leap day between
+        {{2026, 12, 31, 23, 30}, {2027, 1, 1, 0, 30}, 60},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(localMinute(c.b) - localMinute(c.a), c.difference) << c.a.year << c.a.month;
+        EXPECT_EQ(localMinute(c.b) % 1440, c.b.hour * 60 + c.b.minute);
+    }
+    EXPECT_EQ(localMinute({1970, 1, 2, 0, 0}), 1440);
+}
+
 TEST(TimedSending, TabSettingsAreReadFromTheTabsSectionAndBounded) {
     test::TestEnv t;
     for (const auto& [k, v] : {std::pair{"SousinTimer", "1"},
