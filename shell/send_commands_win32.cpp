@@ -31,7 +31,24 @@
 #include "store/tabs.h"
 
 namespace kolvy::shell::win32 {
+
+// Services of the main-window module, bound weakly: where that module is not built in they are
+// absent and the send commands go on without them.
+void setRunMenus(HWND main, RunMenus state) __attribute__((weak));
+void redrawRunStatus(HWND main) __attribute__((weak));
+void redrawTabs(HWND main) __attribute__((weak));
+
 namespace {
+
+void runMenus(HWND main, RunMenus state) {
+    if (&setRunMenus) setRunMenus(main, state);
+}
+void statusChanged(HWND main) {
+    if (&redrawRunStatus) redrawRunStatus(main);
+}
+void tabsChanged(HWND main) {
+    if (&redrawTabs) redrawTabs(main);
+}
 
 constexpr UINT_PTR kTimerTimedSend = 4;
 constexpr UINT_PTR kTimerHandOver = 5;
@@ -144,7 +161,7 @@ class WindowObserver final : public smtp::SendObserver {
             std::lock_guard<std::mutex> g(runStatus().lock);
             runStatus().state = state;
         }
-        redrawRunStatus(main_);
+        statusChanged(main_);
     }
     void account(const Account& a) override {
         {
@@ -154,7 +171,7 @@ class WindowObserver final : public smtp::SendObserver {
             s.unattended = unattended_;
             s.current = s.total = s.percent = 0;
         }
-        redrawRunStatus(main_);
+        statusChanged(main_);
     }
     void progress(int current, int total, int percent) override {
         {
@@ -164,7 +181,7 @@ class WindowObserver final : public smtp::SendObserver {
             s.total = total;
             s.percent = percent;
         }
-        redrawRunStatus(main_);
+        statusChanged(main_);
         // Rows that turned sent are drawn again.
         for (Tab* t : tabs_) {
             if (t->plainList) InvalidateRect(static_cast<HWND>(t->plainList), nullptr, FALSE);
@@ -367,7 +384,7 @@ void SendModule::start(SendJob job) {
         s.state = -1;
         s.current = s.total = s.percent = 0;
     }
-    setRunMenus(main_, RunMenus::Sending);
+    runMenus(main_, RunMenus::Sending);
     active_ = std::move(a);
     ActiveRun* run = active_.get();
     HWND main = main_;
@@ -396,8 +413,8 @@ void SendModule::finish() {
         s.state = -1;
         s.unattended = false;
     }
-    redrawRunStatus(main_);
-    setRunMenus(main_, RunMenus::Idle);
+    statusChanged(main_);
+    runMenus(main_, RunMenus::Idle);
     runState().abortRequested = 0;
     runState().end();
     if (a) {
@@ -406,7 +423,7 @@ void SendModule::finish() {
         }
     }
     SendMessageA(main_, kMsgHostTabStatus, 0, 0);
-    redrawTabs(main_);
+    tabsChanged(main_);
     if (a && a->job.sendAndReceive)
         PostMessageA(main_, WM_COMMAND, MAKEWPARAM(cmd::kReceive, 0), 0);
     if (quitAfterRun_.exchange(false)) {
@@ -468,12 +485,6 @@ void registerSendCommands(ShellContext& c) {
     c.messages.onMessage(kMsgSendRunEnded, [](WPARAM, LPARAM) { g_module->ended(); });
     SetTimer(c.main, kTimerTimedSend, kTimedSendEveryMs, nullptr);
 }
-
-// Services of the main-window module. These stand-ins let the send commands link and run where
-// that module is not built in; its own definitions take their place.
-__attribute__((weak)) void setRunMenus(HWND, RunMenus) {}
-__attribute__((weak)) void redrawRunStatus(HWND) {}
-__attribute__((weak)) void redrawTabs(HWND) {}
 
 bool closeAfterSendRun(HWND main) {
     (void)main;
