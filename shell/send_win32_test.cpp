@@ -183,6 +183,47 @@ TEST_F(SendUnderWine, ACancelledAttachmentQuestionStopsTheRunAndEarlierMailStays
               (std::map<int, int>{{-1, 0}, {0, kSent}, {1, kSentAttached}, {2, kSent}}));
 }
 
+TEST_F(SendUnderWine, SelectedModeNeedsTheSendTabOpen) {
+    option("SendAction", "1");
+    option("SendOpenBasicTab", "0");
+    queue("w4-closed-0");
+    Process k(folder / "Kolvy.exe", "", folder.path());
+    HWND main = start(k);
+    ASSERT_NE(main, nullptr);
+    // The receive tab stays current: nothing of the send tab is selected.
+    PostMessageA(main, WM_COMMAND, kSendCommand, 0);
+    HWND b = box(k);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(boxText(b), "送信用タブが開かれていません。    ");
+    press(b, IDOK);
+    Sleep(1000);
+    EXPECT_TRUE(deliveredSubjects().empty());
+    close(k, main);
+    EXPECT_EQ(indexStates(), (std::map<int, int>{{-1, 1}, {0, kWaiting}}));
+}
+
+TEST_F(SendUnderWine, WithNothingSelectedTheChoiceDialogPreselectsTheTab) {
+    option("SendAction", "0");
+    queue("w4-unselected-0");
+    // The remembered focus names no message of the tab: no row is selected when it is shown.
+    ASSERT_EQ(platform::makeProfile(folder / "Kolvy.ini")->write("1", "FocusedPos", "99"),
+              Err::None);
+    Process k(folder / "Kolvy.exe", "", folder.path());
+    HWND main = start(k);
+    ASSERT_NE(main, nullptr);
+    PostMessageA(main, WM_COMMAND, kSendCommand, 0);
+    HWND dlg = box(k);
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(textOf(dlg), "送信処理の選択");
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg, kChoiceSelected)));
+    EXPECT_EQ(SendMessageA(GetDlgItem(dlg, kChoiceTab), BM_GETCHECK, 0, 0), BST_CHECKED);
+    test::saveScreenshot(dlg, "send-choice-dialog-nothing-selected");
+    press(dlg, IDOK);
+    ASSERT_TRUE(waitSent(0));
+    EXPECT_EQ(deliveredSubjects(), std::vector<std::string>{"w4-unselected-0"});
+    close(k, main);
+}
+
 TEST_F(SendUnderWine, TimedSendingSendsTheDueTabUnattended) {
     option("TenpuConfirmDlg", "1");  // never asked in a run nobody watches
     queue("w4-timed-0", true);
