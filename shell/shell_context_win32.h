@@ -66,6 +66,9 @@ enum class TrayIcon { Normal = 170, Busy = 171, NewMail = 172 };
 void setTrayIcon(HWND main, TrayIcon icon);
 // Redraws the tab headers (new-mail marks, counters).
 void redrawTabs(HWND main);
+// The close path while a send run is active: true when the window is to close as soon as the
+// run ends (the send module posts the close request then); false when no send run is active.
+bool closeAfterSendRun(HWND main);
 // Whether a tab header shows its new-mail mark now (the blinker's phase); the notice module
 // answers, the tab drawing asks.
 bool tabBlinkOn(const Tab& tab);

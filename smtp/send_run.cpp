@@ -118,7 +118,8 @@ SendOutcome Runner::run() {
             out_.stopped = true;
             return out_;
         }
-        total_ += assignAccounts(*tab, r_.accounts, RecordSenders(env_, *tab, r_.accounts));
+        total_ +=
+            assignAccounts(*tab, r_.accounts, RecordSenders(env_, *tab, r_.accounts), r_.chosen);
     }
     openLogs();
     for (Account* a = r_.accounts; a && !out_.stopped; a = a->next) {
@@ -329,11 +330,12 @@ std::string senderAddress(int recordAccount, std::string_view fallback, const Ac
 }
 
 int assignAccounts(Tab& tab, Account* first,
-                   const std::function<std::string(const MailItem&)>& senderOf) {
+                   const std::function<std::string(const MailItem&)>& senderOf,
+                   const ItemFilter& chosen) {
     int assigned = 0;
     for (MailItem* item : listRange(tab.items)) {
         item->sendAccount = kNotSending;
-        if (!isWaiting(item->state)) continue;
+        if (!isWaiting(item->state) || (chosen && !chosen(*item))) continue;
         const std::string from = senderOf(*item);
         for (Account* a = first; a && !from.empty(); a = a->next) {
             if (sjis::fieldView(a->mailAddress) == from) {

@@ -47,10 +47,13 @@ SendRunOptions readSendRunOptions(platform::Profile& ini);
 // the record names, else the record's fallback address (a record without account, 101).
 std::string senderAddress(int recordAccount, std::string_view fallback, const Account* first);
 // Every waiting item (16, 17) gets the first account whose MailAddress equals its sender
-// address, and that account's sendPending is set; every other item gets kNotSending. Returns the
-// number of items assigned.
+// address, and that account's sendPending is set; every other item gets kNotSending. With
+// `chosen`, only the items it accepts are assigned (the user's selection). Returns the number of
+// items assigned.
+using ItemFilter = std::function<bool(const MailItem&)>;
 int assignAccounts(Tab& tab, Account* firstAccount,
-                   const std::function<std::string(const MailItem&)>& senderOf);
+                   const std::function<std::string(const MailItem&)>& senderOf,
+                   const ItemFilter& chosen = {});
 
 // The stored copy of a sent draft: the status line with the sent state and the stamp of the send
 // time, and at the end of the header "X-Message-ID" (the wire's Message-ID line) and, with
@@ -68,6 +71,8 @@ struct SendRun {
     rules::RuleBook* sendRules = nullptr;
     rules::StoredMessageReader* reader = nullptr;
     rules::ApplyOptions ruleOptions;
+    // Only these items are sent (the selected ones); none: every waiting item of the tabs.
+    ItemFilter chosen;
 };
 
 struct SendOutcome {

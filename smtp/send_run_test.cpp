@@ -111,6 +111,32 @@ TEST(AssignAccounts, OnlyWaitingItemsWithAKnownSenderAreAssignedAndStaleOnesClea
     EXPECT_EQ(c.sendPending, 0);
 }
 
+TEST(AssignAccounts, ASelectionLimitsTheRunToTheChosenWaitingItems) {
+    Account a = config::blankAccount(), b = config::blankAccount();
+    a.number = 2;
+    sjis::copyField(a.mailAddress, "me@work.jp");
+    b.number = 6;
+    sjis::copyField(b.mailAddress, "me@home.jp");
+    a.next = &b;
+    FakeTab t;
+    MailItem& chosenWork = t.add(kWaiting, "me@work.jp", kNotSending);
+    MailItem& otherWork = t.add(kWaitingAttached, "me@work.jp", 2);  // stale, not chosen
+    MailItem& otherHome = t.add(kWaiting, "me@home.jp", kNotSending);
+    MailItem& chosenDraft = t.add(kDraft, "me@work.jp", 2);  // chosen, but not waiting
+    const std::vector<const MailItem*> selection{&chosenWork, &chosenDraft};
+    auto chosen = [&](const MailItem& i) {
+        return std::find(selection.begin(), selection.end(), &i) != selection.end();
+    };
+    EXPECT_EQ(assignAccounts(
+                  t.tab, &a, [&](const MailItem& i) { return t.senderOf(i); }, chosen),
+              1);
+    EXPECT_EQ(chosenWork.sendAccount, 2);
+    for (const MailItem* i : {&otherWork, &otherHome, &chosenDraft})
+        EXPECT_EQ(i->sendAccount, kNotSending);
+    EXPECT_EQ(a.sendPending, 1);
+    EXPECT_EQ(b.sendPending, 0);  // its only waiting item was not chosen: no session
+}
+
 TEST(SenderAddress, ComesFromTheRecordsAccountOrItsFallback) {
     Account a = config::blankAccount();
     a.number = 4;
