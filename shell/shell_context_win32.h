@@ -67,5 +67,12 @@ void redrawTabs(HWND main);
 // Whether a tab header shows its new-mail mark now (the blinker's phase); the notice module
 // answers, the tab drawing asks.
 bool tabBlinkOn(const Tab& tab);
+// The receive order chosen in the account pane (its id, 100..149); -1 when none is.
+int selectedOrder(HWND main);
+// Reads the receive orders again and refills the account pane (after the order dialog).
+void refillAccountPane(HWND main);
+// Posts to the main thread's message routing from any thread. The message goes to a
+// message-only window, so that modal loops (message boxes, dialogs) never drop it.
+bool postToMain(UINT msg, WPARAM wp, LPARAM lp);
 
 }  // namespace kolvy::shell::win32

@@ -175,3 +175,38 @@ TEST(HotKeys, ControlFlagsBecomeRegisterFlags) {
 }
 }  // namespace
 }  // namespace kolvy::shell
+
+#include "shell/exit_rules.h"
+
+namespace kolvy::shell {
+namespace {
+TEST(Exits, NoExitCutsARunOrAWaitingComposer) {
+    using A = ExitAction;
+    using S = ExitSource;
+    struct Case {
+        ExitState state;
+        S source;
+        A action;
+    };
+    const Case cases[] = {
+        {{false, false, 0}, S::Tray, A::DestroyNow},
+        {{true, false, 0}, S::Tray, A::CloseChecks},  // the close check refuses with its text
+        {{false, true, 0}, S::Tray, A::CloseChecks},
+        {{false, false, 1}, S::Tray, A::Refuse},
+        {{true, false, 2}, S::Tray, A::CloseChecks},
+        {{false, false, 0}, S::Deferred, A::DestroyNow},
+        {{true, false, 0}, S::Deferred, A::Wait},
+        {{false, true, 0}, S::Deferred, A::Wait},
+        {{false, false, 1}, S::Deferred, A::Wait},
+        {{false, false, 0}, S::Close, A::CloseChecks},
+        {{false, false, 3}, S::Close, A::Refuse},
+        {{true, false, 3}, S::Close, A::CloseChecks},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.source));
+        SCOPED_TRACE(c.state.composersWaiting);
+        EXPECT_EQ(exitDecision(c.state, c.source), c.action);
+    }
+}
+}  // namespace
+}  // namespace kolvy::shell
