@@ -24,7 +24,7 @@ constexpr int kTabControlId = 11;
 constexpr int kStatusId = 12;
 constexpr int kFirstListId = 1000;
 // The status area: tab kind, tab counters, then the run's account, state and progress.
-constexpr int kStatusWidths[] = {110, 200, 130, 220, 110};
+constexpr int kStatusWidths[] = {110, 240, 120, 200, 110};
 constexpr int kListFontHeight = 13;
 
 struct Column {

@@ -265,6 +265,52 @@ TEST_F(WindowUnderWine, EveryDefaultShortcutReachesItsCommandAndOnlyThat) {
     closeAndExpectCleanEnd(k);
 }
 
+TEST_F(WindowUnderWine, TheAccountPaneListsTheOrdersAndItsKeysChooseOne) {
+    {
+        Kolvy first(folder.path());  // makes the tabs
+        ASSERT_NE(first.main(), nullptr);
+        closeAndExpectCleanEnd(first);
+    }
+    auto profile = platform::makeProfile(folder / "Kolvy.ini");
+    profile->write("TagList", "TagOrder", "100;101;102");
+    const char* names[] = {"仕事", "自宅", "携帯"};
+    for (int i = 0; i < 3; ++i) {
+        const std::string section = std::to_string(100 + i);
+        profile->write(section, "OrderName", names[i]);
+        profile->write(section, "SelectPain", i == 1 ? "1" : "0");
+    }
+    Kolvy k(folder.path());
+    ASSERT_NE(k.main(), nullptr);
+    HWND toolBar = GetDlgItem(k.main(), 180);
+    ASSERT_NE(toolBar, nullptr);
+    HWND pane = FindWindowExA(toolBar, nullptr, "AcountView", nullptr);
+    ASSERT_NE(pane, nullptr);
+    RECT r;
+    GetWindowRect(pane, &r);
+    EXPECT_EQ(r.right - r.left, 111);
+    EXPECT_EQ(r.bottom - r.top, 21);
+    HWND orders = GetWindow(pane, GW_CHILD);
+    ASSERT_EQ(SendMessageA(orders, CB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(SendMessageA(orders, CB_GETCURSEL, 0, 0), 1);  // the one marked in the ini
+    recover(k);
+    struct Step {
+        WORD vk;
+        bool shift;
+        const char* selected;  // the order whose SelectPain is 1 afterwards
+    };
+    const Step steps[] = {
+        {'V', false, "102"}, {'V', false, "100"}, {'V', true, "102"}, {'V', true, "101"}};
+    for (const Step& s : steps) {
+        press(s.vk, s.shift);
+        EXPECT_TRUE(waitFor([&] { return ini(s.selected, "SelectPain") == "1"; })) << s.selected;
+        for (const char* other : {"100", "101", "102"}) {
+            if (lstrcmpA(other, s.selected) == 0) continue;
+            EXPECT_NE(ini(other, "SelectPain"), "1") << other;
+        }
+    }
+    closeAndExpectCleanEnd(k);
+}
+
 TEST_F(WindowUnderWine, KeysBelowDeleteAreNoShortcuts) {
     Kolvy k(folder.path());
     ASSERT_NE(k.main(), nullptr);
