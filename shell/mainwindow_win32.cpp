@@ -188,7 +188,7 @@ void MainWindow::addTab(Tab& tab) {
     ti.pszText = tab.name;
     ti.lParam = reinterpret_cast<LPARAM>(&tab);
     tab.tabItem = TabCtrl_InsertItem(tabs_, TabCtrl_GetItemCount(tabs_), &ti);
-    createList(tab);
+    // Its list is made when the tab is first shown: a hundred tabs would cost start-up dearly.
 }
 
 void MainWindow::createList(Tab& tab) {
