@@ -630,8 +630,16 @@ void bringToFront(HWND hwnd) {
     const DWORD me = GetCurrentThreadId();
     const DWORD other = front ? GetWindowThreadProcessId(front, nullptr) : me;
     if (other != me) AttachThreadInput(me, other, TRUE);
+    // The lock time-out is the user's system setting: lifted for this one call only.
+    DWORD lockTimeout = 0;
+    const bool saved =
+        SystemParametersInfoA(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &lockTimeout, 0) != FALSE;
     SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, 0);
     SetForegroundWindow(hwnd);
+    if (saved) {
+        SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0,
+                              reinterpret_cast<void*>(static_cast<UINT_PTR>(lockTimeout)), 0);
+    }
     if (other != me) AttachThreadInput(me, other, FALSE);
 }
 

@@ -352,6 +352,20 @@ TEST_F(WindowUnderWine, TrayAndBackAndASecondStartWhileInTheTray) {
     EXPECT_EQ(ini("Option", "ErrorLogOut"), "0");
 }
 
+TEST_F(WindowUnderWine, AStartToTheTrayWaitsThereUntilTheIconIsClicked) {
+    writeIni("[Option]\r\nStartTaskTray=1\r\n");
+    Kolvy k(folder.path());
+    HWND main = nullptr;
+    ASSERT_TRUE(
+        waitFor([&] { return (main = FindWindowA("MainWindow", "Kolvyメール")) != nullptr; },
+                kStartTimeout));
+    Sleep(1000);
+    EXPECT_FALSE(IsWindowVisible(main));
+    PostMessageA(main, 0x8002, 170, WM_LBUTTONDOWN);
+    EXPECT_TRUE(waitFor([&] { return IsWindowVisible(main) != FALSE; }));
+    closeAndExpectCleanEnd(k);
+}
+
 TEST_F(WindowUnderWine, AHotKeyHeldElsewhereIsReportedOnceAndStartUpGoesOn) {
     // Ctrl+Alt as the hot-key control stores them (Ctrl 2, Alt 4).
     writeIni("[Option]\r\nHotkey=123\r\nHotkeyModifi=6\r\n");
