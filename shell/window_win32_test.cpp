@@ -76,7 +76,7 @@ std::string textOf(HWND h) {
 }
 
 // Types one key, with Shift and Ctrl as asked, into whatever window has the focus.
-void press(WORD vk, bool shift = false, bool ctrl = false) {
+void press(WORD vk, bool shift = false, bool ctrl = false, bool alt = false) {
     std::vector<INPUT> in;
     auto key = [&](WORD k, bool up) {
         INPUT i{};
@@ -85,12 +85,14 @@ void press(WORD vk, bool shift = false, bool ctrl = false) {
         i.ki.dwFlags = (up ? KEYEVENTF_KEYUP : 0) | (k == VK_DELETE ? KEYEVENTF_EXTENDEDKEY : 0);
         in.push_back(i);
     };
+    if (alt) key(VK_MENU, false);
     if (ctrl) key(VK_CONTROL, false);
     if (shift) key(VK_SHIFT, false);
     key(vk, false);
     key(vk, true);
     if (shift) key(VK_SHIFT, true);
     if (ctrl) key(VK_CONTROL, true);
+    if (alt) key(VK_MENU, true);
     SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
 }
 
@@ -414,6 +416,47 @@ TEST_F(WindowUnderWine, PostsOfTheWorkersArriveWhileAModalBoxIsOpen) {
     EXPECT_TRUE(IsWindowVisible(about));
     test::saveScreenshot(about, "about-box");
     PostMessageA(about, WM_COMMAND, IDOK, 0);
+    closeAndExpectCleanEnd(k);
+}
+
+TEST_F(WindowUnderWine, AKeyChangedInTheDialogIsStoredAndARepeatedKeyLeavesTheEarlierAction) {
+    Kolvy k(folder.path());
+    ASSERT_NE(k.main(), nullptr);
+    recover(k);
+    k.command(40033);
+    HWND dialog = k.box(5000, "設定－ショートカット");
+    ASSERT_NE(dialog, nullptr);
+    Sleep(300);
+    for (int i = 0; i < 4; ++i)
+        press(VK_DOWN);              // the fourth row: 送信 (S)
+    press('R', false, false, true);  // 変更(&R)
+    Sleep(300);
+    press('J');  // the key of 受信 already
+    HWND repeated = nullptr;
+    ASSERT_TRUE(waitFor([&] {
+        for (HWND h = nullptr; (h = FindWindowExA(nullptr, h, "#32770", nullptr));) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            if (pid == k.pid() && h != dialog && IsWindowVisible(h)) repeated = h;
+        }
+        return repeated != nullptr;
+    }));
+    EXPECT_EQ(textOf(GetDlgItem(repeated, 0xFFFF)),
+              "キーが重複している場合、並び順の上のキーが優先され    \n下のキーは無視されます。"
+              "\n\n重複しているキー「 J 」");
+    PostMessageA(repeated, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitFor([&] { return !IsWindow(repeated); }));
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitFor([&] { return !IsWindow(dialog); }));
+    EXPECT_EQ(ini("Option", "ShortCut").substr(0, 13), "81;112;74;74;");
+    recover(k);
+    const size_t before = traced().size();
+    press('J');
+    ASSERT_TRUE(waitFor([&] { return traced().size() >= before + 2; }));
+    EXPECT_EQ(traced()[before], "shortcut 2 J");  // the earlier action wins
+    press('S');                                   // S is free now
+    Sleep(500);
+    EXPECT_EQ(traced().size(), before + 2);
     closeAndExpectCleanEnd(k);
 }
 
