@@ -16,6 +16,7 @@
 #include "shell/mainwindow_win32.h"
 #include "shell/report.h"
 #include "shell/resource.h"
+#include "shell/run_menus.h"
 #include "shell/shortcuts.h"
 #include "shell/window_parts_win32.h"
 #include "shell/window_resource.h"
@@ -37,35 +38,15 @@ Program* g_program = nullptr;
 bool g_trayShown = false;
 HWND g_previousFront = nullptr;  // where the hot key gives the foreground back to
 
-// Commands in the list-editing and view menus and in "その他の操作": all greyed during runs.
-bool inGreyedMenus(int id) {
-    using namespace cmd;
-    return (id >= kPrint && id <= kViewByMailer) || id == kRebuildIndex || id == kRenumber ||
-           id == kJoinSplit || (id >= kMoveToTab && id <= kColourNone) || id == kMakeDraft ||
-           id == kMakeWaiting || id == kViewPlain || (id >= kThreadView && id <= kViewByDate) ||
-           (id >= kViewColourFirst && id <= kViewColourLast) || id == kViewBySender;
-}
-
-bool greyedDuringRun(int id, RunMenus state) {
-    using namespace cmd;
-    if (state == RunMenus::Idle) return false;
-    if (state == RunMenus::Sending &&
-        (id == kSearch || id == kOpenFolderTab || id == kShortcutSettings)) {
-        return false;
-    }
-    static constexpr int kSingles[] = {kTabSettings, kOpenFolderTab, kReceive, kSend,
-                                       kSendReceive, kAttach,        kSort,    kSearch,
-                                       kEmptyTrash,  kMailChecker,   kExit,    kAccounts,
-                                       kOrders,      kOptions,       kRules,   kShortcutSettings};
-    for (const int s : kSingles) {
-        if (s == id) return true;
-    }
-    return inGreyedMenus(id);
+RunKind runKind(RunMenus m) {
+    return m == RunMenus::Receiving ? RunKind::Receive
+                                    : (m == RunMenus::Sending ? RunKind::Send : RunKind::None);
 }
 
 bool commandEnabled(int id) {
     if (id >= cmd::kTabFirst && id <= cmd::kTabLast) return true;
-    return g_commands && g_commands->has(id) && !greyedDuringRun(id, windowParts().runMenus);
+    return g_commands && g_commands->has(id) &&
+           !greyedDuringRun(id, runKind(windowParts().runMenus));
 }
 
 // The first command of a submenu, found depth first.
@@ -278,8 +259,7 @@ void initMenuPopup(HMENU menu) {
     for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i) {
         bool enabled;
         if (HMENU sub = GetSubMenu(menu, i)) {
-            const int first = firstCommand(sub);
-            enabled = !(state != RunMenus::Idle && inGreyedMenus(first));
+            enabled = !greyedDuringRun(firstCommand(sub), runKind(state));
         } else {
             const UINT id = GetMenuItemID(menu, i);
             if (id == 0) continue;  // separator
