@@ -540,7 +540,15 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         default:
             // Workers' posts may come to the window as well as to the thread.
-            if (msg >= WM_APP && msg < 0xC000 && messages_.message(msg, wp, lp)) return 0;
+            if (msg >= WM_APP && msg < 0xC000) {
+                MSG m{};
+                m.hwnd = hwnd_;
+                m.message = msg;
+                m.wParam = wp;
+                m.lParam = lp;
+                handleThreadMessage(hwnd_, m);
+                return 0;
+            }
             break;
     }
     return DefWindowProcA(hwnd_, msg, wp, lp);

@@ -2,6 +2,7 @@
 // while in the tray, the hot key, posts during a modal loop, the window's dialogs.
 #include <windows.h>
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -310,6 +311,57 @@ TEST_F(WindowUnderWine, TheAccountPaneListsTheOrdersAndItsKeysChooseOne) {
             EXPECT_NE(ini(other, "SelectPain"), "1") << other;
         }
     }
+    closeAndExpectCleanEnd(k);
+}
+
+TEST_F(WindowUnderWine, TheToolBarFollowsItsStoredLayout) {
+    struct Case {
+        const char* stored;  // "" for none
+        int count;           // buttons and separators, the 16 leading ones included
+        std::vector<std::pair<int, int>> at;  // command, index (-1: not on the bar)
+    };
+    const Case cases[] = {
+        {"", 26, {{40003, 16}, {40004, 17}, {40005, 18}, {40007, 20}, {40038, 25}, {40006, -1}}},
+        {"100", 16, {{40003, -1}, {40038, -1}}},
+        {"12;1;1;99;100;2", 18, {{40038, 16}, {40003, 17}, {40004, -1}}},
+        {"garbage", 26, {{40003, 16}, {40038, 25}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        writeIni(*c.stored ? std::string("[Option]\r\nToolBarIcon=") + c.stored + "\r\n" : "");
+        Kolvy k(folder.path());
+        ASSERT_NE(k.main(), nullptr);
+        HWND bar = GetDlgItem(k.main(), 180);
+        ASSERT_NE(bar, nullptr);
+        EXPECT_EQ(SendMessageA(bar, TB_BUTTONCOUNT, 0, 0), c.count);
+        for (const auto& [command, index] : c.at)
+            EXPECT_EQ(SendMessageA(bar, TB_COMMANDTOINDEX, command, 0), index) << command;
+        // Nobody answers 受信 in this build of the window alone; the shortcut list is the
+        // window's own.
+        if (c.count > 16) {
+            EXPECT_EQ(SendMessageA(bar, TB_ISBUTTONENABLED, 40038, 0) != 0,
+                      SendMessageA(bar, TB_COMMANDTOINDEX, 40038, 0) >= 0);
+        }
+        closeAndExpectCleanEnd(k);
+        DeleteFileA((folder / "Kolvy.ini").c_str());
+    }
+}
+
+TEST_F(WindowUnderWine, ClosingTheOtherTabsLeavesTheBasicOnes) {
+    Kolvy k(folder.path());
+    HWND main = k.main();
+    ASSERT_NE(main, nullptr);
+    HWND tabs = GetDlgItem(main, 11);
+    // A temporary receive tab takes over as the basic one: the old one is closable now.
+    PostMessageA(main, 0x8001, 0, 0);
+    ASSERT_TRUE(
+        waitFor([&] { return SendMessageA(tabs, 0x1304 /* TCM_GETITEMCOUNT */, 0, 0) == 4; }));
+    ASSERT_EQ(ini("0", "Default"), "0");
+    k.command(40080);
+    EXPECT_TRUE(waitFor([&] { return SendMessageA(tabs, 0x1304, 0, 0) == 3; }));
+    EXPECT_EQ(ini("0", "CloseFlag"), "1");
+    EXPECT_NE(ini("3", "CloseFlag"), "1");
+    EXPECT_GE(SendMessageA(tabs, 0x130B /* TCM_GETCURSEL */, 0, 0), 0);
     closeAndExpectCleanEnd(k);
 }
 
