@@ -155,6 +155,8 @@ void hotKey(HWND main, Env& env) {
         return;
     }
     HWND front = GetForegroundWindow();
+    // No foreground window while activation is on its way: this thread's active one is in front.
+    if (!front) front = GetActiveWindow();
     if (front != main) {
         g_previousFront = front;
         if (runState().inTray.load()) {

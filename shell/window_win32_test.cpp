@@ -452,6 +452,32 @@ TEST_F(WindowUnderWine, TheHotKeyBringsTheWindowOutOfTheTray) {
     closeAndExpectCleanEnd(k);
 }
 
+TEST_F(WindowUnderWine, TheHotKeyTogglesBetweenTheWindowAndTheOneBefore) {
+    writeIni("[Option]\r\nHotkey=123\r\nHotkeyModifi=6\r\nHotkeyActive_Out=1\r\n");
+    Kolvy k(folder.path());
+    HWND main = k.main();
+    ASSERT_NE(main, nullptr);
+    HWND other = CreateWindowExA(0, "STATIC", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 300, 300,
+                                 200, 100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(other, nullptr);
+    auto front = [&](HWND want) {
+        return waitFor([&] {
+            MSG m;
+            while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&m);
+            return GetForegroundWindow() == want;
+        });
+    };
+    SetForegroundWindow(other);
+    ASSERT_TRUE(front(other));
+    PostMessageA(main, WM_HOTKEY, 22, 0);
+    EXPECT_TRUE(front(main));
+    PostMessageA(main, WM_HOTKEY, 22, 0);
+    EXPECT_TRUE(front(other));  // back to the window it came from
+    DestroyWindow(other);
+    closeAndExpectCleanEnd(k);
+}
+
 TEST_F(WindowUnderWine, PostsOfTheWorkersArriveWhileAModalBoxIsOpen) {
     Kolvy k(folder.path());
     HWND main = k.main();
