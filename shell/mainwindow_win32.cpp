@@ -93,6 +93,8 @@ class MainWindow final : public ShutdownWindow {
     void closeOtherTabs();
     void removeTab(Tab& tab);
     void command(int id);
+    bool input(UINT msg, WPARAM wp, LPARAM lp);
+    void resized(WPARAM how);
     void drawTab(const DRAWITEMSTRUCT& d);
     LRESULT notify(const NMHDR& h);
     static HWND list(const Tab& tab) { return static_cast<HWND>(tab.plainList); }
@@ -455,6 +457,48 @@ bool MainWindow::windowRect(int& left, int& top, int& screenWidth, int& screenHe
     return true;
 }
 
+void MainWindow::resized(WPARAM how) {
+    if (how == SIZE_MINIMIZED) {
+        saveSize(program_.env.ini, SizeState::Minimised, 0, 0);
+    } else if (how == SIZE_MAXIMIZED) {
+        saveSize(program_.env.ini, SizeState::Maximised, 0, 0);
+    } else if (how == SIZE_RESTORED) {
+        RECT r;
+        GetWindowRect(hwnd_, &r);
+        saveSize(program_.env.ini, SizeState::Restored, r.right - r.left, r.bottom - r.top);
+    }
+    layout();
+}
+
+// Commands, keys and menus; true when the message was taken.
+bool MainWindow::input(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_COMMAND:
+            // Notifications of the children (list boxes, the pane) are no commands.
+            if (lp && HWND(lp) != windowParts().toolBar) return false;
+            command(LOWORD(wp));
+            return true;
+        case WM_ACTIVATE:
+            // Keys go to the list when the window comes back to the front.
+            if (LOWORD(wp) == WA_INACTIVE || HIWORD(wp) || !ready_) return false;
+            focusList();
+            return true;
+        case WM_INITMENUPOPUP:
+            initMenuPopup(reinterpret_cast<HMENU>(wp));
+            return true;
+        case WM_ENTERMENULOOP:
+        case WM_EXITMENULOOP:
+            windowParts().menuLoop = msg == WM_ENTERMENULOOP;
+            return false;
+        case WM_KEYDOWN:
+            return shortcutKeyDown(hwnd_, static_cast<int>(wp));
+        case WM_HOTKEY:
+            return messages_.message(msg, wp, lp);
+        default:
+            return false;
+    }
+}
+
 LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_CREATE:
@@ -464,19 +508,7 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
             }
             return 0;
         case WM_SIZE:
-            if (ready_) {
-                if (wp == SIZE_MINIMIZED) {
-                    saveSize(program_.env.ini, SizeState::Minimised, 0, 0);
-                } else if (wp == SIZE_MAXIMIZED) {
-                    saveSize(program_.env.ini, SizeState::Maximised, 0, 0);
-                } else if (wp == SIZE_RESTORED) {
-                    RECT r;
-                    GetWindowRect(hwnd_, &r);
-                    saveSize(program_.env.ini, SizeState::Restored, r.right - r.left,
-                             r.bottom - r.top);
-                }
-                layout();
-            }
+            if (ready_) resized(wp);
             return 0;
         case WM_NOTIFY:
             return notify(*reinterpret_cast<const NMHDR*>(lp));
@@ -493,29 +525,13 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
             if (messages_.timer(wp)) return 0;
             break;
         case WM_COMMAND:
-            // Notifications of the children (list boxes, the pane) are no commands.
-            if (lp && HWND(lp) != windowParts().toolBar) break;
-            command(LOWORD(wp));
-            return 0;
         case WM_ACTIVATE:
-            // Keys go to the list when the window comes back to the front.
-            if (LOWORD(wp) != WA_INACTIVE && !HIWORD(wp) && ready_) {
-                focusList();
-                return 0;
-            }
-            break;
         case WM_INITMENUPOPUP:
-            initMenuPopup(reinterpret_cast<HMENU>(wp));
-            return 0;
         case WM_ENTERMENULOOP:
         case WM_EXITMENULOOP:
-            windowParts().menuLoop = msg == WM_ENTERMENULOOP;
-            break;
         case WM_KEYDOWN:
-            if (shortcutKeyDown(hwnd_, static_cast<int>(wp))) return 0;
-            break;
         case WM_HOTKEY:
-            if (messages_.message(msg, wp, lp)) return 0;
+            if (input(msg, wp, lp)) return 0;
             break;
         case kMsgHostReadWholeIndex:
             return lp ? readWholeIndex(*reinterpret_cast<Tab*>(lp)) : 0;
