@@ -292,6 +292,9 @@ bool postToMain(UINT msg, WPARAM wp, LPARAM lp) {
 
 void windowDestroyed(HWND main) {
     platform::win32::setPostWindow(nullptr);
+    if (windowParts().post) DestroyWindow(windowParts().post);
+    windowParts().post = nullptr;
+    windowParts().main = nullptr;
     removeKeyboardHook();
     UnregisterHotKey(main, kHotKeyId);
     KillTimer(main, kExitRetryTimer);

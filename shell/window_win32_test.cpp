@@ -347,6 +347,27 @@ TEST_F(WindowUnderWine, TheToolBarFollowsItsStoredLayout) {
     }
 }
 
+TEST_F(WindowUnderWine, TheToolBarDialogPutsTheDefaultBack) {
+    writeIni("[Option]\r\nToolBarIcon=100\r\n");
+    Kolvy k(folder.path());
+    ASSERT_NE(k.main(), nullptr);
+    HWND bar = GetDlgItem(k.main(), 180);
+    ASSERT_EQ(SendMessageA(bar, TB_BUTTONCOUNT, 0, 0), 16);
+    recover(k);
+    k.command(40079);
+    HWND dialog = k.box(5000, "設定－ツールバー");
+    ASSERT_NE(dialog, nullptr);
+    Sleep(300);
+    press('R', false, false, true);  // 標準に戻す(&R)
+    Sleep(300);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitFor([&] { return !IsWindow(dialog); }));
+    EXPECT_EQ(ini("Option", "ToolBarIcon"),
+              "1;2;3;0;4;5;0;9;11;12;100;6;7;8;10;13;14;15;16;17;18;19;0");
+    EXPECT_TRUE(waitFor([&] { return SendMessageA(bar, TB_BUTTONCOUNT, 0, 0) == 26; }));
+    closeAndExpectCleanEnd(k);
+}
+
 TEST_F(WindowUnderWine, ClosingTheOtherTabsLeavesTheBasicOnes) {
     Kolvy k(folder.path());
     HWND main = k.main();
