@@ -34,7 +34,6 @@ constexpr UINT_PTR kExitRetryTimer = 101;
 constexpr UINT kExitRetryMs = 1000;
 
 CommandRouter* g_commands = nullptr;
-Program* g_program = nullptr;
 bool g_trayShown = false;
 HWND g_previousFront = nullptr;  // where the hot key gives the foreground back to
 
@@ -307,7 +306,6 @@ void removeTray() {
 
 void registerWindowCommands(ShellContext& c) {
     g_commands = &c.commands;
-    g_program = &c.program;
     registerCommands(c);
     HWND main = c.main;
     Env& env = c.program.env;
