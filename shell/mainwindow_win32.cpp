@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -23,8 +24,10 @@ namespace {
 constexpr int kTabControlId = 11;
 constexpr int kStatusId = 12;
 constexpr int kFirstListId = 1000;
-// The status area: tab kind, tab counters, then the run's account, state and progress.
-constexpr int kStatusWidths[] = {110, 240, 120, 200, 110};
+// The status area: tab kind, tab counters, then the run's account, state and progress; the
+// state field takes what the window leaves, down to its least width.
+constexpr int kStatusWidths[] = {110, 340, 110, 0, 90};
+constexpr int kStatusStateLeast = 120;
 constexpr int kListFontHeight = 13;
 
 struct Column {
@@ -88,6 +91,7 @@ class MainWindow final : public ShutdownWindow {
     void show(Tab& tab);
     void layout();
     void updateStatus();
+    void layoutStatus(int width);
     int readWholeIndex(Tab& tab);
     void openSearch();
     void closeOtherTabs();
@@ -159,14 +163,6 @@ bool MainWindow::create() {
 void MainWindow::createChildren() {
     status_ = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0,
                               0, 0, hwnd_, reinterpret_cast<HMENU>(kStatusId), nullptr, nullptr);
-    int parts[std::size(kStatusWidths)];
-    int right = 0;
-    for (size_t i = 0; i < std::size(kStatusWidths); ++i)
-        parts[i] = right += kStatusWidths[i];
-    parts[std::size(kStatusWidths) - 1] = -1;
-    SendMessageA(status_, SB_SETPARTS, std::size(parts), reinterpret_cast<LPARAM>(parts));
-    for (UINT part = kStatusAccountPart; part <= kStatusProgressPart; ++part)
-        SendMessageA(status_, SB_SETTEXTA, part | SBT_OWNERDRAW, 0);
 
     DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_OWNERDRAWFIXED | TCS_FIXEDWIDTH |
                   TCS_FOCUSNEVER;
@@ -259,6 +255,7 @@ void MainWindow::layout() {
     RECT client;
     GetClientRect(hwnd_, &client);
     SendMessageA(status_, WM_SIZE, 0, 0);
+    layoutStatus(client.right);
     if (HWND tb = windowParts().toolBar) SendMessageA(tb, TB_AUTOSIZE, 0, 0);
     const int toolBar = toolBarHeight();
     RECT sr;
@@ -278,6 +275,22 @@ void MainWindow::layout() {
             SetWindowPos(list(*t), nullptr, 0, top, width, height > 0 ? height : 0, SWP_NOZORDER);
         }
     }
+}
+
+void MainWindow::layoutStatus(int width) {
+    int fixed = 0;
+    for (const int w : kStatusWidths)
+        fixed += w;
+    int parts[std::size(kStatusWidths)];
+    int right = 0;
+    for (size_t i = 0; i < std::size(kStatusWidths); ++i) {
+        const int w = kStatusWidths[i];
+        parts[i] = right += w ? w : std::max(kStatusStateLeast, width - fixed);
+    }
+    parts[std::size(kStatusWidths) - 1] = -1;
+    SendMessageA(status_, SB_SETPARTS, std::size(parts), reinterpret_cast<LPARAM>(parts));
+    for (UINT part = kStatusAccountPart; part <= kStatusProgressPart; ++part)
+        SendMessageA(status_, SB_SETTEXTA, part | SBT_OWNERDRAW, 0);
 }
 
 void MainWindow::updateStatus() {

@@ -574,6 +574,13 @@ TEST_F(WindowUnderWine, TheWindowsDialogsForAPersonToLookAt) {
     press(VK_ESCAPE);
     recover(k);
 
+    // The tray menu, as a right click on the icon opens it.
+    PostMessageA(main, 0x8002, 170, WM_RBUTTONDOWN);
+    Sleep(800);
+    test::saveScreenshot(nullptr, "tray-menu");
+    press(VK_ESCAPE);
+    recover(k);
+
     k.command(40033);
     HWND shortcuts = k.box(5000, "設定－ショートカット");
     ASSERT_NE(shortcuts, nullptr);
