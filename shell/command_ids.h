@@ -66,6 +66,9 @@ inline constexpr int kOpenViewer = 40086;
 inline constexpr int kMakeDraft = 40088;
 inline constexpr int kMakeWaiting = 40089;
 inline constexpr int kViewBySender = 40097;
+// The list's context menu: register the selected message's sender as a rule, or as spam.
+inline constexpr int kRuleRegister = 40087;
+inline constexpr int kSpamRegister = 40096;
 inline constexpr int kTabFirst = 40200;  // .. 40300: tab (id - 40200) of the タブ menu
 inline constexpr int kTabLast = 40300;
 

@@ -12,8 +12,10 @@
 namespace kolvy::shell::win32 {
 
 // Messages the exports send to the main window.
-inline constexpr UINT kMsgHostReadWholeIndex = WM_APP + 1;  // lParam: Tab*; result: entries added
-inline constexpr UINT kMsgHostTabStatus = WM_APP + 2;
+// Above the numbered messages of the workers and the tray (0x8000-0x800E).
+inline constexpr UINT kMsgHostReadWholeIndex =
+    WM_APP + 0x101;  // lParam: Tab*; result: entries added
+inline constexpr UINT kMsgHostTabStatus = WM_APP + 0x102;
 
 // The main window and the data folder the exports serve; null/empty before and after the run.
 void setPluginHost(HWND main, std::string dataFolder);

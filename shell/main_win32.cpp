@@ -13,6 +13,7 @@
 #include "shell/program.h"
 #include "shell/report.h"
 #include "shell/resource.h"
+#include "shell/window_parts_win32.h"
 #include "store/paths.h"
 
 namespace {
@@ -24,6 +25,11 @@ constexpr char kMutexName[] = "KOLVY_MUTEX";
 void showFirstInstance(const char* title) {
     HWND first = FindWindowA(kolvy::shell::win32::kMainClass, title);
     if (!first) return;  // still starting, or already gone
+    if (!IsWindowVisible(first)) {
+        // In the tray: out of it as a click on the icon takes it.
+        PostMessageA(first, kolvy::shell::win32::kMsgTray, 0, WM_LBUTTONDOWN);
+        return;
+    }
     HWND popup = GetLastActivePopup(first);
     if (!popup) popup = first;
     SetForegroundWindow(popup);
@@ -76,13 +82,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
     if (!main) return 0;
     shell::win32::setPluginHost(main, store::dataFolder(env));
 
-    // Until the tray icon exists a start to the tray or to an address still shows the window:
-    // hidden without an icon, the program could not be reached.
-    int showState = show;
-    if (program.placement.showStatus == 1) showState = SW_SHOWMAXIMIZED;
-    if (program.placement.showStatus == 2) showState = SW_SHOWMINIMIZED;
-    ShowWindow(main, showState);
-    UpdateWindow(main);
+    // A start to the tray, or to write to an address, waits in the tray.
+    if (program.switches.startTaskTray || command.toAddress) {
+        shell::win32::startInTray(main);
+    } else {
+        int showState = show;
+        if (program.placement.showStatus == 1) showState = SW_SHOWMAXIMIZED;
+        if (program.placement.showStatus == 2) showState = SW_SHOWMINIMIZED;
+        ShowWindow(main, showState);
+        UpdateWindow(main);
+    }
     program.afterShow();
     shell::win32::focusCurrentList(main);
     (void)command;  // composing to the command-line address arrives with the composer

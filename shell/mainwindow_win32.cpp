@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -9,10 +10,12 @@
 #include "core/list.h"
 #include "core/sjis.h"
 #include "platform/win32/win32.h"
+#include "shell/command_ids.h"
 #include "shell/host_exports_win32.h"
 #include "shell/report.h"
 #include "shell/resource.h"
 #include "shell/shell_context_win32.h"
+#include "shell/window_parts_win32.h"
 #include "store/paths.h"
 
 namespace kolvy::shell::win32 {
@@ -21,9 +24,10 @@ namespace {
 constexpr int kTabControlId = 11;
 constexpr int kStatusId = 12;
 constexpr int kFirstListId = 1000;
-// The tool bar is not built yet: the tab control starts at the top of the client area.
-constexpr int kToolBarHeight = 0;
-constexpr int kStatusKindWidth = 160;
+// The status area: tab kind, tab counters, then the run's account, state and progress; the
+// state field takes what the window leaves, down to its least width.
+constexpr int kStatusWidths[] = {110, 340, 110, 0, 90};
+constexpr int kStatusStateLeast = 120;
 constexpr int kListFontHeight = 13;
 
 struct Column {
@@ -76,6 +80,7 @@ class MainWindow final : public ShutdownWindow {
     void takeListPosition(Tab& tab) override;
     bool windowRect(int& left, int& top, int& screenWidth, int& screenHeight) override;
     void quit() override { PostQuitMessage(0); }
+    void removeTrayIcon() override { removeTray(); }
 
   private:
     bool create();
@@ -86,8 +91,14 @@ class MainWindow final : public ShutdownWindow {
     void show(Tab& tab);
     void layout();
     void updateStatus();
+    void layoutStatus(int width);
     int readWholeIndex(Tab& tab);
     void openSearch();
+    void closeOtherTabs();
+    void removeTab(Tab& tab);
+    void command(int id);
+    bool input(UINT msg, WPARAM wp, LPARAM lp);
+    void resized(WPARAM how);
     void drawTab(const DRAWITEMSTRUCT& d);
     LRESULT notify(const NMHDR& h);
     static HWND list(const Tab& tab) { return static_cast<HWND>(tab.plainList); }
@@ -122,7 +133,18 @@ bool MainWindow::create() {
     if (!program_.load()) return false;
     tabFont_ = CreateFontA(-program_.look.fontSize, 0, 0, 0, FW_NORMAL, 0, 0, 0, SHIFTJIS_CHARSET,
                            0, 0, 0, 0, program_.look.fontType.c_str());
+    WindowParts& parts = windowParts();
+    parts.main = hwnd_;
+    parts.env = &program_.env;
+    createPostWindow(GetModuleHandleA(nullptr));
+    registerPaneClass(GetModuleHandleA(nullptr));
+    createToolBar(hwnd_, program_.env);
     createChildren();
+    parts.status = status_;
+    parts.tabs = tabs_;
+    commands_.add(cmd::kExit, [this](int) { PostMessageA(hwnd_, WM_CLOSE, 0, 0); });
+    commands_.add(cmd::kSearch, [this](int) { openSearch(); });
+    commands_.add(cmd::kCloseOtherTabs, [this](int) { closeOtherTabs(); });
     program_.currentChanged = [this](Tab& tab) {
         if (tab.tabItem < 0) addTab(tab);
         TabCtrl_SetCurSel(tabs_, tab.tabItem);
@@ -141,13 +163,11 @@ bool MainWindow::create() {
 void MainWindow::createChildren() {
     status_ = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0,
                               0, 0, hwnd_, reinterpret_cast<HMENU>(kStatusId), nullptr, nullptr);
-    int parts[2] = {kStatusKindWidth, -1};
-    SendMessageA(status_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
 
     DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TCS_OWNERDRAWFIXED | TCS_FIXEDWIDTH |
                   TCS_FOCUSNEVER;
     if (program_.look.viewStyle == 1) style |= TCS_MULTILINE;
-    tabs_ = CreateWindowExA(0, WC_TABCONTROLA, "", style, 0, kToolBarHeight, 0, 0, hwnd_,
+    tabs_ = CreateWindowExA(0, WC_TABCONTROLA, "", style, 0, toolBarHeight(), 0, 0, hwnd_,
                             reinterpret_cast<HMENU>(kTabControlId), nullptr, nullptr);
     SendMessageA(tabs_, WM_SETFONT, reinterpret_cast<WPARAM>(tabFont_), FALSE);
     TabCtrl_SetItemSize(tabs_, program_.look.width, program_.look.height);
@@ -166,7 +186,7 @@ void MainWindow::addTab(Tab& tab) {
     ti.pszText = tab.name;
     ti.lParam = reinterpret_cast<LPARAM>(&tab);
     tab.tabItem = TabCtrl_InsertItem(tabs_, TabCtrl_GetItemCount(tabs_), &ti);
-    createList(tab);
+    // Its list is made when the tab is first shown: a hundred tabs would cost start-up dearly.
 }
 
 void MainWindow::createList(Tab& tab) {
@@ -224,6 +244,9 @@ void MainWindow::show(Tab& tab) {
     }
     layout();
     ShowWindow(list(tab), SW_SHOW);
+    // The keys follow the list that is shown (a hidden list keeps no shortcuts).
+    if (HWND f = GetFocus(); f && f != list(tab) && GetParent(f) == hwnd_ && !IsWindowVisible(f))
+        SetFocus(list(tab));
     updateStatus();
 }
 
@@ -232,23 +255,42 @@ void MainWindow::layout() {
     RECT client;
     GetClientRect(hwnd_, &client);
     SendMessageA(status_, WM_SIZE, 0, 0);
+    layoutStatus(client.right);
+    if (HWND tb = windowParts().toolBar) SendMessageA(tb, TB_AUTOSIZE, 0, 0);
+    const int toolBar = toolBarHeight();
     RECT sr;
     GetWindowRect(status_, &sr);
     const int statusHeight = sr.bottom - sr.top;
     const int width = client.right;
     // The tab control is only its row of tabs; the list fills the rest.
-    SetWindowPos(tabs_, nullptr, 0, kToolBarHeight, width, 200, SWP_NOZORDER);
+    SetWindowPos(tabs_, nullptr, 0, toolBar, width, 200, SWP_NOZORDER);
     RECT strip{0, 0, width, 200};
     TabCtrl_AdjustRect(tabs_, FALSE, &strip);
     const int tabHeight = strip.top;
-    SetWindowPos(tabs_, nullptr, 0, kToolBarHeight, width, tabHeight, SWP_NOZORDER);
-    const int top = kToolBarHeight + tabHeight;
+    SetWindowPos(tabs_, nullptr, 0, toolBar, width, tabHeight, SWP_NOZORDER);
+    const int top = toolBar + tabHeight;
     const int height = client.bottom - statusHeight - top;
     for (Tab* t = program_.tabs.first(); t; t = t->next) {
         if (t->plainList) {
             SetWindowPos(list(*t), nullptr, 0, top, width, height > 0 ? height : 0, SWP_NOZORDER);
         }
     }
+}
+
+void MainWindow::layoutStatus(int width) {
+    int fixed = 0;
+    for (const int w : kStatusWidths)
+        fixed += w;
+    int parts[std::size(kStatusWidths)];
+    int right = 0;
+    for (size_t i = 0; i < std::size(kStatusWidths); ++i) {
+        const int w = kStatusWidths[i];
+        parts[i] = right += w ? w : std::max(kStatusStateLeast, width - fixed);
+    }
+    parts[std::size(kStatusWidths) - 1] = -1;
+    SendMessageA(status_, SB_SETPARTS, std::size(parts), reinterpret_cast<LPARAM>(parts));
+    for (UINT part = kStatusAccountPart; part <= kStatusProgressPart; ++part)
+        SendMessageA(status_, SB_SETTEXTA, part | SBT_OWNERDRAW, 0);
 }
 
 void MainWindow::updateStatus() {
@@ -313,6 +355,18 @@ void MainWindow::drawTab(const DRAWITEMSTRUCT& d) {
     SetTextColor(d.hDC, t->textColor);
     HGDIOBJ old = SelectObject(d.hDC, tabFont_);
     RECT r = d.rcItem;
+    if (tabBlinkOn(*t)) {
+        // The new-mail mark: a red dot before the name.
+        const int size = 6, cy = (r.top + r.bottom) / 2;
+        HBRUSH red = CreateSolidBrush(RGB(230, 0, 0));
+        HGDIOBJ oldBrush = SelectObject(d.hDC, red);
+        HGDIOBJ oldPen = SelectObject(d.hDC, GetStockObject(NULL_PEN));
+        Ellipse(d.hDC, r.left + 4, cy - size / 2, r.left + 4 + size, cy + size / 2);
+        SelectObject(d.hDC, oldPen);
+        SelectObject(d.hDC, oldBrush);
+        DeleteObject(red);
+        r.left += size + 4;
+    }
     DrawTextA(d.hDC, t->name, -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
     SelectObject(d.hDC, old);
 }
@@ -324,7 +378,46 @@ void MainWindow::addTemporaryTab() {
     layout();
 }
 
+void MainWindow::removeTab(Tab& tab) {
+    const int item = tab.tabItem;
+    TabCtrl_DeleteItem(tabs_, item);
+    tab.tabItem = -1;
+    if (tab.plainList) ShowWindow(list(tab), SW_HIDE);
+    for (Tab* t = program_.tabs.first(); t; t = t->next) {
+        if (t->tabItem > item) --t->tabItem;
+    }
+}
+
+// Every open tab that is not a basic one leaves the tab control; the current one among them
+// hands over to the first tab.
+void MainWindow::closeOtherTabs() {
+    Tab* current = program_.tabs.current();
+    if (current) takeListPosition(*current);
+    bool currentClosed = false;
+    for (Tab* t = program_.tabs.first(); t; t = t->next) {
+        if (t->basic || t->closed || t->tabItem < 0) continue;
+        if (program_.tabs.setClosed(program_.env, *t, true) != Err::None) continue;
+        removeTab(*t);
+        currentClosed |= t == current;
+    }
+    if (currentClosed) {
+        if (Tab* first = tabAt(0)) {
+            TabCtrl_SetCurSel(tabs_, 0);
+            program_.selectTab(*first);
+            show(*first);
+        }
+    }
+    layout();
+}
+
+void MainWindow::command(int id) {
+    // Traced before it runs: a command may hold a modal loop for long.
+    traceCommand("command", id, commands_.has(id) ? "" : "unknown");
+    commands_.dispatch(id);
+}
+
 LRESULT MainWindow::notify(const NMHDR& h) {
+    if (toolTipText(h)) return 0;
     if (h.hwndFrom == tabs_) {
         if (h.code == TCN_SELCHANGING) {
             if (Tab* t = program_.tabs.current()) takeListPosition(*t);
@@ -377,6 +470,48 @@ bool MainWindow::windowRect(int& left, int& top, int& screenWidth, int& screenHe
     return true;
 }
 
+void MainWindow::resized(WPARAM how) {
+    if (how == SIZE_MINIMIZED) {
+        saveSize(program_.env.ini, SizeState::Minimised, 0, 0);
+    } else if (how == SIZE_MAXIMIZED) {
+        saveSize(program_.env.ini, SizeState::Maximised, 0, 0);
+    } else if (how == SIZE_RESTORED) {
+        RECT r;
+        GetWindowRect(hwnd_, &r);
+        saveSize(program_.env.ini, SizeState::Restored, r.right - r.left, r.bottom - r.top);
+    }
+    layout();
+}
+
+// Commands, keys and menus; true when the message was taken.
+bool MainWindow::input(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_COMMAND:
+            // Notifications of the children (list boxes, the pane) are no commands.
+            if (lp && HWND(lp) != windowParts().toolBar) return false;
+            command(LOWORD(wp));
+            return true;
+        case WM_ACTIVATE:
+            // Keys go to the list when the window comes back to the front.
+            if (LOWORD(wp) == WA_INACTIVE || HIWORD(wp) || !ready_) return false;
+            focusList();
+            return true;
+        case WM_INITMENUPOPUP:
+            initMenuPopup(reinterpret_cast<HMENU>(wp));
+            return true;
+        case WM_ENTERMENULOOP:
+        case WM_EXITMENULOOP:
+            windowParts().menuLoop = msg == WM_ENTERMENULOOP;
+            return false;
+        case WM_KEYDOWN:
+            return shortcutKeyDown(hwnd_, static_cast<int>(wp));
+        case WM_HOTKEY:
+            return messages_.message(msg, wp, lp);
+        default:
+            return false;
+    }
+}
+
 LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_CREATE:
@@ -386,24 +521,13 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
             }
             return 0;
         case WM_SIZE:
-            if (ready_) {
-                if (wp == SIZE_MINIMIZED) {
-                    saveSize(program_.env.ini, SizeState::Minimised, 0, 0);
-                } else if (wp == SIZE_MAXIMIZED) {
-                    saveSize(program_.env.ini, SizeState::Maximised, 0, 0);
-                } else if (wp == SIZE_RESTORED) {
-                    RECT r;
-                    GetWindowRect(hwnd_, &r);
-                    saveSize(program_.env.ini, SizeState::Restored, r.right - r.left,
-                             r.bottom - r.top);
-                }
-                layout();
-            }
+            if (ready_) resized(wp);
             return 0;
         case WM_NOTIFY:
             return notify(*reinterpret_cast<const NMHDR*>(lp));
         case WM_DRAWITEM: {
             const auto& d = *reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+            if (d.hwndItem == status_ && drawStatusField(d)) return TRUE;
             if (d.CtlType == ODT_TAB) {
                 drawTab(d);
                 return TRUE;
@@ -414,15 +538,13 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
             if (messages_.timer(wp)) return 0;
             break;
         case WM_COMMAND:
-            if (commands_.dispatch(LOWORD(wp)) != CommandRouter::Outcome::Unknown) return 0;
-            if (LOWORD(wp) == IDM_EXIT) {
-                PostMessageA(hwnd_, WM_CLOSE, 0, 0);
-                return 0;
-            }
-            if (LOWORD(wp) == IDM_SEARCH) {
-                openSearch();
-                return 0;
-            }
+        case WM_ACTIVATE:
+        case WM_INITMENUPOPUP:
+        case WM_ENTERMENULOOP:
+        case WM_EXITMENULOOP:
+        case WM_KEYDOWN:
+        case WM_HOTKEY:
+            if (input(msg, wp, lp)) return 0;
             break;
         case kMsgHostReadWholeIndex:
             return lp ? readWholeIndex(*reinterpret_cast<Tab*>(lp)) : 0;
@@ -430,17 +552,32 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
             updateStatus();
             return 0;
         case WM_CLOSE:
-            if (program_.closeRequest() == Program::CloseDecision::Close) DestroyWindow(hwnd_);
+            if (closeAllowed(hwnd_) && program_.closeRequest() == Program::CloseDecision::Close)
+                DestroyWindow(hwnd_);
             return 0;
-        case WM_ERASEBKGND:
+        case WM_ERASEBKGND: {
+            // Only the flat tool bar and the tab strip show through; the lists cover the rest.
+            RECT r;
+            GetClientRect(hwnd_, &r);
+            FillRect(reinterpret_cast<HDC>(wp), &r, GetSysColorBrush(COLOR_BTNFACE));
             return 1;
+        }
         case WM_DESTROY:
+            windowDestroyed(hwnd_);
             program_.shutdown(*this);
             platform::win32::setOwnerWindow(nullptr);
             return 0;
         default:
             // Workers' posts may come to the window as well as to the thread.
-            if (msg >= WM_APP && msg < 0xC000 && messages_.message(msg, wp, lp)) return 0;
+            if (msg >= WM_APP && msg < 0xC000) {
+                MSG m{};
+                m.hwnd = hwnd_;
+                m.message = msg;
+                m.wParam = wp;
+                m.lParam = lp;
+                handleThreadMessage(hwnd_, m);
+                return 0;
+            }
             break;
     }
     return DefWindowProcA(hwnd_, msg, wp, lp);
@@ -524,8 +661,16 @@ void bringToFront(HWND hwnd) {
     const DWORD me = GetCurrentThreadId();
     const DWORD other = front ? GetWindowThreadProcessId(front, nullptr) : me;
     if (other != me) AttachThreadInput(me, other, TRUE);
+    // The lock time-out is the user's system setting: lifted for this one call only.
+    DWORD lockTimeout = 0;
+    const bool saved =
+        SystemParametersInfoA(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &lockTimeout, 0) != FALSE;
     SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, 0);
     SetForegroundWindow(hwnd);
+    if (saved) {
+        SystemParametersInfoA(SPI_SETFOREGROUNDLOCKTIMEOUT, 0,
+                              reinterpret_cast<void*>(static_cast<UINT_PTR>(lockTimeout)), 0);
+    }
     if (other != me) AttachThreadInput(me, other, FALSE);
 }
 

@@ -520,13 +520,6 @@ bool tabBlinkOn(const Tab& tab) {
     return notifier().blinker.on(tab);
 }
 
-// Until the window module draws the tray icon and the tab headers itself, the notice falls back
-// on a plain redraw; the window module's definitions replace these.
-__attribute__((weak)) void setTrayIcon(HWND, TrayIcon) {}
-__attribute__((weak)) void redrawTabs(HWND main) {
-    RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
-}
-
 }  // namespace kolvy::shell::win32
 
 // The notice on request of a plug-in or sibling tool (exported by name).

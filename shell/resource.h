@@ -4,8 +4,6 @@
 #define IDR_MAINMENU 101
 #define IDI_KOLVY 103
 #define IDS_APPTITLE 40092
-#define IDM_EXIT 40020
-#define IDM_SEARCH 40009
 
 // Resource ids by owner, so that the window's modules never collide:
 //   100-199, 10100-10199  main window: menus, tool bar, tray icons, shortcut and tool-bar dialogs

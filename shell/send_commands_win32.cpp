@@ -32,22 +32,16 @@
 
 namespace kolvy::shell::win32 {
 
-// Services of the main-window module, bound weakly: where that module is not built in they are
-// absent and the send commands go on without them.
-void setRunMenus(HWND main, RunMenus state) __attribute__((weak));
-void redrawRunStatus(HWND main) __attribute__((weak));
-void redrawTabs(HWND main) __attribute__((weak));
-
 namespace {
 
 void runMenus(HWND main, RunMenus state) {
-    if (&setRunMenus) setRunMenus(main, state);
+    setRunMenus(main, state);
 }
 void statusChanged(HWND main) {
-    if (&redrawRunStatus) redrawRunStatus(main);
+    redrawRunStatus(main);
 }
 void tabsChanged(HWND main) {
-    if (&redrawTabs) redrawTabs(main);
+    redrawTabs(main);
 }
 
 constexpr UINT_PTR kTimerTimedSend = 4;

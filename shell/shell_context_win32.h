@@ -75,5 +75,12 @@ bool tabBlinkOn(const Tab& tab);
 // The names of the orders the receive run polled, in order, for the new-mail notice's title; the
 // run sets them (any thread) before it posts 0x8004. The notice module answers.
 void setNoticeOrders(std::vector<std::string> names);
+// The receive order chosen in the account pane (its id, 100..149); -1 when none is.
+int selectedOrder(HWND main);
+// Reads the receive orders again and refills the account pane (after the order dialog).
+void refillAccountPane(HWND main);
+// Posts to the main thread's message routing from any thread. The message goes to a
+// message-only window, so that modal loops (message boxes, dialogs) never drop it.
+bool postToMain(UINT msg, WPARAM wp, LPARAM lp);
 
 }  // namespace kolvy::shell::win32

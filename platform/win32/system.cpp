@@ -8,6 +8,10 @@ namespace kolvy::platform {
 namespace win32 {
 namespace {
 std::atomic<HWND> g_owner{nullptr};
+std::atomic<HWND> g_postWindow{nullptr};
+}  // namespace
+void setPostWindow(HWND hwnd) {
+    g_postWindow = hwnd;
 }
 void setOwnerWindow(HWND hwnd) {
     g_owner = hwnd;
@@ -75,6 +79,9 @@ class Win32MainThread final : public MainThread {
   public:
     Win32MainThread() : id_(GetCurrentThreadId()) {}
     bool post(ThreadMessage msg) override {
+        // A window's posts survive modal loops; a thread message would be lost in them.
+        if (HWND w = win32::g_postWindow.load())
+            return PostMessageA(w, msg.message, msg.wParam, msg.lParam) != 0;
         return PostThreadMessageA(id_, msg.message, msg.wParam, msg.lParam) != 0;
     }
 

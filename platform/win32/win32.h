@@ -12,6 +12,8 @@ namespace kolvy::platform::win32 {
 // Message boxes are owned by this window (the main window once it exists).
 void setOwnerWindow(HWND hwnd);
 HWND ownerWindow();
+// Posts to the main thread go to this window once it is set (null: as thread messages).
+void setPostWindow(HWND hwnd);
 Err fromLastError(DWORD code);
 // Starts playing a wave file (Shift_JIS path) and returns at once; false, silently, when the file
 // is missing or cannot be played.
