@@ -7,6 +7,8 @@
 
 #include <functional>
 #include <map>
+#include <span>
+#include <vector>
 
 #include "shell/commands.h"
 #include "shell/program.h"
@@ -67,5 +69,13 @@ void redrawTabs(HWND main);
 // Whether a tab header shows its new-mail mark now (the blinker's phase); the notice module
 // answers, the tab drawing asks.
 bool tabBlinkOn(const Tab& tab);
+
+// The rows of a tab's plain list, for the list commands (list_commands_win32.cpp, through the list
+// view's own messages; main thread). The selected rows as items of the tab, in tab order:
+std::vector<MailItem*> selectedItems(Tab& tab);
+// The focused row when it is selected, else the first selected one; null when none.
+MailItem* focusedItem(Tab& tab);
+// Selects the rows with these file numbers, the first of them focused.
+void selectNumbers(Tab& tab, std::span<const int> numbers);
 
 }  // namespace kolvy::shell::win32

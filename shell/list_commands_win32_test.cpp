@@ -1,0 +1,385 @@
+// The compose and list commands of the real Kolvy.exe under Wine: commands are sent to its main
+// window as the menu sends them, rows are selected in its list, its dialogs are answered, and
+// what happened is read back from the program folder.
+#include <windows.h>
+// The common controls need windows.h first.
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/sjis.h"
+#include "platform/fileutil.h"
+#include "rules/rule_book.h"
+#include "rules/rule_file.h"
+#include "rules/sort.h"
+#include "store/message_file.h"
+#include "store/paths.h"
+#include "store/tabs.h"
+#include "tests/support/screenshot.h"
+#include "tests/support/test_env.h"
+#include "tools/kolvytool/tool.h"
+
+namespace {
+
+using namespace kolvy;
+
+constexpr DWORD kWait = 30000;
+
+bool waitUntil(const std::function<bool()>& done, DWORD timeout = kWait) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeout) return false;
+        Sleep(100);
+    }
+    return true;
+}
+
+struct Found {
+    DWORD pid;
+    std::string cls, title;
+    HWND hwnd;
+};
+
+BOOL CALLBACK findTopLevel(HWND h, LPARAM lp) {
+    auto* f = reinterpret_cast<Found*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    char cls[64] = {}, title[256] = {};
+    GetClassNameA(h, cls, sizeof cls);
+    GetWindowTextA(h, title, sizeof title);
+    if ((f->pid == 0 || pid == f->pid) && f->cls == cls && IsWindowVisible(h) &&
+        std::string(title).find(f->title) != std::string::npos) {
+        f->hwnd = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A visible top-level window of the process (any process for pid 0) whose title holds `title`.
+HWND topLevel(DWORD pid, const char* cls, const std::string& title, DWORD timeout = kWait) {
+    HWND found = nullptr;
+    waitUntil(
+        [&] {
+            Found f{pid, cls, title, nullptr};
+            EnumWindows(findTopLevel, reinterpret_cast<LPARAM>(&f));
+            found = f.hwnd;
+            return found != nullptr;
+        },
+        timeout);
+    return found;
+}
+
+std::string controlText(HWND h) {
+    char buf[1024] = {};
+    GetWindowTextA(h, buf, sizeof buf);
+    return buf;
+}
+
+constexpr char kAccountIni[] =
+    "[TagList]\r\nTagAcount=main\r\n"
+    "[main]\r\nTagNo=0\r\nMailAddress=me@example.jp\r\nFrom=Me\r\n";
+
+std::string eml(const std::string& subject, int n) {
+    return "From: Bob <bob@example.com>\r\nTo: Me <me@example.jp>\r\nSubject: " + subject +
+           "\r\nMessage-ID: <m" + std::to_string(n) +
+           "@example.com>\r\nDate: Mon, 7 Dec 2026 10:00:00 +0900\r\n\r\nbody " +
+           std::to_string(n) + "\r\n";
+}
+
+class ListCommandsUnderWine : public ::testing::Test {
+  protected:
+    test::TestEnv t;
+
+    void SetUp() override {
+        ASSERT_TRUE(CopyFileA(KOLVY_EXE_PATH, t.path("Kolvy.exe").c_str(), FALSE));
+        platform::writeWholeFile(
+            *t.fs, t.path("Kolvy.ini"),
+            std::string(kAccountIni) + "[Option]\r\nEditor=" + KOLVY_TEST_EDITOR + "\r\n");
+        SetEnvironmentVariableA("KOLVY_TEST_EDITOR_LOG", t.path("editor.log").c_str());
+    }
+    void TearDown() override {
+        if (started_) {
+            if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) {
+                PostMessageA(main_, WM_CLOSE, 0, 0);
+                if (WaitForSingleObject(pi_.hProcess, 10000) == WAIT_TIMEOUT) {
+                    TerminateProcess(pi_.hProcess, 99);  // this test's own process only
+                    WaitForSingleObject(pi_.hProcess, 5000);
+                }
+            }
+            CloseHandle(pi_.hThread);
+            CloseHandle(pi_.hProcess);
+        }
+    }
+
+    // Messages into the receive tab through the tool, before the program holds the folder.
+    void import(const std::vector<std::string>& subjects) {
+        std::vector<std::string> files;
+        for (size_t i = 0; i < subjects.size(); ++i) {
+            files.push_back(t.path("in" + std::to_string(i) + ".eml"));
+            platform::writeWholeFile(*t.fs, files.back(), eml(subjects[i], static_cast<int>(i)));
+        }
+        std::vector<std::string_view> args{"import", t.folder.path()};
+        for (const std::string& f : files)
+            args.push_back(f);
+        std::string err;
+        ASSERT_EQ(tool::runTool(
+                      args, [](std::string_view) {}, [&](std::string_view s) { err += s; }),
+                  0)
+            << err;
+    }
+
+    void start(const std::string& editorActions = "keep") {
+        SetEnvironmentVariableA("KOLVY_TEST_EDITOR_ACTIONS", editorActions.c_str());
+        const std::string exe = t.path("Kolvy.exe");
+        std::string cmd = "\"" + exe + "\"";
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        started_ = CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  t.folder.path().c_str(), &si, &pi_) != 0;
+        ASSERT_TRUE(started_);
+        main_ = topLevel(pi_.dwProcessId, "MainWindow", "");
+        ASSERT_NE(main_, nullptr);
+    }
+    void command(int id) { PostMessageA(main_, WM_COMMAND, id, 0); }
+    HWND dialog(const std::string& title, DWORD timeout = kWait) {
+        return topLevel(pi_.dwProcessId, "#32770", title, timeout);
+    }
+    HWND list() {
+        for (HWND c = GetWindow(main_, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            char cls[64] = {};
+            GetClassNameA(c, cls, sizeof cls);
+            if (lstrcmpA(cls, "SysListView32") == 0 && IsWindowVisible(c)) return c;
+        }
+        return nullptr;
+    }
+    int rows() { return static_cast<int>(SendMessageA(list(), LVM_GETITEMCOUNT, 0, 0)); }
+    // Selects these rows (the first one focused) as the user would, through the list's own
+    // message; the item record lives in the program's memory.
+    void select(std::initializer_list<int> wanted) {
+        HWND lv = list();
+        ASSERT_NE(lv, nullptr);
+        void* remote =
+            VirtualAllocEx(pi_.hProcess, nullptr, sizeof(LVITEMA), MEM_COMMIT, PAGE_READWRITE);
+        ASSERT_NE(remote, nullptr);
+        auto setState = [&](int row, UINT state) {
+            LVITEMA item{};
+            item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+            item.state = state;
+            WriteProcessMemory(pi_.hProcess, remote, &item, sizeof item, nullptr);
+            SendMessageA(lv, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                         reinterpret_cast<LPARAM>(remote));
+        };
+        setState(-1, 0);
+        bool first = true;
+        for (int row : wanted) {
+            setState(row, first ? LVIS_SELECTED | LVIS_FOCUSED : LVIS_SELECTED);
+            first = false;
+        }
+        VirtualFreeEx(pi_.hProcess, remote, 0, MEM_RELEASE);
+    }
+    // The file numbers of a tab folder's messages, in order.
+    std::vector<int> numbers(const std::string& tab) {
+        std::vector<int> out;
+        auto l = t.fs->list(t.path(std::string(store::kDataFolder) + "\\" + tab));
+        if (!l) return out;
+        for (const auto& e : *l) {
+            if (e.isDir || e.name.size() != 8 || !e.name.ends_with(".txt")) continue;
+            out.push_back(std::stoi(e.name.substr(0, 4)));
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    std::string message(const std::string& tab, int n) {
+        return t.read(std::string(store::kDataFolder) + "\\" + tab + "\\" +
+                      store::messageFileName(n));
+    }
+    // A status-line character of a stored message (5 direction, 7 state, 9 mark, 11 colour).
+    char status(const std::string& tab, int n, size_t at) {
+        const std::string m = message(tab, n);
+        return m.size() > at ? m[at] : '?';
+    }
+    bool closes() {
+        PostMessageA(main_, WM_CLOSE, 0, 0);
+        return WaitForSingleObject(pi_.hProcess, 20000) == WAIT_OBJECT_0;
+    }
+
+    PROCESS_INFORMATION pi_{};
+    bool started_ = false;
+    HWND main_ = nullptr;
+};
+
+// The value of a header line of a message text.
+std::string header(const std::string& text, const std::string& name) {
+    const std::string key = "\n" + name + ": ";
+    const size_t at = text.find(key);
+    if (at == std::string::npos) return "<none>";
+    const size_t start = at + key.size();
+    return text.substr(start, text.find('\r', start) - start);
+}
+
+TEST_F(ListCommandsUnderWine, NewMessageBecomesAWaitingDraftInTheSendTab) {
+    start("set=To=bob@example.com|set=Subject=打ち合わせ|append=よろしくお願いします。");
+    command(40007);
+    HWND choice = dialog("メール作成後の処理の選択");
+    ASSERT_NE(choice, nullptr);
+    // A changed new draft is offered as waiting; sending at once needs the send run.
+    EXPECT_EQ(SendDlgItemMessageA(choice, 461, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(choice, 460)));
+    Sleep(300);
+    test::saveScreenshot(choice, "compose-save-choice");
+    PostMessageA(choice, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitUntil([&] { return numbers("送信").size() == 1; }));
+    const int n = numbers("送信")[0];
+    ASSERT_TRUE(waitUntil([&] { return status("送信", n, 7) == '0'; }));
+    const std::string text = message("送信", n);
+    EXPECT_EQ(status("送信", n, 5), '1');
+    EXPECT_EQ(header(text, "To"), "bob@example.com");
+    EXPECT_EQ(header(text, "Subject"), "打ち合わせ");
+    EXPECT_NE(text.find("よろしくお願いします。"), std::string::npos);
+    ASSERT_TRUE(closes());
+    EXPECT_EQ(t.ini->read("1", "WaitMailCount").value_or(""), "1");
+    auto tmp = t.fs->list(t.path("_Tmp"));
+    EXPECT_TRUE(!tmp || tmp->empty());
+}
+
+TEST_F(ListCommandsUnderWine, ReplyAnswersTheSelectedMessage) {
+    import({"見積もりのお願い"});
+    start("append=承知しました。");
+    ASSERT_TRUE(waitUntil([&] { return rows() == 1; }));
+    const int original = numbers("受信")[0];
+    select({0});
+    command(40008);
+    HWND choice = dialog("メール作成後の処理の選択");
+    ASSERT_NE(choice, nullptr);
+    PostMessageA(choice, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitUntil([&] { return numbers("送信").size() == 1; }));
+    const int n = numbers("送信")[0];
+    ASSERT_TRUE(waitUntil([&] { return status("送信", n, 7) == '0'; }));
+    const std::string reply = message("送信", n);
+    EXPECT_EQ(header(reply, "In-Reply-To"), "<m0@example.com>");
+    EXPECT_NE(header(reply, "To").find("bob@example.com"), std::string::npos);
+    EXPECT_NE(header(reply, "Subject").find("見積もりのお願い"), std::string::npos);
+    EXPECT_NE(reply.find("承知しました。"), std::string::npos);
+    // The answered message is marked replied: 6 + its state (unread 0).
+    ASSERT_TRUE(waitUntil([&] { return status("受信", original, 7) == '6'; }));
+    ASSERT_TRUE(closes());
+}
+
+// Each list command on the selected row, read back from the message files and tab folders.
+TEST_F(ListCommandsUnderWine, ListCommandsChangeTheStore) {
+    import({"一通目", "二通目", "三通目", "四通目"});
+    start();
+    ASSERT_TRUE(waitUntil([&] { return rows() == 4; }));
+    const std::vector<int> in = numbers("受信");
+    ASSERT_EQ(in.size(), 4u);
+    struct Step {
+        int command;
+        size_t at;  // status-line position
+        char want;
+    };
+    const Step steps[] = {
+        {40061, 7, '3'}, {40060, 7, '0'}, {40066, 11, '3'}, {40077, 11, 'E'},
+        {40063, 9, '1'}, {40063, 9, '0'}, {40078, 11, '0'},
+    };
+    for (const Step& s : steps) {
+        select({1});
+        command(s.command);
+        EXPECT_TRUE(waitUntil([&] { return status("受信", in[1], s.at) == s.want; }, 10000))
+            << s.command << " left " << status("受信", in[1], s.at);
+    }
+    EXPECT_EQ(status("受信", in[0], 7), '0');  // the rows not selected keep their state
+
+    // Delete: into the trash.
+    select({0});
+    command(40058);
+    ASSERT_TRUE(waitUntil([&] { return numbers("ごみ箱").size() == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return numbers("受信").size() == 3 && rows() == 3; }));
+
+    // Complete delete: after the question, gone from every tab.
+    select({0});
+    command(40059);
+    HWND ask = dialog("Kolvyメール");
+    ASSERT_NE(ask, nullptr);
+    test::saveScreenshot(ask, "list-complete-delete-question");
+    PostMessageA(ask, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitUntil([&] { return numbers("受信").size() == 2 && rows() == 2; }));
+    EXPECT_EQ(numbers("ごみ箱").size(), 1u);
+
+    // Move: the tab choice offers the other tabs; the trash takes received mail.
+    select({0, 1});
+    command(40056);
+    HWND choose = dialog("タブの選択");
+    ASSERT_NE(choose, nullptr);
+    HWND box = GetDlgItem(choose, 450);
+    ASSERT_EQ(SendMessageA(box, LB_GETCOUNT, 0, 0), 2);
+    char second[64] = {};
+    SendMessageA(box, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(second));
+    EXPECT_STREQ(second, "ごみ箱（ゴミ箱）");
+    SendMessageA(box, LB_SETCURSEL, 1, 0);
+    Sleep(300);
+    test::saveScreenshot(choose, "list-tab-choice");
+    PostMessageA(choose, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitUntil([&] { return numbers("ごみ箱").size() == 3; }));
+    EXPECT_TRUE(waitUntil([&] { return numbers("受信").empty() && rows() == 0; }));
+    EXPECT_EQ(t.ini->read("0", "AllMailCount").value_or(""), "0");
+    ASSERT_TRUE(closes());
+    EXPECT_EQ(t.ini->read("2", "AllMailCount").value_or(""), "3");
+}
+
+// Sorting the current tab runs its command rules: a message whose subject a rule names moves.
+TEST_F(ListCommandsUnderWine, SortMovesWhatARuleNames) {
+    import({"請求書 12月分", "こんにちは"});
+    {
+        store::TabRegistry tabs;
+        ASSERT_TRUE(tabs.load(t.env));
+        rules::RegistryTabs dir(tabs);
+        rules::RuleBook book;
+        ASSERT_EQ(book.load(t.env, rules::RuleKind::Command, dir, 3), Err::None);
+        auto* r = new Rule;
+        rules::clearRule(*r);
+        r->item1 = 3;  // Subject:
+        r->mode1 = 1;
+        sjis::copyField(r->keyword1, "請求書");
+        r->targetTab = tabs.basicTab(store::kTrashTab);
+        book.appendToFile(rules::RuleKind::Command, r);
+        ASSERT_EQ(book.save(t.env, rules::RuleKind::Command, dir), Err::None);
+    }
+    start();
+    ASSERT_TRUE(waitUntil([&] { return rows() == 2; }));
+    command(40010);
+    ASSERT_TRUE(waitUntil([&] { return numbers("ごみ箱").size() == 1; }));
+    EXPECT_NE(message("ごみ箱", numbers("ごみ箱")[0]).find("請求書"), std::string::npos);
+    EXPECT_TRUE(waitUntil([&] { return rows() == 1; }));
+    ASSERT_TRUE(closes());
+    EXPECT_EQ(numbers("受信").size(), 1u);
+    // The rule's count went up and was written.
+    const std::string rules = t.read("Filter_Command.txt");
+    EXPECT_NE(rules.find("●"), std::string::npos) << rules;
+}
+
+// With no viewer set, the open command hands the message file to the program the system opens
+// text files with.
+TEST_F(ListCommandsUnderWine, OpenWithoutViewerUsesTheTextFileProgram) {
+    import({"読んでください"});
+    start();
+    ASSERT_TRUE(waitUntil([&] { return rows() == 1; }));
+    const std::string name = store::messageFileName(numbers("受信")[0]);
+    select({0});
+    command(40086);
+    HWND editor = topLevel(0, "Notepad", name.substr(0, 4), kWait);
+    ASSERT_NE(editor, nullptr) << "no text-file program opened " << name;
+    Sleep(500);
+    test::saveScreenshot(editor, "list-open-associated");
+    DWORD pid = 0;
+    GetWindowThreadProcessId(editor, &pid);
+    PostMessageA(editor, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(waitUntil([&] { return !IsWindow(editor); }, 10000));
+    ASSERT_TRUE(closes());
+}
+
+}  // namespace
