@@ -16,6 +16,7 @@
 #include "core/list.h"
 #include "mime/partial_join.h"
 #include "mime/stored_reader.h"
+#include "platform/process.h"
 #include "rules/evaluate.h"
 #include "rules/sort.h"
 #include "shell/command_ids.h"
@@ -87,6 +88,20 @@ struct WorkerEnv {
 };
 
 class ListModule;
+
+// Starts a program without waiting for it.
+bool startProgram(std::string line) {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi)) {
+        return false;
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
 
 // ----------------------------------------------------------------------------- dialogs
 
@@ -625,23 +640,18 @@ void ListModule::open() {
         case OpenWith::Associated: {
             const auto r = reinterpret_cast<INT_PTR>(
                 ShellExecuteA(main_, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
-            if (r <= 32) report(env_, kViewerFailed);
-            return;
-        }
-        case OpenWith::Viewer: {
-            std::string line = viewerCommandLine(viewer, path, *item);
-            STARTUPINFOA si{};
-            si.cb = sizeof si;
-            PROCESS_INFORMATION pi{};
-            if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                &si, &pi)) {
-                report(env_, kViewerFailed);
+            if (r > 32) return;
+            // A system that associates no program with text files: the default editor shows it.
+            if (r == SE_ERR_NOASSOC &&
+                startProgram(platform::quotedCommandLine(platform::defaultEditor(), path))) {
                 return;
             }
-            CloseHandle(pi.hThread);
-            CloseHandle(pi.hProcess);
+            report(env_, kViewerFailed);
             return;
         }
+        case OpenWith::Viewer:
+            if (!startProgram(viewerCommandLine(viewer, path, *item))) report(env_, kViewerFailed);
+            return;
     }
 }
 
