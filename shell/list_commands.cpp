@@ -5,6 +5,7 @@
 
 #include "compose/check.h"
 #include "core/list.h"
+#include "core/sjis.h"
 #include "shell/command_ids.h"
 #include "store/index.h"
 #include "store/paths.h"
@@ -22,7 +23,99 @@ std::string_view afterStatusLine(std::string_view head) {
     return lf == std::string_view::npos ? std::string_view() : head.substr(lf + 1);
 }
 
+// Characters an address can hold before its parameters.
+bool addressChar(unsigned char c) {
+    if (c <= ' ' || c >= 0x7F) return false;
+    return std::string_view("<>()[]\\,;:\"").find(static_cast<char>(c)) == std::string_view::npos;
+}
+
+// The end of the value or recipient starting at `at`: the next "?" or "&" outside a double-byte
+// character.
+size_t valueEnd(std::string_view s, size_t at) {
+    while (at < s.size()) {
+        const auto c = static_cast<unsigned char>(s[at]);
+        if (c == '?' || c == '&') return at;
+        at += sjis::isLead(c) && at + 1 < s.size() ? 2 : 1;
+    }
+    return at;
+}
+
+// A value with its few escapes undone; double-byte characters are taken as they stand.
+std::string unescape(std::string_view v) {
+    static constexpr std::pair<std::string_view, char> kEscapes[] = {
+        {"%20", ' '}, {"%25", '%'}, {"%26", '&'}, {"%2C", ','},
+        {"%2c", ','}, {"%3F", '?'}, {"%3f", '?'},
+    };
+    std::string out;
+    for (size_t i = 0; i < v.size();) {
+        const auto c = static_cast<unsigned char>(v[i]);
+        if (sjis::isLead(c) && i + 1 < v.size()) {
+            out.append(v.substr(i, 2));
+            i += 2;
+            continue;
+        }
+        bool escaped = false;
+        for (const auto& [code, ch] : kEscapes) {
+            if (v.substr(i, 3) == code) {
+                out += ch;
+                i += 3;
+                escaped = true;
+                break;
+            }
+        }
+        if (!escaped) out += v[i++];
+    }
+    return out;
+}
+
+// Skips one separator: "?", "&", or "&amp;".
+size_t afterSeparator(std::string_view s, size_t at) {
+    if (at >= s.size()) return at;
+    if (s[at] == '&' && s.substr(at + 1, 4) == "amp;") return at + 5;
+    return at + 1;
+}
+
 }  // namespace
+
+MailtoRequest parseMailto(std::string_view text) {
+    MailtoRequest m;
+    size_t at = valueEnd(text, 0);
+    const std::string_view first = text.substr(0, at);
+    size_t n = 0;
+    while (n < first.size() && addressChar(static_cast<unsigned char>(first[n])))
+        ++n;
+    if (first.substr(0, n).find('@') != std::string_view::npos) m.to = first.substr(0, n);
+    static constexpr std::pair<std::string_view, int> kNames[] = {
+        {"to=", 0}, {"cc=", 1}, {"subject=", 2}, {"body=", 3}};
+    while (at < text.size()) {
+        at = afterSeparator(text, at);
+        const size_t end = valueEnd(text, at);
+        const std::string_view param = text.substr(at, end - at);
+        for (const auto& [name, which] : kNames) {
+            if (param.size() < name.size() ||
+                !sjis::equalsNoCaseAscii(param.substr(0, name.size()), name))
+                continue;
+            std::string value = unescape(param.substr(name.size()));
+            std::string* fields[] = {&m.to, &m.cc, &m.subject, &m.body};
+            *fields[which] = std::move(value);
+            break;
+        }
+        at = end;
+    }
+    return m;
+}
+
+std::string preparedDraft(const MailtoRequest& m, std::string_view fromName,
+                          std::string_view fromAddress) {
+    std::string s = "To: <" + m.to + ">\r\nFrom: ";
+    s += fromName;
+    s += " <";
+    s += fromAddress;
+    s += ">\r\nSubject: " + m.subject + "\r\n";
+    if (!m.cc.empty()) s += "Cc: " + m.cc + "\r\n";
+    s += "\r\n" + m.body + "\r\n";
+    return s;
+}
 
 std::optional<ListCommand> listCommandOf(int id) {
     using K = ListCommand::Kind;

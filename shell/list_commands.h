@@ -54,4 +54,14 @@ OpenWith openWith(const Tab& tab, const MailItem& item, std::string_view viewer)
 // received mail.
 std::string viewerCommandLine(std::string_view viewer, std::string_view path, const MailItem& item);
 
+// What a start with a mail address asks for: "bob@example.com?subject=..&cc=..&body=..".
+struct MailtoRequest {
+    std::string to, cc, subject, body;
+};
+MailtoRequest parseMailto(std::string_view text);
+// The prepared text the composer starts from (its "_Tmp\Tmp.txt"): the recipient, the sender,
+// the subject, copies when there are any, and the body.
+std::string preparedDraft(const MailtoRequest& m, std::string_view fromName,
+                          std::string_view fromAddress);
+
 }  // namespace kolvy::shell

@@ -163,3 +163,45 @@ TEST(ListCommands, OpeningAMessage) {
 
 }  // namespace
 }  // namespace kolvy::shell
+
+namespace kolvy::shell {
+namespace {
+
+TEST(ListCommands, MailtoTexts) {
+    struct Case {
+        std::string_view text;
+        MailtoRequest want;
+    };
+    const Case cases[] = {
+        {"bob@example.com", {"bob@example.com", "", "", ""}},
+        {"bob@example.com?subject=Hello%20there&body=50%25%2c%20ok%3F",
+         {"bob@example.com", "", "Hello there", "50%, ok?"}},
+        // "&amp;" is one separator; names in either case; unknown parameters skipped.
+        {"bob@example.com?SUBJECT=a&amp;CC=c@example.com&x-y=z&Body=b",
+         {"bob@example.com", "c@example.com", "a", "b"}},
+        // No "@" before the parameters: the recipient comes from to=.
+        {"?to=ann@example.jp&subject=件名", {"ann@example.jp", "", "件名", ""}},
+        // The recipient stops at a character no address holds.
+        {"bob@example.com>junk?subject=s", {"bob@example.com", "", "s", ""}},
+        // Other escapes stay as they are; double-byte characters are taken whole.
+        {"a@b.jp?body=%41%0D%0A表示", {"a@b.jp", "", "", "%41%0D%0A表示"}},
+        {"", {"", "", "", ""}},
+    };
+    for (const Case& c : cases) {
+        const MailtoRequest m = parseMailto(c.text);
+        EXPECT_EQ(m.to, c.want.to) << c.text;
+        EXPECT_EQ(m.cc, c.want.cc) << c.text;
+        EXPECT_EQ(m.subject, c.want.subject) << c.text;
+        EXPECT_EQ(m.body, c.want.body) << c.text;
+    }
+}
+
+TEST(ListCommands, PreparedDraftForAnAddress) {
+    EXPECT_EQ(preparedDraft({"bob@example.com", "", "件名", "本文"}, "Me", "me@example.jp"),
+              "To: <bob@example.com>\r\nFrom: Me <me@example.jp>\r\nSubject: 件名\r\n\r\n本文\r\n");
+    EXPECT_EQ(preparedDraft({"b@x.jp", "c@x.jp", "", ""}, "Me", "me@x.jp"),
+              "To: <b@x.jp>\r\nFrom: Me <me@x.jp>\r\nSubject: \r\nCc: c@x.jp\r\n\r\n\r\n");
+}
+
+}  // namespace
+}  // namespace kolvy::shell

@@ -16,6 +16,7 @@
 #include "core/list.h"
 #include "mime/partial_join.h"
 #include "mime/stored_reader.h"
+#include "platform/fileutil.h"
 #include "platform/process.h"
 #include "rules/evaluate.h"
 #include "rules/sort.h"
@@ -27,6 +28,7 @@
 #include "shell/report.h"
 #include "shell/shell_context_win32.h"
 #include "store/message_file.h"
+#include "store/paths.h"
 #include "store/rebuild.h"
 
 namespace kolvy::shell::win32 {
@@ -38,11 +40,16 @@ constexpr UINT kMsgListDone = 0x8450;     // wParam: a Refresh value
 constexpr UINT kMsgDetachList = 0x8451;   // lParam: Tab*
 constexpr UINT kMsgComposeDone = 0x8452;  // lParam: Tab* that got a draft, or null
 
+constexpr UINT kMsgComposeToAddress = 0x800E;
+
 enum Refresh : WPARAM { kRedraw = 0, kRefill = 1 };
 
 // Store writers of this module take turns: a composer that stores its draft never meets a list
 // operation on the same tab half-way.
 std::mutex g_storeTurn;
+
+// The address the program was started with, until its compose request is handled (main thread).
+std::string g_address;
 
 // Boxes a worker shows while the busy cursor holds the mouse: the cursor lets go for the box.
 class BoxReporter final : public platform::Reporter {
@@ -320,6 +327,7 @@ class ListModule {
   private:
     Tab* current() const { return program_.tabs.current(); }
     void startCompose(int mode);
+    void composeToAddress(std::string address);
     void composeWorker(compose::ComposeRequest q);
     void startListCommand(int id);
     void passWorker(Tab* tab, std::vector<MailItem*> rows, ListCommand command);
@@ -435,6 +443,34 @@ void ListModule::composeWorker(compose::ComposeRequest q) {
     if (q.item) q.item->editing = 0;
     PostMessageA(main_, kMsgComposeDone, 0,
                  reinterpret_cast<LPARAM>(out.stored ? out.tab : nullptr));
+}
+
+// Started with a mail address: the prepared draft to it, from the first account; the program
+// ends when the composer has finished.
+void ListModule::composeToAddress(std::string address) {
+    std::thread([this, address] {
+        {
+            CountWhile waiting(runState().composersWaiting);
+            config::AccountList accounts;
+            accounts.load(env_);
+            const Account* from = accounts.head().next;
+            const std::string text = preparedDraft(parseMailto(address), from ? from->fromName : "",
+                                                   from ? from->mailAddress : "");
+            platform::makeDirs(env_.fs, env_.path(store::kTmpFolder));
+            if (platform::writeWholeFile(env_.fs, env_.path("_Tmp\\Tmp.txt"), text) == Err::None) {
+                rules::RuleBook book;
+                rules::RegistryTabs dir(program_.tabs);
+                compose::ComposeContext cc = composeContext(env_, accounts, book, dir);
+                compose::ComposeRequest q;
+                q.mode = compose::kComposePreparedAtStart;
+                WindowDialogs dialogs(main_, env_);
+                compose::compose(cc, dialogs, q);
+            } else {
+                report(env_, compose::kPreparedUnopenable);
+            }
+        }
+        platform::mainThread().post({kMsgDeferredExit, 0, 0});
+    }).detach();
 }
 
 void ListModule::composeDone(Tab* stored) {
@@ -686,6 +722,8 @@ void ListModule::registerAll(ShellContext& c) {
     c.commands.add(cmd::kRenumber, [this](int) { renumber(); });
     c.commands.add(cmd::kJoinSplit, [this](int) { join(); });
     c.commands.add(cmd::kOpenViewer, [this](int) { open(); });
+    c.messages.onMessage(kMsgComposeToAddress,
+                         [this](WPARAM, LPARAM) { composeToAddress(std::move(g_address)); });
     c.messages.onMessage(kMsgListDone, [this](WPARAM wp, LPARAM) { done(wp); });
     c.messages.onMessage(kMsgComposeDone,
                          [this](WPARAM, LPARAM lp) { composeDone(reinterpret_cast<Tab*>(lp)); });
@@ -747,6 +785,11 @@ void selectNumbers(Tab& tab, std::span<const int> numbers) {
         if (first) ListView_EnsureVisible(lv, i, FALSE);
         first = false;
     }
+}
+
+void composeToAddress(HWND main, const std::string& address) {
+    g_address = address;
+    PostMessageA(main, kMsgComposeToAddress, 0, 0);
 }
 
 void registerListCommands(ShellContext& c) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "shell/commands.h"
@@ -77,5 +78,8 @@ std::vector<MailItem*> selectedItems(Tab& tab);
 MailItem* focusedItem(Tab& tab);
 // Selects the rows with these file numbers, the first of them focused.
 void selectNumbers(Tab& tab, std::span<const int> numbers);
+// A start with a mail address ("mailto:" forms): composes a message to it once the window is up;
+// the program ends when the composer has finished (list_commands_win32.cpp).
+void composeToAddress(HWND main, const std::string& address);
 
 }  // namespace kolvy::shell::win32
