@@ -12,11 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "core/list.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "rules/rule_book.h"
 #include "rules/rule_file.h"
 #include "rules/sort.h"
+#include "store/list_ops.h"
 #include "store/message_file.h"
 #include "store/paths.h"
 #include "store/tabs.h"
@@ -127,7 +129,29 @@ class ListCommandsUnderWine : public ::testing::Test {
             << err;
     }
 
+    void tool(std::vector<std::string_view> args) {
+        std::string err;
+        ASSERT_EQ(tool::runTool(
+                      args, [](std::string_view) {}, [&](std::string_view s) { err += s; }),
+                  0)
+            << err;
+    }
+    // The tab the program shows first.
+    void currentTab(int id) {
+        for (int i = 0; i < 3; ++i)
+            t.ini->write(std::to_string(i), "TabCursor", i == id ? "1" : "0");
+    }
+    std::string textOf(HWND h) {
+        char buf[1024] = {};
+        GetWindowTextA(h, buf, sizeof buf);
+        return buf;
+    }
     void start(const std::string& editorActions = "keep") {
+        if (started_) {  // the program of an earlier step, ended by then
+            CloseHandle(pi_.hThread);
+            CloseHandle(pi_.hProcess);
+            started_ = false;
+        }
         SetEnvironmentVariableA("KOLVY_TEST_EDITOR_ACTIONS", editorActions.c_str());
         const std::string exe = t.path("Kolvy.exe");
         std::string cmd = "\"" + exe + "\"";
@@ -198,6 +222,8 @@ class ListCommandsUnderWine : public ::testing::Test {
         return m.size() > at ? m[at] : '?';
     }
     bool closes() {
+        // A box that was just answered goes first: a close inside its loop would end nothing.
+        waitUntil([&] { return dialog("", 0) == nullptr; }, 5000);
         PostMessageA(main_, WM_CLOSE, 0, 0);
         return WaitForSingleObject(pi_.hProcess, 20000) == WAIT_OBJECT_0;
     }
@@ -351,6 +377,185 @@ TEST_F(ListCommandsUnderWine, SortMovesWhatARuleNames) {
     EXPECT_EQ(numbers("受信").size(), 1u);
     // The rule's count and date were written.
     EXPECT_NE(t.read("Filter_Command.txt"), before);
+}
+
+// Forwarding as an attachment: the forward dialog, a refused header with the check message (its
+// "OK" opens the editor again), and the stored draft carries the message as an .eml file.
+TEST_F(ListCommandsUnderWine, ForwardAsAttachmentThroughTheCheckMessage) {
+    import({"議事録"});
+    start("drop=To;set=To=carol@example.com");
+    ASSERT_TRUE(waitUntil([&] { return rows() == 1; }));
+    select({0});
+    command(40006);
+    HWND kind = dialog("転送メール作成");
+    ASSERT_NE(kind, nullptr);
+    EXPECT_EQ(SendDlgItemMessageA(kind, 452, BM_GETCHECK, 0, 0), BST_CHECKED);
+    SendDlgItemMessageA(kind, 452, BM_SETCHECK, BST_UNCHECKED, 0);
+    SendDlgItemMessageA(kind, 453, BM_SETCHECK, BST_CHECKED, 0);
+    Sleep(300);
+    test::saveScreenshot(kind, "compose-forward-kind");
+    PostMessageA(kind, WM_COMMAND, IDOK, 0);
+    HWND check = dialog("Kolvyメール");
+    ASSERT_NE(check, nullptr);
+    EXPECT_EQ(textOf(GetDlgItem(check, 470)).rfind("To: が無いか", 0), 0u)
+        << textOf(GetDlgItem(check, 470));
+    EXPECT_EQ(textOf(GetDlgItem(check, 471)), "このまま破棄する(&D)");
+    Sleep(300);
+    test::saveScreenshot(check, "compose-check-message");
+    PostMessageA(check, WM_COMMAND, IDOK, 0);
+    HWND choice = dialog("メール作成後の処理の選択");
+    ASSERT_NE(choice, nullptr);
+    PostMessageA(choice, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitUntil([&] { return numbers("送信").size() == 1; }));
+    const int n = numbers("送信")[0];
+    // Waiting, with an attachment.
+    ASSERT_TRUE(waitUntil([&] { return status("送信", n, 7) == '1'; }));
+    EXPECT_EQ(header(message("送信", n), "To"), "carol@example.com");
+    const std::string eml =
+        "MailData\\送信\\添付\\" + store::messageFileName(n).substr(0, 4) + "\\議事録.eml";
+    EXPECT_NE(t.read(eml).find("Subject: 議事録"), std::string::npos) << eml;
+    // The editor ran twice: once refused, once accepted.
+    const std::string log = t.read("editor.log");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+    ASSERT_TRUE(closes());
+}
+
+// Drafts of the send tab: made unfinished, made waiting again, and opened in the editor.
+TEST_F(ListCommandsUnderWine, DraftCommandsAndTheEditor) {
+    platform::writeWholeFile(*t.fs, t.path("draft.txt"),
+                             "From: Me <me@example.jp>\r\nTo: bob@example.com\r\n"
+                             "Subject: 下書き\r\n\r\n本文\r\n");
+    tool({"draft", t.folder.path(), t.path("draft.txt")});
+    currentTab(1);
+    start("append=追記");
+    ASSERT_TRUE(waitUntil([&] { return rows() == 1; }));
+    const int n = numbers("送信")[0];
+    EXPECT_EQ(status("送信", n, 7), '0');
+    select({0});
+    command(40088);
+    EXPECT_TRUE(waitUntil([&] { return status("送信", n, 7) == '2'; }, 10000));
+    select({0});
+    command(40089);
+    EXPECT_TRUE(waitUntil([&] { return status("送信", n, 7) == '0'; }, 10000));
+    // Read and colours apply to received mail only; the draft keeps its state.
+    select({0});
+    command(40061);
+    Sleep(1000);
+    EXPECT_EQ(status("送信", n, 7), '0');
+
+    select({0});
+    command(40086);
+    HWND choice = dialog("メール作成後の処理の選択");
+    ASSERT_NE(choice, nullptr);
+    // A stored draft cannot be thrown away from here; it was waiting.
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(choice, 463)));
+    EXPECT_EQ(SendDlgItemMessageA(choice, 461, BM_GETCHECK, 0, 0), BST_CHECKED);
+    SendDlgItemMessageA(choice, 461, BM_SETCHECK, BST_UNCHECKED, 0);
+    SendDlgItemMessageA(choice, 462, BM_SETCHECK, BST_CHECKED, 0);
+    PostMessageA(choice, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(waitUntil([&] { return status("送信", n, 7) == '2'; }, 10000));
+    EXPECT_NE(message("送信", n).find("追記"), std::string::npos);
+    EXPECT_NE(t.read("editor.log").find(store::messageFileName(n)), std::string::npos);
+    ASSERT_TRUE(closes());
+    EXPECT_EQ(t.ini->read("1", "EditMailCount").value_or(""), "1");
+    EXPECT_EQ(t.ini->read("1", "WaitMailCount").value_or(""), "0");
+}
+
+// Emptying the trash: refused for another tab, both questions, then every message gone.
+TEST_F(ListCommandsUnderWine, EmptyTrashAfterBothQuestions) {
+    import({"古い", "もっと古い"});
+    {
+        store::TabRegistry tabs;
+        ASSERT_TRUE(tabs.load(t.env));
+        Tab* in = tabs.basicTab(store::kReceiveTab);
+        ASSERT_EQ(store::readWholeIndex(t.env, *in, {}), Err::None);
+        std::vector<MailItem*> all;
+        for (MailItem* m : listRange(in->items))
+            all.push_back(m);
+        ASSERT_TRUE(store::runListOp(t.env, *in, all, store::ListOp::Delete,
+                                     tabs.basicTab(store::kTrashTab), {})
+                        .ok());
+    }
+    ASSERT_EQ(numbers("ごみ箱").size(), 2u);
+    start();
+    command(40011);
+    HWND refused = dialog("Kolvyメール");
+    ASSERT_NE(refused, nullptr);
+    EXPECT_EQ(textOf(GetDlgItem(refused, 0xFFFF)), "ゴミ箱用タブが開かれていません。    ");
+    PostMessageA(refused, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(closes());
+
+    currentTab(2);
+    start();
+    ASSERT_TRUE(waitUntil([&] { return rows() == 2; }));
+    command(40011);
+    HWND first = dialog("Kolvyメール");
+    ASSERT_NE(first, nullptr);
+    EXPECT_NE(textOf(GetDlgItem(first, 0xFFFF)).find("『 ごみ箱 』"), std::string::npos);
+    PostMessageA(first, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitUntil([&] { return !IsWindow(first); }));
+    HWND second = dialog("Kolvyメール");
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(textOf(GetDlgItem(second, 0xFFFF)),
+              "本当に 『全て』 のメールを 『完全に』 削除していいですか？    ");
+    PostMessageA(second, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitUntil([&] { return numbers("ごみ箱").empty() && rows() == 0; }));
+    ASSERT_TRUE(closes());
+}
+
+std::string piece(const std::string& id, int number, int total, const std::string& body) {
+    std::string s =
+        "From: Bob <bob@example.com>\r\nTo: me@example.jp\r\nSubject: 分割\r\n"
+        "Message-ID: <p" +
+        id + std::to_string(number) + "@example.com>\r\nContent-Type: message/partial; id=\"" + id +
+        "\"; number=" + std::to_string(number) + "; total=" + std::to_string(total) + "\r\n\r\n";
+    if (number == 1) s += "Subject: 大きな添付\r\nContent-Type: text/plain\r\n\r\n";
+    return s + body;
+}
+
+// Joining split messages: a complete one is stored whole and its pieces selected; another whose
+// piece is missing is reported. Only in the basic receive tab.
+TEST_F(ListCommandsUnderWine, JoinSplitMessages) {
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"p1.eml", piece("A", 1, 2, "first half\r\n")},
+        {"p2.eml", piece("B", 1, 2, "lonely\r\n")},
+        {"p3.eml", piece("A", 2, 2, "second half\r\n")},
+    };
+    std::vector<std::string> paths;
+    for (const auto& [name, text] : files) {
+        paths.push_back(t.path(name));
+        platform::writeWholeFile(*t.fs, paths.back(), text);
+    }
+    tool({"import", t.folder.path(), paths[0], paths[1], paths[2]});
+    start();
+    ASSERT_TRUE(waitUntil([&] { return rows() == 3; }));
+    command(40085);
+    HWND missing = dialog("Kolvyメール");
+    ASSERT_NE(missing, nullptr);
+    EXPECT_EQ(textOf(GetDlgItem(missing, 0xFFFF)),
+              "欠けているため結合できない分割メールがあります。    ");
+    PostMessageA(missing, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitUntil([&] { return numbers("受信").size() == 4 && rows() == 4; }));
+    const std::string joined = message("受信", numbers("受信")[3]);
+    EXPECT_NE(joined.find("first half"), std::string::npos);
+    EXPECT_NE(joined.find("second half"), std::string::npos);
+    EXPECT_NE(joined.find("大きな添付"), std::string::npos);
+    // The two pieces of the joined message are selected for the user to delete.
+    HWND lv = list();
+    EXPECT_EQ(SendMessageA(lv, LVM_GETSELECTEDCOUNT, 0, 0), 2);
+    EXPECT_EQ(SendMessageA(lv, LVM_GETITEMSTATE, 0, LVIS_SELECTED), LVIS_SELECTED);
+    EXPECT_EQ(SendMessageA(lv, LVM_GETITEMSTATE, 2, LVIS_SELECTED), LVIS_SELECTED);
+    ASSERT_TRUE(closes());
+
+    currentTab(2);
+    start();
+    command(40085);
+    HWND refused = dialog("Kolvyメール");
+    ASSERT_NE(refused, nullptr);
+    EXPECT_EQ(
+        textOf(GetDlgItem(refused, 0xFFFF)).rfind("分割メールの結合は、基本受信タブでしか", 0), 0u);
+    PostMessageA(refused, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(closes());
 }
 
 // A text-file association of this test's own: the stand-in editor, which logs what it was given.
