@@ -330,7 +330,7 @@ class ListModule {
     void composeToAddress(std::string address);
     void composeWorker(compose::ComposeRequest q);
     void startListCommand(int id);
-    void passWorker(Tab* tab, std::vector<MailItem*> rows, ListCommand command);
+    bool passWorker(Tab* tab, std::vector<MailItem*> rows, ListCommand command);
     void attributeWorker(Tab* tab, std::vector<MailItem*> rows, int op);
     void sort();
     void rebuild();
@@ -339,8 +339,8 @@ class ListModule {
     void open();
     void editDraft(Tab* tab, MailItem* item);
     // Runs `work` on a worker with the processing flag set for its length; the list is redrawn
-    // or refilled afterwards.
-    void onWorker(Refresh refresh, std::function<void()> work);
+    // or refilled afterwards, as `work` says.
+    void onWorker(std::function<Refresh()> work);
     void detach(Tab& tab) {
         SendMessageA(main_, kMsgDetachList, 0, reinterpret_cast<LPARAM>(&tab));
     }
@@ -356,10 +356,10 @@ class ListModule {
     std::vector<int> reselect_;  // file numbers to select after the next refill
 };
 
-void ListModule::onWorker(Refresh refresh, std::function<void()> work) {
+void ListModule::onWorker(std::function<Refresh()> work) {
     runState().processing = true;
-    std::thread([this, refresh, work = std::move(work)] {
-        work();
+    std::thread([this, work = std::move(work)] {
+        const Refresh refresh = work();
         runState().processing = false;
         PostMessageA(main_, kMsgListDone, refresh, 0);
     }).detach();
@@ -495,43 +495,51 @@ void ListModule::startListCommand(int id) {
         return;
     }
     if (command->kind == ListCommand::EmptyTrash) {
-        onWorker(kRefill, [this, tab] {
+        onWorker([this, tab] {
             WorkerEnv w(env_);
             std::lock_guard<std::mutex> turn(g_storeTurn);
             detach(*tab);
             store::ListOpOptions options{program_.index, runState().running()};
             store::emptyTrash(w.env, *tab, options);
+            return kRefill;
         });
         return;
     }
     std::vector<MailItem*> rows = selectedItems(*tab);
     if (rows.empty() && command->op != store::kOpAllRead) return;
     if (command->kind == ListCommand::Attribute) {
-        onWorker(kRedraw, [this, tab, rows, op = command->op] { attributeWorker(tab, rows, op); });
+        onWorker([this, tab, rows, op = command->op] {
+            attributeWorker(tab, rows, op);
+            return kRedraw;
+        });
     } else {
-        onWorker(kRefill, [this, tab, rows, c = *command] { passWorker(tab, rows, c); });
+        onWorker([this, tab, rows, c = *command] {
+            return passWorker(tab, rows, c) ? kRefill : kRedraw;
+        });
     }
 }
 
-void ListModule::passWorker(Tab* tab, std::vector<MailItem*> rows, ListCommand command) {
+// False when nothing was touched (the selection stays as it is).
+bool ListModule::passWorker(Tab* tab, std::vector<MailItem*> rows, ListCommand command) {
     WorkerEnv w(env_);
     const auto op = store::listOpOf(command.op);
     Tab* target = nullptr;
     if (command.chooseTab()) {
         target = chooseTabDialog(main_, tabChoices(program_.tabs, *tab));
-        if (!target) return;
+        if (!target) return false;
     } else if (op == store::ListOp::Delete) {
         target = program_.tabs.basicTab(store::kTrashTab);
     }
     if (store::listOpConfirms(command.op) &&
         ask(w.env, store::kCompleteDeleteAsk) != platform::Answer::Ok) {
-        return;
+        return false;
     }
     std::lock_guard<std::mutex> turn(g_storeTurn);
     w.busyOn();
     detach(*tab);
     store::ListOpOptions options{program_.index, runState().running()};
     store::runListOp(w.env, *tab, rows, *op, target, options, false);
+    return true;
 }
 
 void ListModule::attributeWorker(Tab* tab, std::vector<MailItem*> rows, int op) {
@@ -553,7 +561,7 @@ void ListModule::sort() {
         notice(env_, rules::kSortDuringRun);
         return;
     }
-    onWorker(kRefill, [this, tab] {
+    onWorker([this, tab] {
         WorkerEnv w(env_);
         std::lock_guard<std::mutex> turn(g_storeTurn);
         w.busyOn();
@@ -574,6 +582,7 @@ void ListModule::sort() {
         const rules::ApplyOutcome o =
             rules::sortTab(w.env, book, dir, *tab, reader, settings, options, runState().running());
         if (o.matched > 0) book.save(w.env, rules::RuleKind::Command, dir);
+        return kRefill;
     });
 }
 
@@ -584,7 +593,7 @@ void ListModule::rebuild() {
         notice(env_, kRebuildDuringRun);
         return;
     }
-    onWorker(kRefill, [this, tab] {
+    onWorker([this, tab] {
         WorkerEnv w(env_);
         std::lock_guard<std::mutex> turn(g_storeTurn);
         w.busyOn();
@@ -592,12 +601,13 @@ void ListModule::rebuild() {
         loadAccounts(accounts, w);
         if (!store::rebuildIndex(w.env, *tab, store::RebuildMode::Command, accounts.head().next)
                  .written) {
-            return;
+            return kRedraw;
         }
         detach(*tab);
         store::freeItems(*tab);
         tab->loadState = store::kNotRead;
         store::readIndex(w.env, *tab, program_.index);
+        return kRefill;
     });
 }
 
@@ -609,7 +619,7 @@ void ListModule::renumber() {
         notice(env_, kRenumberDuringRun);
         return;
     }
-    onWorker(kRefill, [this, tab] {
+    onWorker([this, tab] {
         WorkerEnv w(env_);
         std::lock_guard<std::mutex> turn(g_storeTurn);
         w.busyOn();
@@ -617,6 +627,7 @@ void ListModule::renumber() {
         config::AccountList accounts;
         loadAccounts(accounts, w);
         store::renumberTab(w.env, *tab, program_.index, accounts.head().next, false);
+        return kRefill;
     });
 }
 
@@ -631,7 +642,7 @@ void ListModule::join() {
         notice(env_, mime::kJoinWhileReceiving);
         return;
     }
-    onWorker(kRefill, [this, tab] {
+    onWorker([this, tab] {
         WorkerEnv w(env_);
         std::lock_guard<std::mutex> turn(g_storeTurn);
         w.busyOn();
@@ -658,6 +669,7 @@ void ListModule::join() {
         // Read by the main thread after the worker's post.
         reselect_ = pieces;
         if (r.incomplete) notice(w.env, mime::kJoinMissingPieces);
+        return kRefill;
     });
 }
 

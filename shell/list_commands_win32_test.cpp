@@ -335,6 +335,13 @@ TEST_F(ListCommandsUnderWine, ListCommandsChangeTheStore) {
     command(40056);
     HWND choose = dialog("タブの選択");
     ASSERT_NE(choose, nullptr);
+    // The move holds the processing flag from its start: another command is refused meanwhile.
+    command(40061);
+    HWND busy = dialog("Kolvyメール");
+    ASSERT_NE(busy, nullptr);
+    EXPECT_EQ(textOf(GetDlgItem(busy, 0xFFFF)), "処理中です。   ");
+    PostMessageA(busy, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitUntil([&] { return !IsWindow(busy); }));
     HWND box = GetDlgItem(choose, 450);
     ASSERT_EQ(SendMessageA(box, LB_GETCOUNT, 0, 0), 2);
     SendMessageA(box, LB_SETCURSEL, 1, 0);
