@@ -510,6 +510,38 @@ TEST_F(ListCommandsUnderWine, EmptyTrashAfterBothQuestions) {
     ASSERT_TRUE(closes());
 }
 
+// The index made again from the files after one went missing behind its back, then the numbers
+// closed up; each after its question.
+TEST_F(ListCommandsUnderWine, RebuildAndRenumberTheCurrentTab) {
+    import({"一", "二", "三"});
+    ASSERT_EQ((numbers("受信")), (std::vector<int>{0, 1, 2}));
+    ASSERT_EQ(t.fs->remove(t.path("MailData\\受信\\0001.txt")), Err::None);
+    start();
+    ASSERT_TRUE(waitUntil([&] { return rows() == 3; }));
+    command(40040);
+    HWND ask = dialog("Kolvyメール");
+    ASSERT_NE(ask, nullptr);
+    EXPECT_EQ(
+        textOf(GetDlgItem(ask, 0xFFFF)).rfind("現在選択されているタブの「 目次ファイル 」", 0), 0u);
+    PostMessageA(ask, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitUntil([&] { return rows() == 2; }));
+    EXPECT_EQ(t.ini->read("0", "AllMailCount").value_or(""), "2");
+
+    command(40041);
+    ask = dialog("Kolvyメール");
+    ASSERT_NE(ask, nullptr);
+    EXPECT_EQ(
+        textOf(GetDlgItem(ask, 0xFFFF)).rfind("現在選択されているタブの「 ファイル番号 」", 0), 0u);
+    PostMessageA(ask, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitUntil([&] { return numbers("受信") == std::vector<int>{0, 1}; }));
+    EXPECT_TRUE(waitUntil([&] { return rows() == 2; }));
+    EXPECT_NE(message("受信", 1).find("Subject: 三"), std::string::npos);
+    Sleep(500);
+    test::saveScreenshot(main_, "list-after-renumber");
+    ASSERT_TRUE(closes());
+    EXPECT_EQ(t.ini->read("0", "NextFileNo").value_or(""), "2");
+}
+
 std::string piece(const std::string& id, int number, int total, const std::string& body) {
     std::string s =
         "From: Bob <bob@example.com>\r\nTo: me@example.jp\r\nSubject: 分割\r\n"
