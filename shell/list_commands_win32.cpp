@@ -354,6 +354,7 @@ class ListModule {
     Program& program_;
     Env& env_;
     std::vector<int> reselect_;  // file numbers to select after the next refill
+    int focusedRow_ = -1;        // the focused row when the list let go of its rows
 };
 
 void ListModule::onWorker(std::function<Refresh()> work) {
@@ -370,7 +371,9 @@ void ListModule::done(WPARAM refresh) {
     if (!tab || !tab->plainList) return;
     HWND lv = static_cast<HWND>(tab->plainList);
     if (refresh == kRefill && program_.currentChanged) {
-        const int focused = ListView_GetNextItem(lv, -1, LVNI_FOCUSED);
+        int focused = ListView_GetNextItem(lv, -1, LVNI_FOCUSED);
+        if (focused < 0) focused = focusedRow_;
+        focusedRow_ = -1;
         program_.currentChanged(*tab);
         const int count = ListView_GetItemCount(lv);
         ListView_SetItemState(lv, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
@@ -739,10 +742,13 @@ void ListModule::registerAll(ShellContext& c) {
     c.messages.onMessage(kMsgListDone, [this](WPARAM wp, LPARAM) { done(wp); });
     c.messages.onMessage(kMsgComposeDone,
                          [this](WPARAM, LPARAM lp) { composeDone(reinterpret_cast<Tab*>(lp)); });
-    c.messages.onMessage(kMsgDetachList, [](WPARAM, LPARAM lp) {
+    c.messages.onMessage(kMsgDetachList, [this](WPARAM, LPARAM lp) {
         // The rows are about to be freed: the list asks for none of them until it is refilled.
         const auto* tab = reinterpret_cast<const Tab*>(lp);
-        if (tab && tab->plainList) ListView_SetItemCountEx(static_cast<HWND>(tab->plainList), 0, 0);
+        if (!tab || !tab->plainList) return;
+        HWND lv = static_cast<HWND>(tab->plainList);
+        focusedRow_ = ListView_GetNextItem(lv, -1, LVNI_FOCUSED);
+        ListView_SetItemCountEx(lv, 0, 0);
     });
 }
 

@@ -319,6 +319,11 @@ TEST_F(ListCommandsUnderWine, ListCommandsChangeTheStore) {
     command(40058);
     ASSERT_TRUE(waitUntil([&] { return numbers("ごみ箱").size() == 1; }));
     EXPECT_TRUE(waitUntil([&] { return numbers("受信").size() == 3 && rows() == 3; }));
+    // The row after the deleted one takes its place in the selection.
+    EXPECT_TRUE(waitUntil([&] {
+        return SendMessageA(list(), LVM_GETSELECTEDCOUNT, 0, 0) == 1 &&
+               SendMessageA(list(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED) == 0;
+    }));
 
     // Complete delete: after the question, gone from every tab.
     select({0});
