@@ -473,6 +473,56 @@ TEST_F(ListCommandsUnderWine, DraftCommandsAndTheEditor) {
     EXPECT_EQ(t.ini->read("1", "WaitMailCount").value_or(""), "0");
 }
 
+// A draft open in the editor is left out of a delete, and a composer storing its draft and a move
+// in another tab take turns.
+TEST_F(ListCommandsUnderWine, WhatTheEditorHoldsStaysAndStoringTakesTurns) {
+    import({"受信一", "受信二"});
+    platform::writeWholeFile(*t.fs, t.path("draft.txt"),
+                             "From: Me <me@example.jp>\r\nTo: bob@example.com\r\n"
+                             "Subject: 編集中\r\n\r\n本文\r\n");
+    tool({"draft", t.folder.path(), t.path("draft.txt")});
+    currentTab(1);
+    start("append=追記");
+    ASSERT_TRUE(waitUntil([&] { return rows() == 1; }));
+    const int n = numbers("送信")[0];
+    select({0});
+    command(40086);
+    HWND choice = dialog("メール作成後の処理の選択");
+    ASSERT_NE(choice, nullptr);
+    // The editor has closed; the draft is still being finished. Deleting it now does nothing.
+    select({0});
+    command(40058);
+    Sleep(1500);
+    EXPECT_EQ(numbers("送信"), std::vector<int>{n});
+    EXPECT_TRUE(numbers("ごみ箱").empty());
+    PostMessageA(choice, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitUntil([&] { return message("送信", n).find("追記") != std::string::npos; }));
+    ASSERT_TRUE(closes());
+
+    // A new message waits in its save choice while a move of received mail is asked for: the
+    // move waits for the draft to be stored, then runs.
+    currentTab(0);
+    start("set=To=bob@example.com|append=二通目");
+    ASSERT_TRUE(waitUntil([&] { return rows() == 2; }));
+    command(40007);
+    choice = dialog("メール作成後の処理の選択");
+    ASSERT_NE(choice, nullptr);
+    select({0, 1});
+    command(40056);
+    HWND choose = dialog("タブの選択");
+    ASSERT_NE(choose, nullptr);
+    SendDlgItemMessageA(choose, 450, LB_SETCURSEL, 1, 0);  // the trash
+    PostMessageA(choose, WM_COMMAND, IDOK, 0);
+    Sleep(1500);
+    EXPECT_EQ(numbers("受信").size(), 2u);  // still waiting for its turn
+    PostMessageA(choice, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(waitUntil([&] { return numbers("送信").size() == 2; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return numbers("ごみ箱").size() == 2 && numbers("受信").empty(); }));
+    ASSERT_TRUE(closes());
+    EXPECT_EQ(t.ini->read("1", "WaitMailCount").value_or(""), "2");
+}
+
 // Emptying the trash: refused for another tab, both questions, then every message gone.
 TEST_F(ListCommandsUnderWine, EmptyTrashAfterBothQuestions) {
     import({"古い", "もっと古い"});
