@@ -328,7 +328,7 @@ class ListModule {
     Tab* current() const { return program_.tabs.current(); }
     void startCompose(int mode);
     void composeToAddress(std::string address);
-    void composeWorker(compose::ComposeRequest q);
+    void composeWorker(compose::ComposeRequest q, bool marked);
     void startListCommand(int id);
     bool passWorker(Tab* tab, std::vector<MailItem*> rows, ListCommand command);
     void attributeWorker(Tab* tab, std::vector<MailItem*> rows, int op);
@@ -370,6 +370,8 @@ void ListModule::done(WPARAM refresh) {
     Tab* tab = current();
     if (!tab || !tab->plainList) return;
     HWND lv = static_cast<HWND>(tab->plainList);
+    // Another list operation has begun meanwhile: the list is its own until it refills it.
+    if (runState().processing) refresh = kRedraw;
     if (refresh == kRefill && program_.currentChanged) {
         int focused = ListView_GetNextItem(lv, -1, LVNI_FOCUSED);
         if (focused < 0) focused = focusedRow_;
@@ -424,13 +426,15 @@ void ListModule::startCompose(int mode) {
         if (!item) return;
         q.sourceTab = tab;
         q.item = item;
-        // The answered message must not leave its tab while the answer is written.
-        item->editing = 1;
     }
-    std::thread([this, q] { composeWorker(q); }).detach();
+    // The answered message must not leave its tab while the answer is written; a draft open in
+    // the editor already carries the mark, which stays its editor's.
+    const bool mark = q.item && !q.item->editing;
+    if (mark) q.item->editing = 1;
+    std::thread([this, q, mark] { composeWorker(q, mark); }).detach();
 }
 
-void ListModule::composeWorker(compose::ComposeRequest q) {
+void ListModule::composeWorker(compose::ComposeRequest q, bool marked) {
     // The draft lies in _Tmp until it is stored: the program must not end meanwhile.
     CountWhile waiting(runState().composersWaiting);
     config::AccountList accounts;
@@ -443,7 +447,7 @@ void ListModule::composeWorker(compose::ComposeRequest q) {
         WindowDialogs dialogs(main_, env_);
         out = compose::compose(cc, dialogs, q);
     }
-    if (q.item) q.item->editing = 0;
+    if (marked) q.item->editing = 0;
     PostMessageA(main_, kMsgComposeDone, 0,
                  reinterpret_cast<LPARAM>(out.stored ? out.tab : nullptr));
 }
