@@ -10,6 +10,7 @@
 #include "pop/exports.h"
 #include "shell/host_exports_win32.h"
 #include "shell/mainwindow_win32.h"
+#include "shell/shell_context_win32.h"
 #include "shell/program.h"
 #include "shell/report.h"
 #include "shell/resource.h"
@@ -94,7 +95,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
     }
     program.afterShow();
     shell::win32::focusCurrentList(main);
-    (void)command;  // composing to the command-line address arrives with the composer
+    if (command.toAddress) shell::win32::composeToAddress(main, command.address);
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -82,5 +83,16 @@ void refillAccountPane(HWND main);
 // Posts to the main thread's message routing from any thread. The message goes to a
 // message-only window, so that modal loops (message boxes, dialogs) never drop it.
 bool postToMain(UINT msg, WPARAM wp, LPARAM lp);
+
+// The rows of a tab's plain list, for the list commands (list_commands_win32.cpp, through the list
+// view's own messages; main thread). The selected rows as items of the tab, in tab order:
+std::vector<MailItem*> selectedItems(Tab& tab);
+// The focused row when it is selected, else the first selected one; null when none.
+MailItem* focusedItem(Tab& tab);
+// Selects the rows with these file numbers, the first of them focused.
+void selectNumbers(Tab& tab, std::span<const int> numbers);
+// A start with a mail address ("mailto:" forms): composes a message to it once the window is up;
+// the program ends when the composer has finished (list_commands_win32.cpp).
+void composeToAddress(HWND main, const std::string& address);
 
 }  // namespace kolvy::shell::win32

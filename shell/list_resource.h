@@ -1,0 +1,22 @@
+// Resource ids of the compose and list-editing dialogs.
+#pragma once
+
+#define IDD_TAB_CHOICE 10093
+#define IDD_FORWARD_KIND 10450
+#define IDD_SAVE_CHOICE 10451
+#define IDD_DRAFT_CHECK 10452
+
+#define IDC_TAB_LIST 450
+#define IDC_TAB_PROMPT 451
+#define IDC_FORWARD_BODY 452
+#define IDC_FORWARD_ATTACHED 453
+#define IDC_FORWARD_UNCHANGED 454
+#define IDC_FORWARD_TEMPLATE 455
+#define IDC_SAVE_SEND 460
+#define IDC_SAVE_WAITING 461
+#define IDC_SAVE_UNFINISHED 462
+#define IDC_SAVE_NONE 463
+#define IDC_SAVE_NOTICE 464
+#define IDC_CHECK_TEXT 470
+#define IDC_CHECK_DISCARD 471
+#define IDC_CHECK_ICON 472
