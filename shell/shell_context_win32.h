@@ -11,6 +11,10 @@
 #include "shell/commands.h"
 #include "shell/program.h"
 
+namespace kolvy::config {
+class OrderList;
+}
+
 namespace kolvy::shell::win32 {
 
 // Messages the workers post to the main thread, and the main window's timers, by number.
@@ -64,6 +68,9 @@ enum class TrayIcon { Normal = 170, Busy = 171, NewMail = 172 };
 void setTrayIcon(HWND main, TrayIcon icon);
 // Redraws the tab headers (new-mail marks, counters).
 void redrawTabs(HWND main);
+// The receive orders of the process, read on first use (receive module). The account pane shows
+// them and marks its selection with OrderList::selectForPane; 受信 receives the selected order.
+config::OrderList& receiveOrders(Env& env);
 // Whether a tab header shows its new-mail mark now (the blinker's phase); the notice module
 // answers, the tab drawing asks.
 bool tabBlinkOn(const Tab& tab);
