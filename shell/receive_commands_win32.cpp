@@ -154,6 +154,7 @@ class ReceiveModule final : public pop::RunHost, public pop::RunObserver {
     void toWindow(Step step, LPARAM value) { PostMessageA(main_, kMsgReceiveWindow, step, value); }
     void onWindowStep(WPARAM step, LPARAM value);
     void startReceive(ReceiveOrder* order, bool startup);
+    void tellUser(const char* text);
     void launch(const pop::RunRequest& request);
     void onPeriodic();
     void onProgressTimer();
@@ -222,12 +223,13 @@ void ReceiveModule::onWindowStep(WPARAM step, LPARAM value) {
         case kRefresh:
             showCurrentTab();
             break;
-        case kStartup:
-            orders_.forEach([&](ReceiveOrder* o) {
-                if (o->receiveAtStart && !o->parent && !program_.run.running())
-                    startReceive(o, true);
-            });
+        case kStartup: {
+            ReceiveOrder* first = nullptr;
+            for (ReceiveOrder* o = orders_.head().next; o && !first; o = o->next)
+                if (o->receiveAtStart) first = o;
+            if (first) startReceive(first, true);
             break;
+        }
         case kEnded:
             if (worker_.joinable()) worker_.join();
             break;
@@ -236,13 +238,20 @@ void ReceiveModule::onWindowStep(WPARAM step, LPARAM value) {
     }
 }
 
+// The user asked, so the user is told, even while a timer's run has the process unattended.
+void ReceiveModule::tellUser(const char* text) {
+    program_.run.boxShowing = 1;
+    env_.reporter.show(text, kAppTitle, platform::Icon::Information, platform::Buttons::Ok);
+    program_.run.boxShowing = 0;
+}
+
 void ReceiveModule::startReceive(ReceiveOrder* order, bool startup) {
     switch (pop::checkStart(program_.run, order)) {
         case pop::StartRefusal::Busy:
-            notice(env_, pop::kTextReceiving);
+            tellUser(pop::kTextReceiving);
             return;
         case pop::StartRefusal::NothingSelected:
-            notice(env_, pop::kTextNoOrderSelected);
+            tellUser(pop::kTextNoOrderSelected);
             return;
         case pop::StartRefusal::None:
             break;
@@ -255,7 +264,7 @@ void ReceiveModule::startReceive(ReceiveOrder* order, bool startup) {
         }
     }
     if (!program_.run.tryBegin(RunKind::Receive)) {
-        notice(env_, pop::kTextReceiving);
+        tellUser(pop::kTextReceiving);
         return;
     }
     launch({order, startup, false});
@@ -277,20 +286,23 @@ void ReceiveModule::launch(const pop::RunRequest& request) {
     });
 }
 
+// -1 when the tests' clock cannot be read just now: that tick is skipped.
 int64_t ReceiveModule::localMinute() {
     if (!testClock_.empty()) {
         auto f = env_.fs.open(testClock_, platform::OpenMode::Read);
         char buf[32] = {};
-        if (f && (*f)->read(std::span<char>(buf, sizeof buf - 1))) return std::atoll(buf);
-        return 0;
+        if (!f || !(*f)->read(std::span<char>(buf, sizeof buf - 1))) return -1;
+        const int64_t minute = std::atoll(buf);
+        return minute > 0 ? minute : -1;
     }
     const platform::LocalTime t = env_.clock.localNow();
     return daysFromCivil(t.year, t.month, t.day) * 1440 + t.hour * 60 + t.minute;
 }
 
 void ReceiveModule::onPeriodic() {
-    if (!periodic_) return;
-    gate_.advance(localMinute(), [&](int minute) { pop::periodicCheck(orders_, queue_, minute); });
+    const int64_t now = localMinute();
+    if (!periodic_ || now < 0) return;
+    gate_.advance(now, [&](int minute) { pop::periodicCheck(orders_, queue_, minute); });
     RunState& run = program_.run;
     if (run.running() || run.processing || queue_.empty()) return;
     if (!run.tryBegin(RunKind::Receive)) return;

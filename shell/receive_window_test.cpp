@@ -172,6 +172,18 @@ class ReceiveUnderWine : public ::testing::Test {
                       std::string_view v) {
         ASSERT_EQ(ini.write(s, k, v), Err::None);
     }
+    // Replaced whole, so the program never reads it half written (and tried again while the
+    // program has it open for its tick).
+    void setClock(int hour, int minute) {
+        const std::string at = std::to_string(20000LL * 1440 + hour * 60 + minute);
+        Err e = Err::Io;
+        for (int i = 0; i < 40 && e != Err::None; ++i) {
+            e = platform::replaceFileContents(*fs, folder / "clock.txt", folder / "clock.tmp", at,
+                                              platform::Flush::ToCache);
+            if (e != Err::None) Sleep(50);
+        }
+        ASSERT_EQ(e, Err::None);
+    }
     void setIni(std::string_view s, std::string_view k, std::string_view v) {
         write(*platform::makeProfile(folder / "Kolvy.ini"), s, k, v);
     }
@@ -288,9 +300,21 @@ TEST_F(ReceiveUnderWine, SecondStartIsRefusedAndAnAbortLosesNothing) {
     closeCleanly(k, main);
 }
 
-// Minutes since 1970 of a local time on some day: only the minute of the day matters.
-std::string minuteAt(int hour, int minute) {
-    return std::to_string(20000LL * 1440 + hour * 60 + minute);
+TEST_F(ReceiveUnderWine, StartupReceiveRunsAfterItsWaitWithoutACommand) {
+    setIni("100", "Kidou", "1");
+    setIni("100", "SelectPain", "0");
+    setIni("Option", "BootWaitTime", "2");
+    deliver(2, 300);
+    Kolvy k(folder.path());
+    HWND main = k.main();
+    ASSERT_NE(main, nullptr);
+    const DWORD shown = GetTickCount();
+    ASSERT_TRUE(
+        waitFor([&] { return stored().size() == 2 && ini("Option", "ErrorLogOut") == "0"; }));
+    EXPECT_GE(GetTickCount() - shown, 1500u);
+    EXPECT_TRUE(serverUidls(servers).empty());
+    EXPECT_EQ(k.box(0), nullptr);
+    closeCleanly(k, main);
 }
 
 TEST_F(ReceiveUnderWine, PeriodicReceiveFollowsTheGridOfItsBaseTime) {
@@ -299,9 +323,8 @@ TEST_F(ReceiveUnderWine, PeriodicReceiveFollowsTheGridOfItsBaseTime) {
     setIni("100", "StartFunn", "10");
     setIni("100", "Jikoku", "2");
     setIni("100", "SelectPain", "0");
-    const std::string clock = folder / "clock.txt";
-    SetEnvironmentVariableA("KOLVY_TEST_CLOCK", clock.c_str());
-    ASSERT_EQ(platform::writeWholeFile(*fs, clock, minuteAt(9, 10)), Err::None);
+    SetEnvironmentVariableA("KOLVY_TEST_CLOCK", (folder / "clock.txt").c_str());
+    setClock(9, 10);
     deliver(1, 300);
     Kolvy k(folder.path());
     HWND main = k.main();
@@ -312,7 +335,7 @@ TEST_F(ReceiveUnderWine, PeriodicReceiveFollowsTheGridOfItsBaseTime) {
     } steps[] = {{9, 10, 0}, {10, 9, 0}, {10, 10, 1}, {10, 11, 1}, {12, 10, 2}};
     size_t before = 0;
     for (const Step& s : steps) {
-        ASSERT_EQ(platform::writeWholeFile(*fs, clock, minuteAt(s.hour, s.minute)), Err::None);
+        setClock(s.hour, s.minute);
         PostMessageA(main, WM_TIMER, 2, 0);
         if (s.storedAfter == before) Sleep(2000);
         EXPECT_TRUE(waitFor([&] { return stored().size() == s.storedAfter && runEnded(); }, 20000))

@@ -80,7 +80,7 @@ class SystemRas final : public Ras {
     bool readParams(std::string_view name, RASDIALPARAMSA& p) {
         if (!params_ || !hasEntries() || name.empty() || name.size() > RAS_MaxEntryName)
             return false;
-        p = RASDIALPARAMSA{};
+        ZeroMemory(&p, sizeof p);
         p.dwSize = sizeof p;
         std::string(name).copy(p.szEntryName, name.size());
         BOOL password = FALSE;
