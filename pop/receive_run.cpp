@@ -70,6 +70,14 @@ StartRefusal checkStart(const RunState& run, const ReceiveOrder* order) {
     return StartRefusal::None;
 }
 
+void markArrivalsSeen(store::TabRegistry& tabs) {
+    for (Tab* t = tabs.first(); t; t = t->next) {
+        if (t->kind == 1) continue;
+        for (MailItem* m = t->items.next; m; m = m->next)
+            if (m->newMark == 2) m->newMark = 1;
+    }
+}
+
 int bootWaitSeconds(platform::Profile& ini) {
     const auto v = ini.read("Option", "BootWaitTime");
     if (!v) return 0;

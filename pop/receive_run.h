@@ -22,6 +22,7 @@
 #include "core/run_state.h"
 #include "platform/ras.h"
 #include "pop/session.h"
+#include "store/tabs.h"
 
 namespace kolvy::pop {
 
@@ -202,6 +203,10 @@ class ReceiveRun {
 // here. 0 ok, 1 failure. `sinchakuDlg` is Option/SinchakuDlg.
 int checkerReceive(Env& env, RunHost& host, RunObserver& observer, config::AccountList& accounts,
                    CheckerItem* list, int32_t accountNumber, RunState& state = runState());
+
+// Before a run: what arrived in the previous run is only "new" now (arrival mark 2 -> 1), in
+// every tab but the send tabs.
+void markArrivalsSeen(store::TabRegistry& tabs);
 
 // BootWaitTime of section "Option": seconds the start-up receive waits first.
 int bootWaitSeconds(platform::Profile& ini);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/list.h"
 #include "core/schedule.h"
 #include "core/sjis.h"
 #include "tests/support/test_env.h"
@@ -229,6 +230,32 @@ TEST(StartReceive, BootWaitTimeReadsOnlyPlainNumbers) {
         t.ini->write("Option", "BootWaitTime", text);
         EXPECT_EQ(bootWaitSeconds(*t.ini), seconds) << text;
     }
+}
+
+TEST(StartReceive, LastRunsArrivalsBecomeNewExceptInSendTabs) {
+    test::TestEnv t;
+    store::TabRegistry tabs;
+    ASSERT_TRUE(tabs.load(t.env));
+    // Marks before the run, per tab kind; each tab gets one item of each mark.
+    for (Tab* tab = tabs.first(); tab; tab = tab->next) {
+        for (int32_t mark : {0, 1, 2}) {
+            auto* m = new MailItem{};
+            m->newMark = mark;
+            listAppend(tab->items, m);
+        }
+    }
+    markArrivalsSeen(tabs);
+    int tabsSeen = 0;
+    for (Tab* tab = tabs.first(); tab; tab = tab->next, ++tabsSeen) {
+        std::vector<int32_t> marks;
+        for (MailItem* m = tab->items.next; m; m = m->next)
+            marks.push_back(m->newMark);
+        const std::vector<int32_t> expected = tab->kind == store::kSendTab
+                                                  ? std::vector<int32_t>{0, 1, 2}
+                                                  : std::vector<int32_t>{0, 1, 1};
+        EXPECT_EQ(marks, expected) << tab->name;
+    }
+    EXPECT_EQ(tabsSeen, 3);
 }
 
 // ----------------------------------------------------------------------------- dial-up

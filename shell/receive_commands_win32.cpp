@@ -114,6 +114,7 @@ class ReceiveModule final : public pop::RunHost, public pop::RunObserver {
         PostMessageA(main_, message, wParam, 0);
     }
     void refreshTabs() override { toWindow(kRefresh, 0); }
+    void markArrivalsSeen() override { pop::markArrivalsSeen(program_.tabs); }
     // The program folder has one writer, this program: nobody else changed an index meanwhile.
     bool reloadIndexes() override { return true; }
     bool startNetwork() override {
