@@ -148,7 +148,7 @@ void ReceiveRun::logOrder(const ReceiveOrder& order) {
 void ReceiveRun::setState(int state, int icon) {
     observer_.state(state, icon);
     if (state == kStateConnected) log(kTextDialedLog);
-    if (state == kStateDisconnected) log(kTextDisconnectedLog);
+    if (state == kStateDisconnected) log(kTextHungUpLog);
     if (state == kStateChecked) log(kTextCheckDoneLog);
 }
 

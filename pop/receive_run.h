@@ -42,7 +42,6 @@ inline constexpr char kTextDialFailedBox[] = "ダイアルアップ接続でき�
 inline constexpr char kTextDialedLog[] = "ダイアルアップ回線に接続しました。";
 inline constexpr char kTextHungUpLog[] = "ダイアルアップ回線を切断しました。";
 inline constexpr char kTextCheckDoneLog[] = "メールチェックが完了しました";
-inline constexpr char kTextDisconnectedLog[] = "切断しました";
 inline constexpr char kTextDownloadDoneLog[] = "%d / %d 通－ダウンロードが完了しました";
 
 // Status states the run sets itself (the session sets the others), and the icons of the steps.

@@ -447,6 +447,24 @@ TEST_F(ReceiveRunTest, UnattendedRunShowsNoBoxAndLogsInstead) {
     expectReleased();
 }
 
+TEST_F(ReceiveRunTest, TimedDialUpIsLoggedFromDialToHangUp) {
+    ReceiveOrder* o = order("timed dial", 1);
+    o->telConnect = o->telCut = 1;
+    ASSERT_TRUE(queue.push(o));
+    ASSERT_EQ(queue.take(), o);
+    start(o, false, true);
+    EXPECT_EQ(ras.hungUp, std::vector<uintptr_t>{0x1234});
+    const std::string log = commLog();
+    const size_t dialled = log.find(kTextDialedLog);
+    const size_t hungUp = log.find(kTextHungUpLog);
+    EXPECT_NE(dialled, std::string::npos);
+    EXPECT_NE(hungUp, std::string::npos);
+    EXPECT_LT(dialled, hungUp);
+    EXPECT_EQ(observer.states, (std::vector<int>{kStateDialling, kStateConnected, kStateHangingUp,
+                                                 kStateDisconnected}));
+    expectReleased();
+}
+
 TEST_F(ReceiveRunTest, AbortBetweenMembersStopsTheFolder) {
     ReceiveOrder* folder = order("folder", 100);
     ASSERT_TRUE(orders.makeFolder(folder));
