@@ -140,7 +140,8 @@ struct ReceiveContext {
     MessageSink& sink;
     SizeRules& sizeRules;
     SessionOptions options;
-    const std::atomic<bool>* abortRequested = nullptr;  // the run's abort command
+    // The run's abort command: the process's flag, which the mail checker writes as a plain int.
+    const std::atomic<int32_t>* abortRequested = nullptr;
     ReceiveProgress* progress = nullptr;
     std::function<void()> statusChanged;    // state or numbers changed: redraw the status
     std::function<void()> progressChanged;  // the percentage moved on

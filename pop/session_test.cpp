@@ -92,7 +92,7 @@ class Receive : public ::testing::Test {
     test::RecordingSink sink;
     test::ScriptedSizeRules rules;
     SessionOptions options{false, true, true, 5000};
-    std::atomic<bool> abortFlag{false};
+    std::atomic<int32_t> abortFlag{0};
     ReceiveProgress progress;
     std::vector<int> states, percents;
     std::function<void()> onProgress;

@@ -2,6 +2,7 @@
 // program itself calls some of them, so this table makes the linker keep them for Kolvy.def.
 #include "mime/decode.h"
 #include "mime/header.h"
+#include "pop/checker_bridge.h"
 #include "pop/exports.h"
 #include "shell/host_exports_win32.h"
 #include "smtp/encode.h"
@@ -21,6 +22,7 @@ namespace {
     reinterpret_cast<const void*>(&MIME_Encode),
     reinterpret_cast<const void*>(&SJisToJis),
     reinterpret_cast<const void*>(&KVA_Base64Encode),
+    reinterpret_cast<const void*>(&KVA_Recieve),
 };
 
 }  // namespace

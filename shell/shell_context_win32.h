@@ -14,6 +14,10 @@
 #include "shell/commands.h"
 #include "shell/program.h"
 
+namespace kolvy::config {
+class OrderList;
+}
+
 namespace kolvy::shell::win32 {
 
 // Messages the workers post to the main thread, and the main window's timers, by number.
@@ -70,6 +74,9 @@ void redrawTabs(HWND main);
 // The close path while a send run is active: true when the window is to close as soon as the
 // run ends (the send module posts the close request then); false when no send run is active.
 bool closeAfterSendRun(HWND main);
+// The receive orders of the process, read on first use (receive module). The account pane shows
+// them and marks its selection with OrderList::selectForPane; 受信 receives the selected order.
+config::OrderList& receiveOrders(Env& env);
 // Whether a tab header shows its new-mail mark now (the blinker's phase); the notice module
 // answers, the tab drawing asks.
 bool tabBlinkOn(const Tab& tab);
