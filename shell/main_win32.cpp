@@ -10,10 +10,10 @@
 #include "pop/exports.h"
 #include "shell/host_exports_win32.h"
 #include "shell/mainwindow_win32.h"
-#include "shell/shell_context_win32.h"
 #include "shell/program.h"
 #include "shell/report.h"
 #include "shell/resource.h"
+#include "shell/shell_context_win32.h"
 #include "shell/window_parts_win32.h"
 #include "store/paths.h"
 

@@ -85,7 +85,7 @@ bool tabBlinkOn(const Tab& tab);
 void setNoticeOrders(std::vector<std::string> names);
 // The receive order chosen in the account pane (its id, 100..149); -1 when none is.
 int selectedOrder(HWND main);
-// Reads the receive orders again and refills the account pane (after the order dialog).
+// Refills the account pane from the receive orders (after the order dialog).
 void refillAccountPane(HWND main);
 // Posts to the main thread's message routing from any thread. The message goes to a
 // message-only window, so that modal loops (message boxes, dialogs) never drop it.

@@ -25,8 +25,6 @@ constexpr int kPaneListId = 1;
 constexpr char kPaneClass[] = "AcountView";
 constexpr char kSeparatorText[] = "（区切り）";
 
-// Read again whenever the orders may have changed (a fresh list: a load only adds).
-std::unique_ptr<config::OrderList> g_orders;
 HIMAGELIST g_images = nullptr;
 
 std::string optionText(Env& env, const char* key, const char* fallback) {
@@ -53,11 +51,18 @@ void addButtons(HWND tb, const ToolBarLayout& layout) {
 }
 
 // ---- the account pane: the top-level receive orders; the selected one is what "受信" takes.
+// The list is the receive module's, so that the pane and the runs see the same orders.
+config::OrderList& paneOrders() {
+    return receiveOrders(*windowParts().env);
+}
+
 void fillPane() {
     HWND list = windowParts().paneOrders;
     SendMessageA(list, CB_RESETCONTENT, 0, 0);
-    const ReceiveOrder* selected = g_orders->selected();
-    for (const ReceiveOrder* o = g_orders->head().next; o; o = o->next) {
+    if (!windowParts().env) return;
+    config::OrderList& orders = paneOrders();
+    const ReceiveOrder* selected = orders.selected();
+    for (const ReceiveOrder* o = orders.head().next; o; o = o->next) {
         const auto i = SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(o->name));
         SendMessageA(list, CB_SETITEMDATA, static_cast<WPARAM>(i), o->id);
         if (o == selected) SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
@@ -69,7 +74,9 @@ void paneChanged() {
     const auto i = SendMessageA(list, CB_GETCURSEL, 0, 0);
     if (i < 0 || !windowParts().env) return;
     const auto id = static_cast<int32_t>(SendMessageA(list, CB_GETITEMDATA, i, 0));
-    if (ReceiveOrder* o = g_orders->byId(id)) (void)g_orders->selectForPane(*windowParts().env, o);
+    if (ReceiveOrder* o = paneOrders().byId(id)) {
+        (void)paneOrders().selectForPane(*windowParts().env, o);
+    }
     SetFocus(windowParts().main);
 }
 
@@ -195,10 +202,7 @@ int selectedOrder(HWND) {
 }
 
 void refillAccountPane(HWND) {
-    Env* env = windowParts().env;
-    if (!env) return;
-    g_orders = std::make_unique<config::OrderList>();
-    if (g_orders->load(*env, false) == Err::None) fillPane();
+    fillPane();
 }
 
 // ---- the tool-bar dialog

@@ -177,12 +177,13 @@ class WindowUnderWine : public ::testing::Test {
     }
     // Back to the main window in front with nothing else open.
     void recover(Kolvy& k) {
+        // A command may open a box that leads to the next one (send-and-receive receives).
         for (int i = 0; i < 5; ++i) {
-            if (HWND box = k.box(0)) {
-                PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
-                PostMessageA(box, WM_COMMAND, IDOK, 0);
-                waitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); });
-            }
+            HWND box = k.box(150);
+            if (!box) break;
+            PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            waitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); });
         }
         if (HWND list = windowOf(k.pid(), "KolvyShortcutList")) PostMessageA(list, WM_CLOSE, 0, 0);
         if (!IsWindowVisible(k.main())) {
@@ -245,26 +246,40 @@ const ShortcutRow kShortcutRows[] = {
 };
 
 TEST_F(WindowUnderWine, EveryDefaultShortcutReachesItsCommandAndOnlyThat) {
+    // The compose keys start the editor: one that cannot start ends them with a box.
+    writeIni("[Option]\r\nEditor=C:\\no-such-folder\\editor.exe\r\n");
     Kolvy k(folder.path());
     ASSERT_NE(k.main(), nullptr);
     recover(k);
+    auto currentTab = [&] { return SendMessageA(GetDlgItem(k.main(), 11), TCM_GETCURSEL, 0, 0); };
+    LRESULT beforeNextTab = -1;
     for (const ShortcutRow& r : kShortcutRows) {
         SCOPED_TRACE(r.name);
         const size_t before = traced().size();
+        const LRESULT tabBefore = currentTab();
         const size_t expected = r.command ? 2 : 1;
         press(r.vk, r.shift, r.ctrl);
         EXPECT_TRUE(waitFor([&] { return traced().size() >= before + expected; }));
-        Sleep(300);  // nothing more may follow
+        Sleep(300);  // no second shortcut may follow
         const std::vector<std::string> lines = traced();
-        ASSERT_EQ(lines.size(), before + expected);
+        ASSERT_GE(lines.size(), before + expected);
         EXPECT_EQ(lines[before], "shortcut " + std::to_string(r.action) + " " + r.name);
         if (r.command) {
             EXPECT_EQ(lines[before + 1].substr(0, 13), "command " + std::to_string(r.command));
         }
+        // Only commands that this one started may follow.
+        for (size_t i = before + expected; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i].substr(0, 8), "command ") << lines[i];
+        }
+        if (r.action == 25) {  // next tab
+            EXPECT_NE(currentTab(), tabBefore);
+            beforeNextTab = tabBefore;
+        }
+        if (r.action == 26) {  // and back
+            EXPECT_EQ(currentTab(), beforeNextTab);
+        }
         recover(k);
     }
-    // The tab keys moved on and back: the first tab is current again.
-    EXPECT_EQ(SendMessageA(GetDlgItem(k.main(), 11), 0x130B /* TCM_GETCURSEL */, 0, 0), 0);
     closeAndExpectCleanEnd(k);
 }
 
