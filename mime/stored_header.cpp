@@ -10,55 +10,7 @@ namespace kolvy::mime {
 
 namespace {
 
-enum class Field {
-    None,
-    Date,
-    DeliveredTo,
-    From,
-    ResentFrom,
-    To,
-    ResentTo,
-    Subject,
-    Received,
-    ReplyTo,
-    ReturnPath,
-    UserAgent,
-    XMailer,
-    XPartInfo,
-    XMlName,
-    MessageId,
-    Cc,
-    ContentType,
-    ContentDisposition,
-    TransferEncoding,
-};
-
-struct Name {
-    const char* text;  // with the colon
-    Field field;
-};
-// In the order they are tried; a name only counts when the whole of it and its colon stand there.
-constexpr Name kNames[] = {
-    {"Date:", Field::Date},
-    {"Delivered-To:", Field::DeliveredTo},
-    {"From:", Field::From},
-    {"Resent-From:", Field::ResentFrom},
-    {"To:", Field::To},
-    {"Resent-To:", Field::ResentTo},
-    {"Subject:", Field::Subject},
-    {"Received:", Field::Received},
-    {"Reply-To:", Field::ReplyTo},
-    {"Return-Path:", Field::ReturnPath},
-    {"User-Agent:", Field::UserAgent},
-    {"X-Mailer:", Field::XMailer},
-    {"X-PartInfo:", Field::XPartInfo},
-    {"X-ML-Name:", Field::XMlName},
-    {"Message-ID:", Field::MessageId},
-    {"Cc:", Field::Cc},
-    {"Content-Type:", Field::ContentType},
-    {"Content-Disposition:", Field::ContentDisposition},
-    {"Content-Transfer-Encoding:", Field::TransferEncoding},
-};
+using Field = HeaderName;
 
 class Reader {
   public:
@@ -77,18 +29,9 @@ class Reader {
         return std::min(i, t_.size());
     }
     // The end of the field at i: the line break not followed by a blank or TAB.
-    size_t fieldEnd(size_t i) const {
-        for (;;) {
-            i = lineEnd(i);
-            size_t j = i;
-            if (at(j) == '\r') ++j;
-            if (at(j) == '\n') ++j;
-            if (j == i || (at(j) != ' ' && at(j) != '\t')) return i;
-            i = j;
-        }
-    }
+    size_t fieldEnd(size_t i) const { return mime::fieldEnd(t_, i); }
     Field recognise(size_t lf) const;
-    void nameAddress(size_t v, bool from, char*& nameStart, char*& nameEnd, char*& addrStart,
+    void nameAddress(size_t v, AddressForm form, char*& nameStart, char*& nameEnd, char*& addrStart,
                      char*& addrEnd);
     void contentType(size_t v);
     void disposition(size_t v);
@@ -101,91 +44,25 @@ class Reader {
 };
 
 Field Reader::recognise(size_t lf) const {
-    const std::string_view line = t_.substr(lf + 1);
-    for (const Name& n : kNames) {
-        const size_t len = std::strlen(n.text);
-        if (line.size() < len || !sjis::equalsNoCaseAscii(line.substr(0, len), n.text)) continue;
-        if (n.field == Field::XPartInfo && !isPartInfoLine(t_, lf + 1)) continue;
-        if (n.field == Field::Received && received_ >= 10) continue;
-        return n.field;
-    }
-    return Field::None;
+    const HeaderMatch m = recogniseHeader(t_.substr(lf + 1, lineEnd(lf + 1) - lf - 1));
+    if (m.name == Field::Received && received_ >= 10) return Field::None;
+    return m.name;
 }
 
-void trimName(char*& start, char*& end) {
-    while (end > start && (end[-1] == ' ' || end[-1] == '\t'))
-        --end;
-    if (end == start) start = end = nullptr;
+// Sets a start/end pair from a view into the text; an absent or empty name stays unset.
+void setPair(char*& start, char*& end, std::string_view v) {
+    if (!v.data() || v.empty()) return;
+    start = const_cast<char*>(v.data());
+    end = start + v.size();
 }
 
-void Reader::nameAddress(size_t v, bool from, char*& nameStart, char*& nameEnd, char*& addrStart,
-                         char*& addrEnd) {
-    const size_t eol = lineEnd(v);
-    auto find = [&](size_t i, const char* stops) {
-        while (i < eol && !std::strchr(stops, t_[i]))
-            i += sjis::charLen(t_, i);
-        return std::min(i, eol);
-    };
-    auto parenName = [&](size_t i) {
-        const size_t open = find(i, "(");
-        if (open < eol) {
-            const size_t close = find(open + 1, ")");
-            nameStart = ptr(open + 1);
-            nameEnd = ptr(close);
-            trimName(nameStart, nameEnd);
-        }
-    };
-    if (at(v) == '"') {
-        const size_t close = find(v + 1, "\"");
-        if (find(close, "@") < eol) {
-            nameStart = ptr(v + 1);
-            nameEnd = ptr(close);
-            size_t a = close < eol ? close + 1 : eol;
-            while (a < eol && (t_[a] == ' ' || t_[a] == '"' || t_[a] == '<'))
-                ++a;
-            addrStart = ptr(a);
-            addrEnd = ptr(find(a, ">"));
-        } else {
-            size_t e = eol;
-            if (e > v + 1 && t_[e - 1] == '"') --e;
-            nameStart = ptr(v + 1);
-            nameEnd = ptr(e);
-        }
-        trimName(nameStart, nameEnd);
-        return;
-    }
-    const size_t first = find(v, "@<");
-    if (first >= eol) {
-        nameStart = ptr(v);
-        nameEnd = ptr(eol);
-    } else if (t_[first] == '<') {
-        nameStart = ptr(v);
-        nameEnd = ptr(first);
-        addrStart = ptr(first + 1);
-        addrEnd = ptr(find(first + 1, ">"));
-    } else if (from) {
-        const size_t next = find(first, "<,");
-        if (next < eol && t_[next] == '<') {
-            nameStart = ptr(v);
-            nameEnd = ptr(next);
-            addrStart = ptr(next + 1);
-            addrEnd = ptr(find(next + 1, ">"));
-        } else {
-            const size_t end = find(v, "(");
-            addrStart = ptr(v);
-            addrEnd = ptr(end);
-            parenName(end);
-        }
-    } else {
-        const size_t end = find(v, "(");
-        addrStart = ptr(v);
-        addrEnd = ptr(end);
-        parenName(end);
-    }
-    trimName(nameStart, nameEnd);
-    if (addrStart) {
-        while (addrEnd > addrStart && addrEnd[-1] == ' ')
-            --addrEnd;
+void Reader::nameAddress(size_t v, AddressForm form, char*& nameStart, char*& nameEnd,
+                         char*& addrStart, char*& addrEnd) {
+    const NameAddress na = parseNameAddress(t_.substr(v, lineEnd(v) - v), form);
+    setPair(nameStart, nameEnd, na.name);
+    if (na.address.data()) {
+        addrStart = ptr(static_cast<size_t>(na.address.data() - t_.data()));
+        addrEnd = addrStart + na.address.size();
     }
 }
 
@@ -312,12 +189,12 @@ size_t Reader::run() {
                 if (from) {
                     h_.fromNameStart = h_.fromNameEnd = h_.fromAddressStart = h_.fromAddressEnd =
                         nullptr;
-                    nameAddress(v, true, h_.fromNameStart, h_.fromNameEnd, h_.fromAddressStart,
-                                h_.fromAddressEnd);
+                    nameAddress(v, AddressForm::Sender, h_.fromNameStart, h_.fromNameEnd,
+                                h_.fromAddressStart, h_.fromAddressEnd);
                 } else {
                     h_.toNameStart = h_.toNameEnd = h_.toAddressStart = h_.toAddressEnd = nullptr;
-                    nameAddress(v, false, h_.toNameStart, h_.toNameEnd, h_.toAddressStart,
-                                h_.toAddressEnd);
+                    nameAddress(v, AddressForm::AllRecipients, h_.toNameStart, h_.toNameEnd,
+                                h_.toAddressStart, h_.toAddressEnd);
                 }
                 break;
             }
@@ -327,7 +204,8 @@ size_t Reader::run() {
                 int& count = from ? fromCount_ : toCount_;
                 if (++count == 1) {
                     char *ns = nullptr, *ne = nullptr;
-                    nameAddress(v, from, ns, ne, from ? h_.resentFromStart : h_.resentToStart,
+                    nameAddress(v, from ? AddressForm::Sender : AddressForm::AllRecipients, ns, ne,
+                                from ? h_.resentFromStart : h_.resentToStart,
                                 from ? h_.resentFromEnd : h_.resentToEnd);
                 }
                 break;
@@ -390,7 +268,7 @@ size_t Reader::run() {
             case Field::ContentDisposition:
                 disposition(v);
                 break;
-            case Field::TransferEncoding:
+            case Field::ContentTransferEncoding:
                 h_.transferEncodingStart = ptr(v);
                 h_.transferEncodingEnd = ptr(eol);
                 break;
@@ -404,13 +282,6 @@ size_t Reader::run() {
 }
 
 }  // namespace
-
-bool isPartInfoLine(std::string_view text, size_t lineStart) {
-    constexpr std::string_view kName = "X-PartInfo:";
-    if (text.size() < lineStart + kName.size()) return false;
-    const std::string_view head = text.substr(lineStart, kName.size());
-    return sjis::equalsNoCaseAscii(head, kName) && head[2] == 'P' && head[6] == 'I';
-}
 
 size_t readStoredHeader(std::string_view text, HeaderInfo& info) {
     Reader r(text, info);
