@@ -136,5 +136,37 @@ TEST(HeaderNames, FieldEndStepsOverFoldsAndDoubleByteCharacters) {
     EXPECT_EQ(fieldEnd("x\r\n ", 0), 4u);  // a fold at the text's end
 }
 
+// Raw 8-bit header text: valid UTF-8 with a multi-byte sequence is converted, anything else is
+// kept as the Shift_JIS it is taken for.
+TEST(RawHeaderBytes, Utf8IsConvertedAndShiftJisKept) {
+    const struct {
+        const char* name;
+        std::string raw, subject;
+    } rows[] = {
+        {"raw UTF-8", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", "日本語"},
+        {"raw UTF-8 around ASCII",
+         "Re: \xE6\x97\xA5"
+         "1",
+         "Re: 日1"},
+        {"raw Shift_JIS", "\x93\xFA\x96\x7B\x8C\xEA", "日本語"},
+        {"raw half-width katakana", "\xB1\xB2", "\xB1\xB2"},
+        // Shift_JIS bytes that happen to form valid UTF-8 (a kanji whose trail byte is 0x82
+        // followed by the half-width bracket 0xA2) are read as the UTF-8 they spell.
+        {"Shift_JIS that is valid UTF-8", "\xE3\x82\xA2", "ア"},
+        {"ASCII", "plain", "plain"},
+        {"raw UTF-8 beside an ISO-2022-JP word",
+         "\xE6\x97\xA5 =?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?=", "日 日本語"},
+        {"invalid UTF-8 stays", "\xE6\x97", "\xE6\x97"},
+    };
+    for (const auto& r : rows) {
+        std::string msg =
+            "Subject: " + r.raw + "\r\nFrom: " + r.raw + " <a@example.jp>\r\n\r\n.\r\n";
+        const HeadCopy h = extractHead(msg);
+        EXPECT_EQ(std::string(h.info.subject), r.subject) << r.name;
+        EXPECT_EQ(view(h.info.fromNameStart, h.info.fromNameEnd), r.subject) << r.name;
+        EXPECT_EQ(view(h.info.fromAddressStart, h.info.fromAddressEnd), "a@example.jp") << r.name;
+    }
+}
+
 }  // namespace
 }  // namespace kolvy::mime
