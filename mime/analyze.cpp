@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ascii.h"
 #include "core/sjis.h"
 #include "mime/decode.h"
 #include "mime/header.h"
@@ -20,14 +21,12 @@ namespace kolvy::mime {
 
 namespace {
 
+using ascii::startsNoCase;
+
 constexpr char kStatusStart[] = "\f st=0.0.0.0 dt=";
 constexpr char kStatusEnd[] = " rd=all               \r";
 constexpr size_t kStatusValueOffset = 30;
 constexpr char kPartInfoName[] = "X-PartInfo: ";
-
-bool startsNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && sjis::equalsNoCaseAscii(s.substr(0, prefix.size()), prefix);
-}
 
 std::string_view range(const char* start, const char* end) {
     return HeadCopy::view(start, end);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/ascii.h"
 #include "pop/md5.h"
 #include "shell/logs.h"
 #include "shell/report.h"
@@ -27,16 +28,7 @@ struct Blocking {
 
 constexpr char kMask[] = "-----";
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-        if (x != y) return false;
-    }
-    return true;
-}
+using ascii::equalsNoCase;
 
 // Whether one line of a capability list (CAPA) or of an EHLO reply names the capability.
 bool hasCapability(std::string_view reply, std::string_view name, bool smtp) {
@@ -353,25 +345,29 @@ int ReceiveChunk(Connection& conn, std::string& buffer, size_t capacity, uint64_
 }
 
 int ReceiveMultiLine(Connection& conn, MultiLineDecoder& decoder, std::string& out, size_t capacity,
-                     ReceiveFailure* failure, const std::function<void(uint64_t)>& chunk) {
+                     ReceiveFailure* failure, const ChunkHook& chunk) {
     auto fail = [&](ReceiveFailure why) {
         if (failure) *failure = why;
+        if (why == ReceiveFailure::TooLong) conn.close();
         return 1;
     };
+    const size_t start = out.size();
     while (!decoder.done()) {
         // Decoding never grows the text: the room left bounds the next read.
-        if (out.size() >= capacity) {
-            conn.close();
-            return fail(ReceiveFailure::TooLong);
-        }
+        if (out.size() >= capacity) return fail(ReceiveFailure::TooLong);
         auto bytes = conn.nextBytes(std::min(conn.receiveSize(), capacity - out.size()));
         if (!bytes) {
             return fail(conn.lastReadWasEnd() ? ReceiveFailure::EndOfStream
                                               : ReceiveFailure::Socket);
         }
+        // Until the decoder writes the LF that ends the status line, the bytes are status.
+        const bool status = out.size() == start;
         const size_t used = decoder.feed(*bytes, out);
         conn.unread(bytes->size() - used);
-        if (chunk) chunk(decoder.received());
+        if (chunk && !chunk({bytes->substr(0, used), status, decoder.received()}) &&
+            !decoder.done()) {
+            return fail(ReceiveFailure::TooLong);
+        }
     }
     if (failure) *failure = ReceiveFailure::None;
     return 0;

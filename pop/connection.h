@@ -158,13 +158,23 @@ int ReadReplyLine(Connection& conn, std::string& reply, size_t capacity = kLineR
 // grows by the bytes received. 0 ok, 1 error, time-out, end of stream or no room left.
 int ReceiveChunk(Connection& conn, std::string& buffer, size_t capacity, uint64_t& count);
 
+// What one receive of a multi-line reply brought.
+struct ReceivedChunk {
+    std::string_view bytes;   // the input bytes that belong to the reply (stuffing dots included)
+    bool statusLine = false;  // the chunk began inside the status line
+    uint64_t received = 0;    // input bytes of the reply so far
+};
+// Told after every receive (progress, the raw log); false stops a reply that has not ended yet
+// as too long.
+using ChunkHook = std::function<bool(const ReceivedChunk&)>;
+
 // Receives the rest of a multi-line reply (RETR, TOP) through the decoder, appending the
-// decoded text to `out` (never beyond `capacity` bytes). `chunk` is told after every receive
-// (progress). 0 = complete (see decoder.negative() for a refusal), 1 = failed: receive error
-// or time-out, end of stream, or the text outgrew `capacity`.
+// decoded text to `out` (never beyond `capacity` bytes). `chunk` is told after every receive.
+// 0 = complete (see decoder.negative() for a refusal), 1 = failed: receive error or time-out,
+// end of stream, or the text outgrew `capacity` or the hook (TooLong; the connection is closed,
+// being out of step).
 int ReceiveMultiLine(Connection& conn, MultiLineDecoder& decoder, std::string& out, size_t capacity,
-                     ReceiveFailure* failure = nullptr,
-                     const std::function<void(uint64_t)>& chunk = {});
+                     ReceiveFailure* failure = nullptr, const ChunkHook& chunk = {});
 
 // The text a log line shows for a command line: credentials become "-----".
 std::string maskedForLog(std::string_view line, bool secret = false);

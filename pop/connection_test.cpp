@@ -204,7 +204,12 @@ TEST_F(Conn, MultiLineMessageIsUnstuffedAndTheNextReplyStaysInStep) {
     std::string text;
     uint64_t progress = 0;
     ReceiveFailure failure = ReceiveFailure::Socket;
-    ASSERT_EQ(ReceiveMultiLine(c, d, text, 1000, &failure, [&](uint64_t n) { progress = n; }), 0);
+    ASSERT_EQ(ReceiveMultiLine(c, d, text, 1000, &failure,
+                               [&](const ReceivedChunk& k) {
+                                   progress = k.received;
+                                   return true;
+                               }),
+              0);
     EXPECT_EQ(failure, ReceiveFailure::None);
     EXPECT_EQ(text, "\n.a\r\n.\r\nb\r\n.\r\n");
     EXPECT_EQ(d.statusLine(), "+OK 30 octets");

@@ -95,6 +95,7 @@ class Session {
     Step messageLoop(bool& aborted);
     Step handle(size_t index);
     Step fetch(size_t index, const std::string& commandLine, std::string& text);
+    void showProgress(uint64_t got, uint64_t listed, int& lastPercent);
     Step sendDele(size_t index);
     Step sizeAdvice(size_t index, FetchAdvice& advice);
     void settleIds(bool quitConfirmed);
@@ -285,49 +286,31 @@ Session::Step Session::fetch(size_t index, const std::string& line, std::string&
     const bool logRaw = c_.options.logOutReceive && c_.receivedLog && c_.receivedLog->isOpen();
     bool abortShown = false;
     int lastPercent = 0;
-    std::string_view problem;
-    while (!decoder.done()) {
-        if (text.size() >= bound || decoder.received() >= rawBound) {
-            problem = kTextSizeMismatch;
-            conn_.close();  // the rest of the message is still on its way: out of step
-            break;
-        }
-        const size_t room =
-            static_cast<size_t>(std::min<uint64_t>(conn_.receiveSize(), bound - text.size()));
-        auto bytes = conn_.nextBytes(room);
-        if (!bytes) {
-            problem = conn_.lastReadWasEnd() ? kTextReceiveEnded : kTextReceiveSocketError;
-            break;
-        }
-        const bool inStatus = text.empty();
-        const size_t used = decoder.feed(*bytes, text);
-        conn_.unread(bytes->size() - used);
+    auto chunk = [&](const ReceivedChunk& k) {
         if (logRaw && !decoder.negative()) {
             // What the server sent after its status line, stuffing dots included: the crash
             // check of the next start looks for the last "." line in this log.
-            std::string_view raw = bytes->substr(0, used);
-            if (inStatus) {
+            std::string_view raw = k.bytes;
+            if (k.statusLine) {
                 const size_t lf = raw.find('\n');
                 raw = lf == std::string_view::npos ? std::string_view() : raw.substr(lf);
             }
             if (!raw.empty()) c_.receivedLog->write(raw);
         }
-        if (p) {
-            const uint64_t got = decoder.received();
-            const int percent =
-                listed == 0 ? 100 : static_cast<int>(std::min<uint64_t>(100, got * 100 / listed));
-            p->bytesRemaining = got >= listed ? 0 : listed - got;
-            if (percent != lastPercent) {
-                lastPercent = percent;
-                p->percent = percent;
-                notify(c_.progressChanged);
-            }
-        }
+        showProgress(k.received, listed, lastPercent);
         if (!abortShown && abortRequested()) {
             // The message under way is still received to its end.
             abortShown = true;
             setState(16);
         }
+        return k.received < rawBound;
+    };
+    ReceiveFailure failure = ReceiveFailure::None;
+    std::string_view problem;
+    if (ReceiveMultiLine(conn_, decoder, text, static_cast<size_t>(bound), &failure, chunk) != 0) {
+        problem = failure == ReceiveFailure::TooLong       ? kTextSizeMismatch
+                  : failure == ReceiveFailure::EndOfStream ? kTextReceiveEnded
+                                                           : kTextReceiveSocketError;
     }
     if (!problem.empty()) {
         std::string log(problem);
@@ -349,6 +332,19 @@ Session::Step Session::fetch(size_t index, const std::string& line, std::string&
         text.clear();
     }
     return Step::Next;
+}
+
+void Session::showProgress(uint64_t got, uint64_t listed, int& lastPercent) {
+    ReceiveProgress* p = c_.progress;
+    if (!p) return;
+    const int percent =
+        listed == 0 ? 100 : static_cast<int>(std::min<uint64_t>(100, got * 100 / listed));
+    p->bytesRemaining = got >= listed ? 0 : listed - got;
+    if (percent != lastPercent) {
+        lastPercent = percent;
+        p->percent = percent;
+        notify(c_.progressChanged);
+    }
 }
 
 Session::Step Session::sendDele(size_t index) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/ascii.h"
 #include "core/list.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
@@ -29,13 +30,7 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (isBlank(s.front()) || s.front() == '\r' || s.front() == '\n'))
-        s.remove_prefix(1);
-    while (!s.empty() && (isBlank(s.back()) || s.back() == '\r' || s.back() == '\n'))
-        s.remove_suffix(1);
-    return s;
-}
+using ascii::trim;
 
 // The first word of a header value: up to a blank, ";" or "(" (a comment).
 std::string_view firstToken(std::string_view v) {
