@@ -15,6 +15,7 @@
 
 #include "bench/bench_util.h"
 #include "core/list.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "mime/header.h"
 #include "platform/fileutil.h"
@@ -204,7 +205,7 @@ std::string prepare(platform::FileSystem& fs, Reporter& reporter, int messages) 
         r.state = 3;
         r.storedTime = 1700000000u + static_cast<uint32_t>(n);
         r.size = static_cast<uint32_t>(text.size());
-        r.account = store::kNoAccount;
+        r.account = mail::kUnmatchedAccount;
         r.texts[0] = "送信者";
         r.texts[1] = "sender@example.co.jp";
         r.texts[2] = "件名";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/ascii.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "mime/decode.h"
 #include "mime/header.h"
@@ -356,7 +357,7 @@ Analysis analyzeText(std::string_view text, std::string_view stamp) {
 
 uint8_t matchAccount(const HeaderInfo& h, const Account* accounts) {
     const std::string_view to = range(h.toAddressStart, h.toAddressEnd);
-    if (to.empty()) return store::kNoAccount;
+    if (to.empty()) return mail::kUnmatchedAccount;
     auto find = [&](std::string_view where) -> const Account* {
         for (const Account* a = accounts; a; a = a->next) {
             const std::string_view address = sjis::fieldView(a->mailAddress);
@@ -372,7 +373,8 @@ uint8_t matchAccount(const HeaderInfo& h, const Account* accounts) {
             hit = find(sjis::fieldView(h.received));
         }
     }
-    if (!hit || hit->number < 0 || hit->number >= store::kNoAccount) return store::kNoAccount;
+    if (!hit || hit->number < 0 || hit->number >= mail::kUnmatchedAccount)
+        return mail::kUnmatchedAccount;
     return static_cast<uint8_t>(hit->number);
 }
 
@@ -390,7 +392,7 @@ bool usableRuleTab(const Tab* t) {
 }
 
 char colourChar(int colour) {
-    if (colour <= 0 || colour >= 15) return '0';
+    if (colour <= 0 || colour >= mail::kClearColour) return '0';
     return colour < 10 ? static_cast<char>('0' + colour) : static_cast<char>('A' + colour - 10);
 }
 
@@ -449,21 +451,20 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
             autoForward = false;
         }
     }
-    int direction = 0;
-    int state = a.kind();
+    uint8_t state = static_cast<uint8_t>(mail::kUnread + a.kind());
     if (mode == AnalyzeMode::OutgoingCopy) {
-        direction = 1;
-        state = a.attachments() > 0 ? 5 : 4;  // sent, with attachments when there are any
+        state = a.attachments() > 0 ? mail::kSentAttached : mail::kSent;
     } else if (autoReply) {
-        state += 6;
+        state = static_cast<uint8_t>(mail::kReplied + a.kind());
     } else if (received && result.setRead) {
-        state += 3;
+        state = static_cast<uint8_t>(mail::kRead + a.kind());
     }
     const bool mark = received && result.setMark;
-    const int colour =
-        received && result.setColour >= 1 && result.setColour <= 15 ? result.setColour : 0;
-    a.output[5] = static_cast<char>('0' + direction);
-    a.output[7] = store::stateDigit(static_cast<uint8_t>(state));
+    const int colour = received && result.setColour >= 1 && result.setColour <= mail::kColourMask
+                           ? result.setColour
+                           : 0;
+    a.output[5] = mail::isOutgoing(state) ? '1' : '0';
+    a.output[7] = store::stateDigit(state);
     a.output[9] = mark ? '1' : '0';
     a.output[11] = colourChar(colour);
 
@@ -497,15 +498,15 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
 
     // The index record.
     store::IndexRecord record;
-    record.state = static_cast<uint8_t>(direction * 16 + state);
-    record.markColour = static_cast<uint8_t>((mark ? store::kMarkBit : 0) + colour);
+    record.state = state;
+    record.markColour = static_cast<uint8_t>((mark ? mail::kMarkBit : 0) + colour);
     record.storedTime = storedTime;
     record.dateTime = a.header.date;
     record.size = entry.size;
     record.attachments = static_cast<uint8_t>(std::min(a.attachments(), 255));
     const HeaderInfo& h = a.header;
     if (mode == AnalyzeMode::OutgoingCopy) {
-        record.account = store::kNoAccount;
+        record.account = mail::kUnmatchedAccount;
         record.texts[0] = range(h.toNameStart, h.toNameEnd);
         record.texts[1] = range(h.toAddressStart, h.toAddressEnd);
         record.texts[4] = range(h.fromAddressStart, h.fromAddressEnd);
@@ -513,7 +514,7 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
         record.account = matchAccount(h, c.accounts);
         record.texts[0] = range(h.fromNameStart, h.fromNameEnd);
         record.texts[1] = range(h.fromAddressStart, h.fromAddressEnd);
-        if (record.account == store::kNoAccount)
+        if (record.account == mail::kUnmatchedAccount)
             record.texts[4] = range(h.toAddressStart, h.toAddressEnd);
     }
     record.texts[2] = sjis::fieldView(h.subject);
@@ -522,7 +523,7 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
     const std::string fileText = a.fileText();
     out.fileSize = fileText.size();
     out.contentHash = store::messageContentHash(fileText);
-    const bool read = state >= 3;
+    const bool read = !mail::isUnread(state);
     const int32_t newMark = received && !(autoReply && !c.sinchakuIcon) ? 2 : 0;
     auto store = [&](Tab& t) -> bool {
         const int number = t.nextFileNo;

@@ -373,6 +373,17 @@ int ReceiveMultiLine(Connection& conn, MultiLineDecoder& decoder, std::string& o
     return 0;
 }
 
+SslMode sslModeOf(int32_t setting) {
+    switch (setting) {
+        case 1:
+            return SslMode::OnConnect;
+        case 2:
+            return SslMode::StartTls;
+        default:
+            return SslMode::Plain;
+    }
+}
+
 int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
     Env& env = conn.env();
     conn.close();
@@ -391,7 +402,7 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
         external::presentFailure(env, text, text);
         return 1;
     }
-    conn.status(12);
+    conn.status(kConnectingStatus);
 
     int code = 0;
     auto sock = platform::openStreamSocket(addresses[0].family, &code);
@@ -421,15 +432,16 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
         return 1;
     }
 
-    if (s.sslMode > 0 && external::BindSslFunctions(env) != 0) {
+    const bool tls = s.sslMode != SslMode::Plain;
+    if (tls && external::BindSslFunctions(env) != 0) {
         conn.close();
         return 1;
     }
     std::string reply;
-    if (s.sslMode == 0 || s.sslMode == 2) {
+    if (s.sslMode != SslMode::OnConnect) {
         if (ReadReplyLine(conn, conn.greeting_) != 0) return 1;
     }
-    if (which == Protocol::Smtp && s.sslMode == 2) {
+    if (which == Protocol::Smtp && s.sslMode == SslMode::StartTls) {
         if (SendCommand(conn, reply, "EHLO", s.host) != 0) return 1;
         if (smtpReplyCode(reply) != 250) {
             // Logged too, so that an unattended run says why it stopped.
@@ -455,7 +467,7 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
             return 1;
         }
     }
-    if (which == Protocol::Pop3 && s.sslMode == 2) {
+    if (which == Protocol::Pop3 && s.sslMode == SslMode::StartTls) {
         if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
         if (!popAccepted(reply) || !hasCapability(reply, "STLS", false)) {
             external::presentFailure(env, "サーバがSTLSコマンドに対応していないようです。",
@@ -468,16 +480,16 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
             return 1;
         }
     }
-    if (s.sslMode == 1 || s.sslMode == 2) {
+    if (tls) {
         if (!conn.handshake(s)) {
             conn.close();
             return 1;
         }
     }
-    if (s.sslMode == 1) {
+    if (s.sslMode == SslMode::OnConnect) {
         if (ReadReplyLine(conn, conn.greeting_) != 0) return 1;
     }
-    if (which == Protocol::Pop3 && s.sslMode == 2) {
+    if (which == Protocol::Pop3 && s.sslMode == SslMode::StartTls) {
         if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
         if (hasCapability(reply, "STLS", false)) {
             external::presentFailure(

@@ -331,7 +331,7 @@ TEST_F(Conn, StlsMissingFromTheCapabilitiesStops) {
     server.start();
     Connection c(t.env);
     ConnectionSettings s = local(server.port());
-    s.sslMode = 2;
+    s.sslMode = SslMode::StartTls;
     EXPECT_EQ(OpenServer(c, s, Protocol::Pop3), 1);
     EXPECT_EQ(boxes(),
               std::vector<std::string>{"サーバがSTLSコマンドに対応していないようです。    "});
@@ -348,7 +348,7 @@ TEST_F(Conn, BytesBeforeTheHandshakeAreRefused) {
     server.start();
     Connection c(t.env);
     ConnectionSettings s = local(server.port());
-    s.sslMode = 2;
+    s.sslMode = SslMode::StartTls;
     EXPECT_EQ(OpenServer(c, s, Protocol::Pop3), 1);
     EXPECT_FALSE(c.isOpen());
     EXPECT_FALSE(SslActive());
@@ -410,7 +410,7 @@ TEST_F(Conn, SmtpMultiLineGreetingAndEhloWithoutStarttls) {
     server.start();
     Connection c(t.env);
     ConnectionSettings s = local(server.port());
-    s.sslMode = 2;
+    s.sslMode = SslMode::StartTls;
     EXPECT_EQ(OpenServer(c, s, Protocol::Smtp), 1);
     EXPECT_EQ(c.greeting(), "220-mail.example ESMTP\r\n220 ready\r\n");
     EXPECT_EQ(boxes(),

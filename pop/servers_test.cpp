@@ -30,7 +30,7 @@ class Dovecot : public ::testing::Test {
         ConnectionSettings s;
         s.host = host;
         s.port = port;
-        s.sslMode = sslMode;
+        s.sslMode = sslModeOf(sslMode);
         s.timeoutMs = 10000;
         s.user = servers.user;
         s.password = servers.password;

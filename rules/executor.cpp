@@ -4,6 +4,7 @@
 
 #include "core/ascii.h"
 #include "core/list.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "rules/rule_tables.h"
@@ -14,13 +15,10 @@
 namespace kolvy::rules {
 namespace {
 
-constexpr uint8_t kOutgoing = 16;
-constexpr uint8_t kReadOffset = 3;  // unread 0-2, read 3-5
-constexpr uint8_t kRepliedFirst = 6, kForwardedFirst = 9, kForwardedLast = 11;
-constexpr uint8_t kSentState = kOutgoing + 4;  // sent, and sent with attachments
-constexpr int32_t kNoSendAccount = 101;
-constexpr uint8_t kColourMask = 0x0F;
-constexpr uint8_t kMarkNibble = 0xF0;
+using mail::kColourMask;
+using mail::kOutgoing;
+using mail::kReadOffset;
+constexpr uint8_t kMarkNibble = mail::kMarkMask;
 // Mark nibbles: none, mark, bookmark, both.
 constexpr uint8_t kNoMark = 0x00, kBookmarkOnly = 0x80;
 // The link host of the easy-spam registration is at most this long.
@@ -43,16 +41,11 @@ std::string_view span(const char* start, const char* end) {
     return {start, static_cast<size_t>(end - start)};
 }
 
-bool lowNibbleAnswered(uint8_t state) {
-    if (state >= kOutgoing) return false;
-    const uint8_t n = state & 0x0F;
-    return n >= kRepliedFirst && n <= kForwardedLast;
-}
-
 // The state a received message takes when an answer was made from it.
 uint8_t answeredState(uint8_t state, bool forward) {
     if (state >= kOutgoing) return state;
-    return static_cast<uint8_t>((forward ? kForwardedFirst : kRepliedFirst) + (state & 0x0F) % 3);
+    return static_cast<uint8_t>((forward ? mail::kForwarded : mail::kReplied) +
+                                mail::receivedKind(state));
 }
 
 }  // namespace
@@ -95,7 +88,7 @@ std::vector<std::string> ownAddresses(const Account* first) {
 
 AutoSkip autoAnswerGuard(std::string_view header, std::string_view fromAddress, uint8_t state,
                          std::span<const std::string> ownAddresses) {
-    if (lowNibbleAnswered(state)) return AutoSkip::AlreadyAnswered;
+    if (mail::isAnswered(state)) return AutoSkip::AlreadyAnswered;
     if (auto v = headerValue(header, "Auto-Submitted")) {
         if (!sjis::equalsNoCaseAscii(firstToken(*v), "no")) return AutoSkip::AutoSubmitted;
     }
@@ -189,11 +182,10 @@ ApplyOutcome applyRulesToTab(Env& env, RuleBook& book, Tab& tab, ApplyMode mode,
     std::string text;
     for (MailItem* item : listRange(tab.items)) {
         if (mode == ApplyMode::Send) {
-            if ((item->state != kSentState && item->state != kSentState + 1) ||
-                item->sendAccount == kNoSendAccount) {
+            if (!mail::isSent(item->state) || item->sendAccount == mail::kNotSending) {
                 continue;
             }
-            item->sendAccount = kNoSendAccount;
+            item->sendAccount = mail::kNotSending;
         }
         const std::string path = store::messagePath(env, tab, store::itemNumber(*item));
         auto file = platform::readWholeFile(env.fs, path);
@@ -263,7 +255,7 @@ ApplyOutcome applyRulesToTab(Env& env, RuleBook& book, Tab& tab, ApplyMode mode,
                     if (options.responder->forward(request)) {
                         ++out.forwards;
                         // A reply made just now is what the message is marked with.
-                        if (!lowNibbleAnswered(item->state)) {
+                        if (!mail::isAnswered(item->state)) {
                             store::setItemBytes(
                                 env, tab, *item,
                                 {answeredState(item->state, true), item->markColour});

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "core/list.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "rules/head_reader_test.h"
@@ -93,7 +94,7 @@ class Executor : public ::testing::Test {
         r.state = m.state;
         r.markColour = m.markColour;
         r.storedTime = static_cast<uint32_t>(t.clock.now());
-        r.account = store::kNoAccount;
+        r.account = mail::kUnmatchedAccount;
         r.texts[0] = m.from;
         r.texts[1] = m.from;
         r.texts[2] = m.subject;

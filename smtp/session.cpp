@@ -81,7 +81,7 @@ pop::ConnectionSettings smtpSettings(const Account& a, unsigned timeoutMs) {
     pop::ConnectionSettings s;
     s.host = sjis::fieldView(a.smtpServer);
     s.port = a.smtpPort > 0 && a.smtpPort <= 0xffff ? static_cast<uint16_t>(a.smtpPort) : 0;
-    s.sslMode = a.sendSsl;
+    s.sslMode = pop::sslModeOf(a.sendSsl);
     s.sslProtocol = a.sendSslProtocol;
     s.certSsl = a.certSsl;
     s.timeoutMs = timeoutMs;
