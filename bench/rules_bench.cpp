@@ -179,7 +179,7 @@ std::string prepare(platform::FileSystem& fs, Reporter& reporter, int messages) 
         r->mode1 = 1;
         sjis::copyField(r->keyword1, "[振分" + std::to_string(k) + "]");
         r->targetTab = targets[static_cast<size_t>(k)];
-        book.appendToFile(rules::RuleKind::Command, r);
+        book.addAtFileEnd(rules::RuleKind::Command, r);
     }
     for (int k = 0; k < 15; ++k) {  // rules that take nothing here
         auto* r = new Rule;
@@ -188,7 +188,7 @@ std::string prepare(platform::FileSystem& fs, Reporter& reporter, int messages) 
         r->mode1 = 1;
         sjis::copyField(r->keyword1, "nobody" + std::to_string(k) + "@");
         r->targetTab = targets[0];
-        book.appendToFile(rules::RuleKind::Command, r);
+        book.addAtFileEnd(rules::RuleKind::Command, r);
     }
     book.save(env, rules::RuleKind::Command, tabs);
 

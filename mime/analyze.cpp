@@ -548,12 +548,16 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
 
     // Automatic reply and forward, each with its own copies, finished before the next message.
     if ((autoReply || autoForward) && c.responder && out.tab) {
-        if (autoReply && !c.responder->reply(fileText, result, *out.tab, out.fileNo)) {
+        auto answer = [&](rules::AutoRequest request) {
+            request.sourceTab = out.tab;
+            request.fileNo = out.fileNo;
+            request.storedText = fileText;
+            return request;
+        };
+        if (autoReply && !c.responder->reply(answer(rules::replyRequest(result))))
             shell::report(env, kAutoReplyFailed);
-        }
-        if (autoForward && !c.responder->forward(fileText, result, *out.tab, out.fileNo)) {
+        if (autoForward && !c.responder->forward(answer(rules::forwardRequest(result))))
             shell::report(env, kAutoForwardFailed);
-        }
     }
     return out;
 }

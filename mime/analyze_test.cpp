@@ -482,15 +482,15 @@ TEST(MailAnalyze, RuleTabThatIsFullOrTheBasicReceiveTabIsIgnored) {
     EXPECT_EQ(f.file(f.receive(), 2), "<missing>");
 }
 
-struct FakeResponder final : AutoResponder {
-    bool reply(std::string storedText, RuleResult result, Tab&, int fileNo) override {
-        replies.push_back(std::move(storedText));
-        templates.emplace_back(result.replyTemplate);
-        numbers.push_back(fileNo);
+struct FakeResponder final : rules::AutoResponder {
+    bool reply(const rules::AutoRequest& r) override {
+        replies.push_back(r.storedText);
+        templates.push_back(r.templateName);
+        numbers.push_back(r.fileNo);
         return succeed;
     }
-    bool forward(std::string storedText, RuleResult, Tab&, int) override {
-        forwards.push_back(std::move(storedText));
+    bool forward(const rules::AutoRequest& r) override {
+        forwards.push_back(r.storedText);
         return succeed;
     }
     bool succeed = true;

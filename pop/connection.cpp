@@ -384,13 +384,21 @@ SslMode sslModeOf(int32_t setting) {
     }
 }
 
-int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
-    Env& env = conn.env();
-    conn.close();
-    conn.protocol_ = which;
-    conn.broken_ = false;
-    conn.greeting_.clear();
+// The steps of OpenServer, each 0 ok or 1 failure (reported, the connection closed).
+struct OpenSteps {
+    static int connect(Connection& conn, const ConnectionSettings& s);
+    static int startTlsSmtp(Connection& conn, const ConnectionSettings& s);
+    static int startTlsPop(Connection& conn);
+    static int checkPopAfterTls(Connection& conn);
+    static int apop(Connection& conn, const ConnectionSettings& s);
+    static int fail(Connection& conn) {
+        conn.close();
+        return 1;
+    }
+};
 
+int OpenSteps::connect(Connection& conn, const ConnectionSettings& s) {
+    Env& env = conn.env();
     std::vector<platform::NetAddress> addresses;
     {
         Blocking b;
@@ -415,8 +423,7 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
     if (conn.socket_->setTimeouts(s.timeoutMs) != Err::None) {
         external::presentFailure(env, "タイムアウト設定に失敗しました。",
                                  "タイムアウト設定に失敗しました。   ");
-        conn.close();
-        return 1;
+        return fail(conn);
     }
     Err connected;
     {
@@ -428,95 +435,100 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
         std::snprintf(log, sizeof log, "サーバーに接続できませんでした。WSAGetLastError=%d",
                       conn.socket_->lastError());
         external::presentFailure(env, log, "サーバーに接続できません。   ");
-        conn.close();
-        return 1;
+        return fail(conn);
     }
+    return 0;
+}
+
+int OpenSteps::startTlsSmtp(Connection& conn, const ConnectionSettings& s) {
+    Env& env = conn.env();
+    std::string reply;
+    if (SendCommand(conn, reply, "EHLO", s.host) != 0) return 1;
+    if (smtpReplyCode(reply) != 250) {
+        // Logged too, so that an unattended run says why it stopped.
+        external::presentFailure(env, "EHLOコマンドの返信が250ではありませんでした。\r\n" + reply,
+                                 "EHLOコマンドの返信が250ではありませんでした。    ");
+        return fail(conn);
+    }
+    if (!hasCapability(reply, "STARTTLS", true)) {
+        external::presentFailure(env, "サーバがSTARTTLSコマンドに対応していないようです。",
+                                 "サーバがSTARTTLSコマンドに対応していないようです。    ");
+        return fail(conn);
+    }
+    if (SendCommand(conn, reply, "STARTTLS", std::nullopt) != 0) return 1;
+    if (smtpReplyCode(reply) != 220) {
+        // Never a silent end: the server's own words say why.
+        external::presentFailure(
+            env, std::string(kTextStartTlsRefused) + "\r\n" + reply,
+            std::string(kTextStartTlsRefused) + "    \n" + std::string(lastReplyLine(reply)));
+        return fail(conn);
+    }
+    return 0;
+}
+
+int OpenSteps::startTlsPop(Connection& conn) {
+    std::string reply;
+    if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
+    if (!popAccepted(reply) || !hasCapability(reply, "STLS", false)) {
+        external::presentFailure(conn.env(), "サーバがSTLSコマンドに対応していないようです。",
+                                 "サーバがSTLSコマンドに対応していないようです。    ");
+        return fail(conn);
+    }
+    if (SendCommand(conn, reply, "STLS", std::nullopt) != 0 || !popAccepted(reply))
+        return fail(conn);
+    return 0;
+}
+
+int OpenSteps::checkPopAfterTls(Connection& conn) {
+    std::string reply;
+    if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
+    if (hasCapability(reply, "STLS", false)) {
+        external::presentFailure(conn.env(),
+                                 "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）",
+                                 "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）    ");
+        return fail(conn);
+    }
+    return 0;
+}
+
+int OpenSteps::apop(Connection& conn, const ConnectionSettings& s) {
+    std::string reply;
+    const std::string digest = md5Hex(apopTimestamp(conn.greeting_) + s.password);
+    if (SendCommand(conn, reply, "APOP", s.user + " " + digest) != 0) return fail(conn);
+    if (!popAccepted(reply)) {
+        external::presentFailure(
+            conn.env(),
+            "認証エラーです。サーバがAPOPに対応していないか、パスワードが間違っている可能性が"
+            "あります。\r\n" +
+                reply,
+            "認証エラーです。サーバがAPOPに対応していないか    \n"
+            "IDかパスワードが間違っている可能性があります。    ");
+        return fail(conn);
+    }
+    return 0;
+}
+
+int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
+    conn.close();
+    conn.protocol_ = which;
+    conn.broken_ = false;
+    conn.greeting_.clear();
+    if (OpenSteps::connect(conn, s) != 0) return 1;
 
     const bool tls = s.sslMode != SslMode::Plain;
-    if (tls && external::BindSslFunctions(env) != 0) {
-        conn.close();
-        return 1;
+    const bool startTls = s.sslMode == SslMode::StartTls;
+    const bool pop = which == Protocol::Pop3;
+    if (tls && external::BindSslFunctions(conn.env()) != 0) return OpenSteps::fail(conn);
+    // With TLS on connect the greeting comes through TLS; otherwise it comes first.
+    if (s.sslMode != SslMode::OnConnect && ReadReplyLine(conn, conn.greeting_) != 0) return 1;
+    if (startTls) {
+        const int rc = pop ? OpenSteps::startTlsPop(conn) : OpenSteps::startTlsSmtp(conn, s);
+        if (rc != 0) return 1;
     }
-    std::string reply;
-    if (s.sslMode != SslMode::OnConnect) {
-        if (ReadReplyLine(conn, conn.greeting_) != 0) return 1;
-    }
-    if (which == Protocol::Smtp && s.sslMode == SslMode::StartTls) {
-        if (SendCommand(conn, reply, "EHLO", s.host) != 0) return 1;
-        if (smtpReplyCode(reply) != 250) {
-            // Logged too, so that an unattended run says why it stopped.
-            external::presentFailure(env,
-                                     "EHLOコマンドの返信が250ではありませんでした。\r\n" + reply,
-                                     "EHLOコマンドの返信が250ではありませんでした。    ");
-            conn.close();
-            return 1;
-        }
-        if (!hasCapability(reply, "STARTTLS", true)) {
-            external::presentFailure(env, "サーバがSTARTTLSコマンドに対応していないようです。",
-                                     "サーバがSTARTTLSコマンドに対応していないようです。    ");
-            conn.close();
-            return 1;
-        }
-        if (SendCommand(conn, reply, "STARTTLS", std::nullopt) != 0) return 1;
-        if (smtpReplyCode(reply) != 220) {
-            // Never a silent end: the server's own words say why.
-            external::presentFailure(
-                env, std::string(kTextStartTlsRefused) + "\r\n" + reply,
-                std::string(kTextStartTlsRefused) + "    \n" + std::string(lastReplyLine(reply)));
-            conn.close();
-            return 1;
-        }
-    }
-    if (which == Protocol::Pop3 && s.sslMode == SslMode::StartTls) {
-        if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
-        if (!popAccepted(reply) || !hasCapability(reply, "STLS", false)) {
-            external::presentFailure(env, "サーバがSTLSコマンドに対応していないようです。",
-                                     "サーバがSTLSコマンドに対応していないようです。    ");
-            conn.close();
-            return 1;
-        }
-        if (SendCommand(conn, reply, "STLS", std::nullopt) != 0 || !popAccepted(reply)) {
-            conn.close();
-            return 1;
-        }
-    }
-    if (tls) {
-        if (!conn.handshake(s)) {
-            conn.close();
-            return 1;
-        }
-    }
-    if (s.sslMode == SslMode::OnConnect) {
-        if (ReadReplyLine(conn, conn.greeting_) != 0) return 1;
-    }
-    if (which == Protocol::Pop3 && s.sslMode == SslMode::StartTls) {
-        if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
-        if (hasCapability(reply, "STLS", false)) {
-            external::presentFailure(
-                env, "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）",
-                "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）    ");
-            conn.close();
-            return 1;
-        }
-    }
-    if (which == Protocol::Pop3 && s.apop) {
-        const std::string digest = md5Hex(apopTimestamp(conn.greeting_) + s.password);
-        if (SendCommand(conn, reply, "APOP", s.user + " " + digest) != 0) {
-            conn.close();
-            return 1;
-        }
-        if (!popAccepted(reply)) {
-            external::presentFailure(
-                env,
-                "認証エラーです。サーバがAPOPに対応していないか、パスワードが間違っている可能性が"
-                "あります。\r\n" +
-                    reply,
-                "認証エラーです。サーバがAPOPに対応していないか    \n"
-                "IDかパスワードが間違っている可能性があります。    ");
-            conn.close();
-            return 1;
-        }
-    }
+    if (tls && !conn.handshake(s)) return OpenSteps::fail(conn);
+    if (s.sslMode == SslMode::OnConnect && ReadReplyLine(conn, conn.greeting_) != 0) return 1;
+    if (pop && startTls && OpenSteps::checkPopAfterTls(conn) != 0) return 1;
+    if (pop && s.apop && OpenSteps::apop(conn, s) != 0) return 1;
     return 0;
 }
 

@@ -119,6 +119,7 @@ class Connection {
 
   private:
     friend int OpenServer(Connection&, const ConnectionSettings&, Protocol);
+    friend struct OpenSteps;
     bool handshake(const ConnectionSettings& s);
 
     Env& env_;

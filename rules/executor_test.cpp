@@ -108,7 +108,7 @@ class Executor : public ::testing::Test {
         r->item1 = item;
         r->mode1 = 1;
         sjis::copyField(r->keyword1, keyword);
-        book.appendToFile(kind, r);
+        book.addAtFileEnd(kind, r);
         return r;
     }
     ApplyOutcome apply(Tab& tab, ApplyMode mode = ApplyMode::Command) {
