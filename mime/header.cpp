@@ -79,6 +79,9 @@ class HeadParser {
     // Handles the line that starts after the LF at `lf`; false when the header block ended.
     bool lineStart(size_t lf, bool lfEmitted);
     void handle(Header hd, size_t lf, size_t colon);
+    void received();
+    void address(bool from);
+    void subject();
     void decodedField(char*& start, char*& end);
     void parameters(bool disposition);
     std::vector<Param> tokenize(size_t from) const;
@@ -303,6 +306,47 @@ void HeadParser::parameters(bool disposition) {
     }
 }
 
+// The value of a Received: line, folds included, appended to the record's received text.
+void HeadParser::received() {
+    ++receivedCount_;
+    const std::string_view v(src_ + i_, fieldEnd(i_) - i_);
+    const std::string_view piece = sjis::truncate(
+        v, std::min(kReceivedEachMax, kReceivedMax - std::min(kReceivedMax, receivedLen_)));
+    std::memcpy(h_.received + receivedLen_, piece.data(), piece.size());
+    receivedLen_ += piece.size();
+    h_.received[receivedLen_] = '\0';
+}
+
+// From: or To:, decoded; the name and address are read from the copy.
+void HeadParser::address(bool from) {
+    char *start, *end;
+    decodedField(start, end);
+    const std::string_view v(start, static_cast<size_t>(end - start));
+    const NameAddress na =
+        parseNameAddress(v, from ? AddressForm::Sender : AddressForm::FirstRecipient);
+    setRange(from ? h_.fromNameStart : h_.toNameStart, from ? h_.fromNameEnd : h_.toNameEnd,
+             na.name);
+    setRange(from ? h_.fromAddressStart : h_.toAddressStart,
+             from ? h_.fromAddressEnd : h_.toAddressEnd, na.address);
+}
+
+// Subject:, decoded and unfolded: a line break and the blanks after it go, the pieces join.
+void HeadParser::subject() {
+    char *start, *end;
+    decodedField(start, end);
+    std::array<char, kSubjectMax + 2> text;
+    size_t n = 0;
+    for (const char* p = start; p < end && n < text.size();) {
+        if (*p == '\r' && p + 1 < end && p[1] == '\n' && p + 2 < end && isBlankOrTab(p[2])) {
+            while (p < end && (*p == '\r' || *p == '\n' || isBlankOrTab(*p)))
+                ++p;
+            continue;
+        }
+        text[n++] = *p++;
+    }
+    sjis::copyBounded(h_.subject, kSubjectMax + 1, std::string_view(text.data(), n));
+}
+
 void HeadParser::handle(Header hd, size_t lf, size_t colon) {
     copyRaw(lf + 1 + colon);
     while (s(i_) == ' ' && !full_)
@@ -333,48 +377,16 @@ void HeadParser::handle(Header hd, size_t lf, size_t colon) {
         case Header::ContentTransferEncoding:
             rawValue(h_.transferEncodingStart, h_.transferEncodingEnd);
             break;
-        case Header::Received: {
-            ++receivedCount_;
-            const std::string_view v(src_ + i_, fieldEnd(i_) - i_);
-            const std::string_view piece = sjis::truncate(
-                v, std::min(kReceivedEachMax, kReceivedMax - std::min(kReceivedMax, receivedLen_)));
-            std::memcpy(h_.received + receivedLen_, piece.data(), piece.size());
-            receivedLen_ += piece.size();
-            h_.received[receivedLen_] = '\0';
+        case Header::Received:
+            received();
             break;
-        }
         case Header::From:
-        case Header::To: {
-            char *start, *end;
-            decodedField(start, end);
-            const std::string_view v(start, static_cast<size_t>(end - start));
-            const bool from = hd == Header::From;
-            const NameAddress na =
-                parseNameAddress(v, from ? AddressForm::Sender : AddressForm::FirstRecipient);
-            setRange(from ? h_.fromNameStart : h_.toNameStart, from ? h_.fromNameEnd : h_.toNameEnd,
-                     na.name);
-            setRange(from ? h_.fromAddressStart : h_.toAddressStart,
-                     from ? h_.fromAddressEnd : h_.toAddressEnd, na.address);
+        case Header::To:
+            address(hd == Header::From);
             break;
-        }
-        case Header::Subject: {
-            char *start, *end;
-            decodedField(start, end);
-            // Unfolded: a line break and all the blanks after it go, the pieces join directly.
-            std::array<char, kSubjectMax + 2> text;
-            size_t n = 0;
-            for (const char* p = start; p < end && n < text.size();) {
-                if (*p == '\r' && p + 1 < end && p[1] == '\n' && p + 2 < end &&
-                    isBlankOrTab(p[2])) {
-                    while (p < end && (*p == '\r' || *p == '\n' || isBlankOrTab(*p)))
-                        ++p;
-                    continue;
-                }
-                text[n++] = *p++;
-            }
-            sjis::copyBounded(h_.subject, kSubjectMax + 1, std::string_view(text.data(), n));
+        case Header::Subject:
+            subject();
             break;
-        }
         case Header::ReplyTo:
             decodedField(h_.replyToStart, h_.replyToEnd);
             break;

@@ -36,6 +36,9 @@ class Reader {
     void contentType(size_t v);
     void disposition(size_t v);
     void other(size_t from, size_t to);
+    void field(Field f, size_t v, size_t fend);
+    void subject(size_t v, size_t fend);
+    void address(Field f, size_t v);
 
     std::string_view t_;
     HeaderInfo& h_;
@@ -148,6 +151,120 @@ void Reader::other(size_t from, size_t to) {
     h_.otherHeaders[otherLen_] = '\0';
 }
 
+// The subject, unfolded, cut at kStoredSubjectMax bytes on a character boundary.
+void Reader::subject(size_t v, size_t fend) {
+    size_t n = 0;
+    for (size_t k = v; k < fend && n < kStoredSubjectMax;) {
+        if (t_[k] == '\r' || t_[k] == '\n') {
+            while (k < fend && (t_[k] == '\r' || t_[k] == '\n' || t_[k] == ' ' || t_[k] == '\t'))
+                ++k;
+            continue;
+        }
+        const size_t len = sjis::charLen(t_, k);
+        if (n + len > kStoredSubjectMax) break;
+        std::memcpy(h_.subject + n, t_.data() + k, len);
+        n += len;
+        k += len;
+    }
+    h_.subject[n] = '\0';
+}
+
+// From:, To: and the first Resent-From: / Resent-To: after them.
+void Reader::address(Field f, size_t v) {
+    if (f == Field::From || f == Field::To) {
+        const bool from = f == Field::From;
+        (from ? fromCount_ : toCount_) = 0;
+        if (from) {
+            h_.fromNameStart = h_.fromNameEnd = h_.fromAddressStart = h_.fromAddressEnd = nullptr;
+            nameAddress(v, AddressForm::Sender, h_.fromNameStart, h_.fromNameEnd,
+                        h_.fromAddressStart, h_.fromAddressEnd);
+        } else {
+            h_.toNameStart = h_.toNameEnd = h_.toAddressStart = h_.toAddressEnd = nullptr;
+            nameAddress(v, AddressForm::AllRecipients, h_.toNameStart, h_.toNameEnd,
+                        h_.toAddressStart, h_.toAddressEnd);
+        }
+        return;
+    }
+    const bool from = f == Field::ResentFrom;
+    int& count = from ? fromCount_ : toCount_;
+    if (++count != 1) return;
+    char *ns = nullptr, *ne = nullptr;
+    nameAddress(v, from ? AddressForm::Sender : AddressForm::AllRecipients, ns, ne,
+                from ? h_.resentFromStart : h_.resentToStart,
+                from ? h_.resentFromEnd : h_.resentToEnd);
+}
+
+// One recognised field whose value starts at v; fend is the end of the field.
+void Reader::field(Field f, size_t v, size_t fend) {
+    const size_t eol = lineEnd(v);
+    switch (f) {
+        case Field::Date: {
+            if (const auto s = makeGmt(t_.substr(v, eol - v))) h_.date = *s;
+            break;
+        }
+        case Field::DeliveredTo:
+            h_.deliveredToStart = ptr(v);
+            h_.deliveredToEnd = ptr(eol);
+            break;
+        case Field::From:
+        case Field::To:
+        case Field::ResentFrom:
+        case Field::ResentTo:
+            address(f, v);
+            break;
+        case Field::Subject:
+            subject(v, fend);
+            break;
+        case Field::Received: {
+            ++received_;
+            const std::string_view piece = sjis::truncate(
+                t_.substr(v, fend - v), kReceivedMax - std::min(kReceivedMax, receivedLen_));
+            std::memcpy(h_.received + receivedLen_, piece.data(), piece.size());
+            receivedLen_ += piece.size();
+            h_.received[receivedLen_] = '\0';
+            break;
+        }
+        case Field::ReplyTo:
+            h_.replyToStart = ptr(v);
+            h_.replyToEnd = ptr(eol);
+            break;
+        case Field::ReturnPath:
+            h_.returnPathStart = ptr(v);
+            h_.returnPathEnd = ptr(eol);
+            break;
+        case Field::UserAgent:
+        case Field::XMailer:
+            h_.mailerStart = ptr(v);
+            h_.mailerEnd = ptr(eol);
+            break;
+        case Field::XMlName:
+            h_.mlNameStart = ptr(v);
+            h_.mlNameEnd = ptr(eol);
+            break;
+        case Field::MessageId:
+            h_.messageIdStart = ptr(v);
+            h_.messageIdEnd = ptr(eol);
+            break;
+        case Field::Cc:
+            h_.ccStart = ptr(v);
+            h_.ccEnd = ptr(fend);
+            break;
+        case Field::ContentType:
+            contentType(v);
+            break;
+        case Field::ContentDisposition:
+            disposition(v);
+            break;
+        case Field::ContentTransferEncoding:
+            h_.transferEncodingStart = ptr(v);
+            h_.transferEncodingEnd = ptr(eol);
+            break;
+        case Field::None:
+        case Field::XPartInfo:
+            break;
+    }
+}
+
 size_t Reader::run() {
     size_t i = 0;
     while (i < t_.size()) {
@@ -172,110 +289,7 @@ size_t Reader::run() {
         ++v;
         while (v < t_.size() && t_[v] == ' ')
             ++v;
-        const size_t eol = lineEnd(v);
-        switch (f) {
-            case Field::Date: {
-                if (const auto s = makeGmt(t_.substr(v, eol - v))) h_.date = *s;
-                break;
-            }
-            case Field::DeliveredTo:
-                h_.deliveredToStart = ptr(v);
-                h_.deliveredToEnd = ptr(eol);
-                break;
-            case Field::From:
-            case Field::To: {
-                const bool from = f == Field::From;
-                (from ? fromCount_ : toCount_) = 0;
-                if (from) {
-                    h_.fromNameStart = h_.fromNameEnd = h_.fromAddressStart = h_.fromAddressEnd =
-                        nullptr;
-                    nameAddress(v, AddressForm::Sender, h_.fromNameStart, h_.fromNameEnd,
-                                h_.fromAddressStart, h_.fromAddressEnd);
-                } else {
-                    h_.toNameStart = h_.toNameEnd = h_.toAddressStart = h_.toAddressEnd = nullptr;
-                    nameAddress(v, AddressForm::AllRecipients, h_.toNameStart, h_.toNameEnd,
-                                h_.toAddressStart, h_.toAddressEnd);
-                }
-                break;
-            }
-            case Field::ResentFrom:
-            case Field::ResentTo: {
-                const bool from = f == Field::ResentFrom;
-                int& count = from ? fromCount_ : toCount_;
-                if (++count == 1) {
-                    char *ns = nullptr, *ne = nullptr;
-                    nameAddress(v, from ? AddressForm::Sender : AddressForm::AllRecipients, ns, ne,
-                                from ? h_.resentFromStart : h_.resentToStart,
-                                from ? h_.resentFromEnd : h_.resentToEnd);
-                }
-                break;
-            }
-            case Field::Subject: {
-                size_t n = 0;
-                for (size_t k = v; k < fend && n < kStoredSubjectMax;) {
-                    if (t_[k] == '\r' || t_[k] == '\n') {
-                        while (k < fend &&
-                               (t_[k] == '\r' || t_[k] == '\n' || t_[k] == ' ' || t_[k] == '\t'))
-                            ++k;
-                        continue;
-                    }
-                    const size_t len = sjis::charLen(t_, k);
-                    if (n + len > kStoredSubjectMax) break;
-                    std::memcpy(h_.subject + n, t_.data() + k, len);
-                    n += len;
-                    k += len;
-                }
-                h_.subject[n] = '\0';
-                break;
-            }
-            case Field::Received: {
-                ++received_;
-                const std::string_view piece = sjis::truncate(
-                    t_.substr(v, fend - v), kReceivedMax - std::min(kReceivedMax, receivedLen_));
-                std::memcpy(h_.received + receivedLen_, piece.data(), piece.size());
-                receivedLen_ += piece.size();
-                h_.received[receivedLen_] = '\0';
-                break;
-            }
-            case Field::ReplyTo:
-                h_.replyToStart = ptr(v);
-                h_.replyToEnd = ptr(eol);
-                break;
-            case Field::ReturnPath:
-                h_.returnPathStart = ptr(v);
-                h_.returnPathEnd = ptr(eol);
-                break;
-            case Field::UserAgent:
-            case Field::XMailer:
-                h_.mailerStart = ptr(v);
-                h_.mailerEnd = ptr(eol);
-                break;
-            case Field::XMlName:
-                h_.mlNameStart = ptr(v);
-                h_.mlNameEnd = ptr(eol);
-                break;
-            case Field::MessageId:
-                h_.messageIdStart = ptr(v);
-                h_.messageIdEnd = ptr(eol);
-                break;
-            case Field::Cc:
-                h_.ccStart = ptr(v);
-                h_.ccEnd = ptr(fend);
-                break;
-            case Field::ContentType:
-                contentType(v);
-                break;
-            case Field::ContentDisposition:
-                disposition(v);
-                break;
-            case Field::ContentTransferEncoding:
-                h_.transferEncodingStart = ptr(v);
-                h_.transferEncodingEnd = ptr(eol);
-                break;
-            case Field::None:
-            case Field::XPartInfo:
-                break;
-        }
+        field(f, v, fend);
         i = fend;
     }
     return t_.size();
