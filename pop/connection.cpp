@@ -344,33 +344,29 @@ int ReceiveChunk(Connection& conn, std::string& buffer, size_t capacity, uint64_
     return 0;
 }
 
-int ReceiveMultiLine(Connection& conn, MultiLineDecoder& decoder, std::string& out, size_t capacity,
-                     ReceiveFailure* failure, const ChunkHook& chunk) {
-    auto fail = [&](ReceiveFailure why) {
-        if (failure) *failure = why;
-        if (why == ReceiveFailure::TooLong) conn.close();
-        return 1;
-    };
+ReceiveFailure ReceiveMultiLine(Connection& conn, MultiLineDecoder& decoder, std::string& out,
+                                size_t capacity, const ChunkHook& chunk) {
     const size_t start = out.size();
     while (!decoder.done()) {
         // Decoding never grows the text: the room left bounds the next read.
-        if (out.size() >= capacity) return fail(ReceiveFailure::TooLong);
-        auto bytes = conn.nextBytes(std::min(conn.receiveSize(), capacity - out.size()));
-        if (!bytes) {
-            return fail(conn.lastReadWasEnd() ? ReceiveFailure::EndOfStream
-                                              : ReceiveFailure::Socket);
+        if (out.size() >= capacity) {
+            conn.close();
+            return ReceiveFailure::TooLong;
         }
+        auto bytes = conn.nextBytes(std::min(conn.receiveSize(), capacity - out.size()));
+        if (!bytes)
+            return conn.lastReadWasEnd() ? ReceiveFailure::EndOfStream : ReceiveFailure::Socket;
         // Until the decoder writes the LF that ends the status line, the bytes are status.
         const bool status = out.size() == start;
         const size_t used = decoder.feed(*bytes, out);
         conn.unread(bytes->size() - used);
         if (chunk && !chunk({bytes->substr(0, used), status, decoder.received()}) &&
             !decoder.done()) {
-            return fail(ReceiveFailure::TooLong);
+            conn.close();
+            return ReceiveFailure::TooLong;
         }
     }
-    if (failure) *failure = ReceiveFailure::None;
-    return 0;
+    return ReceiveFailure::None;
 }
 
 SslMode sslModeOf(int32_t setting) {
@@ -384,20 +380,21 @@ SslMode sslModeOf(int32_t setting) {
     }
 }
 
-// The steps of OpenServer, each 0 ok or 1 failure (reported, the connection closed).
+// The steps of OpenServer. A failure has been reported; the connection is closed where the
+// server may still be talking.
 struct OpenSteps {
-    static int connect(Connection& conn, const ConnectionSettings& s);
-    static int startTlsSmtp(Connection& conn, const ConnectionSettings& s);
-    static int startTlsPop(Connection& conn);
-    static int checkPopAfterTls(Connection& conn);
-    static int apop(Connection& conn, const ConnectionSettings& s);
-    static int fail(Connection& conn) {
+    static Err connect(Connection& conn, const ConnectionSettings& s);
+    static Err startTlsSmtp(Connection& conn, const ConnectionSettings& s);
+    static Err startTlsPop(Connection& conn);
+    static Err checkPopAfterTls(Connection& conn);
+    static Err apop(Connection& conn, const ConnectionSettings& s);
+    static Err fail(Connection& conn) {
         conn.close();
-        return 1;
+        return Err::Io;
     }
 };
 
-int OpenSteps::connect(Connection& conn, const ConnectionSettings& s) {
+Err OpenSteps::connect(Connection& conn, const ConnectionSettings& s) {
     Env& env = conn.env();
     std::vector<platform::NetAddress> addresses;
     {
@@ -408,7 +405,7 @@ int OpenSteps::connect(Connection& conn, const ConnectionSettings& s) {
     if (addresses.empty()) {
         const std::string text = s.host + "が見つかりませんでした。   ";
         external::presentFailure(env, text, text);
-        return 1;
+        return Err::Io;
     }
     conn.status(kConnectingStatus);
 
@@ -417,7 +414,7 @@ int OpenSteps::connect(Connection& conn, const ConnectionSettings& s) {
     if (!sock) {
         external::presentFailure(env, "ソケットをオープンできませんでした。",
                                  "ソケットをオープンできません。   ");
-        return 1;
+        return Err::Io;
     }
     conn.socket_ = sock.take();
     if (conn.socket_->setTimeouts(s.timeoutMs) != Err::None) {
@@ -437,13 +434,13 @@ int OpenSteps::connect(Connection& conn, const ConnectionSettings& s) {
         external::presentFailure(env, log, "サーバーに接続できません。   ");
         return fail(conn);
     }
-    return 0;
+    return Err::None;
 }
 
-int OpenSteps::startTlsSmtp(Connection& conn, const ConnectionSettings& s) {
+Err OpenSteps::startTlsSmtp(Connection& conn, const ConnectionSettings& s) {
     Env& env = conn.env();
     std::string reply;
-    if (SendCommand(conn, reply, "EHLO", s.host) != 0) return 1;
+    if (SendCommand(conn, reply, "EHLO", s.host) != 0) return Err::Io;
     if (smtpReplyCode(reply) != 250) {
         // Logged too, so that an unattended run says why it stopped.
         external::presentFailure(env, "EHLOコマンドの返信が250ではありませんでした。\r\n" + reply,
@@ -455,7 +452,7 @@ int OpenSteps::startTlsSmtp(Connection& conn, const ConnectionSettings& s) {
                                  "サーバがSTARTTLSコマンドに対応していないようです。    ");
         return fail(conn);
     }
-    if (SendCommand(conn, reply, "STARTTLS", std::nullopt) != 0) return 1;
+    if (SendCommand(conn, reply, "STARTTLS", std::nullopt) != 0) return Err::Io;
     if (smtpReplyCode(reply) != 220) {
         // Never a silent end: the server's own words say why.
         external::presentFailure(
@@ -463,12 +460,12 @@ int OpenSteps::startTlsSmtp(Connection& conn, const ConnectionSettings& s) {
             std::string(kTextStartTlsRefused) + "    \n" + std::string(lastReplyLine(reply)));
         return fail(conn);
     }
-    return 0;
+    return Err::None;
 }
 
-int OpenSteps::startTlsPop(Connection& conn) {
+Err OpenSteps::startTlsPop(Connection& conn) {
     std::string reply;
-    if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
+    if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return Err::Io;
     if (!popAccepted(reply) || !hasCapability(reply, "STLS", false)) {
         external::presentFailure(conn.env(), "サーバがSTLSコマンドに対応していないようです。",
                                  "サーバがSTLSコマンドに対応していないようです。    ");
@@ -476,22 +473,22 @@ int OpenSteps::startTlsPop(Connection& conn) {
     }
     if (SendCommand(conn, reply, "STLS", std::nullopt) != 0 || !popAccepted(reply))
         return fail(conn);
-    return 0;
+    return Err::None;
 }
 
-int OpenSteps::checkPopAfterTls(Connection& conn) {
+Err OpenSteps::checkPopAfterTls(Connection& conn) {
     std::string reply;
-    if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
+    if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return Err::Io;
     if (hasCapability(reply, "STLS", false)) {
         external::presentFailure(conn.env(),
                                  "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）",
                                  "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）    ");
         return fail(conn);
     }
-    return 0;
+    return Err::None;
 }
 
-int OpenSteps::apop(Connection& conn, const ConnectionSettings& s) {
+Err OpenSteps::apop(Connection& conn, const ConnectionSettings& s) {
     std::string reply;
     const std::string digest = md5Hex(apopTimestamp(conn.greeting_) + s.password);
     if (SendCommand(conn, reply, "APOP", s.user + " " + digest) != 0) return fail(conn);
@@ -505,7 +502,7 @@ int OpenSteps::apop(Connection& conn, const ConnectionSettings& s) {
             "IDかパスワードが間違っている可能性があります。    ");
         return fail(conn);
     }
-    return 0;
+    return Err::None;
 }
 
 int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
@@ -513,22 +510,28 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
     conn.protocol_ = which;
     conn.broken_ = false;
     conn.greeting_.clear();
-    if (OpenSteps::connect(conn, s) != 0) return 1;
+    if (OpenSteps::connect(conn, s) != Err::None) return 1;
 
     const bool tls = s.sslMode != SslMode::Plain;
     const bool startTls = s.sslMode == SslMode::StartTls;
     const bool pop = which == Protocol::Pop3;
-    if (tls && external::BindSslFunctions(conn.env()) != 0) return OpenSteps::fail(conn);
+    if (tls && external::BindSslFunctions(conn.env()) != 0) {
+        OpenSteps::fail(conn);
+        return 1;
+    }
     // With TLS on connect the greeting comes through TLS; otherwise it comes first.
     if (s.sslMode != SslMode::OnConnect && ReadReplyLine(conn, conn.greeting_) != 0) return 1;
     if (startTls) {
-        const int rc = pop ? OpenSteps::startTlsPop(conn) : OpenSteps::startTlsSmtp(conn, s);
-        if (rc != 0) return 1;
+        const Err e = pop ? OpenSteps::startTlsPop(conn) : OpenSteps::startTlsSmtp(conn, s);
+        if (e != Err::None) return 1;
     }
-    if (tls && !conn.handshake(s)) return OpenSteps::fail(conn);
+    if (tls && !conn.handshake(s)) {
+        OpenSteps::fail(conn);
+        return 1;
+    }
     if (s.sslMode == SslMode::OnConnect && ReadReplyLine(conn, conn.greeting_) != 0) return 1;
-    if (pop && startTls && OpenSteps::checkPopAfterTls(conn) != 0) return 1;
-    if (pop && s.apop && OpenSteps::apop(conn, s) != 0) return 1;
+    if (pop && startTls && OpenSteps::checkPopAfterTls(conn) != Err::None) return 1;
+    if (pop && s.apop && OpenSteps::apop(conn, s) != Err::None) return 1;
     return 0;
 }
 

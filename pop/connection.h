@@ -182,12 +182,12 @@ struct ReceivedChunk {
 using ChunkHook = std::function<bool(const ReceivedChunk&)>;
 
 // Receives the rest of a multi-line reply (RETR, TOP) through the decoder, appending the
-// decoded text to `out` (never beyond `capacity` bytes). `chunk` is told after every receive.
-// 0 = complete (see decoder.negative() for a refusal), 1 = failed: receive error or time-out,
-// end of stream, or the text outgrew `capacity` or the hook (TooLong; the connection is closed,
+// decoded text to `out` (never beyond `capacity` bytes), without reporting. `chunk` is told
+// after every receive. None when the reply is complete (see decoder.negative() for a refusal);
+// TooLong when the text outgrew `capacity` or the hook stopped it (the connection is closed,
 // being out of step).
-int ReceiveMultiLine(Connection& conn, MultiLineDecoder& decoder, std::string& out, size_t capacity,
-                     ReceiveFailure* failure = nullptr, const ChunkHook& chunk = {});
+ReceiveFailure ReceiveMultiLine(Connection& conn, MultiLineDecoder& decoder, std::string& out,
+                                size_t capacity, const ChunkHook& chunk = {});
 
 // The text a log line shows for a command line: credentials become "-----".
 std::string maskedForLog(std::string_view line, bool secret = false);

@@ -309,12 +309,19 @@ Session::Step Session::fetch(size_t index, const std::string& line, std::string&
         }
         return k.received < rawBound;
     };
-    ReceiveFailure failure = ReceiveFailure::None;
     std::string_view problem;
-    if (ReceiveMultiLine(conn_, decoder, text, static_cast<size_t>(bound), &failure, chunk) != 0) {
-        problem = failure == ReceiveFailure::TooLong       ? kTextSizeMismatch
-                  : failure == ReceiveFailure::EndOfStream ? kTextReceiveEnded
-                                                           : kTextReceiveSocketError;
+    switch (ReceiveMultiLine(conn_, decoder, text, static_cast<size_t>(bound), chunk)) {
+        case ReceiveFailure::None:
+            break;
+        case ReceiveFailure::TooLong:
+            problem = kTextSizeMismatch;
+            break;
+        case ReceiveFailure::EndOfStream:
+            problem = kTextReceiveEnded;
+            break;
+        case ReceiveFailure::Socket:
+            problem = kTextReceiveSocketError;
+            break;
     }
     if (!problem.empty()) {
         std::string log(problem);
