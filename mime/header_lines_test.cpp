@@ -98,6 +98,9 @@ TEST(HeaderNames, NameAndAddressFormsAgreeInBothReaders) {
         {"\"Taro\"", "Taro", ""},
         {"Taro", "Taro", ""},
         {"\"山田 太郎\" <taro@example.jp>", "山田 太郎", "taro@example.jp"},
+        // A trail byte 0x40 ("@") of a double-byte character is no address mark.
+        {"\x83\x40\x83\x40 <a@b.jp>", "\x83\x40\x83\x40", "a@b.jp"},
+        {"山田ー <y@example.jp>", "山田ー", "y@example.jp"},
     };
     for (const auto& r : rows) {
         const std::string header = std::string("From: ") + r.value + "\r\n";
@@ -111,6 +114,28 @@ TEST(HeaderNames, NameAndAddressFormsAgreeInBothReaders) {
             EXPECT_EQ(view(h->fromNameStart, h->fromNameEnd), r.name) << r.value;
             EXPECT_EQ(view(h->fromAddressStart, h->fromAddressEnd), r.address) << r.value;
         }
+    }
+}
+
+TEST(HeaderNames, ReceivedMailRecordsTheFirstRecipientStoredMailTheList) {
+    const struct {
+        const char* value;
+        const char* received;
+        const char* stored;
+    } rows[] = {
+        {"a@x.jp, b@x.jp", "a@x.jp", "a@x.jp, b@x.jp"},
+        {"\"A\" <a@x.jp>, \"B\" <b@x.jp>", "a@x.jp", "a@x.jp"},
+        {"A <a@x.jp>, B <b@x.jp>", "a@x.jp", "a@x.jp"},
+    };
+    for (const auto& r : rows) {
+        const std::string header = std::string("To: ") + r.value + "\r\n";
+        std::string msg = header + "\r\n.\r\n";
+        const HeadCopy got = extractHead(msg);
+        EXPECT_EQ(view(got.info.toAddressStart, got.info.toAddressEnd), r.received) << r.value;
+        const std::string text = "\n" + header + "\r\n";
+        HeaderInfo st{};
+        readStoredHeader(text, st);
+        EXPECT_EQ(view(st.toAddressStart, st.toAddressEnd), r.stored) << r.value;
     }
 }
 

@@ -220,6 +220,43 @@ TEST_F(Conn, MultiLineMessageIsUnstuffedAndTheNextReplyStaysInStep) {
     server.finish();
 }
 
+TEST_F(Conn, TheChunkHookStopsAReplyOnlyWhileItIsUnderWay) {
+    // The session bounds the raw bytes of a message through the hook: a "no" before the end
+    // stops the reply; a "no" on the chunk that ends it changes nothing.
+    const std::string whole = "+OK\r\nabc\r\n.\r\n";
+    for (const bool stopEarly : {true, false}) {
+        FakeServer server;
+        server.send("+OK\r\n").readLine();
+        if (stopEarly) {
+            server.send("+OK\r\nfirst\r\n").stall(300).send("rest\r\n.\r\n");
+        } else {
+            server.send(whole);
+        }
+        server.start();
+        Connection c(t.env);
+        ASSERT_EQ(OpenServer(c, local(server.port()), Protocol::Pop3), 0);
+        std::string why;
+        ASSERT_TRUE(c.writeLine("RETR 1\r\n", why));
+        MultiLineDecoder d;
+        std::string text;
+        int calls = 0;
+        const ReceiveFailure got = ReceiveMultiLine(c, d, text, 1000, [&](const ReceivedChunk& k) {
+            ++calls;
+            return !stopEarly && k.received < whole.size();
+        });
+        if (stopEarly) {
+            EXPECT_EQ(got, ReceiveFailure::TooLong);
+            EXPECT_EQ(calls, 1);
+            EXPECT_TRUE(c.broken());
+        } else {
+            EXPECT_EQ(got, ReceiveFailure::None);
+            EXPECT_EQ(text, "\nabc\r\n.\r\n");
+        }
+        c.close();
+        server.finish();
+    }
+}
+
 TEST_F(Conn, MessageLongerThanItsRoomFailsWithoutOverrunning) {
     FakeServer server;
     server.send("+OK\r\n").readLine().send("+OK\r\n" + std::string(500, 'z') + "\r\n.\r\n");
