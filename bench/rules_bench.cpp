@@ -15,6 +15,7 @@
 
 #include "bench/bench_util.h"
 #include "core/list.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "mime/header.h"
 #include "platform/fileutil.h"
@@ -178,7 +179,7 @@ std::string prepare(platform::FileSystem& fs, Reporter& reporter, int messages) 
         r->mode1 = 1;
         sjis::copyField(r->keyword1, "[振分" + std::to_string(k) + "]");
         r->targetTab = targets[static_cast<size_t>(k)];
-        book.appendToFile(rules::RuleKind::Command, r);
+        book.addAtFileEnd(rules::RuleKind::Command, r);
     }
     for (int k = 0; k < 15; ++k) {  // rules that take nothing here
         auto* r = new Rule;
@@ -187,7 +188,7 @@ std::string prepare(platform::FileSystem& fs, Reporter& reporter, int messages) 
         r->mode1 = 1;
         sjis::copyField(r->keyword1, "nobody" + std::to_string(k) + "@");
         r->targetTab = targets[0];
-        book.appendToFile(rules::RuleKind::Command, r);
+        book.addAtFileEnd(rules::RuleKind::Command, r);
     }
     book.save(env, rules::RuleKind::Command, tabs);
 
@@ -204,7 +205,7 @@ std::string prepare(platform::FileSystem& fs, Reporter& reporter, int messages) 
         r.state = 3;
         r.storedTime = 1700000000u + static_cast<uint32_t>(n);
         r.size = static_cast<uint32_t>(text.size());
-        r.account = store::kNoAccount;
+        r.account = mail::kUnmatchedAccount;
         r.texts[0] = "送信者";
         r.texts[1] = "sender@example.co.jp";
         r.texts[2] = "件名";

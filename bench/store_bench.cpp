@@ -14,6 +14,7 @@
 
 #include "bench/bench_util.h"
 #include "core/list.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "shell/program.h"
@@ -58,7 +59,7 @@ store::IndexRecord sample(int n) {
     r.dateTime = r.storedTime - 300;
     r.size = 2000u + static_cast<uint32_t>(n % 5000);
     r.attachments = static_cast<uint8_t>(n % 3);
-    r.account = store::kNoAccount;
+    r.account = mail::kUnmatchedAccount;
     r.texts[0] = "山田太郎" + std::to_string(n % 97);
     r.texts[1] = "taro" + std::to_string(n % 97) + "@example.co.jp";
     r.texts[2] = "Re: 来週の打ち合わせ資料について（第" + std::to_string(n) + "版）";

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "shell/report.h"
@@ -184,9 +185,10 @@ Result<MailItem*> storeDraft(ComposeContext& c, const StoreRequest& s, int& numb
     record.markColour = s.markColour;
     record.dateTime = draft->info().date;
     record.attachments = store::stateHasAttachments(s.state) ? 1 : 0;
-    record.account = s.account && s.account->number >= 0 && s.account->number < store::kNoAccount
-                         ? static_cast<uint8_t>(s.account->number)
-                         : store::kNoAccount;
+    record.account =
+        s.account && s.account->number >= 0 && s.account->number < mail::kUnmatchedAccount
+            ? static_cast<uint8_t>(s.account->number)
+            : mail::kUnmatchedAccount;
     record.texts[0] = s.info.toName;
     record.texts[1] = s.info.toAddress;
     record.texts[2] = s.info.subject;

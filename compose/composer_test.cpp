@@ -539,14 +539,18 @@ TEST_F(ComposerTest, EditedDraftRowFollowsTheEdit) {
 
 TEST_F(ComposerTest, RuleMadeRepliesAndForwards) {
     RuleResponder responder(*c);
-    mime::AutoResponder& analysis = responder;
     RuleResult result{};
     sjis::copyField(result.replyTemplate, "基本");
     const std::string hostile =
         std::string("\f st=0.0.0.0 dt=2612071000 rd=all               \r\n") +
         "From: Eve <eve@evil.jp>\r\nTo: me@example.jp\r\n"
         "Subject: =?x?= hi\r\nMessage-ID: <e1@evil.jp>\r\n\r\nbody\r\n";
-    ASSERT_TRUE(analysis.reply(hostile, result, *receive, 0));
+    // As analysis asks: its own copy of the stored text.
+    rules::AutoRequest rq = rules::replyRequest(result);
+    rq.storedText = hostile;
+    rq.sourceTab = receive;
+    rq.fileNo = 0;
+    ASSERT_TRUE(responder.reply(rq));
     ASSERT_EQ(send->nextFileNo, 1);
     const std::string m = message(*send, 0);
     EXPECT_NE(m.find("From: Me <me@example.jp>\r\nTo: Eve <eve@evil.jp>\r\n"), std::string::npos);
@@ -555,7 +559,6 @@ TEST_F(ComposerTest, RuleMadeRepliesAndForwards) {
     EXPECT_EQ(editorRuns(), 0);
 
     // A rule's forward with its own From and To; a To without "@" waits as unfinished.
-    rules::AutoResponder& executor = responder;
     MailItem* src = stored(*receive, kSource, 3);
     rules::AutoRequest fw;
     fw.sourceTab = receive;
@@ -563,7 +566,7 @@ TEST_F(ComposerTest, RuleMadeRepliesAndForwards) {
     fw.forwardKind = 1;
     fw.forwardFrom = "me@example.jp";
     fw.forwardTo = "boss@example.jp\r\nBcc: x@evil.jp";
-    ASSERT_TRUE(executor.forward(fw));
+    ASSERT_TRUE(responder.forward(fw));
     std::string f = message(*send, 1);
     EXPECT_NE(f.find("From: me@example.jp\r\nTo: boss@example.jp  Bcc: x@evil.jp\r\n"),
               std::string::npos)
@@ -572,7 +575,7 @@ TEST_F(ComposerTest, RuleMadeRepliesAndForwards) {
     EXPECT_NE(f.find("Auto-Submitted: auto-replied\r\n"), std::string::npos);
     EXPECT_EQ(file(*send, 1)[7], '0');
     fw.forwardTo = "boss";
-    ASSERT_TRUE(executor.forward(fw));
+    ASSERT_TRUE(responder.forward(fw));
     EXPECT_EQ(file(*send, 2)[7], '2');
     EXPECT_EQ(responder.made(), 3);
 }

@@ -1,5 +1,6 @@
 #include "compose/draft.h"
 
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "platform/process.h"
@@ -238,9 +239,10 @@ Err editStoredDraft(ComposeContext& c, ComposeDialogs& dialogs, Tab& tab, MailIt
     if (Err e = store::rewriteRecord(
             c.env, tab, item,
             [&](store::IndexRecord& rec) {
-                rec.account = account && account->number >= 0 && account->number < store::kNoAccount
-                                  ? static_cast<uint8_t>(account->number)
-                                  : store::kNoAccount;
+                rec.account =
+                    account && account->number >= 0 && account->number < mail::kUnmatchedAccount
+                        ? static_cast<uint8_t>(account->number)
+                        : mail::kUnmatchedAccount;
                 rec.texts[0] = info.toName;
                 rec.texts[1] = info.toAddress;
                 rec.texts[2] = info.subject;

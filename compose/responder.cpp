@@ -11,32 +11,24 @@ bool RuleResponder::run(const ComposeRequest& request) {
     return out.stored;
 }
 
-bool RuleResponder::reply(std::string storedText, RuleResult result, Tab&, int) {
-    ComposeRequest q;
-    q.mode = kComposeRuleReply;
-    q.sourceFileText = std::move(storedText);
-    q.templateName = sjis::fieldView(result.replyTemplate);
-    q.intoTab = result.replyTab;
-    return run(q);
+namespace {
+
+// The message answered: analysis hands its own copy of the stored text, the executor an item.
+void source(const rules::AutoRequest& r, ComposeRequest& q) {
+    if (!r.storedText.empty()) {
+        q.sourceFileText = r.storedText;
+    } else {
+        q.sourceTab = r.sourceTab;
+        q.item = const_cast<MailItem*>(r.item);
+    }
 }
 
-bool RuleResponder::forward(std::string storedText, RuleResult result, Tab&, int) {
-    ComposeRequest q;
-    q.mode = kComposeRuleForward;
-    q.sourceFileText = std::move(storedText);
-    q.templateName = sjis::fieldView(result.templateName);
-    q.intoTab = result.forwardTab;
-    q.forwardKind = result.forwardKind > 0 ? result.forwardKind - 1 : 0;
-    q.forwardFrom = sjis::fieldView(result.forwardFrom);
-    q.forwardTo = sjis::fieldView(result.forwardTo);
-    return run(q);
-}
+}  // namespace
 
 bool RuleResponder::reply(const rules::AutoRequest& r) {
     ComposeRequest q;
     q.mode = kComposeRuleReply;
-    q.sourceTab = r.sourceTab;
-    q.item = const_cast<MailItem*>(r.item);
+    source(r, q);
     q.templateName = r.templateName;
     q.intoTab = r.intoTab;
     return run(q);
@@ -45,8 +37,7 @@ bool RuleResponder::reply(const rules::AutoRequest& r) {
 bool RuleResponder::forward(const rules::AutoRequest& r) {
     ComposeRequest q;
     q.mode = kComposeRuleForward;
-    q.sourceTab = r.sourceTab;
-    q.item = const_cast<MailItem*>(r.item);
+    source(r, q);
     q.templateName = r.templateName;
     q.intoTab = r.intoTab;
     q.forwardKind = r.forwardKind > 0 ? r.forwardKind - 1 : 0;

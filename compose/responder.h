@@ -1,10 +1,8 @@
 // The replies and forwards that rules ask for, made by the composer as waiting drafts in the
-// rule's tab. One object serves both callers: analysis of received mail and the rule executor
-// over stored mail.
+// rule's tab, for analysis of received mail and for the rule executor over stored mail alike.
 #pragma once
 
 #include "compose/composer.h"
-#include "mime/analyze.h"
 #include "rules/executor.h"
 #include "rules/rule_book.h"
 
@@ -22,13 +20,9 @@ class NoDialogs final : public ComposeDialogs {
     Tab* chooseTab(const std::vector<Tab*>&) override { return nullptr; }
 };
 
-class RuleResponder final : public mime::AutoResponder, public rules::AutoResponder {
+class RuleResponder final : public rules::AutoResponder {
   public:
     explicit RuleResponder(ComposeContext& context) : context_(context) {}
-    // Received mail (analysis).
-    bool reply(std::string storedText, RuleResult result, Tab& tab, int fileNo) override;
-    bool forward(std::string storedText, RuleResult result, Tab& tab, int fileNo) override;
-    // Stored mail (the rule executor).
     bool reply(const rules::AutoRequest& request) override;
     bool forward(const rules::AutoRequest& request) override;
 

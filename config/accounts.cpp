@@ -57,7 +57,7 @@ std::vector<std::string_view> splitList(std::string_view text) {
 
 Account blankAccount() {
     Account a{};
-    a.number = kNoAccount;
+    a.number = kOrderWithoutAccount;
     return a;
 }
 
@@ -123,7 +123,7 @@ void AccountList::remove(Account* account) {
 }
 
 bool readAccountSection(platform::Profile& ini, std::string_view name, Account& out) {
-    out.number = readInt32(ini, name, "TagNo", kNoAccount);
+    out.number = readInt32(ini, name, "TagNo", kOrderWithoutAccount);
     if (out.number < 0 || out.number >= kMaxAccounts) return false;
     readText(ini, name, "POP3Server", out.pop3Server);
     readText(ini, name, "SMTPServer", out.smtpServer);

@@ -22,7 +22,7 @@ namespace kolvy::config {
 // Account numbers run 0..19: orders refer to accounts by number, and twenty is the limit.
 inline constexpr int32_t kMaxAccounts = 20;
 // TagNo of an order without account, and the value a missing TagNo reads as.
-inline constexpr int32_t kNoAccount = 100;
+inline constexpr int32_t kOrderWithoutAccount = 100;
 // Text fields of an account hold 63 bytes; the settings dialog accepts 60 characters.
 inline constexpr size_t kAccountTextMax = sizeof(Account::name) - 1;
 inline constexpr size_t kAccountFormTextMax = 60;

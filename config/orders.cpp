@@ -47,7 +47,7 @@ int32_t readRange(platform::Profile& ini, std::string_view section, std::string_
 }
 
 int32_t readAccountNumber(platform::Profile& ini, std::string_view section) {
-    const int64_t v = platform::readInt(ini, section, "TagNo", kNoAccount);
+    const int64_t v = platform::readInt(ini, section, "TagNo", kOrderWithoutAccount);
     return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
@@ -115,7 +115,7 @@ class KeyWriter {
 
 ReceiveOrder blankOrder() {
     ReceiveOrder o{};
-    o.accountNumber = kNoAccount;
+    o.accountNumber = kOrderWithoutAccount;
     return o;
 }
 
@@ -213,7 +213,7 @@ bool OrderList::makeFolder(ReceiveOrder* order) {
         order->members->id = 0;
     }
     order->isFolder = 1;
-    order->accountNumber = kNoAccount;
+    order->accountNumber = kOrderWithoutAccount;
     return true;
 }
 
@@ -360,7 +360,7 @@ Err writeNewFolder(Env& env, const ReceiveOrder& o) {
 int32_t accountNumberOf(const ReceiveOrder& order) {
     if (!order.isFolder) return order.accountNumber;
     if (order.members && order.members->next) return order.members->next->accountNumber;
-    return kNoAccount;
+    return kOrderWithoutAccount;
 }
 
 }  // namespace kolvy::config

@@ -50,7 +50,7 @@ TEST_F(Orders, LoadsTopLevelOrdersFoldersAndMembers) {
     ReceiveOrder* folder = orders.byMenuPosition(4);
     ASSERT_TRUE(folder);
     EXPECT_EQ(folder->isFolder, 1);
-    EXPECT_EQ(folder->accountNumber, kNoAccount);
+    EXPECT_EQ(folder->accountNumber, kOrderWithoutAccount);
     EXPECT_STREQ(folder->childList, "104;105");
     EXPECT_EQ(orders.selected(), folder);
     ASSERT_EQ(listSize(*folder->members), 2u);
@@ -70,7 +70,7 @@ TEST_F(Orders, LoadsTopLevelOrdersFoldersAndMembers) {
     EXPECT_EQ(orders.freeId(), 102);
     EXPECT_TRUE(orders.refersToAccount(1));
     EXPECT_FALSE(orders.refersToAccount(3));
-    EXPECT_FALSE(orders.refersToAccount(kNoAccount));  // folders have no account
+    EXPECT_FALSE(orders.refersToAccount(kOrderWithoutAccount));  // folders have no account
 }
 
 TEST_F(Orders, DownloadKeysNeedTheUtilityLibrary) {

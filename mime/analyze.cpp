@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/ascii.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "mime/decode.h"
 #include "mime/header.h"
@@ -20,14 +22,12 @@ namespace kolvy::mime {
 
 namespace {
 
+using ascii::startsNoCase;
+
 constexpr char kStatusStart[] = "\f st=0.0.0.0 dt=";
 constexpr char kStatusEnd[] = " rd=all               \r";
 constexpr size_t kStatusValueOffset = 30;
 constexpr char kPartInfoName[] = "X-PartInfo: ";
-
-bool startsNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && sjis::equalsNoCaseAscii(s.substr(0, prefix.size()), prefix);
-}
 
 std::string_view range(const char* start, const char* end) {
     return HeadCopy::view(start, end);
@@ -357,7 +357,7 @@ Analysis analyzeText(std::string_view text, std::string_view stamp) {
 
 uint8_t matchAccount(const HeaderInfo& h, const Account* accounts) {
     const std::string_view to = range(h.toAddressStart, h.toAddressEnd);
-    if (to.empty()) return store::kNoAccount;
+    if (to.empty()) return mail::kUnmatchedAccount;
     auto find = [&](std::string_view where) -> const Account* {
         for (const Account* a = accounts; a; a = a->next) {
             const std::string_view address = sjis::fieldView(a->mailAddress);
@@ -373,7 +373,8 @@ uint8_t matchAccount(const HeaderInfo& h, const Account* accounts) {
             hit = find(sjis::fieldView(h.received));
         }
     }
-    if (!hit || hit->number < 0 || hit->number >= store::kNoAccount) return store::kNoAccount;
+    if (!hit || hit->number < 0 || hit->number >= mail::kUnmatchedAccount)
+        return mail::kUnmatchedAccount;
     return static_cast<uint8_t>(hit->number);
 }
 
@@ -391,8 +392,140 @@ bool usableRuleTab(const Tab* t) {
 }
 
 char colourChar(int colour) {
-    if (colour <= 0 || colour >= 15) return '0';
+    if (colour <= 0 || colour >= mail::kClearColour) return '0';
     return colour < 10 ? static_cast<char>('0' + colour) : static_cast<char>('A' + colour - 10);
+}
+
+// The receive rules over the analysed message; false when one threw it away.
+bool askReceiveRules(AnalyzeContext& c, const Analysis& a, const ServerEntry& entry,
+                     RuleResult& result, AnalyzeOutcome& out) {
+    std::vector<rules::TextPiece> pieces;
+    uint32_t bodyLength = 0;
+    for (const TextSegment& s : a.segments) {
+        pieces.push_back({a.output.data() + s.start, a.output.data() + s.end});
+        bodyLength += static_cast<uint32_t>(s.end - s.start);
+    }
+    rules::RuleSubject subject;
+    subject.header = &a.header;
+    subject.body = pieces;
+    subject.bodyLength = bodyLength;
+    subject.messageSize = entry.size;
+    subject.asciiOnly = AsciiOnly.load();
+    if (c.receiveRules(subject, result) != 0) {
+        out.kind = AnalyzeOutcome::Discarded;
+        out.keepOnServer = result.leaveOnServer != 0 || result.noDownload != 0;
+        return false;
+    }
+    out.keepOnServer = result.leaveOnServer != 0;
+    return true;
+}
+
+// What the rules want answered and the stored state that follows.
+struct Verdict {
+    bool autoReply = false, autoForward = false;
+    uint8_t state = mail::kUnread;
+    uint8_t markColour = 0;
+};
+
+Verdict verdict(const AnalyzeContext& c, const Analysis& a, const RuleResult& result,
+                AnalyzeMode mode) {
+    const bool received = mode == AnalyzeMode::Received;
+    Verdict v;
+    v.autoReply = received && result.replyTemplate[0] != '\0';
+    v.autoForward = received && result.forwardKind != 0;
+    // Answering automatic, list or bounce mail, or the user's own, would loop or storm; such
+    // mail is stored as the rule says but not answered, and so not marked replied either.
+    if (v.autoReply || v.autoForward) {
+        const std::vector<std::string> own = rules::ownAddresses(c.accounts);
+        const std::string_view headerText = std::string_view(a.output).substr(0, a.bodyStart);
+        const std::string_view from = range(a.header.fromAddressStart, a.header.fromAddressEnd);
+        if (rules::autoAnswerGuard(headerText, from, 0, own) != rules::AutoSkip::None)
+            v.autoReply = v.autoForward = false;
+    }
+    v.state = static_cast<uint8_t>(mail::kUnread + a.kind());
+    if (mode == AnalyzeMode::OutgoingCopy) {
+        v.state = a.attachments() > 0 ? mail::kSentAttached : mail::kSent;
+    } else if (v.autoReply) {
+        v.state = static_cast<uint8_t>(mail::kReplied + a.kind());
+    } else if (received && result.setRead) {
+        v.state = static_cast<uint8_t>(mail::kRead + a.kind());
+    }
+    const bool mark = received && result.setMark;
+    const int colour = received && result.setColour >= 1 && result.setColour <= mail::kColourMask
+                           ? result.setColour
+                           : 0;
+    v.markColour = static_cast<uint8_t>((mark ? mail::kMarkBit : 0) + colour);
+    return v;
+}
+
+void writeStatusDigits(Analysis& a, const Verdict& v) {
+    a.output[5] = mail::isOutgoing(v.state) ? '1' : '0';
+    a.output[7] = store::stateDigit(v.state);
+    a.output[9] = mail::hasMark(v.markColour) ? '1' : '0';
+    a.output[11] = colourChar(v.markColour & mail::kColourMask);
+}
+
+// The tab the message goes to; null when there is none (reported where it must be).
+Tab* chooseTab(AnalyzeContext& c, bool received) {
+    if (!received) return lastTab(c.tabs);
+    Tab* tab = c.tabs.basicTab(store::kReceiveTab);
+    if (!tab || !store::tabFull(*tab)) return tab;
+    if (c.requestTemporaryTab) {
+        c.requestTemporaryTab();
+    } else {
+        platform::mainThread().post({kTemporaryTabMessage, 0, 0});
+        platform::sleepMs(kTemporaryTabWaitMs);
+    }
+    tab = c.tabs.basicTab(store::kReceiveTab);
+    if (tab && store::tabFull(*tab)) {
+        shell::report(c.env, kTemporaryTabFailed);
+        return nullptr;
+    }
+    return tab;
+}
+
+store::IndexRecord indexRecord(const AnalyzeContext& c, const Analysis& a, const Verdict& v,
+                               uint32_t storedTime, const ServerEntry& entry, AnalyzeMode mode) {
+    store::IndexRecord record;
+    record.state = v.state;
+    record.markColour = v.markColour;
+    record.storedTime = storedTime;
+    record.dateTime = a.header.date;
+    record.size = entry.size;
+    record.attachments = static_cast<uint8_t>(std::min(a.attachments(), 255));
+    const HeaderInfo& h = a.header;
+    if (mode == AnalyzeMode::OutgoingCopy) {
+        record.account = mail::kUnmatchedAccount;
+        record.texts[0] = range(h.toNameStart, h.toNameEnd);
+        record.texts[1] = range(h.toAddressStart, h.toAddressEnd);
+        record.texts[4] = range(h.fromAddressStart, h.fromAddressEnd);
+    } else {
+        record.account = matchAccount(h, c.accounts);
+        record.texts[0] = range(h.fromNameStart, h.fromNameEnd);
+        record.texts[1] = range(h.fromAddressStart, h.fromAddressEnd);
+        if (record.account == mail::kUnmatchedAccount)
+            record.texts[4] = range(h.toAddressStart, h.toAddressEnd);
+    }
+    record.texts[2] = sjis::fieldView(h.subject);
+    record.texts[3] = range(h.mailerStart, h.mailerEnd);
+    return record;
+}
+
+// The automatic reply and forward, each with its own copy of the stored text, finished before
+// the next message.
+void answer(AnalyzeContext& c, const Verdict& v, const RuleResult& result,
+            const std::string& fileText, const AnalyzeOutcome& out) {
+    if (!(v.autoReply || v.autoForward) || !c.responder || !out.tab) return;
+    auto request = [&](rules::AutoRequest r) {
+        r.sourceTab = out.tab;
+        r.fileNo = out.fileNo;
+        r.storedText = fileText;
+        return r;
+    };
+    if (v.autoReply && !c.responder->reply(request(rules::replyRequest(result))))
+        shell::report(c.env, kAutoReplyFailed);
+    if (v.autoForward && !c.responder->forward(request(rules::forwardRequest(result))))
+        shell::report(c.env, kAutoForwardFailed);
 }
 
 }  // namespace
@@ -412,119 +545,25 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
 
     Analysis a = analyzeText(text, stamp);
     out.partial = a.partial;
-
-    // Receive rules.
     RuleResult result{};
-    if (received && c.receiveRules) {
-        std::vector<rules::TextPiece> pieces;
-        uint32_t bodyLength = 0;
-        for (const TextSegment& s : a.segments) {
-            pieces.push_back({a.output.data() + s.start, a.output.data() + s.end});
-            bodyLength += static_cast<uint32_t>(s.end - s.start);
-        }
-        rules::RuleSubject subject;
-        subject.header = &a.header;
-        subject.body = pieces;
-        subject.bodyLength = bodyLength;
-        subject.messageSize = entry.size;
-        subject.asciiOnly = AsciiOnly.load();
-        if (c.receiveRules(subject, result) != 0) {
-            out.kind = AnalyzeOutcome::Discarded;
-            out.keepOnServer = result.leaveOnServer != 0 || result.noDownload != 0;
-            return out;
-        }
-        out.keepOnServer = result.leaveOnServer != 0;
-    }
+    if (received && c.receiveRules && !askReceiveRules(c, a, entry, result, out)) return out;
+    const Verdict v = verdict(c, a, result, mode);
+    writeStatusDigits(a, v);
 
-    // Status digits.
-    bool autoReply = received && result.replyTemplate[0] != '\0';
-    bool autoForward = received && result.forwardKind != 0;
-    // Answering automatic, list or bounce mail, or the user's own, would loop or storm; such
-    // mail is stored as the rule says but not answered, and so not marked replied either.
-    if (autoReply || autoForward) {
-        const std::vector<std::string> own = rules::ownAddresses(c.accounts);
-        const std::string_view headerText = std::string_view(a.output).substr(0, a.bodyStart);
-        const std::string_view from = range(a.header.fromAddressStart, a.header.fromAddressEnd);
-        if (rules::autoAnswerGuard(headerText, from, 0, own) != rules::AutoSkip::None) {
-            autoReply = false;
-            autoForward = false;
-        }
-    }
-    int direction = 0;
-    int state = a.kind();
-    if (mode == AnalyzeMode::OutgoingCopy) {
-        direction = 1;
-        state = a.attachments() > 0 ? 5 : 4;  // sent, with attachments when there are any
-    } else if (autoReply) {
-        state += 6;
-    } else if (received && result.setRead) {
-        state += 3;
-    }
-    const bool mark = received && result.setMark;
-    const int colour =
-        received && result.setColour >= 1 && result.setColour <= 15 ? result.setColour : 0;
-    a.output[5] = static_cast<char>('0' + direction);
-    a.output[7] = store::stateDigit(static_cast<uint8_t>(state));
-    a.output[9] = mark ? '1' : '0';
-    a.output[11] = colourChar(colour);
-
-    // The tab.
-    Tab* tab = nullptr;
-    if (received) {
-        tab = c.tabs.basicTab(store::kReceiveTab);
-        if (tab && store::tabFull(*tab)) {
-            if (c.requestTemporaryTab) {
-                c.requestTemporaryTab();
-            } else {
-                platform::mainThread().post({kTemporaryTabMessage, 0, 0});
-                platform::sleepMs(kTemporaryTabWaitMs);
-            }
-            tab = c.tabs.basicTab(store::kReceiveTab);
-            if (tab && store::tabFull(*tab)) {
-                shell::report(env, kTemporaryTabFailed);
-                out.kind = AnalyzeOutcome::FailedStop;
-                return out;
-            }
-        }
-    } else {
-        tab = lastTab(c.tabs);
-    }
+    Tab* tab = chooseTab(c, received);
     if (!tab) {
         out.kind = AnalyzeOutcome::FailedStop;
         return out;
     }
     Tab* ruleTab = received && usableRuleTab(result.targetTab) ? result.targetTab : nullptr;
     const bool move = ruleTab && result.moveOrCopy == 0;
-
-    // The index record.
-    store::IndexRecord record;
-    record.state = static_cast<uint8_t>(direction * 16 + state);
-    record.markColour = static_cast<uint8_t>((mark ? store::kMarkBit : 0) + colour);
-    record.storedTime = storedTime;
-    record.dateTime = a.header.date;
-    record.size = entry.size;
-    record.attachments = static_cast<uint8_t>(std::min(a.attachments(), 255));
-    const HeaderInfo& h = a.header;
-    if (mode == AnalyzeMode::OutgoingCopy) {
-        record.account = store::kNoAccount;
-        record.texts[0] = range(h.toNameStart, h.toNameEnd);
-        record.texts[1] = range(h.toAddressStart, h.toAddressEnd);
-        record.texts[4] = range(h.fromAddressStart, h.fromAddressEnd);
-    } else {
-        record.account = matchAccount(h, c.accounts);
-        record.texts[0] = range(h.fromNameStart, h.fromNameEnd);
-        record.texts[1] = range(h.fromAddressStart, h.fromAddressEnd);
-        if (record.account == store::kNoAccount)
-            record.texts[4] = range(h.toAddressStart, h.toAddressEnd);
-    }
-    record.texts[2] = sjis::fieldView(h.subject);
-    record.texts[3] = range(h.mailerStart, h.mailerEnd);
+    const store::IndexRecord record = indexRecord(c, a, v, storedTime, entry, mode);
 
     const std::string fileText = a.fileText();
     out.fileSize = fileText.size();
     out.contentHash = store::messageContentHash(fileText);
-    const bool read = state >= 3;
-    const int32_t newMark = received && !(autoReply && !c.sinchakuIcon) ? 2 : 0;
+    const bool read = !mail::isUnread(v.state);
+    const int32_t newMark = received && !(v.autoReply && !c.sinchakuIcon) ? 2 : 0;
     auto store = [&](Tab& t) -> bool {
         const int number = t.nextFileNo;
         auto item = store::storeMessage(env, t, fileText, record, c.index);
@@ -537,24 +576,11 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
         }
         return true;
     };
-    if (!move && !store(*tab)) {
+    if ((!move && !store(*tab)) || (ruleTab && !store(*ruleTab))) {
         out.kind = AnalyzeOutcome::FailedStop;
         return out;
     }
-    if (ruleTab && !store(*ruleTab)) {
-        out.kind = AnalyzeOutcome::FailedStop;
-        return out;
-    }
-
-    // Automatic reply and forward, each with its own copies, finished before the next message.
-    if ((autoReply || autoForward) && c.responder && out.tab) {
-        if (autoReply && !c.responder->reply(fileText, result, *out.tab, out.fileNo)) {
-            shell::report(env, kAutoReplyFailed);
-        }
-        if (autoForward && !c.responder->forward(fileText, result, *out.tab, out.fileNo)) {
-            shell::report(env, kAutoForwardFailed);
-        }
-    }
+    answer(c, v, result, fileText, out);
     return out;
 }
 

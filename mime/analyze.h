@@ -20,6 +20,7 @@
 
 #include "core/env.h"
 #include "core/records.h"
+#include "rules/auto_answer.h"
 #include "rules/evaluate.h"
 #include "store/index.h"
 #include "store/tabs.h"
@@ -47,10 +48,8 @@ enum class AnalyzeMode : int {
 inline constexpr char kTemporaryTabFailed[] =
     "基本受信タブがいっぱいになったので、「臨時タブ」を    \n"
     "作成しようとしましたが失敗しました。    ";
-inline constexpr char kAutoReplyFailed[] =
-    "メッセージルールによる返信メールの作成に失敗しました。    ";
-inline constexpr char kAutoForwardFailed[] =
-    "メッセージルールによる転送メールの作成に失敗しました。    ";
+using rules::kAutoForwardFailed;
+using rules::kAutoReplyFailed;
 
 // --------------------------------------------------------------------------- pure analysis
 // Puts line ends right: a text whose first line ends in a lone CR (or a lone LF) has every lone
@@ -102,18 +101,6 @@ struct Analysis {
 Analysis analyzeText(std::string_view text, std::string_view stamp);
 
 // --------------------------------------------------------------------------- filing
-// The automatic reply and forward a receive rule asks for. Each call gets its own copy of the
-// stored message and of the rule result and runs to its end before analysis goes on, so nothing
-// it uses can change under it. False when no message could be made. Analysis asks for no answer
-// to automatic, list or bounce mail or to the user's own; what is made carries
-// "Auto-Submitted: auto-replied" so that the other side does not answer back.
-class AutoResponder {
-  public:
-    virtual ~AutoResponder() = default;
-    virtual bool reply(std::string storedText, RuleResult result, Tab& tab, int fileNo) = 0;
-    virtual bool forward(std::string storedText, RuleResult result, Tab& tab, int fileNo) = 0;
-};
-
 struct AnalyzeContext {
     explicit AnalyzeContext(Env& e, store::TabRegistry& t) : env(e), tabs(t) {}
     Env& env;
@@ -121,8 +108,10 @@ struct AnalyzeContext {
     store::IndexOptions index;
     const Account* accounts = nullptr;    // the first account of the list
     rules::ReceiveRuleHook receiveRules;  // null: no rules
-    AutoResponder* responder = nullptr;   // null: automatic replies are not made
-    bool sinchakuIcon = false;            // Option/SinchakuIcon
+    // Makes the reply and forward a receive rule asks for; null: they are not made. Analysis
+    // asks for no answer to automatic, list or bounce mail or to the user's own.
+    rules::AutoResponder* responder = nullptr;
+    bool sinchakuIcon = false;  // Option/SinchakuIcon
     // Asks the main thread for a temporary receive tab and gives it time; by default the thread
     // message and a wait of kTemporaryTabWaitMs.
     std::function<void()> requestTemporaryTab;

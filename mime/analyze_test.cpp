@@ -2,6 +2,7 @@
 // from disk and checked byte for byte where their layout is fixed; part offsets are checked
 // against the stored file itself.
 #include "mime/analyze.h"
+#include "core/mail_state.h"
 
 #include <gtest/gtest.h>
 
@@ -174,7 +175,7 @@ TEST(MailAnalyze, MixedTextAndBase64AttachmentGetsPartLinesAndReadableEnd) {
     const store::RecordView r = f.record(f.receive(), 0);
     EXPECT_EQ(r.state, 1);
     EXPECT_EQ(r.attachments, 1);
-    EXPECT_EQ(r.account, store::kNoAccount);  // b@ is not one of the accounts
+    EXPECT_EQ(r.account, mail::kUnmatchedAccount);  // b@ is not one of the accounts
     EXPECT_EQ(r.texts[4], "b@example.jp");
 }
 
@@ -481,15 +482,15 @@ TEST(MailAnalyze, RuleTabThatIsFullOrTheBasicReceiveTabIsIgnored) {
     EXPECT_EQ(f.file(f.receive(), 2), "<missing>");
 }
 
-struct FakeResponder final : AutoResponder {
-    bool reply(std::string storedText, RuleResult result, Tab&, int fileNo) override {
-        replies.push_back(std::move(storedText));
-        templates.emplace_back(result.replyTemplate);
-        numbers.push_back(fileNo);
+struct FakeResponder final : rules::AutoResponder {
+    bool reply(const rules::AutoRequest& r) override {
+        replies.push_back(r.storedText);
+        templates.push_back(r.templateName);
+        numbers.push_back(r.fileNo);
         return succeed;
     }
-    bool forward(std::string storedText, RuleResult, Tab&, int) override {
-        forwards.push_back(std::move(storedText));
+    bool forward(const rules::AutoRequest& r) override {
+        forwards.push_back(r.storedText);
         return succeed;
     }
     bool succeed = true;
@@ -574,9 +575,9 @@ TEST(MailAnalyze, AccountIsFoundInToThenDeliveredToThenReceived) {
         {"To: list@example.jp\r\nDelivered-To: other@example.jp\r\n", 7},
         {"To: list@example.jp\r\nDelivered-To: nobody@example.jp\r\n"
          "Received: from x by y for <me@example.jp>\r\n",
-         store::kNoAccount},
+         mail::kUnmatchedAccount},
         {"To: list@example.jp\r\nReceived: from x by y for <other@example.jp>\r\n", 7},
-        {"Received: from x by y for <me@example.jp>\r\n", store::kNoAccount},
+        {"Received: from x by y for <me@example.jp>\r\n", mail::kUnmatchedAccount},
     };
     for (const Case& c : cases) {
         std::string text = std::string("\nFrom: a@example.jp\r\n") + c.headers + "\r\nx\r\n.\r\n";
@@ -615,7 +616,7 @@ TEST(MailAnalyze, OutgoingCopyGoesToTheLastTabWithTheRecipientAsOtherParty) {
     EXPECT_EQ(r.texts[0], "Hanako");
     EXPECT_EQ(r.texts[1], "hanako@example.jp");
     EXPECT_EQ(r.texts[4], "me@example.jp");
-    EXPECT_EQ(r.account, store::kNoAccount);
+    EXPECT_EQ(r.account, mail::kUnmatchedAccount);
     EXPECT_EQ(f.file(*last, 0).substr(5, 3), "1.4");
 }
 

@@ -1,11 +1,11 @@
 #include "mime/header.h"
-#include "mime/stored_header.h"
 
 #include <array>
 #include <cstring>
 
 #include "core/sjis.h"
 #include "mime/decode.h"
+#include "mime/header_lines.h"
 #include "mime/internal.h"
 
 namespace kolvy::mime {
@@ -21,29 +21,7 @@ inline bool isBlankOrTab(unsigned char c) {
     return c == ' ' || c == '\t';
 }
 
-enum class Header {
-    None,
-    Date,
-    DeliveredTo,
-    From,
-    To,
-    Subject,
-    Received,
-    ReplyTo,
-    ReturnPath,
-    UserAgent,
-    XMailer,
-    XMlName,
-    XPartInfo,
-    Cc,
-    ContentType,
-    ContentDisposition,
-    ContentTransferEncoding,
-    MessageId,
-};
-
-// The longest name position tested ("Content-Transfer-Encoding:" has its colon at 26).
-constexpr size_t kNamePositions = 26;
+using Header = HeaderName;
 
 // One parameter of a Content-Type or Content-Disposition field, as positions in the source.
 struct Param {
@@ -91,11 +69,7 @@ class HeadParser {
     // The end of the field that starts at `from`: the CR of the first CR LF not followed by a
     // blank or TAB, or the end of the text.
     size_t fieldEnd(size_t from) const {
-        size_t k = from;
-        for (; k < len_ && src_[k] != '\0'; ++k) {
-            if (src_[k] == '\r' && s(k + 1) == '\n' && !isBlankOrTab(s(k + 2))) break;
-        }
-        return k;
+        return mime::fieldEnd(std::string_view(src_, len_), from);
     }
     bool foldAt(size_t k) const {
         return s(k) == '\r' && s(k + 1) == '\n' && isBlankOrTab(s(k + 2));
@@ -105,6 +79,9 @@ class HeadParser {
     // Handles the line that starts after the LF at `lf`; false when the header block ended.
     bool lineStart(size_t lf, bool lfEmitted);
     void handle(Header hd, size_t lf, size_t colon);
+    void received();
+    void address(bool from);
+    void subject();
     void decodedField(char*& start, char*& end);
     void parameters(bool disposition);
     std::vector<Param> tokenize(size_t from) const;
@@ -126,149 +103,23 @@ class HeadParser {
 };
 
 Header HeadParser::recognise(size_t lf, size_t& colon) const {
-    // Names are told apart by fixed positions counted from the LF, within the line only.
-    size_t lineLen = 0;
-    while (lineLen < kNamePositions && !isLineEnd(s(lf + 1 + lineLen)))
-        ++lineLen;
-    auto raw = [&](size_t k) -> unsigned char { return k <= lineLen ? s(lf + k) : 0; };
-    auto pos = [&](size_t k) -> unsigned char { return lower(raw(k)); };
-    auto is = [&](size_t c, Header hd) {
-        colon = c;
-        return hd;
-    };
-    switch (pos(1)) {
-        case 'd':
-            if (pos(2) == 'a' && pos(5) == ':') return is(5, Header::Date);
-            if (pos(11) == 't' && pos(13) == ':') return is(13, Header::DeliveredTo);
-            break;
-        case 'f':
-            if (pos(5) == ':') return is(5, Header::From);
-            break;
-        case 't':
-            if (pos(3) == ':') return is(3, Header::To);
-            break;
-        case 's':
-            if (pos(2) == 'u' && pos(8) == ':') return is(8, Header::Subject);
-            break;
-        case 'r':
-            if (pos(3) == 'c' && pos(9) == ':' && receivedCount_ < kReceivedHeaders)
-                return is(9, Header::Received);
-            if (pos(3) == 'p' && pos(9) == ':') return is(9, Header::ReplyTo);
-            if (pos(11) == 'h' && pos(12) == ':') return is(12, Header::ReturnPath);
-            break;
-        case 'u':
-            if (pos(6) == 'a') {
-                for (size_t k = 7; !isLineEnd(s(lf + k)); ++k) {
-                    if (s(lf + k) == ':') return is(k, Header::UserAgent);
-                }
-            }
-            break;
-        case 'x':
-            // The one test every reader of part lines makes, so that a part line received from
-            // outside is dropped exactly when a reader would take it for one.
-            if (lineLen >= 11 && isPartInfoLine(std::string_view(src_ + lf + 1, lineLen), 0))
-                return is(11, Header::XPartInfo);
-            if (pos(3) == 'm' && pos(6) == 'l' && pos(8) == 'r' && pos(9) == ':')
-                return is(9, Header::XMailer);
-            if (pos(3) == 'm' && pos(9) == 'e' && pos(10) == ':') return is(10, Header::XMlName);
-            break;
-        case 'c':
-            if (pos(2) == 'c' && pos(3) == ':') return is(3, Header::Cc);
-            if (pos(3) == 'n') {
-                if (pos(10) == 'y' && pos(13) == ':') return is(13, Header::ContentType);
-                if (pos(10) == 'i' && pos(20) == ':') return is(20, Header::ContentDisposition);
-                if (pos(10) == 'r' && pos(26) == ':')
-                    return is(26, Header::ContentTransferEncoding);
-            }
-            break;
-        case 'm':
-            if (pos(10) == 'd' && pos(11) == ':') return is(11, Header::MessageId);
-            break;
-        default:
-            break;
-    }
-    return Header::None;
+    // The line only: a name is never read across its line break.
+    size_t n = 0;
+    while (!isLineEnd(s(lf + 1 + n)))
+        ++n;
+    const HeaderMatch m = recogniseHeader(std::string_view(src_ + lf + 1, n));
+    if (m.name == Header::Received && receivedCount_ >= kReceivedHeaders) return Header::None;
+    // The resent addresses are only read back from stored mail.
+    if (m.name == Header::ResentFrom || m.name == Header::ResentTo) return Header::None;
+    colon = m.colon + 1;
+    return m.name;
 }
 
 // ------------------------------------------------------------------- names and addresses
-std::string_view trimBlanks(std::string_view v) {
-    while (!v.empty() && (isBlankOrTab(v.back()) || v.back() == '\r' || v.back() == '\n'))
-        v.remove_suffix(1);
-    return v;
-}
-
 void setRange(char*& start, char*& end, std::string_view v) {
+    if (!v.data()) return;
     start = const_cast<char*>(v.data());  // the view lies in the copy, which the record owns
     end = start + v.size();
-}
-
-// "Name" <addr>, Name <addr>, addr (Name), addr: scanning steps over double-byte characters.
-void parseNameAddress(std::string_view v, bool firstOnly, char*& nameStart, char*& nameEnd,
-                      char*& addrStart, char*& addrEnd) {
-    v = trimBlanks(v);
-    const size_t npos = std::string_view::npos;
-    auto setName = [&](std::string_view n) { setRange(nameStart, nameEnd, n); };
-    auto setAddr = [&](std::string_view a) { setRange(addrStart, addrEnd, a); };
-    // The address inside "<" ">" (or to the end).
-    auto angle = [&](size_t lt) {
-        const size_t gt = sjis::find(v, '>', lt + 1);
-        setAddr(v.substr(lt + 1, (gt == npos ? v.size() : gt) - lt - 1));
-    };
-    if (!v.empty() && v[0] == '"') {
-        const size_t close = sjis::find(v, '"', 1);
-        const bool at = close != npos && sjis::find(v, '@', close + 1) != npos;
-        if (at) {
-            setName(v.substr(1, close - 1));
-            size_t k = close + 1;
-            while (k < v.size() && (v[k] == ' ' || v[k] == '"' || v[k] == '<'))
-                ++k;
-            size_t e = k;
-            while (e < v.size() && v[e] != '>' && !(firstOnly && v[e] == ','))
-                e += sjis::charLen(v, e);
-            setAddr(v.substr(k, e - k));
-        } else {
-            std::string_view n = v.substr(1);
-            if (!n.empty() && n.back() == '"') n.remove_suffix(1);
-            setName(n);
-        }
-        return;
-    }
-    size_t first = 0;
-    while (first < v.size() && v[first] != '@' && v[first] != '<')
-        first += sjis::charLen(v, first);
-    if (first == v.size()) {
-        setName(v);  // neither: all of it is the name
-        return;
-    }
-    size_t lt = npos;
-    if (v[first] == '<') {
-        lt = first;
-    } else {
-        // "@" first: a later "<" before any "," still makes the angle form.
-        for (size_t k = first; k < v.size() && v[k] != ','; k += sjis::charLen(v, k)) {
-            if (v[k] == '<') {
-                lt = k;
-                break;
-            }
-        }
-    }
-    if (lt != npos) {
-        std::string_view n = v.substr(0, lt);
-        if (!n.empty() && n.back() == ' ') n.remove_suffix(1);
-        setName(n);
-        angle(lt);
-        return;
-    }
-    {
-        size_t e = 0;
-        while (e < v.size() && v[e] != '(' && !(firstOnly && (v[e] == ',' || v[e] == '\r')))
-            e += sjis::charLen(v, e);
-        setAddr(trimBlanks(v.substr(0, e)));
-        if (e < v.size() && v[e] == '(') {
-            const size_t close = sjis::find(v, ')', e + 1);
-            setName(v.substr(e + 1, (close == npos ? v.size() : close) - e - 1));
-        }
-    }
 }
 
 // ------------------------------------------------------------------------------ the parser
@@ -455,6 +306,47 @@ void HeadParser::parameters(bool disposition) {
     }
 }
 
+// The value of a Received: line, folds included, appended to the record's received text.
+void HeadParser::received() {
+    ++receivedCount_;
+    const std::string_view v(src_ + i_, fieldEnd(i_) - i_);
+    const std::string_view piece = sjis::truncate(
+        v, std::min(kReceivedEachMax, kReceivedMax - std::min(kReceivedMax, receivedLen_)));
+    std::memcpy(h_.received + receivedLen_, piece.data(), piece.size());
+    receivedLen_ += piece.size();
+    h_.received[receivedLen_] = '\0';
+}
+
+// From: or To:, decoded; the name and address are read from the copy.
+void HeadParser::address(bool from) {
+    char *start, *end;
+    decodedField(start, end);
+    const std::string_view v(start, static_cast<size_t>(end - start));
+    const NameAddress na =
+        parseNameAddress(v, from ? AddressForm::Sender : AddressForm::FirstRecipient);
+    setRange(from ? h_.fromNameStart : h_.toNameStart, from ? h_.fromNameEnd : h_.toNameEnd,
+             na.name);
+    setRange(from ? h_.fromAddressStart : h_.toAddressStart,
+             from ? h_.fromAddressEnd : h_.toAddressEnd, na.address);
+}
+
+// Subject:, decoded and unfolded: a line break and the blanks after it go, the pieces join.
+void HeadParser::subject() {
+    char *start, *end;
+    decodedField(start, end);
+    std::array<char, kSubjectMax + 2> text;
+    size_t n = 0;
+    for (const char* p = start; p < end && n < text.size();) {
+        if (*p == '\r' && p + 1 < end && p[1] == '\n' && p + 2 < end && isBlankOrTab(p[2])) {
+            while (p < end && (*p == '\r' || *p == '\n' || isBlankOrTab(*p)))
+                ++p;
+            continue;
+        }
+        text[n++] = *p++;
+    }
+    sjis::copyBounded(h_.subject, kSubjectMax + 1, std::string_view(text.data(), n));
+}
+
 void HeadParser::handle(Header hd, size_t lf, size_t colon) {
     copyRaw(lf + 1 + colon);
     while (s(i_) == ' ' && !full_)
@@ -485,48 +377,16 @@ void HeadParser::handle(Header hd, size_t lf, size_t colon) {
         case Header::ContentTransferEncoding:
             rawValue(h_.transferEncodingStart, h_.transferEncodingEnd);
             break;
-        case Header::Received: {
-            ++receivedCount_;
-            const std::string_view v(src_ + i_, fieldEnd(i_) - i_);
-            const std::string_view piece = sjis::truncate(
-                v, std::min(kReceivedEachMax, kReceivedMax - std::min(kReceivedMax, receivedLen_)));
-            std::memcpy(h_.received + receivedLen_, piece.data(), piece.size());
-            receivedLen_ += piece.size();
-            h_.received[receivedLen_] = '\0';
+        case Header::Received:
+            received();
             break;
-        }
         case Header::From:
-        case Header::To: {
-            char *start, *end;
-            decodedField(start, end);
-            const std::string_view v(start, static_cast<size_t>(end - start));
-            if (hd == Header::From) {
-                parseNameAddress(v, false, h_.fromNameStart, h_.fromNameEnd, h_.fromAddressStart,
-                                 h_.fromAddressEnd);
-            } else {
-                parseNameAddress(v, true, h_.toNameStart, h_.toNameEnd, h_.toAddressStart,
-                                 h_.toAddressEnd);
-            }
+        case Header::To:
+            address(hd == Header::From);
             break;
-        }
-        case Header::Subject: {
-            char *start, *end;
-            decodedField(start, end);
-            // Unfolded: a line break and all the blanks after it go, the pieces join directly.
-            std::array<char, kSubjectMax + 2> text;
-            size_t n = 0;
-            for (const char* p = start; p < end && n < text.size();) {
-                if (*p == '\r' && p + 1 < end && p[1] == '\n' && p + 2 < end &&
-                    isBlankOrTab(p[2])) {
-                    while (p < end && (*p == '\r' || *p == '\n' || isBlankOrTab(*p)))
-                        ++p;
-                    continue;
-                }
-                text[n++] = *p++;
-            }
-            sjis::copyBounded(h_.subject, kSubjectMax + 1, std::string_view(text.data(), n));
+        case Header::Subject:
+            subject();
             break;
-        }
         case Header::ReplyTo:
             decodedField(h_.replyToStart, h_.replyToEnd);
             break;
@@ -556,6 +416,8 @@ void HeadParser::handle(Header hd, size_t lf, size_t colon) {
         }
         case Header::None:
         case Header::XPartInfo:
+        case Header::ResentFrom:
+        case Header::ResentTo:
             break;
     }
 }
@@ -681,38 +543,6 @@ HeadResult HeadParser::run() {
 }
 
 // ------------------------------------------------------------------------------- dates
-// Days since 1970-01-01 of a proleptic Gregorian date (the day may run past the month's end).
-int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-// A token of at most `maxLen` bytes ending at `sep`; false at the text's end (CR, NUL) or when
-// the separator does not come in time.
-bool token(std::string_view v, size_t& i, char sep, size_t maxLen, int64_t& value, bool& digits) {
-    size_t j = i;
-    while (j < v.size() && v[j] != sep && j - i < maxLen)
-        ++j;
-    if (j >= v.size() || v[j] != sep) return false;
-    value = 0;
-    digits = false;
-    for (size_t k = i; k < j && v[k] >= '0' && v[k] <= '9'; ++k) {
-        value = value * 10 + (v[k] - '0');
-        digits = true;
-    }
-    i = j + 1;
-    return true;
-}
-
-// The clock time of a date is taken as Japan's, whatever zone it names.
-constexpr int64_t kZoneSeconds = 9 * 3600;
-constexpr int64_t kFirstYear = 1970, kLastYear = 2105;
-constexpr size_t kNumberBytes = 7;
-
 }  // namespace
 
 HeadResult getHead(std::span<char> source, size_t length, std::span<char> copy, HeaderInfo& info) {
@@ -735,71 +565,6 @@ HeadCopy extractHead(std::string& message) {
     return out;
 }
 
-std::optional<uint32_t> makeGmt(std::string_view date) {
-    // The value ends at the line's end.
-    size_t n = 0;
-    while (n < date.size() && date[n] != '\r' && date[n] != '\0')
-        ++n;
-    const std::string_view v = date.substr(0, n);
-    size_t i = 0;
-    if (!v.empty() && v[0] >= 'A' && v[0] <= 'Z') {  // a weekday
-        i = std::min<size_t>(3, v.size());
-        while (i < v.size() && (v[i] == ',' || v[i] == ' '))
-            ++i;
-    }
-    int64_t day, year, hour, minute, second;
-    bool digits;
-    if (!token(v, i, ' ', kNumberBytes, day, digits) || day == 0) return std::nullopt;
-    const size_t m = i;
-    auto ch = [&](size_t k) { return m + k < v.size() ? v[m + k] : '\0'; };
-    int month;
-    switch (ch(0)) {
-        case 'J':
-            month = ch(1) == 'a' ? 1 : ch(2) == 'n' ? 6 : 7;
-            break;
-        case 'F':
-            month = 2;
-            break;
-        case 'M':
-            month = ch(2) == 'r' ? 3 : 5;
-            break;
-        case 'A':
-            month = ch(1) == 'p' ? 4 : 8;
-            break;
-        case 'S':
-            month = 9;
-            break;
-        case 'O':
-            month = 10;
-            break;
-        case 'N':
-            month = 11;
-            break;
-        case 'D':
-            month = 12;
-            break;
-        default:
-            return std::nullopt;
-    }
-    i = m + 4;
-    if (i > v.size() || !token(v, i, ' ', 4, year, digits) || !digits) return std::nullopt;
-    if (year < 50) {
-        year += 2000;  // two-digit years as RFC 5322 reads them
-    } else if (year < 1000) {
-        year += 1900;  // two and three digits count from 1900
-    }
-    auto clock = [&](char sep, int64_t& value) {
-        if (i < v.size() && v[i] == '0') ++i;
-        return token(v, i, sep, kNumberBytes, value, digits);
-    };
-    if (!clock(':', hour) || !clock(':', minute) || !clock(' ', second)) return std::nullopt;
-    if (year < kFirstYear || year > kLastYear) return 0u;
-    const int64_t t = daysFromCivil(year, month, 1) + (day - 1);
-    const int64_t seconds = t * 86400 + hour * 3600 + minute * 60 + second - kZoneSeconds;
-    if (seconds < 0 || seconds > static_cast<int64_t>(UINT32_MAX)) return 0u;
-    return static_cast<uint32_t>(seconds);
-}
-
 }  // namespace kolvy::mime
 
 extern "C" {
@@ -813,14 +578,6 @@ void KOLVY_STDCALL GetHead(DecodeCursor* cursor, HeaderInfo* header) {
         std::span<char>(cursor->destination, kolvy::mime::headerCopyMax(len)), *header);
     cursor->sourceEnd = cursor->source + r.sourceEnd;
     cursor->destinationEnd = cursor->destination + r.copyEnd;
-}
-
-void KOLVY_STDCALL MakeGMT(const char* date, uint32_t* seconds) {
-    if (!date || !seconds) return;
-    size_t n = 0;  // the value ends at the line's end, not at the end of the message
-    while (date[n] != '\0' && date[n] != '\r')
-        ++n;
-    if (const auto t = kolvy::mime::makeGmt(std::string_view(date, n))) *seconds = *t;
 }
 
 }  // extern "C"

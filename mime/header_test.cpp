@@ -75,29 +75,6 @@ TEST(GetHead, FillsTheRecordFromAMessage) {
     EXPECT_EQ(msg.substr(h.ends.sourceEnd, 10), "\r\n\r\nbody\r\n");
 }
 
-TEST(GetHead, NameAndAddressForms) {
-    const char* forms[] = {
-        "From: \"Taro Yamada\" <taro@example.jp>\r\n\r\n",
-        "From: taro@example.jp (Taro Yamada)\r\n\r\n",
-        "From: Taro Yamada <taro@example.jp>\r\n\r\n",
-    };
-    for (const char* f : forms) {
-        SCOPED_TRACE(f);
-        std::string msg = f;
-        const HeadCopy h = extractHead(msg);
-        EXPECT_EQ(range(h.info.fromNameStart, h.info.fromNameEnd), "Taro Yamada");
-        EXPECT_EQ(range(h.info.fromAddressStart, h.info.fromAddressEnd), "taro@example.jp");
-    }
-    // Scanning steps over double-byte characters whose second byte is "@" (0x40).
-    std::string sj = "From: \x83\x40\x83\x40 <a@b.jp>\r\n\r\n";
-    const HeadCopy h = extractHead(sj);
-    EXPECT_EQ(range(h.info.fromNameStart, h.info.fromNameEnd), "\x83\x40\x83\x40");
-    EXPECT_EQ(range(h.info.fromAddressStart, h.info.fromAddressEnd), "a@b.jp");
-    std::string to = "To: \"A\" <a@x.jp>, \"B\" <b@x.jp>\r\n\r\n";
-    const HeadCopy t = extractHead(to);
-    EXPECT_EQ(range(t.info.toAddressStart, t.info.toAddressEnd), "a@x.jp");
-}
-
 TEST(GetHead, FileNames) {
     struct C {
         const char* name;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "core/ascii.h"
 #include "core/sjis.h"
 #include "mime/stored_header.h"
 #include "platform/fileutil.h"
@@ -12,6 +13,8 @@
 namespace kolvy::mime {
 
 namespace {
+
+using ascii::startsNoCase;
 
 // The header block of `text` starting at `from`: [from, end of the last line's CR LF), and where
 // the body starts (after the blank line).
@@ -39,10 +42,6 @@ std::vector<std::string_view> fields(std::string_view block) {
         start = e;
     }
     return out;
-}
-
-bool startsNoCase(std::string_view s, std::string_view p) {
-    return s.size() >= p.size() && sjis::equalsNoCaseAscii(s.substr(0, p.size()), p);
 }
 
 // The fields RFC 2046 takes from the encapsulated message rather than the enclosing one.

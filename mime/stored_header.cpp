@@ -10,55 +10,7 @@ namespace kolvy::mime {
 
 namespace {
 
-enum class Field {
-    None,
-    Date,
-    DeliveredTo,
-    From,
-    ResentFrom,
-    To,
-    ResentTo,
-    Subject,
-    Received,
-    ReplyTo,
-    ReturnPath,
-    UserAgent,
-    XMailer,
-    XPartInfo,
-    XMlName,
-    MessageId,
-    Cc,
-    ContentType,
-    ContentDisposition,
-    TransferEncoding,
-};
-
-struct Name {
-    const char* text;  // with the colon
-    Field field;
-};
-// In the order they are tried; a name only counts when the whole of it and its colon stand there.
-constexpr Name kNames[] = {
-    {"Date:", Field::Date},
-    {"Delivered-To:", Field::DeliveredTo},
-    {"From:", Field::From},
-    {"Resent-From:", Field::ResentFrom},
-    {"To:", Field::To},
-    {"Resent-To:", Field::ResentTo},
-    {"Subject:", Field::Subject},
-    {"Received:", Field::Received},
-    {"Reply-To:", Field::ReplyTo},
-    {"Return-Path:", Field::ReturnPath},
-    {"User-Agent:", Field::UserAgent},
-    {"X-Mailer:", Field::XMailer},
-    {"X-PartInfo:", Field::XPartInfo},
-    {"X-ML-Name:", Field::XMlName},
-    {"Message-ID:", Field::MessageId},
-    {"Cc:", Field::Cc},
-    {"Content-Type:", Field::ContentType},
-    {"Content-Disposition:", Field::ContentDisposition},
-    {"Content-Transfer-Encoding:", Field::TransferEncoding},
-};
+using Field = HeaderName;
 
 class Reader {
   public:
@@ -77,22 +29,16 @@ class Reader {
         return std::min(i, t_.size());
     }
     // The end of the field at i: the line break not followed by a blank or TAB.
-    size_t fieldEnd(size_t i) const {
-        for (;;) {
-            i = lineEnd(i);
-            size_t j = i;
-            if (at(j) == '\r') ++j;
-            if (at(j) == '\n') ++j;
-            if (j == i || (at(j) != ' ' && at(j) != '\t')) return i;
-            i = j;
-        }
-    }
+    size_t fieldEnd(size_t i) const { return mime::fieldEnd(t_, i); }
     Field recognise(size_t lf) const;
-    void nameAddress(size_t v, bool from, char*& nameStart, char*& nameEnd, char*& addrStart,
+    void nameAddress(size_t v, AddressForm form, char*& nameStart, char*& nameEnd, char*& addrStart,
                      char*& addrEnd);
     void contentType(size_t v);
     void disposition(size_t v);
     void other(size_t from, size_t to);
+    void field(Field f, size_t v, size_t fend);
+    void subject(size_t v, size_t fend);
+    void address(Field f, size_t v);
 
     std::string_view t_;
     HeaderInfo& h_;
@@ -101,91 +47,25 @@ class Reader {
 };
 
 Field Reader::recognise(size_t lf) const {
-    const std::string_view line = t_.substr(lf + 1);
-    for (const Name& n : kNames) {
-        const size_t len = std::strlen(n.text);
-        if (line.size() < len || !sjis::equalsNoCaseAscii(line.substr(0, len), n.text)) continue;
-        if (n.field == Field::XPartInfo && !isPartInfoLine(t_, lf + 1)) continue;
-        if (n.field == Field::Received && received_ >= 10) continue;
-        return n.field;
-    }
-    return Field::None;
+    const HeaderMatch m = recogniseHeader(t_.substr(lf + 1, lineEnd(lf + 1) - lf - 1));
+    if (m.name == Field::Received && received_ >= 10) return Field::None;
+    return m.name;
 }
 
-void trimName(char*& start, char*& end) {
-    while (end > start && (end[-1] == ' ' || end[-1] == '\t'))
-        --end;
-    if (end == start) start = end = nullptr;
+// Sets a start/end pair from a view into the text; an absent or empty name stays unset.
+void setPair(char*& start, char*& end, std::string_view v) {
+    if (!v.data() || v.empty()) return;
+    start = const_cast<char*>(v.data());
+    end = start + v.size();
 }
 
-void Reader::nameAddress(size_t v, bool from, char*& nameStart, char*& nameEnd, char*& addrStart,
-                         char*& addrEnd) {
-    const size_t eol = lineEnd(v);
-    auto find = [&](size_t i, const char* stops) {
-        while (i < eol && !std::strchr(stops, t_[i]))
-            i += sjis::charLen(t_, i);
-        return std::min(i, eol);
-    };
-    auto parenName = [&](size_t i) {
-        const size_t open = find(i, "(");
-        if (open < eol) {
-            const size_t close = find(open + 1, ")");
-            nameStart = ptr(open + 1);
-            nameEnd = ptr(close);
-            trimName(nameStart, nameEnd);
-        }
-    };
-    if (at(v) == '"') {
-        const size_t close = find(v + 1, "\"");
-        if (find(close, "@") < eol) {
-            nameStart = ptr(v + 1);
-            nameEnd = ptr(close);
-            size_t a = close < eol ? close + 1 : eol;
-            while (a < eol && (t_[a] == ' ' || t_[a] == '"' || t_[a] == '<'))
-                ++a;
-            addrStart = ptr(a);
-            addrEnd = ptr(find(a, ">"));
-        } else {
-            size_t e = eol;
-            if (e > v + 1 && t_[e - 1] == '"') --e;
-            nameStart = ptr(v + 1);
-            nameEnd = ptr(e);
-        }
-        trimName(nameStart, nameEnd);
-        return;
-    }
-    const size_t first = find(v, "@<");
-    if (first >= eol) {
-        nameStart = ptr(v);
-        nameEnd = ptr(eol);
-    } else if (t_[first] == '<') {
-        nameStart = ptr(v);
-        nameEnd = ptr(first);
-        addrStart = ptr(first + 1);
-        addrEnd = ptr(find(first + 1, ">"));
-    } else if (from) {
-        const size_t next = find(first, "<,");
-        if (next < eol && t_[next] == '<') {
-            nameStart = ptr(v);
-            nameEnd = ptr(next);
-            addrStart = ptr(next + 1);
-            addrEnd = ptr(find(next + 1, ">"));
-        } else {
-            const size_t end = find(v, "(");
-            addrStart = ptr(v);
-            addrEnd = ptr(end);
-            parenName(end);
-        }
-    } else {
-        const size_t end = find(v, "(");
-        addrStart = ptr(v);
-        addrEnd = ptr(end);
-        parenName(end);
-    }
-    trimName(nameStart, nameEnd);
-    if (addrStart) {
-        while (addrEnd > addrStart && addrEnd[-1] == ' ')
-            --addrEnd;
+void Reader::nameAddress(size_t v, AddressForm form, char*& nameStart, char*& nameEnd,
+                         char*& addrStart, char*& addrEnd) {
+    const NameAddress na = parseNameAddress(t_.substr(v, lineEnd(v) - v), form);
+    setPair(nameStart, nameEnd, na.name);
+    if (na.address.data()) {
+        addrStart = ptr(static_cast<size_t>(na.address.data() - t_.data()));
+        addrEnd = addrStart + na.address.size();
     }
 }
 
@@ -271,6 +151,120 @@ void Reader::other(size_t from, size_t to) {
     h_.otherHeaders[otherLen_] = '\0';
 }
 
+// The subject, unfolded, cut at kStoredSubjectMax bytes on a character boundary.
+void Reader::subject(size_t v, size_t fend) {
+    size_t n = 0;
+    for (size_t k = v; k < fend && n < kStoredSubjectMax;) {
+        if (t_[k] == '\r' || t_[k] == '\n') {
+            while (k < fend && (t_[k] == '\r' || t_[k] == '\n' || t_[k] == ' ' || t_[k] == '\t'))
+                ++k;
+            continue;
+        }
+        const size_t len = sjis::charLen(t_, k);
+        if (n + len > kStoredSubjectMax) break;
+        std::memcpy(h_.subject + n, t_.data() + k, len);
+        n += len;
+        k += len;
+    }
+    h_.subject[n] = '\0';
+}
+
+// From:, To: and the first Resent-From: / Resent-To: after them.
+void Reader::address(Field f, size_t v) {
+    if (f == Field::From || f == Field::To) {
+        const bool from = f == Field::From;
+        (from ? fromCount_ : toCount_) = 0;
+        if (from) {
+            h_.fromNameStart = h_.fromNameEnd = h_.fromAddressStart = h_.fromAddressEnd = nullptr;
+            nameAddress(v, AddressForm::Sender, h_.fromNameStart, h_.fromNameEnd,
+                        h_.fromAddressStart, h_.fromAddressEnd);
+        } else {
+            h_.toNameStart = h_.toNameEnd = h_.toAddressStart = h_.toAddressEnd = nullptr;
+            nameAddress(v, AddressForm::AllRecipients, h_.toNameStart, h_.toNameEnd,
+                        h_.toAddressStart, h_.toAddressEnd);
+        }
+        return;
+    }
+    const bool from = f == Field::ResentFrom;
+    int& count = from ? fromCount_ : toCount_;
+    if (++count != 1) return;
+    char *ns = nullptr, *ne = nullptr;
+    nameAddress(v, from ? AddressForm::Sender : AddressForm::AllRecipients, ns, ne,
+                from ? h_.resentFromStart : h_.resentToStart,
+                from ? h_.resentFromEnd : h_.resentToEnd);
+}
+
+// One recognised field whose value starts at v; fend is the end of the field.
+void Reader::field(Field f, size_t v, size_t fend) {
+    const size_t eol = lineEnd(v);
+    switch (f) {
+        case Field::Date: {
+            if (const auto s = makeGmt(t_.substr(v, eol - v))) h_.date = *s;
+            break;
+        }
+        case Field::DeliveredTo:
+            h_.deliveredToStart = ptr(v);
+            h_.deliveredToEnd = ptr(eol);
+            break;
+        case Field::From:
+        case Field::To:
+        case Field::ResentFrom:
+        case Field::ResentTo:
+            address(f, v);
+            break;
+        case Field::Subject:
+            subject(v, fend);
+            break;
+        case Field::Received: {
+            ++received_;
+            const std::string_view piece = sjis::truncate(
+                t_.substr(v, fend - v), kReceivedMax - std::min(kReceivedMax, receivedLen_));
+            std::memcpy(h_.received + receivedLen_, piece.data(), piece.size());
+            receivedLen_ += piece.size();
+            h_.received[receivedLen_] = '\0';
+            break;
+        }
+        case Field::ReplyTo:
+            h_.replyToStart = ptr(v);
+            h_.replyToEnd = ptr(eol);
+            break;
+        case Field::ReturnPath:
+            h_.returnPathStart = ptr(v);
+            h_.returnPathEnd = ptr(eol);
+            break;
+        case Field::UserAgent:
+        case Field::XMailer:
+            h_.mailerStart = ptr(v);
+            h_.mailerEnd = ptr(eol);
+            break;
+        case Field::XMlName:
+            h_.mlNameStart = ptr(v);
+            h_.mlNameEnd = ptr(eol);
+            break;
+        case Field::MessageId:
+            h_.messageIdStart = ptr(v);
+            h_.messageIdEnd = ptr(eol);
+            break;
+        case Field::Cc:
+            h_.ccStart = ptr(v);
+            h_.ccEnd = ptr(fend);
+            break;
+        case Field::ContentType:
+            contentType(v);
+            break;
+        case Field::ContentDisposition:
+            disposition(v);
+            break;
+        case Field::ContentTransferEncoding:
+            h_.transferEncodingStart = ptr(v);
+            h_.transferEncodingEnd = ptr(eol);
+            break;
+        case Field::None:
+        case Field::XPartInfo:
+            break;
+    }
+}
+
 size_t Reader::run() {
     size_t i = 0;
     while (i < t_.size()) {
@@ -295,122 +289,13 @@ size_t Reader::run() {
         ++v;
         while (v < t_.size() && t_[v] == ' ')
             ++v;
-        const size_t eol = lineEnd(v);
-        switch (f) {
-            case Field::Date: {
-                if (const auto s = makeGmt(t_.substr(v, eol - v))) h_.date = *s;
-                break;
-            }
-            case Field::DeliveredTo:
-                h_.deliveredToStart = ptr(v);
-                h_.deliveredToEnd = ptr(eol);
-                break;
-            case Field::From:
-            case Field::To: {
-                const bool from = f == Field::From;
-                (from ? fromCount_ : toCount_) = 0;
-                if (from) {
-                    h_.fromNameStart = h_.fromNameEnd = h_.fromAddressStart = h_.fromAddressEnd =
-                        nullptr;
-                    nameAddress(v, true, h_.fromNameStart, h_.fromNameEnd, h_.fromAddressStart,
-                                h_.fromAddressEnd);
-                } else {
-                    h_.toNameStart = h_.toNameEnd = h_.toAddressStart = h_.toAddressEnd = nullptr;
-                    nameAddress(v, false, h_.toNameStart, h_.toNameEnd, h_.toAddressStart,
-                                h_.toAddressEnd);
-                }
-                break;
-            }
-            case Field::ResentFrom:
-            case Field::ResentTo: {
-                const bool from = f == Field::ResentFrom;
-                int& count = from ? fromCount_ : toCount_;
-                if (++count == 1) {
-                    char *ns = nullptr, *ne = nullptr;
-                    nameAddress(v, from, ns, ne, from ? h_.resentFromStart : h_.resentToStart,
-                                from ? h_.resentFromEnd : h_.resentToEnd);
-                }
-                break;
-            }
-            case Field::Subject: {
-                size_t n = 0;
-                for (size_t k = v; k < fend && n < kStoredSubjectMax;) {
-                    if (t_[k] == '\r' || t_[k] == '\n') {
-                        while (k < fend &&
-                               (t_[k] == '\r' || t_[k] == '\n' || t_[k] == ' ' || t_[k] == '\t'))
-                            ++k;
-                        continue;
-                    }
-                    const size_t len = sjis::charLen(t_, k);
-                    if (n + len > kStoredSubjectMax) break;
-                    std::memcpy(h_.subject + n, t_.data() + k, len);
-                    n += len;
-                    k += len;
-                }
-                h_.subject[n] = '\0';
-                break;
-            }
-            case Field::Received: {
-                ++received_;
-                const std::string_view piece = sjis::truncate(
-                    t_.substr(v, fend - v), kReceivedMax - std::min(kReceivedMax, receivedLen_));
-                std::memcpy(h_.received + receivedLen_, piece.data(), piece.size());
-                receivedLen_ += piece.size();
-                h_.received[receivedLen_] = '\0';
-                break;
-            }
-            case Field::ReplyTo:
-                h_.replyToStart = ptr(v);
-                h_.replyToEnd = ptr(eol);
-                break;
-            case Field::ReturnPath:
-                h_.returnPathStart = ptr(v);
-                h_.returnPathEnd = ptr(eol);
-                break;
-            case Field::UserAgent:
-            case Field::XMailer:
-                h_.mailerStart = ptr(v);
-                h_.mailerEnd = ptr(eol);
-                break;
-            case Field::XMlName:
-                h_.mlNameStart = ptr(v);
-                h_.mlNameEnd = ptr(eol);
-                break;
-            case Field::MessageId:
-                h_.messageIdStart = ptr(v);
-                h_.messageIdEnd = ptr(eol);
-                break;
-            case Field::Cc:
-                h_.ccStart = ptr(v);
-                h_.ccEnd = ptr(fend);
-                break;
-            case Field::ContentType:
-                contentType(v);
-                break;
-            case Field::ContentDisposition:
-                disposition(v);
-                break;
-            case Field::TransferEncoding:
-                h_.transferEncodingStart = ptr(v);
-                h_.transferEncodingEnd = ptr(eol);
-                break;
-            case Field::None:
-            case Field::XPartInfo:
-                break;
-        }
+        field(f, v, fend);
         i = fend;
     }
     return t_.size();
 }
 
 }  // namespace
-
-bool isPartInfoLine(std::string_view text, size_t lineStart) {
-    constexpr std::string_view kName = "X-PartInfo:";
-    if (text.size() < lineStart + kName.size()) return false;
-    const std::string_view head = text.substr(lineStart, kName.size());
-    return sjis::equalsNoCaseAscii(head, kName) && head[2] == 'P' && head[6] == 'I';
-}
 
 size_t readStoredHeader(std::string_view text, HeaderInfo& info) {
     Reader r(text, info);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/records.h"
+#include "mime/header_lines.h"
 
 namespace kolvy::mime {
 
@@ -19,9 +20,5 @@ inline constexpr size_t kStoredSubjectMax = sizeof(HeaderInfo::subject) - 1;
 // outlive it. Returns where the reading stopped: the CR of the empty line that ends the header
 // block, or the text's end.
 size_t readStoredHeader(std::string_view text, HeaderInfo& info);
-
-// Whether the header line starting at text[lineStart] is a part line "X-PartInfo:" (the P and the
-// I in capitals; the other letters in either case). Every reader of part lines asks this.
-bool isPartInfoLine(std::string_view text, size_t lineStart);
 
 }  // namespace kolvy::mime

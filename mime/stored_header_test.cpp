@@ -69,36 +69,6 @@ TEST(StoredHeader, ResentAddressesFillTheExtraPairsInEitherOrder) {
     }
 }
 
-TEST(StoredHeader, NameAndAddressForms) {
-    struct Case {
-        const char* line;
-        const char* name;
-        const char* address;
-    };
-    const Case cases[] = {
-        {"From: \"Taro\" <taro@example.jp>", "Taro", "taro@example.jp"},
-        {"From: taro@example.jp (Taro)", "Taro", "taro@example.jp"},
-        {"From: Taro <taro@example.jp>", "Taro", "taro@example.jp"},
-        {"From: taro@example.jp", "<none>", "taro@example.jp"},
-        {"From: Undisclosed", "Undisclosed", "<none>"},
-        {"From: \"Only a name\"", "Only a name", "<none>"},
-        // A trail byte 0x40 ("@") of a double-byte character is no address mark.
-        {"From: 山田ー <y@example.jp>", "山田ー", "y@example.jp"},
-        {"To: a@example.jp, b@example.jp", "<none>", "a@example.jp, b@example.jp"},
-    };
-    for (const Case& c : cases) {
-        Read r(std::string("\n") + c.line + "\r\n\r\n");
-        const bool to = c.line[0] == 'T';
-        EXPECT_EQ(to ? v(r.h.toNameStart, r.h.toNameEnd) : v(r.h.fromNameStart, r.h.fromNameEnd),
-                  c.name)
-            << c.line;
-        EXPECT_EQ(to ? v(r.h.toAddressStart, r.h.toAddressEnd)
-                     : v(r.h.fromAddressStart, r.h.fromAddressEnd),
-                  c.address)
-            << c.line;
-    }
-}
-
 TEST(StoredHeader, PartLinesCountOnlyWithCapitalPAndI) {
     struct Case {
         const char* line;

@@ -5,6 +5,7 @@
 // adjacent bytes of one charset go through one conversion, so a character that a sender split
 // across two words joins again, while ISO-2022-JP and UTF-8 words in one field each get their own
 // converter.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -188,13 +189,16 @@ void stageWord(std::string_view s, const Word& word, Staging& st) {
     if (word.kind == Kind::Utf8 && w > 0) st.hasUtf8 = true;
 }
 
-// Bytes between words count as UTF-8 only in a field that has UTF-8 words and only when they
-// are UTF-8; anything else (raw Shift_JIS, JIS escapes) takes the JIS path as before.
+// Raw 8-bit header text comes as UTF-8 (mail with internationalised headers) or as Shift_JIS
+// (some Japanese mailers). A run is read as UTF-8 when it is valid UTF-8 and either holds a
+// multi-byte sequence or stands in a field with UTF-8 words; anything else (Shift_JIS, JIS
+// escapes) takes the JIS path, which keeps Shift_JIS as it is.
 Kind settleRaw(const Staging& st, size_t a, size_t b) {
-    if (!st.hasUtf8) return Kind::Jis;
     const std::string_view run(st.text.data() + a, b - a);
     if (run.find('\x1B') != std::string_view::npos || !isValidUtf8(run)) return Kind::Jis;
-    return Kind::Utf8;
+    const bool multiByte = std::any_of(
+        run.begin(), run.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    return multiByte || st.hasUtf8 ? Kind::Utf8 : Kind::Jis;
 }
 
 size_t convertRun(std::string_view run, Kind kind, std::span<char> out) {

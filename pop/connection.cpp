@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/ascii.h"
 #include "pop/md5.h"
 #include "shell/logs.h"
 #include "shell/report.h"
@@ -27,16 +28,7 @@ struct Blocking {
 
 constexpr char kMask[] = "-----";
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-        if (x != y) return false;
-    }
-    return true;
-}
+using ascii::equalsNoCase;
 
 // Whether one line of a capability list (CAPA) or of an EHLO reply names the capability.
 bool hasCapability(std::string_view reply, std::string_view name, bool smtp) {
@@ -352,38 +344,58 @@ int ReceiveChunk(Connection& conn, std::string& buffer, size_t capacity, uint64_
     return 0;
 }
 
-int ReceiveMultiLine(Connection& conn, MultiLineDecoder& decoder, std::string& out, size_t capacity,
-                     ReceiveFailure* failure, const std::function<void(uint64_t)>& chunk) {
-    auto fail = [&](ReceiveFailure why) {
-        if (failure) *failure = why;
-        return 1;
-    };
+ReceiveFailure ReceiveMultiLine(Connection& conn, MultiLineDecoder& decoder, std::string& out,
+                                size_t capacity, const ChunkHook& chunk) {
+    const size_t start = out.size();
     while (!decoder.done()) {
         // Decoding never grows the text: the room left bounds the next read.
         if (out.size() >= capacity) {
             conn.close();
-            return fail(ReceiveFailure::TooLong);
+            return ReceiveFailure::TooLong;
         }
         auto bytes = conn.nextBytes(std::min(conn.receiveSize(), capacity - out.size()));
-        if (!bytes) {
-            return fail(conn.lastReadWasEnd() ? ReceiveFailure::EndOfStream
-                                              : ReceiveFailure::Socket);
-        }
+        if (!bytes)
+            return conn.lastReadWasEnd() ? ReceiveFailure::EndOfStream : ReceiveFailure::Socket;
+        // Until the decoder writes the LF that ends the status line, the bytes are status.
+        const bool status = out.size() == start;
         const size_t used = decoder.feed(*bytes, out);
         conn.unread(bytes->size() - used);
-        if (chunk) chunk(decoder.received());
+        if (chunk && !chunk({bytes->substr(0, used), status, decoder.received()}) &&
+            !decoder.done()) {
+            conn.close();
+            return ReceiveFailure::TooLong;
+        }
     }
-    if (failure) *failure = ReceiveFailure::None;
-    return 0;
+    return ReceiveFailure::None;
 }
 
-int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
-    Env& env = conn.env();
-    conn.close();
-    conn.protocol_ = which;
-    conn.broken_ = false;
-    conn.greeting_.clear();
+SslMode sslModeOf(int32_t setting) {
+    switch (setting) {
+        case 1:
+            return SslMode::OnConnect;
+        case 2:
+            return SslMode::StartTls;
+        default:
+            return SslMode::Plain;
+    }
+}
 
+// The steps of OpenServer. A failure has been reported; the connection is closed where the
+// server may still be talking.
+struct OpenSteps {
+    static Err connect(Connection& conn, const ConnectionSettings& s);
+    static Err startTlsSmtp(Connection& conn, const ConnectionSettings& s);
+    static Err startTlsPop(Connection& conn);
+    static Err checkPopAfterTls(Connection& conn);
+    static Err apop(Connection& conn, const ConnectionSettings& s);
+    static Err fail(Connection& conn) {
+        conn.close();
+        return Err::Io;
+    }
+};
+
+Err OpenSteps::connect(Connection& conn, const ConnectionSettings& s) {
+    Env& env = conn.env();
     std::vector<platform::NetAddress> addresses;
     {
         Blocking b;
@@ -393,23 +405,22 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
     if (addresses.empty()) {
         const std::string text = s.host + "が見つかりませんでした。   ";
         external::presentFailure(env, text, text);
-        return 1;
+        return Err::Io;
     }
-    conn.status(12);
+    conn.status(kConnectingStatus);
 
     int code = 0;
     auto sock = platform::openStreamSocket(addresses[0].family, &code);
     if (!sock) {
         external::presentFailure(env, "ソケットをオープンできませんでした。",
                                  "ソケットをオープンできません。   ");
-        return 1;
+        return Err::Io;
     }
     conn.socket_ = sock.take();
     if (conn.socket_->setTimeouts(s.timeoutMs) != Err::None) {
         external::presentFailure(env, "タイムアウト設定に失敗しました。",
                                  "タイムアウト設定に失敗しました。   ");
-        conn.close();
-        return 1;
+        return fail(conn);
     }
     Err connected;
     {
@@ -421,94 +432,106 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
         std::snprintf(log, sizeof log, "サーバーに接続できませんでした。WSAGetLastError=%d",
                       conn.socket_->lastError());
         external::presentFailure(env, log, "サーバーに接続できません。   ");
-        conn.close();
-        return 1;
+        return fail(conn);
     }
+    return Err::None;
+}
 
-    if (s.sslMode > 0 && external::BindSslFunctions(env) != 0) {
-        conn.close();
+Err OpenSteps::startTlsSmtp(Connection& conn, const ConnectionSettings& s) {
+    Env& env = conn.env();
+    std::string reply;
+    if (SendCommand(conn, reply, "EHLO", s.host) != 0) return Err::Io;
+    if (smtpReplyCode(reply) != 250) {
+        // Logged too, so that an unattended run says why it stopped.
+        external::presentFailure(env, "EHLOコマンドの返信が250ではありませんでした。\r\n" + reply,
+                                 "EHLOコマンドの返信が250ではありませんでした。    ");
+        return fail(conn);
+    }
+    if (!hasCapability(reply, "STARTTLS", true)) {
+        external::presentFailure(env, "サーバがSTARTTLSコマンドに対応していないようです。",
+                                 "サーバがSTARTTLSコマンドに対応していないようです。    ");
+        return fail(conn);
+    }
+    if (SendCommand(conn, reply, "STARTTLS", std::nullopt) != 0) return Err::Io;
+    if (smtpReplyCode(reply) != 220) {
+        // Never a silent end: the server's own words say why.
+        external::presentFailure(
+            env, std::string(kTextStartTlsRefused) + "\r\n" + reply,
+            std::string(kTextStartTlsRefused) + "    \n" + std::string(lastReplyLine(reply)));
+        return fail(conn);
+    }
+    return Err::None;
+}
+
+Err OpenSteps::startTlsPop(Connection& conn) {
+    std::string reply;
+    if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return Err::Io;
+    if (!popAccepted(reply) || !hasCapability(reply, "STLS", false)) {
+        external::presentFailure(conn.env(), "サーバがSTLSコマンドに対応していないようです。",
+                                 "サーバがSTLSコマンドに対応していないようです。    ");
+        return fail(conn);
+    }
+    if (SendCommand(conn, reply, "STLS", std::nullopt) != 0 || !popAccepted(reply))
+        return fail(conn);
+    return Err::None;
+}
+
+Err OpenSteps::checkPopAfterTls(Connection& conn) {
+    std::string reply;
+    if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return Err::Io;
+    if (hasCapability(reply, "STLS", false)) {
+        external::presentFailure(conn.env(),
+                                 "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）",
+                                 "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）    ");
+        return fail(conn);
+    }
+    return Err::None;
+}
+
+Err OpenSteps::apop(Connection& conn, const ConnectionSettings& s) {
+    std::string reply;
+    const std::string digest = md5Hex(apopTimestamp(conn.greeting_) + s.password);
+    if (SendCommand(conn, reply, "APOP", s.user + " " + digest) != 0) return fail(conn);
+    if (!popAccepted(reply)) {
+        external::presentFailure(
+            conn.env(),
+            "認証エラーです。サーバがAPOPに対応していないか、パスワードが間違っている可能性が"
+            "あります。\r\n" +
+                reply,
+            "認証エラーです。サーバがAPOPに対応していないか    \n"
+            "IDかパスワードが間違っている可能性があります。    ");
+        return fail(conn);
+    }
+    return Err::None;
+}
+
+int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
+    conn.close();
+    conn.protocol_ = which;
+    conn.broken_ = false;
+    conn.greeting_.clear();
+    if (OpenSteps::connect(conn, s) != Err::None) return 1;
+
+    const bool tls = s.sslMode != SslMode::Plain;
+    const bool startTls = s.sslMode == SslMode::StartTls;
+    const bool pop = which == Protocol::Pop3;
+    if (tls && external::BindSslFunctions(conn.env()) != 0) {
+        OpenSteps::fail(conn);
         return 1;
     }
-    std::string reply;
-    if (s.sslMode == 0 || s.sslMode == 2) {
-        if (ReadReplyLine(conn, conn.greeting_) != 0) return 1;
+    // With TLS on connect the greeting comes through TLS; otherwise it comes first.
+    if (s.sslMode != SslMode::OnConnect && ReadReplyLine(conn, conn.greeting_) != 0) return 1;
+    if (startTls) {
+        const Err e = pop ? OpenSteps::startTlsPop(conn) : OpenSteps::startTlsSmtp(conn, s);
+        if (e != Err::None) return 1;
     }
-    if (which == Protocol::Smtp && s.sslMode == 2) {
-        if (SendCommand(conn, reply, "EHLO", s.host) != 0) return 1;
-        if (smtpReplyCode(reply) != 250) {
-            // Logged too, so that an unattended run says why it stopped.
-            external::presentFailure(env,
-                                     "EHLOコマンドの返信が250ではありませんでした。\r\n" + reply,
-                                     "EHLOコマンドの返信が250ではありませんでした。    ");
-            conn.close();
-            return 1;
-        }
-        if (!hasCapability(reply, "STARTTLS", true)) {
-            external::presentFailure(env, "サーバがSTARTTLSコマンドに対応していないようです。",
-                                     "サーバがSTARTTLSコマンドに対応していないようです。    ");
-            conn.close();
-            return 1;
-        }
-        if (SendCommand(conn, reply, "STARTTLS", std::nullopt) != 0) return 1;
-        if (smtpReplyCode(reply) != 220) {
-            // Never a silent end: the server's own words say why.
-            external::presentFailure(
-                env, std::string(kTextStartTlsRefused) + "\r\n" + reply,
-                std::string(kTextStartTlsRefused) + "    \n" + std::string(lastReplyLine(reply)));
-            conn.close();
-            return 1;
-        }
+    if (tls && !conn.handshake(s)) {
+        OpenSteps::fail(conn);
+        return 1;
     }
-    if (which == Protocol::Pop3 && s.sslMode == 2) {
-        if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
-        if (!popAccepted(reply) || !hasCapability(reply, "STLS", false)) {
-            external::presentFailure(env, "サーバがSTLSコマンドに対応していないようです。",
-                                     "サーバがSTLSコマンドに対応していないようです。    ");
-            conn.close();
-            return 1;
-        }
-        if (SendCommand(conn, reply, "STLS", std::nullopt) != 0 || !popAccepted(reply)) {
-            conn.close();
-            return 1;
-        }
-    }
-    if (s.sslMode == 1 || s.sslMode == 2) {
-        if (!conn.handshake(s)) {
-            conn.close();
-            return 1;
-        }
-    }
-    if (s.sslMode == 1) {
-        if (ReadReplyLine(conn, conn.greeting_) != 0) return 1;
-    }
-    if (which == Protocol::Pop3 && s.sslMode == 2) {
-        if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
-        if (hasCapability(reply, "STLS", false)) {
-            external::presentFailure(
-                env, "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）",
-                "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）    ");
-            conn.close();
-            return 1;
-        }
-    }
-    if (which == Protocol::Pop3 && s.apop) {
-        const std::string digest = md5Hex(apopTimestamp(conn.greeting_) + s.password);
-        if (SendCommand(conn, reply, "APOP", s.user + " " + digest) != 0) {
-            conn.close();
-            return 1;
-        }
-        if (!popAccepted(reply)) {
-            external::presentFailure(
-                env,
-                "認証エラーです。サーバがAPOPに対応していないか、パスワードが間違っている可能性が"
-                "あります。\r\n" +
-                    reply,
-                "認証エラーです。サーバがAPOPに対応していないか    \n"
-                "IDかパスワードが間違っている可能性があります。    ");
-            conn.close();
-            return 1;
-        }
-    }
+    if (s.sslMode == SslMode::OnConnect && ReadReplyLine(conn, conn.greeting_) != 0) return 1;
+    if (pop && startTls && OpenSteps::checkPopAfterTls(conn) != Err::None) return 1;
+    if (pop && s.apop && OpenSteps::apop(conn, s) != Err::None) return 1;
     return 0;
 }
 

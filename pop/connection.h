@@ -22,11 +22,20 @@ namespace kolvy::pop {
 
 enum class Protocol { Pop3 = 0, Smtp = 1 };
 
+// How TLS comes up: the account's RecvSSL / SendSSL value.
+enum class SslMode {
+    Plain = 0,
+    OnConnect = 1,  // TLS from the first byte; the greeting comes through it
+    StartTls = 2,   // greeting, then STLS (POP3) or EHLO and STARTTLS (SMTP), then TLS
+};
+// The mode an account's setting names; values it does not know mean plain.
+SslMode sslModeOf(int32_t setting);
+
 // What a connection needs of an account (the account record fills it).
 struct ConnectionSettings {
     std::string host;  // POP3 or SMTP server name
     uint16_t port = 0;
-    int sslMode = 0;          // 0 plain, 1 TLS on connect, 2 STLS / STARTTLS
+    SslMode sslMode = SslMode::Plain;
     int32_t sslProtocol = 0;  // lowest TLS version allowed (kZvTls…; 0 = TLS 1.2)
     int certSsl = 1;          // 1 verify the certificate; 0 accept one that cannot be verified
     unsigned timeoutMs = 60000;
@@ -48,6 +57,9 @@ inline constexpr size_t kTlsReceiveSize = 16384;
 extern std::atomic<int> BlockingSeconds;
 // Whether a TLS session of the SSL library is up in this process.
 bool SslActive();
+
+// The status number the connection gives while it connects.
+inline constexpr int kConnectingStatus = 12;
 
 // The fixed texts of the connection layer.
 inline constexpr char kTextSocketErrorOnReply[] =
@@ -76,7 +88,7 @@ class Connection {
     // Where commands and replies are written; by default the communication log when the run is
     // unattended or LogOut is on.
     void setConversationLog(std::function<void(std::string_view)> log) { log_ = std::move(log); }
-    // Status numbers of the run's status line (12: connecting).
+    // Status numbers of the run's status line (kConnectingStatus).
     void setStatusHook(std::function<void(int)> hook) { status_ = std::move(hook); }
 
     // Ends the connection: TLS session shut down, then the socket closed, then the flag
@@ -107,6 +119,7 @@ class Connection {
 
   private:
     friend int OpenServer(Connection&, const ConnectionSettings&, Protocol);
+    friend struct OpenSteps;
     bool handshake(const ConnectionSettings& s);
 
     Env& env_;
@@ -158,13 +171,23 @@ int ReadReplyLine(Connection& conn, std::string& reply, size_t capacity = kLineR
 // grows by the bytes received. 0 ok, 1 error, time-out, end of stream or no room left.
 int ReceiveChunk(Connection& conn, std::string& buffer, size_t capacity, uint64_t& count);
 
+// What one receive of a multi-line reply brought.
+struct ReceivedChunk {
+    std::string_view bytes;   // the input bytes that belong to the reply (stuffing dots included)
+    bool statusLine = false;  // the chunk began inside the status line
+    uint64_t received = 0;    // input bytes of the reply so far
+};
+// Told after every receive (progress, the raw log); false stops a reply that has not ended yet
+// as too long.
+using ChunkHook = std::function<bool(const ReceivedChunk&)>;
+
 // Receives the rest of a multi-line reply (RETR, TOP) through the decoder, appending the
-// decoded text to `out` (never beyond `capacity` bytes). `chunk` is told after every receive
-// (progress). 0 = complete (see decoder.negative() for a refusal), 1 = failed: receive error
-// or time-out, end of stream, or the text outgrew `capacity`.
-int ReceiveMultiLine(Connection& conn, MultiLineDecoder& decoder, std::string& out, size_t capacity,
-                     ReceiveFailure* failure = nullptr,
-                     const std::function<void(uint64_t)>& chunk = {});
+// decoded text to `out` (never beyond `capacity` bytes), without reporting. `chunk` is told
+// after every receive. None when the reply is complete (see decoder.negative() for a refusal);
+// TooLong when the text outgrew `capacity` or the hook stopped it (the connection is closed,
+// being out of step).
+ReceiveFailure ReceiveMultiLine(Connection& conn, MultiLineDecoder& decoder, std::string& out,
+                                size_t capacity, const ChunkHook& chunk = {});
 
 // The text a log line shows for a command line: credentials become "-----".
 std::string maskedForLog(std::string_view line, bool secret = false);

@@ -203,9 +203,12 @@ TEST_F(Conn, MultiLineMessageIsUnstuffedAndTheNextReplyStaysInStep) {
     MultiLineDecoder d;
     std::string text;
     uint64_t progress = 0;
-    ReceiveFailure failure = ReceiveFailure::Socket;
-    ASSERT_EQ(ReceiveMultiLine(c, d, text, 1000, &failure, [&](uint64_t n) { progress = n; }), 0);
-    EXPECT_EQ(failure, ReceiveFailure::None);
+    ASSERT_EQ(ReceiveMultiLine(c, d, text, 1000,
+                               [&](const ReceivedChunk& k) {
+                                   progress = k.received;
+                                   return true;
+                               }),
+              ReceiveFailure::None);
     EXPECT_EQ(text, "\n.a\r\n.\r\nb\r\n.\r\n");
     EXPECT_EQ(d.statusLine(), "+OK 30 octets");
     EXPECT_EQ(progress, 30u);  // every byte of the reply, counted as received
@@ -215,6 +218,43 @@ TEST_F(Conn, MultiLineMessageIsUnstuffedAndTheNextReplyStaysInStep) {
     EXPECT_EQ(reply, "+OK next\r\n");
     c.close();
     server.finish();
+}
+
+TEST_F(Conn, TheChunkHookStopsAReplyOnlyWhileItIsUnderWay) {
+    // The session bounds the raw bytes of a message through the hook: a "no" before the end
+    // stops the reply; a "no" on the chunk that ends it changes nothing.
+    const std::string whole = "+OK\r\nabc\r\n.\r\n";
+    for (const bool stopEarly : {true, false}) {
+        FakeServer server;
+        server.send("+OK\r\n").readLine();
+        if (stopEarly) {
+            server.send("+OK\r\nfirst\r\n").stall(300).send("rest\r\n.\r\n");
+        } else {
+            server.send(whole);
+        }
+        server.start();
+        Connection c(t.env);
+        ASSERT_EQ(OpenServer(c, local(server.port()), Protocol::Pop3), 0);
+        std::string why;
+        ASSERT_TRUE(c.writeLine("RETR 1\r\n", why));
+        MultiLineDecoder d;
+        std::string text;
+        int calls = 0;
+        const ReceiveFailure got = ReceiveMultiLine(c, d, text, 1000, [&](const ReceivedChunk& k) {
+            ++calls;
+            return !stopEarly && k.received < whole.size();
+        });
+        if (stopEarly) {
+            EXPECT_EQ(got, ReceiveFailure::TooLong);
+            EXPECT_EQ(calls, 1);
+            EXPECT_TRUE(c.broken());
+        } else {
+            EXPECT_EQ(got, ReceiveFailure::None);
+            EXPECT_EQ(text, "\nabc\r\n.\r\n");
+        }
+        c.close();
+        server.finish();
+    }
 }
 
 TEST_F(Conn, MessageLongerThanItsRoomFailsWithoutOverrunning) {
@@ -227,9 +267,7 @@ TEST_F(Conn, MessageLongerThanItsRoomFailsWithoutOverrunning) {
     ASSERT_TRUE(c.writeLine("RETR 1\r\n", why));
     MultiLineDecoder d;
     std::string text;
-    ReceiveFailure failure = ReceiveFailure::None;
-    EXPECT_EQ(ReceiveMultiLine(c, d, text, 100, &failure), 1);
-    EXPECT_EQ(failure, ReceiveFailure::TooLong);
+    EXPECT_EQ(ReceiveMultiLine(c, d, text, 100), ReceiveFailure::TooLong);
     EXPECT_LE(text.size(), 100u);
     EXPECT_TRUE(c.broken());
     c.close();
@@ -326,7 +364,7 @@ TEST_F(Conn, StlsMissingFromTheCapabilitiesStops) {
     server.start();
     Connection c(t.env);
     ConnectionSettings s = local(server.port());
-    s.sslMode = 2;
+    s.sslMode = SslMode::StartTls;
     EXPECT_EQ(OpenServer(c, s, Protocol::Pop3), 1);
     EXPECT_EQ(boxes(),
               std::vector<std::string>{"サーバがSTLSコマンドに対応していないようです。    "});
@@ -343,7 +381,7 @@ TEST_F(Conn, BytesBeforeTheHandshakeAreRefused) {
     server.start();
     Connection c(t.env);
     ConnectionSettings s = local(server.port());
-    s.sslMode = 2;
+    s.sslMode = SslMode::StartTls;
     EXPECT_EQ(OpenServer(c, s, Protocol::Pop3), 1);
     EXPECT_FALSE(c.isOpen());
     EXPECT_FALSE(SslActive());
@@ -405,7 +443,7 @@ TEST_F(Conn, SmtpMultiLineGreetingAndEhloWithoutStarttls) {
     server.start();
     Connection c(t.env);
     ConnectionSettings s = local(server.port());
-    s.sslMode = 2;
+    s.sslMode = SslMode::StartTls;
     EXPECT_EQ(OpenServer(c, s, Protocol::Smtp), 1);
     EXPECT_EQ(c.greeting(), "220-mail.example ESMTP\r\n220 ready\r\n");
     EXPECT_EQ(boxes(),

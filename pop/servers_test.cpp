@@ -30,7 +30,7 @@ class Dovecot : public ::testing::Test {
         ConnectionSettings s;
         s.host = host;
         s.port = port;
-        s.sslMode = sslMode;
+        s.sslMode = sslModeOf(sslMode);
         s.timeoutMs = 10000;
         s.user = servers.user;
         s.password = servers.password;
@@ -68,7 +68,7 @@ TEST_F(Dovecot, PlainRetrieveUndoesTheServersDotStuffing) {
     ASSERT_TRUE(c.writeLine("RETR 1\r\n", why));
     MultiLineDecoder d;
     std::string text;
-    ASSERT_EQ(ReceiveMultiLine(c, d, text, 10000), 0);
+    ASSERT_EQ(ReceiveMultiLine(c, d, text, 10000), ReceiveFailure::None);
     EXPECT_FALSE(d.negative());
     EXPECT_EQ(text, std::string("\n") + kDottedMessage + ".\r\n");
     std::string reply;

@@ -8,6 +8,7 @@
 
 #include "core/list.h"
 #include "core/sjis.h"
+#include "pop/fetch_decision.h"
 #include "pop/listing.h"
 #include "pop/login.h"
 #include "pop/uidl_journal.h"
@@ -76,7 +77,7 @@ class Session {
     enum class Step { Next, Failed };
 
     bool abortRequested() const { return c_.abortRequested && c_.abortRequested->load(); }
-    void setState(int state);
+    void setState(ReceiveState state);
     void notify(const std::function<void()>& fn) {
         if (fn) fn();
     }
@@ -94,7 +95,11 @@ class Session {
 
     Step messageLoop(bool& aborted);
     Step handle(size_t index);
+    EntryFacts facts(size_t index, CheckerItem*& item);
+    void reportTooLarge(const ServerEntry& e, uint64_t listedSize);
+    Step fetchAndStore(size_t index, const FetchPlan& plan, bool& fetched, StoreOutcome& out);
     Step fetch(size_t index, const std::string& commandLine, std::string& text);
+    void showProgress(uint64_t got, uint64_t listed, int& lastPercent);
     Step sendDele(size_t index);
     Step sizeAdvice(size_t index, FetchAdvice& advice);
     void settleIds(bool quitConfirmed);
@@ -120,8 +125,8 @@ class Session {
     int received_ = 0;
 };
 
-void Session::setState(int state) {
-    if (c_.progress) c_.progress->state = state;
+void Session::setState(ReceiveState state) {
+    if (c_.progress) c_.progress->state = static_cast<int>(state);
     notify(c_.statusChanged);
 }
 
@@ -161,9 +166,9 @@ int Session::closeWith(int result) {
 }
 
 int Session::login() {
-    setState(3);
+    setState(ReceiveState::AccountSent);
     if (LogIn(conn_, account_) != 0) return kReceiveFailed;
-    setState(4);
+    setState(ReceiveState::PasswordAccepted);
     return kReceiveDone;
 }
 
@@ -285,49 +290,38 @@ Session::Step Session::fetch(size_t index, const std::string& line, std::string&
     const bool logRaw = c_.options.logOutReceive && c_.receivedLog && c_.receivedLog->isOpen();
     bool abortShown = false;
     int lastPercent = 0;
-    std::string_view problem;
-    while (!decoder.done()) {
-        if (text.size() >= bound || decoder.received() >= rawBound) {
-            problem = kTextSizeMismatch;
-            conn_.close();  // the rest of the message is still on its way: out of step
-            break;
-        }
-        const size_t room =
-            static_cast<size_t>(std::min<uint64_t>(conn_.receiveSize(), bound - text.size()));
-        auto bytes = conn_.nextBytes(room);
-        if (!bytes) {
-            problem = conn_.lastReadWasEnd() ? kTextReceiveEnded : kTextReceiveSocketError;
-            break;
-        }
-        const bool inStatus = text.empty();
-        const size_t used = decoder.feed(*bytes, text);
-        conn_.unread(bytes->size() - used);
+    auto chunk = [&](const ReceivedChunk& k) {
         if (logRaw && !decoder.negative()) {
             // What the server sent after its status line, stuffing dots included: the crash
             // check of the next start looks for the last "." line in this log.
-            std::string_view raw = bytes->substr(0, used);
-            if (inStatus) {
+            std::string_view raw = k.bytes;
+            if (k.statusLine) {
                 const size_t lf = raw.find('\n');
                 raw = lf == std::string_view::npos ? std::string_view() : raw.substr(lf);
             }
             if (!raw.empty()) c_.receivedLog->write(raw);
         }
-        if (p) {
-            const uint64_t got = decoder.received();
-            const int percent =
-                listed == 0 ? 100 : static_cast<int>(std::min<uint64_t>(100, got * 100 / listed));
-            p->bytesRemaining = got >= listed ? 0 : listed - got;
-            if (percent != lastPercent) {
-                lastPercent = percent;
-                p->percent = percent;
-                notify(c_.progressChanged);
-            }
-        }
+        showProgress(k.received, listed, lastPercent);
         if (!abortShown && abortRequested()) {
             // The message under way is still received to its end.
             abortShown = true;
-            setState(16);
+            setState(ReceiveState::AbortingAfterThis);
         }
+        return k.received < rawBound;
+    };
+    std::string_view problem;
+    switch (ReceiveMultiLine(conn_, decoder, text, static_cast<size_t>(bound), chunk)) {
+        case ReceiveFailure::None:
+            break;
+        case ReceiveFailure::TooLong:
+            problem = kTextSizeMismatch;
+            break;
+        case ReceiveFailure::EndOfStream:
+            problem = kTextReceiveEnded;
+            break;
+        case ReceiveFailure::Socket:
+            problem = kTextReceiveSocketError;
+            break;
     }
     if (!problem.empty()) {
         std::string log(problem);
@@ -349,6 +343,19 @@ Session::Step Session::fetch(size_t index, const std::string& line, std::string&
         text.clear();
     }
     return Step::Next;
+}
+
+void Session::showProgress(uint64_t got, uint64_t listed, int& lastPercent) {
+    ReceiveProgress* p = c_.progress;
+    if (!p) return;
+    const int percent =
+        listed == 0 ? 100 : static_cast<int>(std::min<uint64_t>(100, got * 100 / listed));
+    p->bytesRemaining = got >= listed ? 0 : listed - got;
+    if (percent != lastPercent) {
+        lastPercent = percent;
+        p->percent = percent;
+        notify(c_.progressChanged);
+    }
 }
 
 Session::Step Session::sendDele(size_t index) {
@@ -384,124 +391,106 @@ Session::Step Session::sizeAdvice(size_t index, FetchAdvice& advice) {
     return Step::Next;
 }
 
-Session::Step Session::handle(size_t index) {
-    ServerEntry& e = *entries_[index];
-    EntryState& st = states_[index];
+EntryFacts Session::facts(size_t index, CheckerItem*& item) {
+    const ServerEntry& e = *entries_[index];
     const std::string_view id = sjis::fieldView(e.uidl);
-    CheckerItem* item = nullptr;
+    item = nullptr;
     if (checker_ && !id.empty()) {
         auto found = checkerById_.find(std::string(id));
         if (found != checkerById_.end()) item = found->second;
     }
-    const int action = item ? item->action : 0;
-    const bool known = IsKnownUidl(e, uidl_) == 1;
-    // Stored by an earlier run that could not have its deletion confirmed, or left on the server
-    // only because the order then left mail there: an order that deletes takes it now.
-    const UidlKind knownKind = uidl_.storedKind(id);
-    const bool storedBefore = known && (knownKind == UidlKind::DeletePending ||
-                                        (knownKind == UidlKind::Kept && !checker_ && order_ &&
-                                         !order_->leaveOnServer && !order_->headerLinesOnly));
+    EntryFacts f;
+    f.checker = checker_ != nullptr;
+    f.action = item ? static_cast<CheckerAction>(item->action) : CheckerAction::None;
+    f.known = IsKnownUidl(e, uidl_) == 1;
+    f.knownKind = uidl_.storedKind(id);
+    f.hasOrder = order_ != nullptr;
+    f.leaveOnServer = order_ && order_->leaveOnServer;
+    f.headerLinesOnly = order_ && order_->headerLinesOnly;
+    f.headerLines = order_ ? order_->headerLines : 0;
+    f.listedSize = states_[index].listedSize;
+    return f;
+}
 
-    bool wanted = (!checker_ && !known) || ((action == 1 || action == 3) && !storedBefore);
+void Session::reportTooLarge(const ServerEntry& e, uint64_t listedSize) {
+    refusedSome_ = true;
+    const std::string log = std::string(kTextTooLarge) + "\r\n" + std::to_string(e.number) + " " +
+                            std::to_string(listedSize);
+    if (tooLargeReported_) {
+        if (env_.unattended || env_.logOut) shell::appendCommLog(env_, log);
+    } else {
+        tooLargeReported_ = true;
+        report(log, std::string(kTextTooLarge) + "    ");
+    }
+}
+
+// Fetches the message as planned and hands it to the sink; `fetched` when the sink took it.
+Session::Step Session::fetchAndStore(size_t index, const FetchPlan& plan, bool& fetched,
+                                     StoreOutcome& out) {
+    ServerEntry& e = *entries_[index];
+    EntryState& st = states_[index];
+    fetched = false;
+    if (c_.progress) {
+        c_.progress->current = static_cast<int>(index + 1);
+        c_.progress->total = static_cast<int>(entries_.size());
+    }
+    setState(ReceiveState::Receiving);
+    const std::string number = std::to_string(e.number);
+    const std::string line = plan.topLines >= 0
+                                 ? "TOP " + number + " " + std::to_string(plan.topLines) + "\r\n"
+                                 : "RETR " + number + "\r\n";
+    std::string text;
+    try {
+        text.reserve(static_cast<size_t>(std::min(st.listedSize, kMaxMessageSize)) + 64);
+    } catch (const std::bad_alloc&) {
+        report(kTextNoMemory, kTextNoMemory);
+        return Step::Failed;
+    }
+    if (fetch(index, line, text) == Step::Failed) return Step::Failed;
+    if (text.empty()) return Step::Next;  // refused by the server
+    const bool asciiOnly = c_.options.checkJapanese || !hasDoubleByte(text);
+    if (c_.progress) c_.progress->analysing = true;
+    out = c_.sink.store(text, e, asciiOnly);
+    if (c_.progress) c_.progress->analysing = false;
+    if (out.kind == StoreOutcome::FailedStop) return Step::Failed;
+    fetched = true;
+    st.stored = true;
+    ++received_;
+    if (c_.progress) c_.progress->received = received_;
+    return Step::Next;
+}
+
+Session::Step Session::handle(size_t index) {
+    ServerEntry& e = *entries_[index];
+    EntryState& st = states_[index];
+    CheckerItem* item = nullptr;
+    const EntryFacts f = facts(index, item);
+    FetchPlan plan = planFetch(f);
     FetchAdvice advice;
-    if (wanted && !checker_) {
-        // The mail checker's user chose per message; the size rules speak for everyone else.
-        if (sizeAdvice(index, advice) == Step::Failed) return Step::Failed;
-        if (advice.kind == FetchAdvice::NoDownload || advice.kind == FetchAdvice::DeleteUnread) {
-            wanted = false;
-        }
-    }
-    int topLines = -1;
-    if (wanted && !checker_) {
-        if (order_ && order_->headerLinesOnly) {
-            topLines = std::max(0, order_->headerLines);
-        } else if (advice.kind == FetchAdvice::HeaderAndLines) {
-            topLines = std::max(0, advice.lines);
-        }
-    }
-    if (wanted && topLines < 0 && st.listedSize > kMaxMessageSize) {
-        wanted = false;
-        refusedSome_ = true;
-        const std::string log = std::string(kTextTooLarge) + "\r\n" + std::to_string(e.number) +
-                                " " + std::to_string(st.listedSize);
-        if (tooLargeReported_) {
-            if (env_.unattended || env_.logOut) shell::appendCommLog(env_, log);
-        } else {
-            tooLargeReported_ = true;
-            report(log, std::string(kTextTooLarge) + "    ");
-        }
-    }
+    if (plan.askSizeRules && sizeAdvice(index, advice) == Step::Failed) return Step::Failed;
+    applyAdvice(f, advice, plan);
+    if (plan.tooLarge) reportTooLarge(e, st.listedSize);
 
     bool fetched = false;
-    if (wanted) {
-        if (c_.progress) {
-            c_.progress->current = static_cast<int>(index + 1);
-            c_.progress->total = static_cast<int>(entries_.size());
-        }
-        setState(5);
-        const std::string line = topLines >= 0 ? "TOP " + std::to_string(e.number) + " " +
-                                                     std::to_string(topLines) + "\r\n"
-                                               : "RETR " + std::to_string(e.number) + "\r\n";
-        std::string text;
-        try {
-            text.reserve(static_cast<size_t>(std::min(st.listedSize, kMaxMessageSize)) + 64);
-        } catch (const std::bad_alloc&) {
-            report(kTextNoMemory, kTextNoMemory);
-            return Step::Failed;
-        }
-        if (fetch(index, line, text) == Step::Failed) return Step::Failed;
-        if (!text.empty()) {
-            const bool asciiOnly = c_.options.checkJapanese || !hasDoubleByte(text);
-            if (c_.progress) c_.progress->analysing = true;
-            const StoreOutcome out = c_.sink.store(text, e, asciiOnly);
-            if (c_.progress) c_.progress->analysing = false;
-            if (out.kind == StoreOutcome::FailedStop) return Step::Failed;
-            fetched = true;
-            st.stored = true;
-            ++received_;
-            if (c_.progress) c_.progress->received = received_;
-            // Kept by the message's own verdict (a rule, the checker, only its header fetched), or
-            // only by the order's.
-            const bool pinned =
-                out.keepOnServer || advice.keepOnServer || action == 3 || topLines >= 0;
-            st.keep = pinned || (order_ && order_->leaveOnServer);
-            if (st.keep && AddUidl(e, uidl_, pinned ? UidlKind::Pinned : UidlKind::Kept) != 0) {
-                report(kTextNoMemory, kTextNoMemory);
-                return Step::Failed;
-            }
-            if (action == 1) item->result = 1;
-            if (action == 3) item->result = 2;
-            journal(e, st, out);
-        }
-    }
-    if (storedBefore && (action == 3 || (order_ && order_->leaveOnServer))) {
-        st.keep = true;
-        if (action == 3) item->result = 2;
-        if (AddUidl(e, uidl_, action == 3 ? UidlKind::Pinned : UidlKind::Kept) != 0) {
-            report(kTextNoMemory, kTextNoMemory);
-            return Step::Failed;
-        }
-    }
+    StoreOutcome out;
+    if (plan.wanted && fetchAndStore(index, plan, fetched, out) == Step::Failed)
+        return Step::Failed;
 
-    bool dele = false;
-    if (action == 2) {
-        dele = true;
-        if (c_.progress) c_.progress->current = static_cast<int>(index + 1);
-        setState(20);
-    } else if (action == 1) {
-        dele = fetched || storedBefore;
-    } else if (order_ && !st.keep) {
-        if (fetched) {
-            dele = true;
-        } else if (storedBefore) {
-            dele = !order_->leaveOnServer;
-        } else if (!known && advice.kind == FetchAdvice::DeleteUnread) {
-            dele = !advice.keepOnServer && !order_->leaveOnServer;
-        }
+    const Settlement s = settle(f, advice, plan, fetched, out.keepOnServer);
+    st.keep = s.keep;
+    if (s.remember && AddUidl(e, uidl_, *s.remember) != 0) {
+        report(kTextNoMemory, kTextNoMemory);
+        return Step::Failed;
     }
-    if (dele) {
+    if (item && s.checkerResult != kCheckerNoResult) item->result = s.checkerResult;
+    if (fetched) journal(e, st, out);
+    if (f.action == CheckerAction::DeleteOnly) {
+        if (c_.progress) c_.progress->current = static_cast<int>(index + 1);
+        setState(ReceiveState::Deleting);
+    }
+    if (s.dele) {
         if (sendDele(index) == Step::Failed) return Step::Failed;
-        if (item && st.deleted) item->result = 1;
+        if (item && st.deleted) item->result = kCheckerDone;
     }
     return Step::Next;
 }
@@ -564,8 +553,8 @@ int Session::run() {
     if (ReadUidlFile(env_, account_, uidl_) != 0) return kReceiveFailed;
     // Ids of mail stored by a session that was killed before it wrote the UIDL file.
     journal_.fold(uidl_);
-    setState(2);
-    conn_.setStatusHook([this](int state) { setState(state); });
+    setState(ReceiveState::Connecting);
+    conn_.setStatusHook([this](int state) { setState(static_cast<ReceiveState>(state)); });
     if (c_.conversationLog) conn_.setConversationLog(c_.conversationLog);
 
     if (OpenServer(conn_, pop3Settings(account_, c_.options.timeoutMs), Protocol::Pop3) != 0) {
@@ -606,7 +595,7 @@ int Session::run() {
     }
     if (aborted && (env_.unattended || env_.logOut)) shell::appendCommLog(env_, kTextAborted);
     if (c_.progress) c_.progress->received = received_;
-    setState(6);
+    setState(ReceiveState::Done);
 
     int result = kReceiveDone;
     if (failed || refusedSome_ || (quitRefused && deletionsSent)) {
@@ -634,7 +623,7 @@ ConnectionSettings pop3Settings(const Account& a, unsigned timeoutMs) {
     ConnectionSettings s;
     s.host = sjis::fieldView(a.pop3Server);
     s.port = a.popPort > 0 && a.popPort <= 0xffff ? static_cast<uint16_t>(a.popPort) : 0;
-    s.sslMode = a.recvSsl;
+    s.sslMode = sslModeOf(a.recvSsl);
     s.sslProtocol = a.recvSslProtocol;
     s.certSsl = a.certSsl;
     s.timeoutMs = timeoutMs;

@@ -119,9 +119,19 @@ class MessageSink {
     virtual void end(int /*result*/) {}
 };
 
-// Progress of the run, read by the status line. State numbers are those of the run's status
-// table (2 connecting, 3 account sent, 4 password accepted, 5 receiving, 6 done, 12 server
-// connection started, 16 aborting after this message, 20 deleting).
+// The steps of a dialogue as the run's status table numbers them.
+enum class ReceiveState : int {
+    Connecting = 2,
+    AccountSent = 3,
+    PasswordAccepted = 4,
+    Receiving = 5,
+    Done = 6,
+    ServerConnecting = 12,  // the line engine's own step (kConnectingStatus)
+    AbortingAfterThis = 16,
+    Deleting = 20,
+};
+
+// Progress of the run, read by the status line; `state` holds a ReceiveState's number.
 struct ReceiveProgress {
     std::atomic<int> state{0};
     std::atomic<int> total{0};

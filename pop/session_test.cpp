@@ -718,7 +718,7 @@ TEST_F(Receive, OptionsAndSettingsFromTheIniAndTheAccount) {
     const ConnectionSettings s = pop3Settings(account, 1500);
     EXPECT_EQ(s.host, "127.0.0.1");
     EXPECT_EQ(s.port, server.port());
-    EXPECT_EQ(s.sslMode, 2);
+    EXPECT_EQ(s.sslMode, SslMode::StartTls);
     EXPECT_EQ(s.sslProtocol, 4);
     EXPECT_EQ(s.certSsl, 0);
     EXPECT_TRUE(s.apop);

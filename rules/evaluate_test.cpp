@@ -64,7 +64,7 @@ class Evaluation : public ::testing::Test {
         ASSERT_EQ(book.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);  // none
     }
     Rule* add(Rule* r) {
-        book.appendToFile(RuleKind::Receive, r);
+        book.addAtFileEnd(RuleKind::Receive, r);
         return r;
     }
     int run(const RuleSubject& s, RuleResult& result) {

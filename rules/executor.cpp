@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/list.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "rules/rule_tables.h"
@@ -13,121 +14,28 @@
 namespace kolvy::rules {
 namespace {
 
-constexpr uint8_t kOutgoing = 16;
-constexpr uint8_t kReadOffset = 3;  // unread 0-2, read 3-5
-constexpr uint8_t kRepliedFirst = 6, kForwardedFirst = 9, kForwardedLast = 11;
-constexpr uint8_t kSentState = kOutgoing + 4;  // sent, and sent with attachments
-constexpr int32_t kNoSendAccount = 101;
-constexpr uint8_t kColourMask = 0x0F;
-constexpr uint8_t kMarkNibble = 0xF0;
+using mail::kColourMask;
+using mail::kOutgoing;
+using mail::kReadOffset;
+constexpr uint8_t kMarkNibble = mail::kMarkMask;
 // Mark nibbles: none, mark, bookmark, both.
 constexpr uint8_t kNoMark = 0x00, kBookmarkOnly = 0x80;
 // The link host of the easy-spam registration is at most this long.
 constexpr size_t kLinkHostMax = 255;
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (isBlank(s.front()) || s.front() == '\r' || s.front() == '\n'))
-        s.remove_prefix(1);
-    while (!s.empty() && (isBlank(s.back()) || s.back() == '\r' || s.back() == '\n'))
-        s.remove_suffix(1);
-    return s;
-}
-
-// The first word of a header value: up to a blank, ";" or "(" (a comment).
-std::string_view firstToken(std::string_view v) {
-    const size_t end = v.find_first_of(" \t;(");
-    return v.substr(0, end);
-}
 
 std::string_view span(const char* start, const char* end) {
     if (!start || !end || end <= start) return {};
     return {start, static_cast<size_t>(end - start)};
 }
 
-bool lowNibbleAnswered(uint8_t state) {
-    if (state >= kOutgoing) return false;
-    const uint8_t n = state & 0x0F;
-    return n >= kRepliedFirst && n <= kForwardedLast;
-}
-
 // The state a received message takes when an answer was made from it.
 uint8_t answeredState(uint8_t state, bool forward) {
     if (state >= kOutgoing) return state;
-    return static_cast<uint8_t>((forward ? kForwardedFirst : kRepliedFirst) + (state & 0x0F) % 3);
+    return static_cast<uint8_t>((forward ? mail::kForwarded : mail::kReplied) +
+                                mail::receivedKind(state));
 }
 
 }  // namespace
-
-// ----------------------------------------------------------------------------- guards
-
-std::optional<std::string> headerValue(std::string_view text, std::string_view name) {
-    size_t pos = 0;
-    while (pos < text.size()) {
-        // LF never is a trail byte: a byte scan for line ends is safe in Shift_JIS.
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = text.substr(pos, end - pos);
-        const bool match = line.size() > name.size() && line[name.size()] == ':' &&
-                           sjis::equalsNoCaseAscii(line.substr(0, name.size()), name);
-        if (match) {
-            std::string value(line.substr(name.size() + 1));
-            // Folded continuation lines belong to the value.
-            size_t next = end + 1;
-            while (next < text.size() && isBlank(text[next])) {
-                size_t e = text.find('\n', next);
-                if (e == std::string_view::npos) e = text.size();
-                value += ' ';
-                value += trim(text.substr(next, e - next));
-                next = e + 1;
-            }
-            return std::string(trim(value));
-        }
-        pos = end + 1;
-    }
-    return std::nullopt;
-}
-
-std::vector<std::string> ownAddresses(const Account* first) {
-    std::vector<std::string> out;
-    for (const Account* a = first; a; a = a->next)
-        out.emplace_back(sjis::fieldView(a->mailAddress));
-    return out;
-}
-
-AutoSkip autoAnswerGuard(std::string_view header, std::string_view fromAddress, uint8_t state,
-                         std::span<const std::string> ownAddresses) {
-    if (lowNibbleAnswered(state)) return AutoSkip::AlreadyAnswered;
-    if (auto v = headerValue(header, "Auto-Submitted")) {
-        if (!sjis::equalsNoCaseAscii(firstToken(*v), "no")) return AutoSkip::AutoSubmitted;
-    }
-    if (auto v = headerValue(header, "Precedence")) {
-        const std::string_view t = firstToken(*v);
-        if (sjis::equalsNoCaseAscii(t, "bulk") || sjis::equalsNoCaseAscii(t, "list") ||
-            sjis::equalsNoCaseAscii(t, "junk")) {
-            return AutoSkip::Precedence;
-        }
-    }
-    if (headerValue(header, "List-Id")) return AutoSkip::ListId;
-    if (auto v = headerValue(header, "Return-Path")) {
-        std::string_view p = trim(*v);
-        if (p.size() >= 2 && p.front() == '<' && p.back() == '>')
-            p = trim(p.substr(1, p.size() - 2));
-        if (p.empty()) return AutoSkip::EmptyReturnPath;
-    }
-    std::string_view from = trim(fromAddress);
-    if (from.size() >= 2 && from.front() == '<' && from.back() == '>')
-        from = from.substr(1, from.size() - 2);
-    const std::string_view local = from.substr(0, from.find('@'));
-    if (sjis::equalsNoCaseAscii(local, "MAILER-DAEMON")) return AutoSkip::MailerDaemon;
-    for (const std::string& own : ownAddresses) {
-        if (!own.empty() && sjis::equalsNoCaseAscii(trim(own), from)) return AutoSkip::OwnAccount;
-    }
-    return AutoSkip::None;
-}
 
 // ----------------------------------------------------------------------------- one message
 
@@ -194,11 +102,10 @@ ApplyOutcome applyRulesToTab(Env& env, RuleBook& book, Tab& tab, ApplyMode mode,
     std::string text;
     for (MailItem* item : listRange(tab.items)) {
         if (mode == ApplyMode::Send) {
-            if ((item->state != kSentState && item->state != kSentState + 1) ||
-                item->sendAccount == kNoSendAccount) {
+            if (!mail::isSent(item->state) || item->sendAccount == mail::kNotSending) {
                 continue;
             }
-            item->sendAccount = kNoSendAccount;
+            item->sendAccount = mail::kNotSending;
         }
         const std::string path = store::messagePath(env, tab, store::itemNumber(*item));
         auto file = platform::readWholeFile(env.fs, path);
@@ -242,13 +149,10 @@ ApplyOutcome applyRulesToTab(Env& env, RuleBook& book, Tab& tab, ApplyMode mode,
             if (skip != AutoSkip::None) {
                 out.answersSkipped += (wantsReply ? 1 : 0) + (wantsForward ? 1 : 0);
             } else {
-                AutoRequest request;
-                request.sourceTab = &tab;
-                request.item = item;
                 if (wantsReply) {
-                    request.templateName = sjis::fieldView(result.replyTemplate);
-                    request.intoTab = result.replyTab;
-                    request.extraHeaders = {kAutoRepliedHeader};
+                    AutoRequest request = replyRequest(result);
+                    request.sourceTab = &tab;
+                    request.item = item;
                     if (options.responder->reply(request)) {
                         ++out.replies;
                         store::setItemBytes(env, tab, *item,
@@ -259,16 +163,13 @@ ApplyOutcome applyRulesToTab(Env& env, RuleBook& book, Tab& tab, ApplyMode mode,
                     }
                 }
                 if (wantsForward) {
-                    request.templateName = sjis::fieldView(result.templateName);
-                    request.intoTab = result.forwardTab;
-                    request.forwardKind = result.forwardKind;
-                    request.forwardFrom = sjis::fieldView(result.forwardFrom);
-                    request.forwardTo = sjis::fieldView(result.forwardTo);
-                    request.extraHeaders.clear();
+                    AutoRequest request = forwardRequest(result);
+                    request.sourceTab = &tab;
+                    request.item = item;
                     if (options.responder->forward(request)) {
                         ++out.forwards;
                         // A reply made just now is what the message is marked with.
-                        if (!lowNibbleAnswered(item->state)) {
+                        if (!mail::isAnswered(item->state)) {
                             store::setItemBytes(
                                 env, tab, *item,
                                 {answeredState(item->state, true), item->markColour});

@@ -12,6 +12,7 @@
 
 #include "core/env.h"
 #include "core/records.h"
+#include "rules/auto_answer.h"
 #include "rules/rule_book.h"
 #include "rules/stored_message.h"
 #include "store/list_ops.h"
@@ -19,56 +20,6 @@
 namespace kolvy::rules {
 
 inline constexpr char kMessageFileUnopenable[] = "メールファイルを開けませんでした。   ";
-inline constexpr char kAutoReplyFailed[] =
-    "メッセージルールによる返信メールの作成に失敗しました。    ";
-inline constexpr char kAutoForwardFailed[] =
-    "メッセージルールによる転送メールの作成に失敗しました。    ";
-// The header every rule-made reply carries, so that the other side's automatic answers stop.
-inline constexpr char kAutoRepliedHeader[] = "Auto-Submitted: auto-replied";
-
-// Replies and forwards a rule asks for. The composer makes them; until it exists they are
-// recorded by whoever implements this.
-struct AutoRequest {
-    Tab* sourceTab = nullptr;
-    const MailItem* item = nullptr;
-    std::string templateName;
-    Tab* intoTab = nullptr;
-    int32_t forwardKind = 0;  // forwards: 1 in the body, 2 attached, 3 as it is
-    std::string forwardFrom, forwardTo;
-    // Headers the draft must carry (a reply: kAutoRepliedHeader).
-    std::vector<std::string> extraHeaders;
-};
-class AutoResponder {
-  public:
-    virtual ~AutoResponder() = default;
-    // True when the draft was made.
-    virtual bool reply(const AutoRequest& request) = 0;
-    virtual bool forward(const AutoRequest& request) = 0;
-};
-
-// Why no automatic answer goes to a message: answers to automatic mail, lists, bounces, the
-// user's own mail, or mail answered before would loop or storm.
-enum class AutoSkip {
-    None,
-    AutoSubmitted,    // Auto-Submitted: other than "no"
-    Precedence,       // Precedence: bulk, list or junk
-    ListId,           // List-Id:
-    EmptyReturnPath,  // Return-Path: <>
-    MailerDaemon,     // from MAILER-DAEMON
-    OwnAccount,       // from one of the user's own addresses
-    AlreadyAnswered,  // already replied to or forwarded
-};
-// `headerText` is the message's header lines; `fromAddress` its From: address; `state` its mail
-// state byte; `ownAddresses` the mail addresses of the user's accounts.
-AutoSkip autoAnswerGuard(std::string_view headerText, std::string_view fromAddress, uint8_t state,
-                         std::span<const std::string> ownAddresses);
-// The mail addresses of an account list, from its first account on.
-std::vector<std::string> ownAddresses(const Account* first);
-
-// The unfolded value of the first header line named `name` (ASCII, any case) in `headerText`,
-// blanks around it trimmed; nullopt when there is none.
-std::optional<std::string> headerValue(std::string_view headerText, std::string_view name);
-
 enum class ApplyMode {
     Command = 0,  // the command rules to every message of the tab
     Send = 1,     // the send rules to the messages of the tab sent in this run

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "core/list.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "rules/head_reader_test.h"
@@ -93,7 +94,7 @@ class Executor : public ::testing::Test {
         r.state = m.state;
         r.markColour = m.markColour;
         r.storedTime = static_cast<uint32_t>(t.clock.now());
-        r.account = store::kNoAccount;
+        r.account = mail::kUnmatchedAccount;
         r.texts[0] = m.from;
         r.texts[1] = m.from;
         r.texts[2] = m.subject;
@@ -107,7 +108,7 @@ class Executor : public ::testing::Test {
         r->item1 = item;
         r->mode1 = 1;
         sjis::copyField(r->keyword1, keyword);
-        book.appendToFile(kind, r);
+        book.addAtFileEnd(kind, r);
         return r;
     }
     ApplyOutcome apply(Tab& tab, ApplyMode mode = ApplyMode::Command) {

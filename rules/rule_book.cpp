@@ -70,7 +70,7 @@ std::vector<Rule*> RuleBook::inFileOrder(RuleKind kind) {
     return out;
 }
 
-void RuleBook::appendToFile(RuleKind kind, Rule* rule) {
+void RuleBook::addAtFileEnd(RuleKind kind, Rule* rule) {
     listPrepend(head(kind), rule);
 }
 

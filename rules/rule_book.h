@@ -64,8 +64,9 @@ class RuleBook {
 
     // File order: the file's first rule first.
     std::vector<Rule*> inFileOrder(RuleKind kind);
-    // Adds a rule (allocated with new) after the file's last rule.
-    void appendToFile(RuleKind kind, Rule* rule);
+    // Adds a rule (allocated with new) to the list as the file's last rule; nothing is written
+    // until the book is saved.
+    void addAtFileEnd(RuleKind kind, Rule* rule);
     // Unlinks and frees a rule.
     void remove(RuleKind kind, Rule* rule);
     // The editor rewrote a kept rule's fields: it is written from them from now on.

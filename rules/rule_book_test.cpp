@@ -159,7 +159,7 @@ TEST_F(RuleFiles, RulesTheReaderCannotTakeAreKeptAndNeverMatch) {
     clearRule(*added);
     added->markCond = 1;
     added->setRead = 1;
-    book.appendToFile(RuleKind::Receive, added);
+    book.addAtFileEnd(RuleKind::Receive, added);
     ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
     EXPECT_EQ(file(RuleKind::Receive),
               test::readTestData("rules/unreadable.txt") + "\n\n" + "4\x01\n8\x01\n\n");
@@ -210,7 +210,7 @@ TEST_F(RuleFiles, AFileThatCouldNotBeReadIsNeverRewritten) {
     clearRule(*r);
     r->markCond = 1;
     r->setRead = 1;
-    book.appendToFile(RuleKind::Receive, r);
+    book.addAtFileEnd(RuleKind::Receive, r);
     ASSERT_EQ(book.saveAll(t.env, tabs), Err::None);
     EXPECT_TRUE(t.fs->isDir(t.path("Filter_Receive.txt")));
     EXPECT_EQ(t.read("Filter_Receive.txt.new"), "<missing>");
@@ -225,7 +225,7 @@ TEST_F(RuleFiles, SavingCleansTextsAndRefusesBrokenRules) {
     spam->mode1 = 1;
     sjis::copyField(spam->keyword1, "当選\r\n のお知らせ\x01");  // a folded, decoded header
     spam->targetTab = tabs.tab(0);
-    book.appendToFile(RuleKind::Receive, spam);
+    book.addAtFileEnd(RuleKind::Receive, spam);
     ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
     EXPECT_STREQ(spam->keyword1, "当選 のお知らせ");
     EXPECT_EQ(file(RuleKind::Receive), test::readTestData("rules/template_reply.txt") +

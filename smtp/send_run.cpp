@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "core/list.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "mime/stored_header.h"
 #include "platform/fileutil.h"
@@ -320,7 +321,7 @@ SendRunOptions readSendRunOptions(platform::Profile& ini) {
 }
 
 std::string senderAddress(int recordAccount, std::string_view fallback, const Account* first) {
-    if (recordAccount != store::kNoAccount) {
+    if (recordAccount != mail::kUnmatchedAccount) {
         for (const Account* a = first; a; a = a->next) {
             if (a->number == recordAccount) return std::string(sjis::fieldView(a->mailAddress));
         }

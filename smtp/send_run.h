@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "core/env.h"
+#include "core/mail_state.h"
 #include "core/records.h"
 #include "rules/executor.h"
 #include "rules/rule_book.h"
@@ -28,12 +29,14 @@
 
 namespace kolvy::smtp {
 
-// sendAccount of an item this run does not send.
-inline constexpr int32_t kNotSending = 101;
-// Outgoing mail states: waiting, waiting with attachments, unfinished (and with attachments),
-// sent (and with attachments).
-inline constexpr uint8_t kWaiting = 16, kWaitingAttached = 17, kDraft = 18, kDraftAttached = 19;
-inline constexpr uint8_t kSent = 20, kSentAttached = 21;
+// sendAccount of an item this run does not send, and the outgoing mail states.
+using mail::kDraft;
+using mail::kDraftAttached;
+using mail::kNotSending;
+using mail::kSent;
+using mail::kSentAttached;
+using mail::kWaiting;
+using mail::kWaitingAttached;
 
 // Options of section "Option" the run reads.
 struct SendRunOptions {

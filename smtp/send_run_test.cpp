@@ -8,6 +8,7 @@
 
 #include "config/accounts.h"
 #include "core/list.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "pop/testsupport/fake_server.h"
 #include "smtp/queue.h"
@@ -142,7 +143,7 @@ TEST(SenderAddress, ComesFromTheRecordsAccountOrItsFallback) {
     a.number = 4;
     sjis::copyField(a.mailAddress, "me@work.jp");
     EXPECT_EQ(senderAddress(4, "ignored@x.jp", &a), "me@work.jp");
-    EXPECT_EQ(senderAddress(store::kNoAccount, "me@work.jp", &a), "me@work.jp");
+    EXPECT_EQ(senderAddress(mail::kUnmatchedAccount, "me@work.jp", &a), "me@work.jp");
     EXPECT_EQ(senderAddress(9, "me@work.jp", &a), "");  // the account is gone
 }
 

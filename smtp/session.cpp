@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/ascii.h"
 #include "core/sjis.h"
 #include "external/ssl_binding.h"
 #include "mime/decode.h"
@@ -18,16 +19,7 @@ namespace {
 using pop::SendCommand;
 using pop::smtpReplyCode;
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-        if (x != y) return false;
-    }
-    return true;
-}
+using ascii::equalsNoCase;
 
 // The mechanism words of the AUTH lines of an EHLO reply ("250-AUTH A B", "250 AUTH=A B").
 std::vector<std::string_view> offeredMechanisms(std::string_view reply) {
@@ -89,7 +81,7 @@ pop::ConnectionSettings smtpSettings(const Account& a, unsigned timeoutMs) {
     pop::ConnectionSettings s;
     s.host = sjis::fieldView(a.smtpServer);
     s.port = a.smtpPort > 0 && a.smtpPort <= 0xffff ? static_cast<uint16_t>(a.smtpPort) : 0;
-    s.sslMode = a.sendSsl;
+    s.sslMode = pop::sslModeOf(a.sendSsl);
     s.sslProtocol = a.sendSslProtocol;
     s.certSsl = a.certSsl;
     s.timeoutMs = timeoutMs;

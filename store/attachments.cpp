@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/ascii.h"
 #include "core/sjis.h"
 #include "mime/decode.h"
 #include "mime/stored_header.h"
@@ -16,11 +17,9 @@ namespace kolvy::store {
 
 namespace {
 
-constexpr std::string_view kPartInfo = "X-PartInfo: ";
+using ascii::startsNoCase;
 
-bool startsNoCase(std::string_view s, std::string_view p) {
-    return s.size() >= p.size() && sjis::equalsNoCaseAscii(s.substr(0, p.size()), p);
-}
+constexpr std::string_view kPartInfo = "X-PartInfo: ";
 
 bool reservedDevice(std::string_view name) {
     const std::string_view base = name.substr(0, name.find('.'));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/list.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "core/timetext.h"
 #include "platform/fileutil.h"
@@ -531,7 +532,7 @@ void fillItem(MailItem& item, const RecordView& r, TimeTexts& times, AccountName
     sjis::copyField(item.subject, r.texts[2]);
     sjis::copyField(item.mailer, r.texts[3]);
     std::optional<std::string> account;
-    if (r.account != kNoAccount && accounts) account = accounts->name(r.account);
+    if (r.account != mail::kUnmatchedAccount && accounts) account = accounts->name(r.account);
     if (account) {
         sjis::copyField(item.account, *account);
     } else if (!r.texts[4].empty()) {
@@ -543,7 +544,7 @@ void fillItem(MailItem& item, const RecordView& r, TimeTexts& times, AccountName
     item.inReplyTo[0] = '\0';
     item.threadLevel = 0;
     item.collapsed = 0;
-    item.sendAccount = kNoAccount;
+    item.sendAccount = mail::kNotSending;
     item.editing = 0;
 }
 

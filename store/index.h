@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "core/env.h"
+#include "core/mail_state.h"
 #include "core/records.h"
 
 namespace kolvy::store {
@@ -35,17 +36,16 @@ inline constexpr size_t kSummaryOffset = 22;
 inline constexpr size_t kRecordFixedSize = 23;
 inline constexpr char kTextSeparator = 0x0C;
 inline constexpr char kRecordEnd = 0x01;
-inline constexpr uint8_t kNoAccount = 101;  // no account matched: the fallback address is shown
 // Text fields of a record, in order: other party's name and address, subject, mailer, fallback
 // address. Writers cut them shorter than readers accept so that older readers keep up.
 inline constexpr int kTextCount = 5;
 inline constexpr size_t kWriterCaps[kTextCount] = {126, 126, 510, 62, 126};
 inline constexpr size_t kReaderLimits[kTextCount] = {127, 127, 511, 127, 127};
 // Mail states are below 32 (outgoing 16 + 0..5); marks use bits 4 and 7 only.
-inline constexpr uint8_t kStateLimit = 32;
-inline constexpr uint8_t kMarkUnusedBits = 0x60;
-inline constexpr uint8_t kMarkBit = 0x10;
-inline constexpr uint8_t kBookmarkBit = 0x80;
+using mail::kBookmarkBit;
+using mail::kMarkBit;
+using mail::kMarkUnusedBits;
+using mail::kStateLimit;
 
 enum LoadState : int32_t { kNotRead = 0, kTailRead = 1, kCompletelyRead = 2 };
 
@@ -68,7 +68,7 @@ struct IndexRecord {
     uint32_t offset = 0;
     uint32_t size = 0;
     uint8_t attachments = 0;
-    uint8_t account = kNoAccount;
+    uint8_t account = mail::kUnmatchedAccount;
     std::string texts[kTextCount];  // name, address, subject, mailer, fallback
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/mail_state.h"
 #include "core/timetext.h"
 #include "store/message_file.h"
 #include "store/store_test_util.h"
@@ -356,8 +357,8 @@ TEST(ItemTexts, ItemFromRecord) {
     } cases[] = {
         {1, "x@y", "自宅"},
         {5, "x@y", "x@y"},
-        {kNoAccount, "x@y", "x@y"},
-        {kNoAccount, "", "宛先（To:）がありません"},
+        {mail::kUnmatchedAccount, "x@y", "x@y"},
+        {mail::kUnmatchedAccount, "", "宛先（To:）がありません"},
     };
     for (const Case& c : cases) {
         IndexRecord r = record(42, 4);

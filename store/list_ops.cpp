@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "core/list.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "shell/report.h"
@@ -16,12 +17,13 @@
 namespace kolvy::store {
 namespace {
 
-// First states of outgoing mail (16 + n) and the states the list commands work with.
-constexpr uint8_t kOutgoing = 16;
-constexpr uint8_t kWaiting = 16, kDraft = 18, kSent = 20;
-constexpr uint8_t kReadOffset = 3;  // unread 0-2 -> read 3-5
-constexpr uint8_t kColourMask = 0x0F;
-constexpr uint8_t kMarkMask = 0xF0;
+using mail::kColourMask;
+using mail::kDraft;
+using mail::kMarkMask;
+using mail::kOutgoing;
+using mail::kReadOffset;
+using mail::kSent;
+using mail::kWaiting;
 
 std::string withText(std::string_view format, std::string_view text) {
     std::string out(format);

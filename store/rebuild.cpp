@@ -4,6 +4,7 @@
 #include <map>
 #include <vector>
 
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "mime/stored_header.h"
 #include "platform/fileutil.h"
@@ -95,10 +96,10 @@ std::optional<IndexRecord> recordFromFile(std::string_view text, int number, uin
                                           : view(h.toAddressStart, h.toAddressEnd);
     const Account* a = accountByAddress(accounts, own);
     if (!a && !outgoing) a = accountByAddress(accounts, view(h.deliveredToStart, h.deliveredToEnd));
-    if (a && a->number >= 0 && a->number < kNoAccount) {
+    if (a && a->number >= 0 && a->number < mail::kUnmatchedAccount) {
         r.account = static_cast<uint8_t>(a->number);
     } else {
-        r.account = kNoAccount;
+        r.account = mail::kUnmatchedAccount;
         r.texts[4] = own;
     }
     r.texts[0] = otherName;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/list.h"
+#include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "store/index.h"
@@ -43,7 +44,7 @@ inline IndexRecord record(int n, uint8_t state = 0, std::string subject = {}) {
     r.storedTime = 1110153900u + static_cast<uint32_t>(n) * 3600u;
     r.dateTime = r.storedTime - 60;
     r.size = 1000u + static_cast<uint32_t>(n);
-    r.account = kNoAccount;
+    r.account = mail::kUnmatchedAccount;
     r.texts[0] = "差出人" + std::to_string(n);
     r.texts[1] = "user" + std::to_string(n) + "@example.jp";
     r.texts[2] = subject.empty() ? "件名" + std::to_string(n) : subject;

@@ -15,7 +15,7 @@ TEST(SchannelChecks, UntrustedIssuerAndWrongHostNameAreRefusedEachForItsReason) 
     test::TestEnv t;
     ConnectionSettings s;
     s.port = servers->dovecotPop3s;
-    s.sslMode = 1;
+    s.sslMode = SslMode::OnConnect;
     s.timeoutMs = 10000;
     Connection c(t.env);
 

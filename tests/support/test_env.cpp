@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "core/calendar.h"
 #include "core/sjis.h"
 #include "core/timetext.h"
 #include "platform/fileutil.h"
@@ -25,14 +26,7 @@ bool FakeClock::toLocal(int64_t seconds, platform::LocalTime& out) {
 }
 
 void FakeClock::setLocal(int year, int month, int day, int hour, int minute, int second) {
-    // Days from civil (the inverse of civilTime).
-    const int y = month <= 2 ? year - 1 : year;
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yoe = y - era * 400;
-    const int mp = month > 2 ? month - 3 : month + 9;
-    const int doy = (153 * mp + 2) / 5 + day - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const int64_t days = static_cast<int64_t>(era) * 146097 + doe - 719468;
+    const int64_t days = daysFromCivil(year, month, day);  // the inverse of civilTime
     now_ = days * 86400 + hour * 3600 + minute * 60 + second - offset_;
 }
 

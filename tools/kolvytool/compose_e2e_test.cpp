@@ -97,7 +97,7 @@ ToolResult run(std::vector<std::string> args) {
     sjis::copyField(rule->keyword1, "ping");
     sjis::copyField(rule->replyTemplate, "基本");
     rule->replyTab = tabs.basicTab(store::kSendTab);
-    book.appendToFile(rules::RuleKind::Receive, rule);
+    book.addAtFileEnd(rules::RuleKind::Receive, rule);
     ASSERT_EQ(book.save(home.env, rules::RuleKind::Receive, directory), Err::None);
 }
 

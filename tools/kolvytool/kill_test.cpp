@@ -380,7 +380,7 @@ void sortSetup(test::TestEnv& e, const std::string& mbox) {
     sjis::copyField(r->keyword1, "move");
     r->mode1 = 1;
     r->targetTab = tabs.findByName("仕分け");
-    book.appendToFile(rules::RuleKind::Command, r);
+    book.addAtFileEnd(rules::RuleKind::Command, r);
     ASSERT_EQ(book.save(e.env, rules::RuleKind::Command, directory), Err::None);
     for (Tab* tab = tabs.first(); tab && tab != tabs.listHead(); tab = tab->next)
         store::freeItems(*tab);

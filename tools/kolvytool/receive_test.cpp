@@ -164,13 +164,13 @@ TEST_F(ToolReceive, ReceiveRulesFileMailAndSizeRulesDecideBeforeTheFetch) {
         sjis::copyField(move->keyword1, "move");
         move->mode1 = 1;
         move->targetTab = tabs.findByName("仕分け");
-        book.appendToFile(rules::RuleKind::Receive, move);
+        book.addAtFileEnd(rules::RuleKind::Receive, move);
         // Size alone: left on the server, never fetched, never deleted.
         auto* big = new Rule;
         rules::clearRule(*big);
         big->sizeKB = 50;
         big->noDownload = 1;
-        book.appendToFile(rules::RuleKind::Receive, big);
+        book.addAtFileEnd(rules::RuleKind::Receive, big);
         ASSERT_EQ(book.save(e->env, rules::RuleKind::Receive, directory), Err::None);
         for (Tab* tab = tabs.first(); tab && tab != tabs.listHead(); tab = tab->next)
             store::freeItems(*tab);
@@ -216,12 +216,12 @@ TEST_F(ToolReceive, ARuleAboveASizeRuleDecidesFirst) {
         sjis::copyField(keep->keyword1, "KEEPBIG");
         keep->mode1 = 1;
         keep->leaveOnServer = 1;
-        book.appendToFile(rules::RuleKind::Receive, keep);
+        book.addAtFileEnd(rules::RuleKind::Receive, keep);
         auto* drop = new Rule;
         rules::clearRule(*drop);
         drop->sizeKB = 100;
         drop->deleteUnread = 1;
-        book.appendToFile(rules::RuleKind::Receive, drop);
+        book.addAtFileEnd(rules::RuleKind::Receive, drop);
         ASSERT_EQ(book.save(e->env, rules::RuleKind::Receive, directory), Err::None);
         for (Tab* tab = tabs.first(); tab && tab != tabs.listHead(); tab = tab->next)
             store::freeItems(*tab);
@@ -340,7 +340,7 @@ TEST_F(ToolReceive, SortMovesWhatTheCommandRulesSelect) {
         sjis::copyField(r->keyword1, "invoice");
         r->mode1 = 1;
         r->targetTab = tabs.findByName("請求");
-        book.appendToFile(rules::RuleKind::Command, r);
+        book.addAtFileEnd(rules::RuleKind::Command, r);
         ASSERT_EQ(book.save(e->env, rules::RuleKind::Command, directory), Err::None);
         for (Tab* tab = tabs.first(); tab && tab != tabs.listHead(); tab = tab->next)
             store::freeItems(*tab);

@@ -243,7 +243,7 @@ TEST_F(SendServers, SplitPiecesJoinBackToTheDraft) {
         rules::clearRule(*split);
         split->sizeKB = 1;
         split->split = 1;
-        book.appendToFile(rules::RuleKind::Send, split);
+        book.addAtFileEnd(rules::RuleKind::Send, split);
         ASSERT_EQ(book.save(home.env, rules::RuleKind::Send, directory), Err::None);
     }
     const std::string h = toTerminal(home.env.programFolder);

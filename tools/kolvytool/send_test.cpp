@@ -325,7 +325,7 @@ TEST_F(ToolSend, SentCopyKeepsTheWireIdAndTheAfterSendRulesApply) {
         sjis::copyField(mark->keyword1, "two");
         mark->mode1 = 1;
         mark->setMark = 1;
-        book.appendToFile(rules::RuleKind::Send, mark);
+        book.addAtFileEnd(rules::RuleKind::Send, mark);
         ASSERT_EQ(book.save(e->env, rules::RuleKind::Send, directory), Err::None);
     }
     FakeServer server;
