@@ -460,6 +460,14 @@ bool hasDoubleByte(std::string_view s) {
     return false;
 }
 
+size_t count(std::string_view s, char c) {
+    for (size_t n = 0;; ++n) {
+        const void* p = s.empty() ? nullptr : std::memchr(s.data(), c, s.size());
+        if (!p) return n;
+        s.remove_prefix(static_cast<size_t>(static_cast<const char*>(p) - s.data()) + 1);
+    }
+}
+
 // The length a UTF-8 lead byte announces; 0 for a byte that cannot start a character.
 inline size_t utf8Length(unsigned char c) {
     return c < 0x80 ? 1 : c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
@@ -522,8 +530,12 @@ Step Utf8Decoder::convert(std::string_view in, std::span<char> out) {
         converted_ = false;
         return {in.size(), 0, false};
     }
-    const size_t bad = firstMalformedUtf8(in);
-    if (bad != kWellFormed) malformed(runBase_ + bad);
+    // A malformed sequence comes out as the replacement character: only text that gained one
+    // is looked at closely (a character Shift_JIS lacks gains one too).
+    if (malformedAt_ == kWellFormed && count(in, '?') != count({out.data(), *written}, '?')) {
+        const size_t bad = firstMalformedUtf8(in);
+        if (bad != kWellFormed) malformed(runBase_ + bad);
+    }
     if (asciiOnly_ && hasDoubleByte({out.data(), *written})) asciiOnly_ = false;
     return {in.size(), *written, false};
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,38 @@ TEST(Base64, EveryPrefixDecodesToAPrefix) {
                                    [](auto in, auto out) { return base64Decode(in, out); });
         EXPECT_EQ(whole.compare(0, r.out.size(), r.out), 0) << n;
     }
+}
+
+// The wide paths decode blocks of 16 and 32 bytes: texts whose junk, line breaks, padding and
+// end fall at every offset of a block give what the scalar path gives.
+TEST(Base64, EveryWidePathDecodesAsTheScalarPath) {
+    const Base64Path widest = base64Path();
+    std::mt19937 rng(11);
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::vector<std::string> texts;
+    for (int t = 0; t < 200; ++t) {
+        std::string s;
+        const size_t n = rng() % 300;
+        for (size_t i = 0; i < n; ++i) {
+            const unsigned r = rng() % 100;
+            s += r == 0   ? '*'
+                 : r == 1 ? '\n'
+                 : r == 2 ? static_cast<char>(0x80 + rng() % 128)
+                          : alphabet[rng() % 64];
+        }
+        if (t % 3 == 0) s += "==";
+        texts.push_back(s);
+    }
+    ASSERT_TRUE(useBase64Path(Base64Path::Scalar));
+    std::vector<std::string> want;
+    for (const std::string& s : texts)
+        want.push_back(decodeBase64(s));
+    for (Base64Path path : {Base64Path::Ssse3, Base64Path::Avx2}) {
+        if (!useBase64Path(path)) continue;
+        for (size_t k = 0; k < texts.size(); ++k)
+            ASSERT_EQ(decodeBase64(texts[k]), want[k]) << static_cast<int>(path) << " " << k;
+    }
+    useBase64Path(widest);
 }
 
 TEST(Base64, SmallOutputStopsBeforeTheQuadThatDoesNotFit) {
