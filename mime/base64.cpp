@@ -83,32 +83,33 @@ void decodeQuadsScalar(const unsigned char* src, size_t n, char* dst, size_t roo
 }
 
 #if defined(__SSE2__)
-// The byte classes by compares, the 6-bit values by one add per class, the bits packed by
-// multiply-adds and one shuffle. Sixteen bytes in, twelve out; each block stores sixteen (the last
-// four are scratch inside the room).
+// Sixteen (or 32) bytes at a time: the class of each byte from two table look-ups, by its high
+// and its low nibble, whose AND is zero only for the 64 alphabet bytes; the 6-bit value by adding
+// the class's offset; the bits packed by multiply-adds and one shuffle. Sixteen bytes in, twelve
+// out, sixteen stored (the last four are scratch inside the room).
+//
+// By the low nibble: which high nibbles make an alphabet byte of it (bit 0: 0x2_, 1: 0x3_,
+// 2: 0x4_, 3: 0x5_, 2: 0x6_, 3: 0x7_, reused as 0x4_/0x6_ and 0x5_/0x7_ cover the same low
+// nibbles); bit 4 set for every entry rejects the high nibbles 0, 1 and 8 to F.
+#define KOLVY_B64_LUT_LO \
+    0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A
+#define KOLVY_B64_LUT_HI \
+    0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10
+// The offset to the value by high nibble ("/" is told apart from "+" by one compare).
+#define KOLVY_B64_LUT_ROLL 0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0
 
 // The 6-bit values of sixteen bytes; false when one of them is outside the alphabet.
-inline bool base64Values(const unsigned char* p, __m128i& values) {
+__attribute__((target("ssse3"))) inline bool base64Values(const unsigned char* p, __m128i& values) {
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    auto inRange = [&](char lo, char hi) {  // lo < c < hi; bytes from 0x80 are negative
-        return _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8(lo)),
-                             _mm_cmplt_epi8(c, _mm_set1_epi8(hi)));
-    };
-    const __m128i upper = inRange(0x40, 0x5B), lowerCase = inRange(0x60, 0x7B),
-                  digit = inRange(0x2F, 0x3A);
-    const __m128i plus = _mm_cmpeq_epi8(c, _mm_set1_epi8(0x2B)),
-                  slash = _mm_cmpeq_epi8(c, _mm_set1_epi8(0x2F));
-    const __m128i valid = _mm_or_si128(_mm_or_si128(upper, lowerCase),
-                                       _mm_or_si128(digit, _mm_or_si128(plus, slash)));
-    if (_mm_movemask_epi8(valid) != 0xFFFF) return false;
-    // By class: c - 65, c - 71, c + 4, c + 19, c + 16.
-    const __m128i shift =
-        _mm_or_si128(_mm_or_si128(_mm_and_si128(upper, _mm_set1_epi8(-65)),
-                                  _mm_and_si128(lowerCase, _mm_set1_epi8(-71))),
-                     _mm_or_si128(_mm_and_si128(digit, _mm_set1_epi8(4)),
-                                  _mm_or_si128(_mm_and_si128(plus, _mm_set1_epi8(19)),
-                                               _mm_and_si128(slash, _mm_set1_epi8(16)))));
-    values = _mm_add_epi8(c, shift);
+    const __m128i mask = _mm_set1_epi8(0x2F);
+    const __m128i hiNibbles = _mm_and_si128(_mm_srli_epi32(c, 4), mask);
+    const __m128i hi = _mm_shuffle_epi8(_mm_setr_epi8(KOLVY_B64_LUT_HI), hiNibbles);
+    const __m128i lo = _mm_shuffle_epi8(_mm_setr_epi8(KOLVY_B64_LUT_LO), _mm_and_si128(c, mask));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(lo, hi), _mm_setzero_si128())) != 0xFFFF)
+        return false;
+    const __m128i roll = _mm_shuffle_epi8(_mm_setr_epi8(KOLVY_B64_LUT_ROLL),
+                                          _mm_add_epi8(_mm_cmpeq_epi8(c, mask), hiNibbles));
+    values = _mm_add_epi8(c, roll);
     return true;
 }
 
@@ -132,25 +133,17 @@ __attribute__((target("ssse3"))) void decodeQuadsSsse3(const unsigned char* src,
 __attribute__((target("avx2"))) inline bool base64Values32(const unsigned char* p,
                                                            __m256i& values) {
     const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    // lo < c < hi; bytes from 0x80 are negative
-#define KOLVY_IN_RANGE(lo, hi)                                   \
-    _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8(lo)), \
-                     _mm256_cmpgt_epi8(_mm256_set1_epi8(hi), c))
-    const __m256i upper = KOLVY_IN_RANGE(0x40, 0x5B), lowerCase = KOLVY_IN_RANGE(0x60, 0x7B),
-                  digit = KOLVY_IN_RANGE(0x2F, 0x3A);
-#undef KOLVY_IN_RANGE
-    const __m256i plus = _mm256_cmpeq_epi8(c, _mm256_set1_epi8(0x2B)),
-                  slash = _mm256_cmpeq_epi8(c, _mm256_set1_epi8(0x2F));
-    const __m256i valid = _mm256_or_si256(_mm256_or_si256(upper, lowerCase),
-                                          _mm256_or_si256(digit, _mm256_or_si256(plus, slash)));
-    if (_mm256_movemask_epi8(valid) != -1) return false;
-    const __m256i shift = _mm256_or_si256(
-        _mm256_or_si256(_mm256_and_si256(upper, _mm256_set1_epi8(-65)),
-                        _mm256_and_si256(lowerCase, _mm256_set1_epi8(-71))),
-        _mm256_or_si256(_mm256_and_si256(digit, _mm256_set1_epi8(4)),
-                        _mm256_or_si256(_mm256_and_si256(plus, _mm256_set1_epi8(19)),
-                                        _mm256_and_si256(slash, _mm256_set1_epi8(16)))));
-    values = _mm256_add_epi8(c, shift);
+    const __m256i mask = _mm256_set1_epi8(0x2F);
+    const __m256i hiNibbles = _mm256_and_si256(_mm256_srli_epi32(c, 4), mask);
+    const __m256i hi =
+        _mm256_shuffle_epi8(_mm256_setr_epi8(KOLVY_B64_LUT_HI, KOLVY_B64_LUT_HI), hiNibbles);
+    const __m256i lo = _mm256_shuffle_epi8(_mm256_setr_epi8(KOLVY_B64_LUT_LO, KOLVY_B64_LUT_LO),
+                                           _mm256_and_si256(c, mask));
+    if (!_mm256_testz_si256(lo, hi)) return false;
+    const __m256i roll =
+        _mm256_shuffle_epi8(_mm256_setr_epi8(KOLVY_B64_LUT_ROLL, KOLVY_B64_LUT_ROLL),
+                            _mm256_add_epi8(_mm256_cmpeq_epi8(c, mask), hiNibbles));
+    values = _mm256_add_epi8(c, roll);
     return true;
 }
 
@@ -170,6 +163,9 @@ __attribute__((target("avx2"))) void decodeQuadsAvx2(const unsigned char* src, s
         i += 32;
         w += 24;
     }
+    // The narrower code after this runs without the wide registers' upper halves, which would
+    // otherwise slow every SSE instruction of the process.
+    _mm256_zeroupper();
     decodeQuadsSsse3(src, n, dst, room, i, w);
 }
 #endif
