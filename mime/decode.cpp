@@ -532,7 +532,9 @@ Step Utf8Decoder::convert(std::string_view in, std::span<char> out) {
     }
     // A malformed sequence comes out as the replacement character: only text that gained one
     // is looked at closely (a character Shift_JIS lacks gains one too).
-    if (malformedAt_ == kWellFormed && count(in, '?') != count({out.data(), *written}, '?')) {
+    const size_t marks =
+        malformedAt_ == kWellFormed ? count({out.data(), *written}, '?') : size_t{0};
+    if (marks > 0 && count(in, '?') != marks) {
         const size_t bad = firstMalformedUtf8(in);
         if (bad != kWellFormed) malformed(runBase_ + bad);
     }
