@@ -177,6 +177,31 @@ std::string decodeQuotedPrintable(std::string_view in) {
 }
 
 // ------------------------------------------------------------------- ISO-2022-JP -> Shift_JIS
+void JisDecoder::escape(unsigned char c1, unsigned char c2, size_t at) {
+    kanji_ = c1 == '$' && (c2 == 'B' || c2 == '@');
+    // JIS X 0201 katakana, as some phones send half-width kana.
+    kana_ = c1 == '(' && c2 == 'I';
+    if (!kanji_ && !(c1 == '(' && (c2 == 'B' || c2 == 'J' || c2 == 'H' || c2 == 'I')))
+        malformed(at);
+}
+
+size_t JisDecoder::kanjiPair(unsigned char c, unsigned char c1, size_t at, char* dst) {
+    asciiOnly_ = false;
+    unsigned char s1, s2;
+    // A lone kanji byte before an escape or a line break is marked, and the rest kept.
+    const bool lone = c1 == kEsc || c1 == '\r' || c1 == '\n';
+    if (!lone && jisPairToSjis(c == 0x7F ? 0x7E : c, c1 == 0x7F ? 0x7E : c1, s1, s2)) {
+        dst[0] = static_cast<char>(s1);
+        dst[1] = static_cast<char>(s2);
+        return 2;
+    }
+    malformed(at);
+    dst[0] = kGeta1;
+    dst[1] = kGeta2;
+    kanji_ = false;
+    return lone ? 1 : 2;
+}
+
 Step JisDecoder::run(const unsigned char* src, size_t n, std::span<char> out, bool final) {
     const size_t room = out.size();
     char* dst = out.data();
@@ -209,41 +234,16 @@ Step JisDecoder::run(const unsigned char* src, size_t n, std::span<char> out, bo
         }
         if (c == kEsc) {
             if (n - i < 3 && !final) break;
-            const unsigned char c1 = i + 1 < n ? src[i + 1] : 0, c2 = i + 2 < n ? src[i + 2] : 0;
-            kanji_ = c1 == '$' && (c2 == 'B' || c2 == '@');
-            // JIS X 0201 katakana, as some phones send half-width kana.
-            kana_ = c1 == '(' && c2 == 'I';
-            if (!kanji_ && !(c1 == '(' && (c2 == 'B' || c2 == 'J' || c2 == 'H' || c2 == 'I')))
-                malformed(runBase_ + i);
             // Never past the end of the text: a cut escape consumes what there is.
+            escape(i + 1 < n ? src[i + 1] : 0, i + 2 < n ? src[i + 2] : 0, runBase_ + i);
             i += std::min<size_t>(3, n - i);
             continue;
         }
         if (kanji_ && c != '\r' && c != '\n') {
             if (i + 1 >= n && !final) break;
             if (i + 1 < n) {
-                const unsigned char c1 = src[i + 1];
-                asciiOnly_ = false;
-                if (c1 == kEsc || c1 == '\r' || c1 == '\n') {
-                    // A lone kanji byte before an escape or a line break: mark it, keep the rest.
-                    malformed(runBase_ + i);
-                    dst[w++] = kGeta1;
-                    dst[w++] = kGeta2;
-                    kanji_ = false;
-                    ++i;
-                    continue;
-                }
-                unsigned char s1, s2;
-                if (jisPairToSjis(c == 0x7F ? 0x7E : c, c1 == 0x7F ? 0x7E : c1, s1, s2)) {
-                    dst[w++] = static_cast<char>(s1);
-                    dst[w++] = static_cast<char>(s2);
-                } else {
-                    malformed(runBase_ + i);
-                    dst[w++] = kGeta1;
-                    dst[w++] = kGeta2;
-                    kanji_ = false;
-                }
-                i += 2;
+                i += kanjiPair(c, src[i + 1], runBase_ + i, dst + w);
+                w += 2;
                 continue;
             }
             // A kanji byte at the very end is copied as it stands (below).
