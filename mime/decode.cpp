@@ -551,9 +551,9 @@ Step Utf8Decoder::feed(std::string_view in, std::span<char> out) {
         const bool continues = (c & 0xC0) == 0x80;
         if (continues) carry_[carryLen_++] = in[i++];
         if (continues && carryLen_ < utf8Length(static_cast<unsigned char>(carry_[0]))) continue;
-        if (out.size() < carryLen_) return {i, 0, true};
+        if (out.size() - w < carryLen_) return {i, w, true};
         runBase_ = fed_;
-        w += convert({carry_, carryLen_}, out).written;
+        w += convert({carry_, carryLen_}, out.subspan(w)).written;
         fed_ += carryLen_;
         carryLen_ = 0;
     }

@@ -134,8 +134,9 @@ class QuotedPrintableDecoder : public DecoderFindings {
 class JisDecoder : public DecoderFindings {
   public:
     Step feed(std::string_view in, std::span<char> out);
-    // A kanji byte left alone at the end is copied as it stands, unless the text ends at a line
-    // break (a part cut before its boundary line): then it is broken like one before a CR.
+    // A kanji byte left alone at the end is copied as it stands and a CR at the end gets its LF,
+    // unless the text is followed by a line break (a part cut before its boundary line): then
+    // the kanji byte is broken like one before a CR, and the CR's LF is that line break's.
     Step finish(std::span<char> out, bool atLineBreak = false);
     size_t pending() const { return carryLen_; }
 
