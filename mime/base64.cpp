@@ -6,8 +6,20 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
+// The wide paths are compiled for both x86 builds and chosen at run time, so the 32-bit program
+// uses them too on a processor that has them.
+#if defined(__x86_64__) || defined(__i386__)
+#define KOLVY_BASE64_SIMD 1
 #include <immintrin.h>
+#else
+#define KOLVY_BASE64_SIMD 0
+#endif
+// A 32-bit Windows caller may enter with the stack aligned to four bytes only; the wide paths
+// realign it for their vector spills.
+#if defined(__i386__)
+#define KOLVY_REALIGN __attribute__((force_align_arg_pointer))
+#else
+#define KOLVY_REALIGN
 #endif
 
 #include "mime/decode.h"
@@ -82,7 +94,7 @@ void decodeQuadsScalar(const unsigned char* src, size_t n, char* dst, size_t roo
     }
 }
 
-#if defined(__SSE2__)
+#if KOLVY_BASE64_SIMD
 // Sixteen (or 32) bytes at a time: the class of each byte from two table look-ups, by its high
 // and its low nibble, whose AND is zero only for the 64 alphabet bytes; the 6-bit value by adding
 // the class's offset; the bits packed by multiply-adds and one shuffle. Sixteen bytes in, twelve
@@ -113,9 +125,10 @@ __attribute__((target("ssse3"))) inline bool base64Values(const unsigned char* p
     return true;
 }
 
-__attribute__((target("ssse3"))) void decodeQuadsSsse3(const unsigned char* src, size_t n,
-                                                       char* dst, size_t room, size_t& i,
-                                                       size_t& w) {
+KOLVY_REALIGN __attribute__((target("ssse3"))) void decodeQuadsSsse3(const unsigned char* src,
+                                                                     size_t n, char* dst,
+                                                                     size_t room, size_t& i,
+                                                                     size_t& w) {
     __m128i v6;
     while (n - i >= 16 && room - w >= 16 && base64Values(src + i, v6)) {
         const __m128i ab = _mm_maddubs_epi16(v6, _mm_set1_epi32(0x01400140));  // a*64 + b
@@ -147,8 +160,9 @@ __attribute__((target("avx2"))) inline bool base64Values32(const unsigned char* 
     return true;
 }
 
-__attribute__((target("avx2"))) void decodeQuadsAvx2(const unsigned char* src, size_t n, char* dst,
-                                                     size_t room, size_t& i, size_t& w) {
+KOLVY_REALIGN __attribute__((target("avx2"))) void decodeQuadsAvx2(const unsigned char* src,
+                                                                   size_t n, char* dst, size_t room,
+                                                                   size_t& i, size_t& w) {
     __m256i v6;
     while (n - i >= 32 && room - w >= 32 && base64Values32(src + i, v6)) {
         const __m256i ab = _mm256_maddubs_epi16(v6, _mm256_set1_epi32(0x01400140));
@@ -171,7 +185,7 @@ __attribute__((target("avx2"))) void decodeQuadsAvx2(const unsigned char* src, s
 #endif
 
 bool supported(Base64Path path) {
-#if defined(__SSE2__)
+#if KOLVY_BASE64_SIMD
     __builtin_cpu_init();
     if (path == Base64Path::Avx2) return __builtin_cpu_supports("avx2");
     if (path == Base64Path::Ssse3) return __builtin_cpu_supports("ssse3");
@@ -189,7 +203,7 @@ Base64Path widest() {
 std::atomic<Base64Path> gPath{widest()};
 
 BlockDecoder blockDecoder() {
-#if defined(__SSE2__)
+#if KOLVY_BASE64_SIMD
     switch (gPath.load(std::memory_order_relaxed)) {
         case Base64Path::Avx2:
             return decodeQuadsAvx2;
