@@ -473,14 +473,15 @@ inline size_t utf8Length(unsigned char c) {
     return c < 0x80 ? 1 : c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
 }
 
-// Bytes at the end of `s` that start a character the text does not finish: they wait for the
-// next chunk. Only a lead byte followed by continuation bytes, fewer than it announces.
+// Bytes at the end of `s` that the next chunk may continue: a byte from 0xC0 up with fewer than
+// three continuation bytes after it. A converter takes a lead byte, valid or not, with at most
+// three continuation bytes as one unit, so anywhere else a chunk's end is a unit's end.
 size_t cutCharacter(std::string_view s) {
     const size_t n = s.size();
     for (size_t back = 1; back <= 3 && back <= n; ++back) {
         const auto c = static_cast<unsigned char>(s[n - back]);
         if ((c & 0xC0) == 0x80) continue;
-        return utf8Length(c) > back ? back : 0;
+        return c >= 0xC0 ? back : 0;
     }
     return 0;
 }
@@ -544,13 +545,14 @@ Step Utf8Decoder::convert(std::string_view in, std::span<char> out) {
 
 Step Utf8Decoder::feed(std::string_view in, std::span<char> out) {
     size_t i = 0, w = 0;
-    // A character cut by the last chunk: completed here, or settled as broken by a byte that
-    // cannot continue it.
+    // A unit cut by the last chunk: its continuation bytes are gathered until a byte that cannot
+    // continue it, or the most a unit can hold.
     while (carryLen_ > 0 && i < in.size()) {
         const auto c = static_cast<unsigned char>(in[i]);
-        const bool continues = (c & 0xC0) == 0x80;
-        if (continues) carry_[carryLen_++] = in[i++];
-        if (continues && carryLen_ < utf8Length(static_cast<unsigned char>(carry_[0]))) continue;
+        if ((c & 0xC0) == 0x80 && carryLen_ < sizeof carry_) {
+            carry_[carryLen_++] = in[i++];
+            if (carryLen_ < sizeof carry_) continue;
+        }
         if (out.size() - w < carryLen_) return {i, w, true};
         runBase_ = fed_;
         w += convert({carry_, carryLen_}, out.subspan(w)).written;
@@ -561,12 +563,14 @@ Step Utf8Decoder::feed(std::string_view in, std::span<char> out) {
     std::string_view rest = in.substr(i);
     bool full = false;
     if (rest.size() > out.size() - w) {
-        // Whatever fits the room converts; beyond it the input is cut before a character.
-        size_t n = out.size() - w;
-        for (int back = 0;
-             back < 3 && n > 0 && (static_cast<unsigned char>(rest[n]) & 0xC0) == 0x80; ++back)
-            --n;
-        rest = rest.substr(0, n);
+        // Whatever fits the room converts (the conversion never grows); the cut goes before the
+        // unit it would fall into, which starts at most three bytes back.
+        const size_t n = out.size() - w;
+        size_t k = 0;
+        while (k < 3 && k < n && (static_cast<unsigned char>(rest[n - k]) & 0xC0) == 0x80)
+            ++k;
+        const bool starts = (static_cast<unsigned char>(rest[n - k]) & 0xC0) != 0x80;
+        rest = rest.substr(0, starts ? n - k : n);
         full = true;
     }
     const size_t cut = full ? 0 : cutCharacter(rest);
