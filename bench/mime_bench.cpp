@@ -90,9 +90,7 @@ void multipartWalk() {
     std::fflush(stdout);
 }
 
-}  // namespace
-
-int main() {
+void base64Lines() {
     // ------------------------------------------------------------------ Base64
     std::vector<unsigned char> raw(kInput / 4 * 3);
     std::mt19937 rng(1);
@@ -131,45 +129,9 @@ int main() {
         if (kolvyBytes != raw.size()) std::printf("%s: unexpected size %zu\n", name, kolvyBytes);
     }
     mime::useBase64Path(widest);
+}
 
-    // ---------------------------------------------------------- ISO-2022-JP -> CP932
-    const std::string utf8 = japaneseUtf8(kInput);
-    const std::string sjisText = viaIconv("CP932", "UTF-8", utf8);
-    std::string jis = viaIconv("ISO-2022-JP", "CP932", sjisText);
-    jis.resize(jis.rfind('\n') + 1);
-    std::vector<char> big(mime::jisToSjisMax(jis.size()));
-    bench::compareThroughput(
-        "mime.iso2022jp_to_sjis", static_cast<double>(jis.size()),
-        [&] { mime::jisToSjis(jis, big); },
-        [&] {
-            iconv_t cd = iconv_open("CP932", "ISO-2022-JP");
-            char* src = jis.data();
-            size_t srcLeft = jis.size();
-            char* dst = big.data();
-            size_t dstLeft = big.size();
-            iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-            iconv_close(cd);
-        },
-        3);
-    if (mime::jisToSjis(jis) != viaIconv("CP932", "ISO-2022-JP", jis))
-        std::printf("iso-2022-jp: outputs differ\n");
-
-    // ----------------------------------------------------------------- UTF-8 -> CP932
-    std::vector<char> u8out(mime::utf8ToSjisMax(utf8.size()));
-    bench::compareThroughput(
-        "mime.utf8_to_sjis", static_cast<double>(utf8.size()),
-        [&] { mime::utf8ToSjis(utf8, u8out); },
-        [&] {
-            iconv_t cd = iconv_open("CP932", "UTF-8");
-            char* src = const_cast<char*>(utf8.data());
-            size_t srcLeft = utf8.size();
-            char* dst = u8out.data();
-            size_t dstLeft = u8out.size();
-            iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-            iconv_close(cd);
-        },
-        3);
-
+void oneSidedMeasures(const std::string& utf8) {
     // ------------------------------------------------- quoted-printable, on its own
     std::string qp;
     qp.reserve(kInput + 128);
@@ -226,6 +188,51 @@ int main() {
         3);
     std::printf("MEASURE mime.get_head kolvy=%.4gheaders/s (%zu-byte header, 13 fields)\n",
                 kHeads / headSec, header.size());
+}
+
+}  // namespace
+
+int main() {
+    base64Lines();
+    // ---------------------------------------------------------- ISO-2022-JP -> CP932
+    const std::string utf8 = japaneseUtf8(kInput);
+    const std::string sjisText = viaIconv("CP932", "UTF-8", utf8);
+    std::string jis = viaIconv("ISO-2022-JP", "CP932", sjisText);
+    jis.resize(jis.rfind('\n') + 1);
+    std::vector<char> big(mime::jisToSjisMax(jis.size()));
+    bench::compareThroughput(
+        "mime.iso2022jp_to_sjis", static_cast<double>(jis.size()),
+        [&] { mime::jisToSjis(jis, big); },
+        [&] {
+            iconv_t cd = iconv_open("CP932", "ISO-2022-JP");
+            char* src = jis.data();
+            size_t srcLeft = jis.size();
+            char* dst = big.data();
+            size_t dstLeft = big.size();
+            iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+            iconv_close(cd);
+        },
+        3);
+    if (mime::jisToSjis(jis) != viaIconv("CP932", "ISO-2022-JP", jis))
+        std::printf("iso-2022-jp: outputs differ\n");
+
+    // ----------------------------------------------------------------- UTF-8 -> CP932
+    std::vector<char> u8out(mime::utf8ToSjisMax(utf8.size()));
+    bench::compareThroughput(
+        "mime.utf8_to_sjis", static_cast<double>(utf8.size()),
+        [&] { mime::utf8ToSjis(utf8, u8out); },
+        [&] {
+            iconv_t cd = iconv_open("CP932", "UTF-8");
+            char* src = const_cast<char*>(utf8.data());
+            size_t srcLeft = utf8.size();
+            char* dst = u8out.data();
+            size_t dstLeft = u8out.size();
+            iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+            iconv_close(cd);
+        },
+        3);
+
+    oneSidedMeasures(utf8);
     multipartWalk();
     return 0;
 }
