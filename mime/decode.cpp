@@ -177,46 +177,59 @@ std::string decodeQuotedPrintable(std::string_view in) {
 }
 
 // ------------------------------------------------------------------- ISO-2022-JP -> Shift_JIS
-void JisDecoder::escape(unsigned char c1, unsigned char c2, size_t at) {
-    kanji_ = c1 == '$' && (c2 == 'B' || c2 == '@');
-    // JIS X 0201 katakana, as some phones send half-width kana.
-    kana_ = c1 == '(' && c2 == 'I';
-    if (!kanji_ && !(c1 == '(' && (c2 == 'B' || c2 == 'J' || c2 == 'H' || c2 == 'I')))
-        malformed(at);
-}
-
-size_t JisDecoder::kanjiPair(unsigned char c, unsigned char c1, size_t at, char* dst) {
-    asciiOnly_ = false;
-    unsigned char s1, s2;
-    // A lone kanji byte before an escape or a line break is marked, and the rest kept.
-    const bool lone = c1 == kEsc || c1 == '\r' || c1 == '\n';
-    if (!lone && jisPairToSjis(c == 0x7F ? 0x7E : c, c1 == 0x7F ? 0x7E : c1, s1, s2)) {
-        dst[0] = static_cast<char>(s1);
-        dst[1] = static_cast<char>(s2);
-        return 2;
+namespace {
+// The decoder's shift state, held in locals while a run converts: the compiler would otherwise
+// reload it after every output byte, which may alias it.
+struct JisModes {
+    bool kanji, kana, afterCr, asciiOnly;
+    size_t malformedAt;
+    void malformed(size_t at) {
+        if (malformedAt == kWellFormed) malformedAt = at;
     }
-    malformed(at);
-    dst[0] = kGeta1;
-    dst[1] = kGeta2;
-    kanji_ = false;
-    return lone ? 1 : 2;
-}
+    void escape(unsigned char c1, unsigned char c2, size_t at) {
+        kanji = c1 == '$' && (c2 == 'B' || c2 == '@');
+        // JIS X 0201 katakana, as some phones send half-width kana.
+        kana = c1 == '(' && c2 == 'I';
+        if (!kanji && !(c1 == '(' && (c2 == 'B' || c2 == 'J' || c2 == 'H' || c2 == 'I')))
+            malformed(at);
+    }
+    // Writes two bytes; returns the input bytes taken.
+    size_t kanjiPair(unsigned char c, unsigned char c1, size_t at, char* dst) {
+        asciiOnly = false;
+        unsigned char s1, s2;
+        // A lone kanji byte before an escape or a line break is marked, and the rest kept.
+        const bool lone = c1 == kEsc || c1 == '\r' || c1 == '\n';
+        if (!lone && jisPairToSjis(c == 0x7F ? 0x7E : c, c1 == 0x7F ? 0x7E : c1, s1, s2)) {
+            dst[0] = static_cast<char>(s1);
+            dst[1] = static_cast<char>(s2);
+            return 2;
+        }
+        malformed(at);
+        dst[0] = kGeta1;
+        dst[1] = kGeta2;
+        kanji = false;
+        return lone ? 1 : 2;
+    }
+};
+}  // namespace
 
 Step JisDecoder::run(const unsigned char* src, size_t n, std::span<char> out, bool final) {
     const size_t room = out.size();
     char* dst = out.data();
     size_t i = 0, w = 0;
     Step s;
+    JisModes m{kanji_, kana_, afterCr_, asciiOnly_, malformedAt_};
+    const size_t base = runBase_;
     while (i < n) {
         const unsigned char c = src[i];
-        if (afterCr_) {
+        if (m.afterCr) {
             // A CR is a line break whether or not an LF follows it.
             if (room == w) {
                 s.full = true;
                 break;
             }
             dst[w++] = '\n';
-            afterCr_ = false;
+            m.afterCr = false;
             if (c == '\n') {
                 ++i;
                 continue;
@@ -224,40 +237,51 @@ Step JisDecoder::run(const unsigned char* src, size_t n, std::span<char> out, bo
         }
         if (room - w < 2) {
             // Nearly full: only a plain byte still fits.
-            if (room == w || kanji_ || c == kEsc || c == '\r' || c == '\n') {
+            if (room == w || m.kanji || c == kEsc || c == '\r' || c == '\n') {
                 s.full = true;
                 break;
             }
-            dst[w++] = static_cast<char>(kana_ && c >= 0x21 && c <= 0x5F ? c + 0x80 : c);
+            dst[w++] = static_cast<char>(m.kana && c >= 0x21 && c <= 0x5F ? c + 0x80 : c);
             ++i;
             continue;
         }
         if (c == kEsc) {
             if (n - i < 3 && !final) break;
             // Never past the end of the text: a cut escape consumes what there is.
-            escape(i + 1 < n ? src[i + 1] : 0, i + 2 < n ? src[i + 2] : 0, runBase_ + i);
+            m.escape(i + 1 < n ? src[i + 1] : 0, i + 2 < n ? src[i + 2] : 0, base + i);
             i += std::min<size_t>(3, n - i);
             continue;
         }
-        if (kanji_ && c != '\r' && c != '\n') {
+        if (m.kanji && c != '\r' && c != '\n') {
             if (i + 1 >= n && !final) break;
             if (i + 1 < n) {
-                i += kanjiPair(c, src[i + 1], runBase_ + i, dst + w);
-                w += 2;
+                // Whole pairs in a row, as most of a Japanese text is; anything else one by one.
+                unsigned char s1, s2;
+                while (n - i >= 2 && room - w >= 2 && jisPairToSjis(src[i], src[i + 1], s1, s2)) {
+                    dst[w++] = static_cast<char>(s1);
+                    dst[w++] = static_cast<char>(s2);
+                    i += 2;
+                    m.asciiOnly = false;
+                }
+                const unsigned char b = i < n ? src[i] : 0;
+                if (n - i >= 2 && room - w >= 2 && b != kEsc && b != '\r' && b != '\n') {
+                    i += m.kanjiPair(b, src[i + 1], base + i, dst + w);
+                    w += 2;
+                }
                 continue;
             }
             // A kanji byte at the very end is copied as it stands (below).
         }
-        if (kana_ && c >= 0x21 && c <= 0x5F) {
+        if (m.kana && c >= 0x21 && c <= 0x5F) {
             dst[w++] = static_cast<char>(c + 0x80);
             ++i;
             continue;
         }
         if (c == '\n' || c == '\r') {
-            kanji_ = kana_ = false;  // a line break ends a run that was never shifted back
+            m.kanji = m.kana = false;  // a line break ends a run that was never shifted back
             dst[w++] = '\r';
             if (c == '\n') dst[w++] = '\n';
-            afterCr_ = c == '\r';
+            m.afterCr = c == '\r';
             ++i;
             continue;
         }
@@ -265,12 +289,17 @@ Step JisDecoder::run(const unsigned char* src, size_t n, std::span<char> out, bo
         size_t j = i + 1;
         const size_t maxRun = std::min(n - i, room - w - 1);
         while (j - i < maxRun && src[j] != kEsc && src[j] != '\r' && src[j] != '\n' &&
-               !(kana_ && src[j] >= 0x21 && src[j] <= 0x5F))
+               !(m.kana && src[j] >= 0x21 && src[j] <= 0x5F))
             ++j;
         std::memcpy(dst + w, src + i, j - i);
         w += j - i;
         i = j;
     }
+    kanji_ = m.kanji;
+    kana_ = m.kana;
+    afterCr_ = m.afterCr;
+    asciiOnly_ = m.asciiOnly;
+    malformedAt_ = m.malformedAt;
     s.consumed = i;
     s.written = w;
     return s;

@@ -142,9 +142,6 @@ class JisDecoder : public DecoderFindings {
 
   private:
     Step run(const unsigned char* src, size_t n, std::span<char> out, bool final);
-    void escape(unsigned char c1, unsigned char c2, size_t at);
-    // Writes two bytes; returns the input bytes taken.
-    size_t kanjiPair(unsigned char c, unsigned char c1, size_t at, char* dst);
     bool kanji_ = false, kana_ = false, afterCr_ = false;
     unsigned char carry_[4] = {};
     size_t carryLen_ = 0;
