@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "bench/bench_util.h"
+#include "mime/analyze.h"
 #include "mime/decode.h"
 #include "mime/header.h"
+#include "mime/walk.h"
 
 namespace {
 
@@ -45,9 +47,50 @@ std::string viaIconv(const char* to, const char* from, const std::string& in) {
     return out;
 }
 
-}  // namespace
+// A message of `parts` text parts, each with the same body line.
+std::string manyParts(size_t parts, const std::string& bodyLine) {
+    std::string text = "\nFrom: a@example.jp\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n";
+    text.reserve(parts * (36 + bodyLine.size()) + 256);
+    for (size_t k = 0; k < parts; ++k)
+        text += "--b\r\nContent-Type: text/plain\r\n\r\n" + bodyLine;
+    text += "--b--\r\n.\r\n";
+    return text;
+}
 
-int main() {
+double analyzeMs(const std::string& text) {
+    return bench::bestSeconds([&] { mime::analyzeText(text, "2612071030"); }, 3) * 1e3;
+}
+
+// A hostile message of 100,000 empty text parts against the half second a receive run may spend
+// on one message; then the walk's cost per byte as the message grows, at the part cap (the
+// walk's own work) and past it (the rest kept as it came).
+void multipartWalk() {
+    constexpr double kBudgetMs = 500;
+    const std::string hostile = manyParts(100000, "\r\n");
+    const double ms = analyzeMs(hostile);
+    std::printf("BENCH mime.100k_empty_parts kolvy=%.4gms peer=%.4gms ratio=%.3f\n", ms, kBudgetMs,
+                kBudgetMs / ms);
+    std::printf("MEASURE mime.100k_empty_parts size=%.2fMB\n", hostile.size() / 1e6);
+    const std::string line(60, 'x');
+    for (size_t lines : {10u, 100u}) {
+        std::string body;
+        for (size_t k = 0; k < lines; ++k)
+            body += line + "\r\n";
+        const std::string text = manyParts(mime::kMaxParts, body);
+        const double t = analyzeMs(text);
+        std::printf("MEASURE mime.walk_%zu_parts size=%.1fMB kolvy=%.4gms (%.3gms/MB)\n",
+                    mime::kMaxParts, text.size() / 1e6, t, t / (text.size() / 1e6));
+    }
+    for (size_t parts : {10000u, 100000u, 1000000u}) {
+        const std::string text = manyParts(parts, "\r\n");
+        const double t = analyzeMs(text);
+        std::printf("MEASURE mime.empty_parts n=%zu size=%.1fMB kolvy=%.4gms (%.3gms/MB)\n", parts,
+                    text.size() / 1e6, t, t / (text.size() / 1e6));
+    }
+    std::fflush(stdout);
+}
+
+void base64Lines() {
     // ------------------------------------------------------------------ Base64
     std::vector<unsigned char> raw(kInput / 4 * 3);
     std::mt19937 rng(1);
@@ -70,45 +113,25 @@ int main() {
         });
     if (kolvyBytes != raw.size() || peerBytes != static_cast<int>(raw.size()))
         std::printf("base64: unexpected sizes %zu %d\n", kolvyBytes, peerBytes);
+    // The narrower paths, as older processors and the 32-bit build run them.
+    const mime::Base64Path widest = mime::base64Path();
+    for (auto [path, name] : {std::pair{mime::Base64Path::Ssse3, "mime.base64_decode.ssse3"},
+                              std::pair{mime::Base64Path::Scalar, "mime.base64_decode.scalar"}}) {
+        if (path == widest || !mime::useBase64Path(path)) continue;
+        bench::compareThroughput(
+            name, static_cast<double>(b64.size()),
+            [&] { kolvyBytes = mime::base64Decode(b64, out).written; },
+            [&] {
+                EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                reinterpret_cast<const unsigned char*>(b64.data()),
+                                static_cast<int>(b64.size()));
+            });
+        if (kolvyBytes != raw.size()) std::printf("%s: unexpected size %zu\n", name, kolvyBytes);
+    }
+    mime::useBase64Path(widest);
+}
 
-    // ---------------------------------------------------------- ISO-2022-JP -> CP932
-    const std::string utf8 = japaneseUtf8(kInput);
-    const std::string sjisText = viaIconv("CP932", "UTF-8", utf8);
-    std::string jis = viaIconv("ISO-2022-JP", "CP932", sjisText);
-    jis.resize(jis.rfind('\n') + 1);
-    std::vector<char> big(mime::jisToSjisMax(jis.size()));
-    bench::compareThroughput(
-        "mime.iso2022jp_to_sjis", static_cast<double>(jis.size()),
-        [&] { mime::jisToSjis(jis, big); },
-        [&] {
-            iconv_t cd = iconv_open("CP932", "ISO-2022-JP");
-            char* src = jis.data();
-            size_t srcLeft = jis.size();
-            char* dst = big.data();
-            size_t dstLeft = big.size();
-            iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-            iconv_close(cd);
-        },
-        3);
-    if (mime::jisToSjis(jis) != viaIconv("CP932", "ISO-2022-JP", jis))
-        std::printf("iso-2022-jp: outputs differ\n");
-
-    // ----------------------------------------------------------------- UTF-8 -> CP932
-    std::vector<char> u8out(mime::utf8ToSjisMax(utf8.size()));
-    bench::compareThroughput(
-        "mime.utf8_to_sjis", static_cast<double>(utf8.size()),
-        [&] { mime::utf8ToSjis(utf8, u8out); },
-        [&] {
-            iconv_t cd = iconv_open("CP932", "UTF-8");
-            char* src = const_cast<char*>(utf8.data());
-            size_t srcLeft = utf8.size();
-            char* dst = u8out.data();
-            size_t dstLeft = u8out.size();
-            iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-            iconv_close(cd);
-        },
-        3);
-
+void oneSidedMeasures(const std::string& utf8) {
     // ------------------------------------------------- quoted-printable, on its own
     std::string qp;
     qp.reserve(kInput + 128);
@@ -165,5 +188,51 @@ int main() {
         3);
     std::printf("MEASURE mime.get_head kolvy=%.4gheaders/s (%zu-byte header, 13 fields)\n",
                 kHeads / headSec, header.size());
+}
+
+}  // namespace
+
+int main() {
+    base64Lines();
+    // ---------------------------------------------------------- ISO-2022-JP -> CP932
+    const std::string utf8 = japaneseUtf8(kInput);
+    const std::string sjisText = viaIconv("CP932", "UTF-8", utf8);
+    std::string jis = viaIconv("ISO-2022-JP", "CP932", sjisText);
+    jis.resize(jis.rfind('\n') + 1);
+    std::vector<char> big(mime::jisToSjisMax(jis.size()));
+    bench::compareThroughput(
+        "mime.iso2022jp_to_sjis", static_cast<double>(jis.size()),
+        [&] { mime::jisToSjis(jis, big); },
+        [&] {
+            iconv_t cd = iconv_open("CP932", "ISO-2022-JP");
+            char* src = jis.data();
+            size_t srcLeft = jis.size();
+            char* dst = big.data();
+            size_t dstLeft = big.size();
+            iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+            iconv_close(cd);
+        },
+        3);
+    if (mime::jisToSjis(jis) != viaIconv("CP932", "ISO-2022-JP", jis))
+        std::printf("iso-2022-jp: outputs differ\n");
+
+    // ----------------------------------------------------------------- UTF-8 -> CP932
+    std::vector<char> u8out(mime::utf8ToSjisMax(utf8.size()));
+    bench::compareThroughput(
+        "mime.utf8_to_sjis", static_cast<double>(utf8.size()),
+        [&] { mime::utf8ToSjis(utf8, u8out); },
+        [&] {
+            iconv_t cd = iconv_open("CP932", "UTF-8");
+            char* src = const_cast<char*>(utf8.data());
+            size_t srcLeft = utf8.size();
+            char* dst = u8out.data();
+            size_t dstLeft = u8out.size();
+            iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+            iconv_close(cd);
+        },
+        3);
+
+    oneSidedMeasures(utf8);
+    multipartWalk();
     return 0;
 }

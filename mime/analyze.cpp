@@ -11,6 +11,7 @@
 #include "core/sjis.h"
 #include "mime/decode.h"
 #include "mime/header.h"
+#include "mime/walk.h"
 #include "platform/platform.h"
 #include "rules/executor.h"
 #include "shell/report.h"
@@ -27,7 +28,6 @@ using ascii::startsNoCase;
 constexpr char kStatusStart[] = "\f st=0.0.0.0 dt=";
 constexpr char kStatusEnd[] = " rd=all               \r";
 constexpr size_t kStatusValueOffset = 30;
-constexpr char kPartInfoName[] = "X-PartInfo: ";
 
 std::string_view range(const char* start, const char* end) {
     return HeadCopy::view(start, end);
@@ -35,206 +35,6 @@ std::string_view range(const char* start, const char* end) {
 
 std::string_view contentType(const HeaderInfo& h) {
     return range(h.contentTypeStart, h.contentTypeEnd);
-}
-
-// The value of the Content-Type parameter called `name` among the three the record keeps: after
-// "=", blanks and an opening double quote, less one closing double quote.
-std::string_view parameter(const HeaderInfo& h, std::string_view name) {
-    const std::string_view params[] = {range(h.param1Start, h.param1End),
-                                       range(h.param2Start, h.param2End),
-                                       range(h.param3Start, h.param3End)};
-    for (std::string_view p : params) {
-        const size_t eq = p.find('=');
-        if (eq == std::string_view::npos) continue;
-        std::string_view key = p.substr(0, eq);
-        while (!key.empty() && (key.back() == ' ' || key.back() == '\t'))
-            key.remove_suffix(1);
-        if (!sjis::equalsNoCaseAscii(key, name)) continue;
-        std::string_view v = p.substr(eq + 1);
-        while (!v.empty() && (v.front() == ' ' || v.front() == '\t'))
-            v.remove_prefix(1);
-        if (!v.empty() && v.front() == '"') v.remove_prefix(1);
-        if (!v.empty() && v.back() == '"') v.remove_suffix(1);
-        return v;
-    }
-    return {};
-}
-
-// Type, name: CR, LF, TAB and blanks removed; other control bytes become blanks' absence too, so
-// that a part line stays one line.
-std::string partText(std::string_view v) {
-    std::string out;
-    out.reserve(v.size());
-    for (size_t i = 0; i < v.size();) {
-        const size_t n = sjis::charLen(v, i);
-        if (n == 1 && static_cast<unsigned char>(v[i]) <= 0x20) {
-            ++i;
-            continue;
-        }
-        out.append(v.substr(i, n));
-        i += n;
-    }
-    return out;
-}
-
-class Walker {
-  public:
-    Walker(std::string& src, size_t length, Analysis& a) : src_(src), len_(length), a_(a) {}
-
-    // Walks one body from `pos` with its header record; returns where it stopped.
-    size_t body(const HeaderInfo& h, size_t pos, Boundary enclosing, int depth);
-
-  private:
-    // The next line LF "--" boundary at or after `from`: the position of its LF, or npos.
-    size_t findBoundary(size_t from, Boundary b) const;
-    // Copies the source up to the enclosing boundary line (its LF stays) or the end.
-    size_t copyToBoundary(size_t pos, Boundary enclosing);
-    size_t multipart(const HeaderInfo& h, size_t pos, Boundary enclosing, int depth);
-    size_t text(const HeaderInfo& h, size_t pos, Boundary enclosing);
-    void copy(size_t from, size_t to) { a_.output.append(src_, from, to - from); }
-
-    std::string& src_;
-    size_t len_;
-    Analysis& a_;
-};
-
-size_t Walker::findBoundary(size_t from, Boundary b) const {
-    if (b.empty()) return std::string::npos;
-    const std::string_view s(src_.data(), len_);
-    auto at = [&](size_t lf) {
-        return lf + 3 + b.size() <= len_ && s[lf + 1] == '-' && s[lf + 2] == '-' &&
-               s.compare(lf + 3, b.size(), b) == 0;
-    };
-    // A boundary line may start right at `from`, its LF already behind.
-    if (from > 0 && from <= len_ && s[from - 1] == '\n' && at(from - 1)) return from - 1;
-    for (size_t i = from; i < len_;) {
-        const size_t lf = s.find('\n', i);
-        if (lf == std::string_view::npos) return std::string::npos;
-        if (at(lf)) return lf;
-        i = lf + 1;
-    }
-    return std::string::npos;
-}
-
-size_t Walker::copyToBoundary(size_t pos, Boundary enclosing) {
-    size_t end = findBoundary(pos, enclosing);
-    if (end == std::string::npos) end = len_;
-    end = std::max(end, pos);
-    copy(pos, end);
-    return end;
-}
-
-size_t Walker::body(const HeaderInfo& h, size_t pos, Boundary enclosing, int depth) {
-    const std::string_view type = contentType(h);
-    if (startsNoCase(type, "text/") || (type.size() == 4 && startsNoCase(type, "text"))) {
-        return text(h, pos, enclosing);
-    }
-    if (startsNoCase(type, "multipart/") && depth < kMaxNesting) {
-        return multipart(h, pos, enclosing, depth);
-    }
-    if (sjis::equalsNoCaseAscii(type, "message/partial")) a_.partial = true;
-    return copyToBoundary(pos, enclosing);
-}
-
-size_t Walker::text(const HeaderInfo& h, size_t pos, Boundary enclosing) {
-    // A named text part is an attached text file: stored as it came.
-    if (h.nameStart) return copyToBoundary(pos, enclosing);
-    if (!enclosing.empty() && findBoundary(pos, enclosing) + 1 == pos) return pos;  // empty
-    const std::string_view rest(src_.data() + pos, len_ - pos);
-    const TextBody t = decodeTextBody(rest, range(h.transferEncodingStart, h.transferEncodingEnd),
-                                      parameter(h, "charset"), enclosing);
-    TextSegment seg;
-    seg.start = a_.output.size();
-    a_.output += t.text;
-    seg.end = a_.output.size();
-    a_.segments.push_back(seg);
-    return pos + std::min(t.consumed, rest.size());
-}
-
-size_t Walker::multipart(const HeaderInfo& h, size_t pos, Boundary enclosing, int depth) {
-    // The boundary lives in the header copy of this part, which outlives the walk of its body.
-    const Boundary b = parameter(h, "boundary");
-    if (b.empty()) return copyToBoundary(pos, enclosing);
-    a_.multipartOpen = true;
-    const std::string_view s(src_.data(), len_);
-    while (pos < len_) {
-        const size_t lf = findBoundary(pos, b);
-        const size_t outer = findBoundary(pos, enclosing);
-        if (lf == std::string::npos || (outer != std::string::npos && outer < lf)) {
-            // No closing boundary of this multipart: copy what is left of it.
-            const size_t end = outer != std::string::npos ? std::max(outer, pos) : len_;
-            copy(pos, end);
-            return end;
-        }
-        // Up to and including the boundary itself.
-        size_t at = lf + 3 + b.size();
-        copy(pos, at);
-        pos = at;
-        if (pos + 1 < len_ && s[pos] == '-' && s[pos + 1] == '-') {
-            a_.multipartOpen = false;
-            copy(pos, pos + 2);
-            pos += 2;
-            size_t q = pos;
-            while (q < len_ && (s[q] == '\r' || s[q] == '\n'))
-                ++q;
-            if (q >= len_ || s[q] == '.' || enclosing.empty()) {
-                // The terminator and any epilogue.
-                copy(pos, len_);
-                return len_;
-            }
-            // The last LF stays for the enclosing multipart's boundary scan.
-            const size_t stop = (q > pos && s[q - 1] == '\n') ? q - 1 : q;
-            copy(pos, stop);
-            return stop;
-        }
-        // A part begins after the rest of the boundary line.
-        const size_t nl = s.find('\n', pos);
-        if (nl == std::string_view::npos) {
-            copy(pos, len_);
-            return len_;
-        }
-        copy(pos, nl);
-        HeaderInfo part{};
-        part.boundaryStart = const_cast<char*>(b.data());
-        part.boundaryEnd = const_cast<char*>(b.data() + b.size());
-        const size_t offset = a_.output.size() + 1;
-        std::vector<char> headerCopy;
-        size_t bodyPos;
-        if (nl + 2 < len_ && s[nl + 1] == '\r' && s[nl + 2] == '\n') {
-            // No header lines: the blank line follows the boundary line at once.
-            a_.output += "\n\r\n";
-            bodyPos = nl + 3;
-        } else {
-            const size_t partLen = len_ - nl;
-            headerCopy.assign(headerCopyRoom(std::string_view(src_.data() + nl, partLen)), '\0');
-            const HeadResult r = getHead(std::span<char>(src_.data() + nl, src_.size() - nl),
-                                         partLen, headerCopy, part);
-            a_.output.append(headerCopy.data(), r.copyEnd);
-            bodyPos = nl + r.sourceEnd;
-            // The header block's end, CR LF CR LF (or as much of it as there is).
-            static constexpr char kEnd[] = "\r\n\r\n";
-            for (int k = 0; k < 4 && bodyPos < len_ && s[bodyPos] == kEnd[k]; ++k)
-                a_.output += s[bodyPos++];
-        }
-        const std::string_view type = contentType(part);
-        if (!type.empty() && !startsNoCase(type, "multipart/")) {
-            PartEntry e;
-            e.info = kPartInfoName + partText(type) + "; ";
-            if (part.nameStart) {
-                const std::string name = partText(range(part.nameStart, part.nameEnd));
-                e.info += "name=";
-                e.info += sjis::truncate(name, kPartNameMax);
-                e.info += "; ";
-            }
-            e.offset = offset;
-            e.readable = sjis::equalsNoCaseAscii(type, "text/plain") ||
-                         sjis::equalsNoCaseAscii(type, "text/html");
-            e.html = sjis::equalsNoCaseAscii(type, "text/html");
-            a_.parts.push_back(std::move(e));
-        }
-        pos = body(part, bodyPos, b, depth + 1);
-    }
-    return pos;
 }
 
 std::string formatLines(const std::vector<PartEntry>& parts, size_t shift) {
@@ -318,9 +118,11 @@ Analysis analyzeText(std::string_view text, std::string_view stamp) {
         a.output += src[pos++];
     if (a.output.size() < a.bodyStart) a.bodyStart = a.output.size();
 
-    Walker w(src, len, a);
-    pos = w.body(a.header, pos, {}, 0);
+    pos = walkBody(src, len, a.header, pos, a);
     if (pos < len) a.output.append(src, pos, len - pos);  // an undecodable tail, the terminator
+    // The rules tell Japanese mail by this flag, which the header fields have already cleared
+    // when they held Japanese.
+    if (!a.asciiOnly) AsciiOnly.store(false, std::memory_order_relaxed);
 
     const std::string_view type = contentType(a.header);
     if (sjis::equalsNoCaseAscii(type, "text/html")) a.html = true;

@@ -80,6 +80,7 @@ struct Analysis {
     bool html = false;     // readable part text/html, or a single text/html body
     bool partial = false;  // a message/partial piece
     bool multipartOpen = false;
+    bool asciiOnly = true;  // no text part held a Shift_JIS double-byte character
     // The top-level header record; its pointers point into headerCopy.
     std::vector<char> headerCopy;
     HeaderInfo header{};

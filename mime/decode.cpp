@@ -4,10 +4,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <immintrin.h>
-#endif
-
 #include "core/sjis.h"
 #include "mime/internal.h"
 #include "platform/platform.h"
@@ -30,240 +26,146 @@ void blankLineBreaks(std::span<char> text) {
     }
 }
 
+size_t findBoundaryLine(std::string_view text, size_t from, Boundary b) {
+    if (b.empty()) return std::string_view::npos;
+    for (size_t lf = text.find('\n', from); lf != std::string_view::npos;
+         lf = text.find('\n', lf + 1)) {
+        if (boundaryLineAt(text, lf, b)) return lf;
+    }
+    return std::string_view::npos;
+}
+
 namespace {
 
 constexpr char kEsc = 0x1B;
 // The geta mark stands for a kanji byte pair that cannot be converted.
 constexpr char kGeta1 = static_cast<char>(0x81), kGeta2 = static_cast<char>(0xAC);
 
-// The byte at i, or NUL past the end of the view (the views stand for NUL-terminated text).
-inline unsigned char at(std::string_view s, size_t i) {
-    return i < s.size() ? static_cast<unsigned char>(s[i]) : 0;
+// The text up to its first NUL: the one-shot decoders take NUL-terminated text.
+std::string_view toNul(std::string_view in) {
+    const void* nul = in.empty() ? nullptr : std::memchr(in.data(), 0, in.size());
+    return nul ? in.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - in.data())) : in;
 }
 
-// A line LF "--" + boundary starts at i (prefix match: the closing "--" may follow).
-inline bool boundaryLineAt(std::string_view in, size_t i, Boundary b) {
-    if (b.empty() || at(in, i + 1) != '-' || at(in, i + 2) != '-') return false;
-    return in.size() - (i + 3) >= b.size() && in.compare(i + 3, b.size(), b) == 0;
-}
-
-// ------------------------------------------------------------------------------------ Base64
-constexpr uint8_t kStop = 0xFE;  // "-", "=" and NUL end the data
-constexpr uint8_t kSkip = 0xFF;  // blanks, line breaks and bytes outside the alphabet
-constexpr uint32_t kBad = 0xFF000000u;
-
-struct Base64Tables {
-    std::array<uint8_t, 256> value{};
-    std::array<std::array<uint32_t, 256>, 4> shifted{};  // value placed at its bit position
-    constexpr Base64Tables() {
-        constexpr char alphabet[] =
-            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        for (auto& v : value)
-            v = kSkip;
-        for (auto& t : shifted)
-            for (auto& v : t)
-                v = kBad;
-        for (uint32_t i = 0; i < 64; ++i) {
-            const auto c = static_cast<unsigned char>(alphabet[i]);
-            value[c] = static_cast<uint8_t>(i);
-            shifted[0][c] = i << 18;
-            shifted[1][c] = i << 12;
-            shifted[2][c] = i << 6;
-            shifted[3][c] = i;
-        }
-        value['-'] = value['='] = value[0] = kStop;
+// Feeds a decoder whose units are at most three bytes long. A unit cut by the end of a chunk is
+// kept in `carry` and completed a byte at a time from the next chunk; `run(src, n, out, base,
+// final)` converts whole units of src (whose first byte is input offset `base`) and, unless
+// final, stops before a cut one.
+template <class Run>
+Step feedCarrying(unsigned char* carry, size_t& carryLen, size_t& fed, std::string_view in,
+                  std::span<char> out, Run run) {
+    if (in.empty()) return {};
+    const auto* src = reinterpret_cast<const unsigned char*>(in.data());
+    const size_t n = in.size();
+    size_t i = 0, w = 0;
+    while (carryLen > 0 && i < n) {
+        carry[carryLen++] = src[i++];
+        ++fed;
+        const Step r = run(carry, carryLen, out.subspan(w), fed - carryLen, false);
+        w += r.written;
+        std::memmove(carry, carry + r.consumed, carryLen - r.consumed);
+        carryLen -= r.consumed;
+        if (r.full) return {i, w, true};
     }
-};
-constexpr Base64Tables kB64;
-
-#if defined(__SSE2__)
-// Sixteen Base64 bytes at a time to twelve output bytes, while every byte of a block is in the
-// alphabet: the byte classes by compares, the values packed by multiply-adds and one shuffle
-// (SSSE3; without it the quad loops below do all the work). Each block writes 16 bytes (the last
-// four are scratch, inside the room). Advances i and w past what it decoded.
-
-// The 6-bit values of sixteen bytes; false when one of them is outside the alphabet.
-inline bool base64Values(const unsigned char* p, __m128i& values) {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    auto inRange = [&](char lo, char hi) {  // lo < c < hi; bytes from 0x80 are negative
-        return _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8(lo)),
-                             _mm_cmplt_epi8(c, _mm_set1_epi8(hi)));
-    };
-    const __m128i upper = inRange(0x40, 0x5B), lowerCase = inRange(0x60, 0x7B),
-                  digit = inRange(0x2F, 0x3A);
-    const __m128i plus = _mm_cmpeq_epi8(c, _mm_set1_epi8(0x2B)),
-                  slash = _mm_cmpeq_epi8(c, _mm_set1_epi8(0x2F));
-    const __m128i valid = _mm_or_si128(_mm_or_si128(upper, lowerCase),
-                                       _mm_or_si128(digit, _mm_or_si128(plus, slash)));
-    if (_mm_movemask_epi8(valid) != 0xFFFF) return false;
-    // By class: c - 65, c - 71, c + 4, c + 19, c + 16.
-    const __m128i shift =
-        _mm_or_si128(_mm_or_si128(_mm_and_si128(upper, _mm_set1_epi8(-65)),
-                                  _mm_and_si128(lowerCase, _mm_set1_epi8(-71))),
-                     _mm_or_si128(_mm_and_si128(digit, _mm_set1_epi8(4)),
-                                  _mm_or_si128(_mm_and_si128(plus, _mm_set1_epi8(19)),
-                                               _mm_and_si128(slash, _mm_set1_epi8(16)))));
-    values = _mm_add_epi8(c, shift);
-    return true;
-}
-
-__attribute__((target("ssse3"))) void decodeBlocksSsse3(const unsigned char* src, size_t n,
-                                                        char* dst, size_t room, size_t& i,
-                                                        size_t& w) {
-    __m128i v6;
-    while (n - i >= 16 && room - w >= 16 && base64Values(src + i, v6)) {
-        const __m128i ab = _mm_maddubs_epi16(v6, _mm_set1_epi32(0x01400140));  // a*64 + b
-        const __m128i v = _mm_madd_epi16(ab, _mm_set1_epi32(0x00011000));      // ab*4096 + cd
-        const __m128i out = _mm_shuffle_epi8(
-            v, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + w), out);
-        i += 16;
-        w += 12;
+    if (carryLen > 0) return {i, w, false};
+    const Step r = run(src + i, n - i, out.subspan(w), fed, false);
+    w += r.written;
+    i += r.consumed;
+    fed += r.consumed;
+    if (!r.full) {
+        carryLen = n - i;  // at most a cut unit
+        std::memcpy(carry, src + i, carryLen);
+        fed += carryLen;
+        i = n;
     }
-}
-
-using BlockDecoder = void (*)(const unsigned char*, size_t, char*, size_t, size_t&, size_t&);
-BlockDecoder chooseBlockDecoder() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("ssse3") ? decodeBlocksSsse3 : nullptr;
-}
-const BlockDecoder kDecodeBlocks = chooseBlockDecoder();
-#endif
-
-inline bool isBlank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    return {i, w, r.full};
 }
 
 }  // namespace
 
-Decoded base64Decode(std::string_view in, std::span<char> out) {
-    if (out.empty()) return {};
-    const size_t room = out.size() - 1;  // the NUL always fits
-    const auto* src = reinterpret_cast<const unsigned char*>(in.data());
-    const size_t n = in.size();
+// ---------------------------------------------------------------------------- quoted-printable
+Step QuotedPrintableDecoder::run(const unsigned char* src, size_t n, std::span<char> out,
+                                 bool final) {
+    const size_t room = out.size();
     char* dst = out.data();
     size_t i = 0, w = 0;
-    // Leading blanks stay: they belong to the line structure of the part.
-    while (i < n && isBlank(src[i]) && w < room)
-        dst[w++] = static_cast<char>(src[i++]);
-    const size_t leadEnd = i, leadWritten = w;
-    bool backOff = false;
-    for (;;) {
-#if defined(__SSE2__)
-        // Sixteen alphabet bytes at a time; any other byte in the block leaves it to the
-        // loops below.
-        if (kDecodeBlocks) kDecodeBlocks(src, n, dst, room, i, w);
-#endif
-        // Two whole quads at a time: one table look-up per byte, six bytes out in one store
-        // (the two spare bytes of the store are overwritten next or lie within the room).
-        while (n - i >= 8 && room - w >= 8) {
-            const uint32_t a = kB64.shifted[0][src[i]] | kB64.shifted[1][src[i + 1]] |
-                               kB64.shifted[2][src[i + 2]] | kB64.shifted[3][src[i + 3]];
-            const uint32_t b = kB64.shifted[0][src[i + 4]] | kB64.shifted[1][src[i + 5]] |
-                               kB64.shifted[2][src[i + 6]] | kB64.shifted[3][src[i + 7]];
-            if ((a | b) & kBad) break;
-            const uint64_t v = (static_cast<uint64_t>(a) << 40) | (static_cast<uint64_t>(b) << 16);
-            unsigned char bytes[8];
-            for (int k = 0; k < 8; ++k)
-                bytes[k] = static_cast<unsigned char>(v >> (56 - 8 * k));
-            std::memcpy(dst + w, bytes, 8);
-            i += 8;
-            w += 6;
-        }
-        // Whole quads of alphabet bytes: one table look-up per byte, three bytes out.
-        while (n - i >= 4 && room - w >= 3) {
-            const uint32_t v = kB64.shifted[0][src[i]] | kB64.shifted[1][src[i + 1]] |
-                               kB64.shifted[2][src[i + 2]] | kB64.shifted[3][src[i + 3]];
-            if (v & kBad) break;
-            dst[w] = static_cast<char>(v >> 16);
-            dst[w + 1] = static_cast<char>(v >> 8);
-            dst[w + 2] = static_cast<char>(v);
-            i += 4;
-            w += 3;
-        }
-        // One quad across blanks, junk or the end.
-        const size_t quadStart = i;
-        uint32_t vals[4];
-        int k = 0;
-        bool stopped = false;
-        while (k < 4) {
-            while (i < n && kB64.value[src[i]] == kSkip)
-                ++i;
-            if (i >= n || kB64.value[src[i]] == kStop) {
-                stopped = true;
+    Step s;
+    while (i < n) {
+        if (src[i] != '=') {
+            // A run of plain bytes goes in one copy.
+            const size_t take = std::min(n - i, room - w);
+            const void* eq = std::memchr(src + i, '=', take);
+            const size_t len =
+                eq ? static_cast<size_t>(static_cast<const unsigned char*>(eq) - (src + i)) : take;
+            std::memcpy(dst + w, src + i, len);
+            i += len;
+            w += len;
+            if (i < n && src[i] != '=') {
+                s.full = true;
                 break;
             }
-            vals[k++] = kB64.value[src[i++]];
+            continue;
         }
-        const int bytes = k >= 2 ? k - 1 : 0;
-        if (room - w < static_cast<size_t>(bytes)) {
-            i = quadStart;  // no room: stop before the quad
+        if (n - i < 3 && !final) break;  // the escape may go on in the next chunk
+        const unsigned char c1 = i + 1 < n ? src[i + 1] : 0, c2 = i + 2 < n ? src[i + 2] : 0;
+        if (c1 == 0xFF) ffAfterEquals_ = true;
+        if (c1 == '\n' || (c1 == '\r' && c2 == '\n')) {  // soft line break
+            i += c1 == '\n' ? 2 : 3;
+            continue;
+        }
+        if (room == w) {
+            s.full = true;
             break;
         }
-        if (k >= 2) dst[w++] = static_cast<char>((vals[0] << 2) | (vals[1] >> 4));
-        if (k >= 3) dst[w++] = static_cast<char>((vals[1] << 4) | (vals[2] >> 2));
-        if (k == 4) dst[w++] = static_cast<char>((vals[2] << 6) | vals[3]);
-        if (stopped) {
-            backOff = i < n && src[i] == '-';
-            // The padding belongs to the data: a reader going on after it must not see it.
-            while (i < n && src[i] == '=')
-                ++i;
-            break;
+        const int h = hexDigit(c1), l = c1 ? hexDigit(c2) : -1;
+        if (h >= 0 && l >= 0) {
+            dst[w++] = static_cast<char>((h << 4) | l);
+            i += 3;
+            continue;
         }
-    }
-    if (backOff) {
-        // A boundary line: leave its line break to the caller, never before the input's start.
-        while (i > 0 && (src[i - 1] == '-' || src[i - 1] == '\r' || src[i - 1] == '\n'))
-            --i;
-        if (i < leadEnd) w = leadWritten - (leadEnd - i);  // those blanks were copied: take back
-    }
-    dst[w] = '\0';
-    return {i, w};
-}
-
-std::string decodeBase64(std::string_view in) {
-    std::string out(base64DecodedMax(in.size()), '\0');
-    const Decoded d = base64Decode(in, out);
-    out.resize(d.written);
-    return out;
-}
-
-QpDecoded quotedPrintableDecode(std::string_view in, std::span<char> out, Boundary boundary) {
-    QpDecoded r;
-    if (out.empty()) return r;
-    const size_t room = out.size() - 1;
-    const size_t n = in.size();
-    char* dst = out.data();
-    size_t i = 0, w = 0;
-    while (i < n && w < room) {
-        const auto c = static_cast<unsigned char>(in[i]);
-        if (c == 0) break;
-        if (c == '\n') {
-            if (boundaryLineAt(in, i, boundary)) break;
-        } else if (c == '=') {
-            const unsigned char c1 = at(in, i + 1);
-            if (c1 == 0xFF) r.ffAfterEquals = true;
-            if (c1 == '\r' && at(in, i + 2) == '\n') {  // soft line break
-                i += 3;
-                continue;
-            }
-            if (c1 == '\n') {
-                i += 2;
-                continue;
-            }
-            const int h = hexDigit(c1), l = c1 ? hexDigit(at(in, i + 2)) : -1;
-            if (h >= 0 && l >= 0) {
-                dst[w++] = static_cast<char>((h << 4) | l);
-                i += 3;
-                continue;
-            }
-        }
-        dst[w++] = static_cast<char>(c);
+        malformed(runBase_ + i);
+        dst[w++] = '=';
         ++i;
     }
-    dst[w] = '\0';
-    r.consumed = i;
-    r.written = w;
+    s.consumed = i;
+    s.written = w;
+    return s;
+}
+
+Step QuotedPrintableDecoder::feed(std::string_view in, std::span<char> out) {
+    return feedCarrying(
+        carry_, carryLen_, fed_, in, out,
+        [this](const unsigned char* src, size_t n, std::span<char> o, size_t base, bool final) {
+            runBase_ = base;
+            return run(src, n, o, final);
+        });
+}
+
+Step QuotedPrintableDecoder::finish(std::span<char> out) {
+    runBase_ = fed_ - carryLen_;
+    const Step s = run(carry_, carryLen_, out, true);
+    std::memmove(carry_, carry_ + s.consumed, carryLen_ - s.consumed);
+    carryLen_ -= s.consumed;
+    return {0, s.written, s.full};
+}
+
+QpDecoded quotedPrintableDecode(std::string_view in, std::span<char> out) {
+    QpDecoded r;
+    if (out.empty()) return r;
+    in = toNul(in);
+    const size_t room = out.size() - 1;
+    QuotedPrintableDecoder d;
+    const Step s = d.feed(in, out.first(room));
+    r.written = s.written;
+    r.consumed = s.consumed;
+    if (!s.full) {
+        const Step f = d.finish(out.subspan(r.written, room - r.written));
+        r.written += f.written;
+        r.consumed -= d.pending();  // what did not fit stays unread
+    }
+    out[r.written] = '\0';
+    r.ffAfterEquals = d.ffAfterEquals();
+    r.malformedAt = d.malformedAt();
     return r;
 }
 
@@ -274,91 +176,195 @@ std::string decodeQuotedPrintable(std::string_view in) {
     return out;
 }
 
-Decoded jisToSjis(std::string_view in, std::span<char> out, Boundary boundary) {
-    if (out.empty()) return {};
-    const size_t room = out.size() - 1;
-    const size_t n = in.size();
-    const auto* src = reinterpret_cast<const unsigned char*>(in.data());
+// ------------------------------------------------------------------- ISO-2022-JP -> Shift_JIS
+namespace {
+// The decoder's shift state, held in locals while a run converts: the compiler would otherwise
+// reload it after every output byte, which may alias it.
+struct JisModes {
+    bool kanji, kana, afterCr, asciiOnly;
+    size_t malformedAt;
+    void malformed(size_t at) {
+        if (malformedAt == kWellFormed) malformedAt = at;
+    }
+    void escape(unsigned char c1, unsigned char c2, size_t at) {
+        kanji = c1 == '$' && (c2 == 'B' || c2 == '@');
+        // JIS X 0201 katakana, as some phones send half-width kana.
+        kana = c1 == '(' && c2 == 'I';
+        if (!kanji && !(c1 == '(' && (c2 == 'B' || c2 == 'J' || c2 == 'H' || c2 == 'I')))
+            malformed(at);
+    }
+    // Writes two bytes; returns the input bytes taken.
+    size_t kanjiPair(unsigned char c, unsigned char c1, size_t at, char* dst) {
+        asciiOnly = false;
+        unsigned char s1, s2;
+        // A lone kanji byte before an escape or a line break is marked, and the rest kept.
+        const bool lone = c1 == kEsc || c1 == '\r' || c1 == '\n';
+        if (!lone && jisPairToSjis(c == 0x7F ? 0x7E : c, c1 == 0x7F ? 0x7E : c1, s1, s2)) {
+            dst[0] = static_cast<char>(s1);
+            dst[1] = static_cast<char>(s2);
+            return 2;
+        }
+        malformed(at);
+        dst[0] = kGeta1;
+        dst[1] = kGeta2;
+        kanji = false;
+        return lone ? 1 : 2;
+    }
+};
+}  // namespace
+
+Step JisDecoder::run(const unsigned char* src, size_t n, std::span<char> out, bool final) {
+    const size_t room = out.size();
     char* dst = out.data();
     size_t i = 0, w = 0;
-    bool kanji = false, kana = false, doubleByte = false;
+    Step s;
+    JisModes m{kanji_, kana_, afterCr_, asciiOnly_, malformedAt_};
+    const size_t base = runBase_;
     while (i < n) {
         const unsigned char c = src[i];
-        if (c == 0) break;
+        if (m.afterCr) {
+            // A CR is a line break whether or not an LF follows it.
+            if (room == w) {
+                s.full = true;
+                break;
+            }
+            dst[w++] = '\n';
+            m.afterCr = false;
+            if (c == '\n') {
+                ++i;
+                continue;
+            }
+        }
         if (room - w < 2) {
             // Nearly full: only a plain byte still fits.
-            if (room == w || kanji || c == kEsc || c == '\r' || c == '\n') break;
-            dst[w++] = static_cast<char>(kana && c >= 0x21 && c <= 0x5F ? c + 0x80 : c);
+            if (room == w || m.kanji || c == kEsc || c == '\r' || c == '\n') {
+                s.full = true;
+                break;
+            }
+            dst[w++] = static_cast<char>(m.kana && c >= 0x21 && c <= 0x5F ? c + 0x80 : c);
             ++i;
             continue;
         }
         if (c == kEsc) {
-            const unsigned char c1 = at(in, i + 1), c2 = c1 ? at(in, i + 2) : 0;
-            kanji = c1 == '$' && (c2 == 'B' || c2 == '@');
-            // JIS X 0201 katakana, as some phones send half-width kana.
-            kana = c1 == '(' && c2 == 'I';
+            if (n - i < 3 && !final) break;
             // Never past the end of the text: a cut escape consumes what there is.
-            i += 1 + (c1 != 0) + (c2 != 0);
+            m.escape(i + 1 < n ? src[i + 1] : 0, i + 2 < n ? src[i + 2] : 0, base + i);
+            i += std::min<size_t>(3, n - i);
             continue;
         }
-        if (kanji && c != '\r' && c != '\n') {
-            const unsigned char c1 = at(in, i + 1);
-            if (c1 != 0) {
-                doubleByte = true;
-                if (c1 == kEsc || c1 == '\r' || c1 == '\n') {
-                    // A lone kanji byte before an escape or a line break: mark it, keep the rest.
-                    dst[w++] = kGeta1;
-                    dst[w++] = kGeta2;
-                    kanji = false;
-                    ++i;
-                    continue;
-                }
+        if (m.kanji && c != '\r' && c != '\n') {
+            if (i + 1 >= n && !final) break;
+            if (i + 1 < n) {
+                // Whole pairs in a row, as most of a Japanese text is; anything else one by one.
                 unsigned char s1, s2;
-                if (jisPairToSjis(c == 0x7F ? 0x7E : c, c1 == 0x7F ? 0x7E : c1, s1, s2)) {
+                while (n - i >= 2 && room - w >= 2 && jisPairToSjis(src[i], src[i + 1], s1, s2)) {
                     dst[w++] = static_cast<char>(s1);
                     dst[w++] = static_cast<char>(s2);
-                } else {
-                    dst[w++] = kGeta1;
-                    dst[w++] = kGeta2;
-                    kanji = false;
+                    i += 2;
+                    m.asciiOnly = false;
                 }
-                i += 2;
+                const unsigned char b = i < n ? src[i] : 0;
+                if (n - i >= 2 && room - w >= 2 && b != kEsc && b != '\r' && b != '\n') {
+                    i += m.kanjiPair(b, src[i + 1], base + i, dst + w);
+                    w += 2;
+                }
                 continue;
             }
+            // A kanji byte at the very end is copied as it stands (below).
         }
-        if (kana && c >= 0x21 && c <= 0x5F) {
+        if (m.kana && c >= 0x21 && c <= 0x5F) {
             dst[w++] = static_cast<char>(c + 0x80);
             ++i;
             continue;
         }
-        if (c == '\n') {
-            if (boundaryLineAt(in, i, boundary)) break;
-            kanji = kana = false;  // a line break ends a run that was never shifted back
-            if (i == 0 || src[i - 1] != '\r') dst[w++] = '\r';
-            dst[w++] = '\n';
-            ++i;
-            continue;
-        }
-        if (c == '\r') {
-            kanji = kana = false;
+        if (c == '\n' || c == '\r') {
+            m.kanji = m.kana = false;  // a line break ends a run that was never shifted back
             dst[w++] = '\r';
-            if (at(in, i + 1) != '\n') dst[w++] = '\n';
+            if (c == '\n') dst[w++] = '\n';
+            m.afterCr = c == '\r';
             ++i;
             continue;
         }
         // A run of plain bytes goes in one copy.
         size_t j = i + 1;
         const size_t maxRun = std::min(n - i, room - w - 1);
-        while (j - i < maxRun && src[j] != 0 && src[j] != kEsc && src[j] != '\r' &&
-               src[j] != '\n' && !(kana && src[j] >= 0x21 && src[j] <= 0x5F))
+        while (j - i < maxRun && src[j] != kEsc && src[j] != '\r' && src[j] != '\n' &&
+               !(m.kana && src[j] >= 0x21 && src[j] <= 0x5F))
             ++j;
         std::memcpy(dst + w, src + i, j - i);
         w += j - i;
         i = j;
     }
-    dst[w] = '\0';
-    if (doubleByte) AsciiOnly.store(false, std::memory_order_relaxed);
-    return {i, w};
+    kanji_ = m.kanji;
+    kana_ = m.kana;
+    afterCr_ = m.afterCr;
+    asciiOnly_ = m.asciiOnly;
+    malformedAt_ = m.malformedAt;
+    s.consumed = i;
+    s.written = w;
+    return s;
+}
+
+Step JisDecoder::feed(std::string_view in, std::span<char> out) {
+    return feedCarrying(
+        carry_, carryLen_, fed_, in, out,
+        [this](const unsigned char* src, size_t n, std::span<char> o, size_t base, bool final) {
+            runBase_ = base;
+            return run(src, n, o, final);
+        });
+}
+
+Step JisDecoder::finish(std::span<char> out, bool atLineBreak) {
+    Step s;
+    if (atLineBreak && kanji_ && carryLen_ == 1 && carry_[0] != kEsc) {
+        // The lone kanji byte stands before the line break that follows the text.
+        if (out.size() < 2) return {0, 0, true};
+        malformed(fed_ - 1);
+        asciiOnly_ = false;
+        out[0] = kGeta1;
+        out[1] = kGeta2;
+        kanji_ = false;
+        carryLen_ = 0;
+        return {0, 2, false};
+    }
+    if (carryLen_ > 0) {
+        runBase_ = fed_ - carryLen_;
+        s = run(carry_, carryLen_, out, true);
+        std::memmove(carry_, carry_ + s.consumed, carryLen_ - s.consumed);
+        carryLen_ -= s.consumed;
+        if (s.full) return {0, s.written, true};
+    }
+    if (afterCr_ && !atLineBreak) {
+        if (out.size() == s.written) return {0, s.written, true};
+        out[s.written++] = '\n';
+    }
+    afterCr_ = false;
+    return {0, s.written, false};
+}
+
+namespace {
+// Runs the JIS decoder over a whole text, `atLineBreak` as finish() takes it.
+Decoded jisWhole(std::string_view in, std::span<char> out, bool atLineBreak) {
+    if (out.empty()) return {};
+    const size_t room = out.size() - 1;
+    JisDecoder d;
+    const Step s = d.feed(in, out.first(room));
+    size_t w = s.written, consumed = s.consumed;
+    if (!s.full) {
+        const Step f = d.finish(out.subspan(w, room - w), atLineBreak);
+        w += f.written;
+        consumed -= d.pending();
+    }
+    out[w] = '\0';
+    Decoded r{consumed, w};
+    r.asciiOnly = d.asciiOnly();
+    r.malformedAt = d.malformedAt();
+    return r;
+}
+}  // namespace
+
+Decoded jisToSjis(std::string_view in, std::span<char> out) {
+    return jisWhole(toNul(in), out, false);
 }
 
 std::string jisToSjis(std::string_view in) {
@@ -368,34 +374,40 @@ std::string jisToSjis(std::string_view in) {
     return out;
 }
 
-Decoded eucToSjis(std::string_view in, std::span<char> out, Boundary boundary) {
+// ------------------------------------------------------------------------- EUC-JP -> Shift_JIS
+namespace {
+Decoded eucWhole(std::string_view in, std::span<char> out, bool beforeLineBreak) {
     if (out.empty()) return {};
+    in = toNul(in);
     const size_t room = out.size() - 1;
     const size_t n = in.size();
     const auto* src = reinterpret_cast<const unsigned char*>(in.data());
     char* dst = out.data();
     size_t i = 0, w = 0;
-    bool doubleByte = false;
+    Decoded r;
     auto high = [](unsigned char b) { return b >= 0xA1 && b <= 0xFE; };
-    while (i < n && src[i] != 0 && room - w >= 2) {
-        const unsigned char c = src[i], c1 = at(in, i + 1);
+    // The byte after the text: the line break of a boundary line, or the end.
+    auto at = [&](size_t k) -> unsigned char {
+        return k < n ? src[k] : (k == n && beforeLineBreak ? '\n' : 0);
+    };
+    while (i < n && room - w >= 2) {
+        const unsigned char c = src[i], c1 = at(i + 1);
         if (c == 0x8E && c1 >= 0xA1 && c1 <= 0xDF) {  // half-width katakana
             dst[w++] = static_cast<char>(c1);
             i += 2;
-        } else if (c == 0x8F && high(c1) && high(at(in, i + 2))) {  // JIS X 0212: no such form
+        } else if (c == 0x8F && high(c1) && high(at(i + 2))) {  // JIS X 0212: no such form
             dst[w++] = kGeta1;
             dst[w++] = kGeta2;
-            doubleByte = true;
+            r.asciiOnly = false;
             i += 3;
         } else if (high(c) && high(c1)) {
             unsigned char s1, s2;
             jisPairToSjis(c & 0x7F, c1 & 0x7F, s1, s2);
             dst[w++] = static_cast<char>(s1);
             dst[w++] = static_cast<char>(s2);
-            doubleByte = true;
+            r.asciiOnly = false;
             i += 2;
         } else if (c == '\n') {
-            if (boundaryLineAt(in, i, boundary)) break;
             if (i == 0 || src[i - 1] != '\r') dst[w++] = '\r';
             dst[w++] = '\n';
             ++i;
@@ -404,6 +416,7 @@ Decoded eucToSjis(std::string_view in, std::span<char> out, Boundary boundary) {
             if (c1 != '\n') dst[w++] = '\n';
             ++i;
         } else if (c >= 0x80) {  // a lone or broken high byte
+            if (r.malformedAt == kWellFormed) r.malformedAt = i;
             dst[w++] = kGeta1;
             dst[w++] = kGeta2;
             ++i;
@@ -413,8 +426,14 @@ Decoded eucToSjis(std::string_view in, std::span<char> out, Boundary boundary) {
         }
     }
     dst[w] = '\0';
-    if (doubleByte) AsciiOnly.store(false, std::memory_order_relaxed);
-    return {i, w};
+    r.consumed = i;
+    r.written = w;
+    return r;
+}
+}  // namespace
+
+Decoded eucToSjis(std::string_view in, std::span<char> out) {
+    return eucWhole(in, out, false);
 }
 
 std::string eucToSjis(std::string_view in) {
@@ -469,48 +488,161 @@ bool hasDoubleByte(std::string_view s) {
     }
     return false;
 }
+
+size_t count(std::string_view s, char c) {
+    for (size_t n = 0;; ++n) {
+        const void* p = s.empty() ? nullptr : std::memchr(s.data(), c, s.size());
+        if (!p) return n;
+        s.remove_prefix(static_cast<size_t>(static_cast<const char*>(p) - s.data()) + 1);
+    }
+}
+
+// The length a UTF-8 lead byte announces; 0 for a byte that cannot start a character.
+inline size_t utf8Length(unsigned char c) {
+    return c < 0x80 ? 1 : c < 0xC2 ? 0 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : c < 0xF5 ? 4 : 0;
+}
+
+// Bytes at the end of `s` that the next chunk may continue: a byte from 0xC0 up with fewer than
+// three continuation bytes after it. A converter takes a lead byte, valid or not, with at most
+// three continuation bytes as one unit, so anywhere else a chunk's end is a unit's end.
+size_t cutCharacter(std::string_view s) {
+    const size_t n = s.size();
+    for (size_t back = 1; back <= 3 && back <= n; ++back) {
+        const auto c = static_cast<unsigned char>(s[n - back]);
+        if ((c & 0xC0) == 0x80) continue;
+        return c >= 0xC0 ? back : 0;
+    }
+    return 0;
+}
 }  // namespace
 
-Utf8Decoded utf8ToSjis(std::string_view in, std::span<char> out, Boundary boundary) {
+size_t firstMalformedUtf8(std::string_view s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
+    for (size_t i = 0; i < n;) {
+        if (n - i >= 8) {
+            uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            if ((word & 0x8080808080808080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char c = p[i];
+        const size_t len = utf8Length(c);
+        if (len == 1) {
+            ++i;
+            continue;
+        }
+        if (len == 0 || n - i < len) return i;
+        uint32_t cp = c & (0x7F >> len);
+        for (size_t k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return i;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+            (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+            return i;
+        i += len;
+    }
+    return kWellFormed;
+}
+
+bool isValidUtf8(std::string_view s) {
+    return firstMalformedUtf8(s) == kWellFormed;
+}
+
+// Converts whole characters of `in` (the conversion never grows them).
+Step Utf8Decoder::convert(std::string_view in, std::span<char> out) {
+    if (in.empty() || !converted_) return {in.size(), 0, false};
+    const auto written = platform::textCodec().utf8ToSjis(in, out);
+    if (!written) {
+        converted_ = false;
+        return {in.size(), 0, false};
+    }
+    // A malformed sequence comes out as the replacement character: only text that gained one
+    // is looked at closely (a character Shift_JIS lacks gains one too).
+    const size_t marks =
+        malformedAt_ == kWellFormed ? count({out.data(), *written}, '?') : size_t{0};
+    if (marks > 0 && count(in, '?') != marks) {
+        const size_t bad = firstMalformedUtf8(in);
+        if (bad != kWellFormed) malformed(runBase_ + bad);
+    }
+    if (asciiOnly_ && hasDoubleByte({out.data(), *written})) asciiOnly_ = false;
+    return {in.size(), *written, false};
+}
+
+Step Utf8Decoder::feed(std::string_view in, std::span<char> out) {
+    size_t i = 0, w = 0;
+    // A unit cut by the last chunk: its continuation bytes are gathered until a byte that cannot
+    // continue it, or the most a unit can hold.
+    while (carryLen_ > 0 && i < in.size()) {
+        const auto c = static_cast<unsigned char>(in[i]);
+        if ((c & 0xC0) == 0x80 && carryLen_ < sizeof carry_) {
+            carry_[carryLen_++] = in[i++];
+            if (carryLen_ < sizeof carry_) continue;
+        }
+        if (out.size() - w < carryLen_) return {i, w, true};
+        runBase_ = fed_;
+        w += convert({carry_, carryLen_}, out.subspan(w)).written;
+        fed_ += carryLen_;
+        carryLen_ = 0;
+    }
+    if (carryLen_ > 0) return {i, w, false};
+    std::string_view rest = in.substr(i);
+    bool full = false;
+    if (rest.size() > out.size() - w) {
+        // Whatever fits the room converts (the conversion never grows); the cut goes before the
+        // unit it would fall into, which starts at most three bytes back.
+        const size_t n = out.size() - w;
+        size_t k = 0;
+        while (k < 3 && k < n && (static_cast<unsigned char>(rest[n - k]) & 0xC0) == 0x80)
+            ++k;
+        const bool starts = (static_cast<unsigned char>(rest[n - k]) & 0xC0) != 0x80;
+        rest = rest.substr(0, starts ? n - k : n);
+        full = true;
+    }
+    const size_t cut = full ? 0 : cutCharacter(rest);
+    runBase_ = fed_;
+    w += convert(rest.substr(0, rest.size() - cut), out.subspan(w)).written;
+    fed_ += rest.size() - cut;  // the carry's bytes are counted when they convert
+    if (cut > 0) std::memcpy(carry_, rest.data() + rest.size() - cut, cut);
+    carryLen_ = cut;
+    return {i + rest.size(), w, full};
+}
+
+Step Utf8Decoder::finish(std::span<char> out) {
+    if (carryLen_ == 0) return {};
+    if (out.size() < carryLen_) return {0, 0, true};
+    runBase_ = fed_;
+    const Step s = convert({carry_, carryLen_}, out);
+    fed_ += carryLen_;
+    carryLen_ = 0;
+    return {0, s.written, false};
+}
+
+Utf8Decoded utf8ToSjis(std::string_view in, std::span<char> out) {
     Utf8Decoded r;
     if (out.empty()) {
         r.converted = false;
         return r;
     }
-    const void* nul = in.empty() ? nullptr : std::memchr(in.data(), 0, in.size());
-    size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - in.data()) : in.size();
-    if (!boundary.empty()) {
-        const std::string_view text = in.substr(0, n);
-        for (size_t pos = text.find('\n'); pos < n; pos = text.find('\n', pos + 1)) {
-            if (boundaryLineAt(in, pos, boundary)) {
-                n = pos;
-                break;
-            }
-        }
-    }
-    // The conversion never grows: whatever fits the room converts in one piece; beyond it the
-    // input is cut before a character.
+    in = toNul(in);
     const size_t room = out.size() - 1;
-    if (n > room) {
-        n = room;
-        for (int back = 0; back < 3 && n > 0 && (static_cast<unsigned char>(in[n]) & 0xC0) == 0x80;
-             ++back)
-            --n;
-    }
-    if (n == 0) {
-        out[0] = '\0';
-        return r;
-    }
-    const auto written = platform::textCodec().utf8ToSjis(in.substr(0, n), out.first(room));
-    if (!written) {
+    Utf8Decoder d;
+    const Step s = d.feed(in, out.first(room));
+    size_t w = s.written, consumed = s.consumed;
+    if (!s.full) w += d.finish(out.subspan(w, room - w)).written;
+    if (!d.converted()) {
         out[0] = '\0';
         r.converted = false;
         return r;
     }
-    out[*written] = '\0';
-    if (hasDoubleByte({out.data(), *written})) AsciiOnly.store(false, std::memory_order_relaxed);
-    r.consumed = n;
-    r.written = *written;
+    out[w] = '\0';
+    r.consumed = consumed;
+    r.written = w;
+    r.asciiOnly = d.asciiOnly();
+    r.malformedAt = d.malformedAt();
     return r;
 }
 
@@ -530,23 +662,54 @@ bool isUtf8Charset(std::string_view charset) {
 }
 
 namespace {
-// Blank lines after Base64 data carry nothing: before a boundary line the body ends at the line
-// break that belongs to the boundary, as it does after any other text.
-size_t pastBase64Blanks(std::string_view body, size_t from) {
+inline bool isBlank(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Base64 of a text part. Blank lines after the data carry nothing: before a boundary line the
+// part ends at the line break that belongs to the boundary, as it does after any other text.
+size_t decodeBase64Part(std::string_view body, bool beforeBoundary, std::string& out) {
+    out.assign(base64DecodedMax(body.size()), '\0');
+    const Decoded d = base64Decode(body, out, beforeBoundary);
+    out.resize(d.written);
+    const size_t from = d.consumed;
     size_t j = from;
     while (j < body.size() && isBlank(static_cast<unsigned char>(body[j])))
         ++j;
-    if (j == from || body.substr(j, 2) != "--") return from;
-    if (j > from && body[j - 1] == '\n') --j;
+    if (j == from) return from;
+    if (j == body.size()) {
+        // Blanks up to the boundary line: its LF stays with it, and the CR before it.
+        if (!beforeBoundary) return from;
+    } else {
+        if (body.substr(j, 2) != "--") return from;
+        if (body[j - 1] == '\n') --j;
+    }
     if (j > from && body[j - 1] == '\r') --j;
     return j;
+}
+
+// The charset conversion of a text part's (transfer-decoded) text; `beforeLineBreak` when the
+// text is followed by the line break of a boundary line.
+Decoded convertCharset(std::string_view text, std::string_view charset, bool qpFlag,
+                       bool beforeLineBreak, std::string& out) {
+    const bool utf8 = isUtf8Charset(charset);
+    if (!utf8 && classifyCharset(charset) == Charset::EucJp) {
+        out.assign(eucToSjisMax(text.size()), '\0');
+        return eucWhole(text, out, beforeLineBreak);
+    }
+    if (utf8 && !qpFlag) {
+        out.assign(utf8ToSjisMax(text.size()), '\0');
+        const Utf8Decoded u = utf8ToSjis(text, out);
+        if (u.converted) return u;
+    }
+    out.assign(jisToSjisMax(text.size()), '\0');
+    return jisWhole(toNul(text), out, beforeLineBreak);
 }
 }  // namespace
 
 TextBody decodeTextBody(std::string_view body, std::string_view transferEncoding,
-                        std::string_view charset, Boundary boundary) {
+                        std::string_view charset, bool beforeBoundary) {
     TextBody r;
-    const bool utf8 = isUtf8Charset(charset);
     auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c; };
     const char t0 = transferEncoding.empty() ? '\0' : lower(transferEncoding[0]);
     const char t1 = transferEncoding.size() < 2 ? '\0' : lower(transferEncoding[1]);
@@ -555,45 +718,26 @@ TextBody decodeTextBody(std::string_view body, std::string_view transferEncoding
     bool qpFlag = false;
     const bool transfer = (t0 == 'b' && t1 == 'a') || t0 == 'q';
     if (transfer) {
-        decoded.assign(base64DecodedMax(body.size()), '\0');
-        Decoded d;
         if (t0 == 'b') {
-            d = base64Decode(body, decoded);
+            r.consumed = decodeBase64Part(body, beforeBoundary, decoded);
         } else {
-            const QpDecoded q = quotedPrintableDecode(body, decoded, boundary);
+            decoded.assign(quotedPrintableDecodedMax(body.size()), '\0');
+            const QpDecoded q = quotedPrintableDecode(body, decoded);
             qpFlag = q.ffAfterEquals;
-            d = q;
+            decoded.resize(q.written);
+            r.consumed = q.consumed;
         }
-        decoded.resize(d.written);
-        r.consumed = d.consumed;
-        if (t0 == 'b') r.consumed = pastBase64Blanks(body, r.consumed);
         text = decoded;
-        boundary = {};  // the transfer decoder already stopped at it
     }
     size_t skipped = 0;
-    if (utf8 && text.substr(0, 3) == "\xEF\xBB\xBF") {
+    if (isUtf8Charset(charset) && text.substr(0, 3) == "\xEF\xBB\xBF") {
         // A byte-order mark says nothing to a reader and has no Shift_JIS form.
         text.remove_prefix(3);
         skipped = 3;
     }
-    Decoded c;
-    if (!utf8 && classifyCharset(charset) == Charset::EucJp) {
-        r.text.assign(eucToSjisMax(text.size()), '\0');
-        c = eucToSjis(text, r.text, boundary);
-    } else if (utf8 && !qpFlag) {
-        r.text.assign(utf8ToSjisMax(text.size()), '\0');
-        const Utf8Decoded u = utf8ToSjis(text, r.text, boundary);
-        if (u.converted) {
-            c = u;
-        } else {
-            r.text.assign(jisToSjisMax(text.size()), '\0');
-            c = jisToSjis(text, r.text, boundary);
-        }
-    } else {
-        r.text.assign(jisToSjisMax(text.size()), '\0');
-        c = jisToSjis(text, r.text, boundary);
-    }
+    const Decoded c = convertCharset(text, charset, qpFlag, beforeBoundary && !transfer, r.text);
     r.text.resize(c.written);
+    r.asciiOnly = c.asciiOnly;
     if (!transfer) r.consumed = c.consumed + skipped;
     return r;
 }
@@ -628,6 +772,20 @@ bool usable(DecodeCursor* c) {
 std::span<char> roomFor(DecodeCursor* c, size_t worstCase) {
     return {c->destination, worstCase};
 }
+
+// The text a body decoder of the cursor takes: up to the NUL, or up to the LF of the first
+// boundary line when a boundary is given. `cut` tells which.
+std::string_view sourceTo(const DecodeCursor* c, kolvy::mime::Boundary b, bool& cut) {
+    const std::string_view in = sourceOf(c);
+    const size_t lf = kolvy::mime::findBoundaryLine(in, 0, b);
+    cut = lf != std::string_view::npos;
+    return cut ? in.substr(0, lf) : in;
+}
+
+// The entry points keep the process-wide flag the rules read.
+void noteJapanese(const Decoded& d) {
+    if (!d.asciiOnly) kolvy::mime::AsciiOnly.store(false, std::memory_order_relaxed);
+}
 }  // namespace
 
 extern "C" {
@@ -641,29 +799,34 @@ void KOLVY_STDCALL KVA_Base64Decode(DecodeCursor* cursor) {
 
 int KOLVY_STDCALL KVA_QuotedPrintableDecode(DecodeCursor* cursor, HeaderInfo* header) {
     if (!usable(cursor)) return 0;
-    const std::string_view in = sourceOf(cursor);
+    bool cut;
+    const std::string_view in = sourceTo(cursor, kolvy::mime::boundaryOf(header), cut);
     const auto d = kolvy::mime::quotedPrintableDecode(
-        in, roomFor(cursor, kolvy::mime::quotedPrintableDecodedMax(in.size())),
-        kolvy::mime::boundaryOf(header));
+        in, roomFor(cursor, kolvy::mime::quotedPrintableDecodedMax(in.size())));
     setEnds(cursor, d);
     return d.ffAfterEquals ? 1 : 0;
 }
 
 void JisToSJis(DecodeCursor* cursor, HeaderInfo* header) {
     if (!usable(cursor)) return;
-    const std::string_view in = sourceOf(cursor);
-    setEnds(cursor,
-            kolvy::mime::jisToSjis(in, roomFor(cursor, kolvy::mime::jisToSjisMax(in.size())),
-                                   kolvy::mime::boundaryOf(header)));
+    bool cut;
+    const std::string_view in = sourceTo(cursor, kolvy::mime::boundaryOf(header), cut);
+    const Decoded d =
+        kolvy::mime::jisWhole(in, roomFor(cursor, kolvy::mime::jisToSjisMax(in.size())), cut);
+    setEnds(cursor, d);
+    noteJapanese(d);
 }
 
 int Utf8ToSJis(DecodeCursor* cursor, HeaderInfo* header, int stopAtBoundary) {
     if (!usable(cursor)) return 1;
-    const std::string_view in = sourceOf(cursor);
-    const auto d = kolvy::mime::utf8ToSjis(
-        in, roomFor(cursor, kolvy::mime::utf8ToSjisMax(in.size())),
-        stopAtBoundary == 1 ? kolvy::mime::boundaryOf(header) : kolvy::mime::Boundary());
+    bool cut;
+    const std::string_view in = sourceTo(
+        cursor, stopAtBoundary == 1 ? kolvy::mime::boundaryOf(header) : kolvy::mime::Boundary(),
+        cut);
+    const auto d =
+        kolvy::mime::utf8ToSjis(in, roomFor(cursor, kolvy::mime::utf8ToSjisMax(in.size())));
     setEnds(cursor, d);
+    noteJapanese(d);
     return d.converted ? 0 : 1;
 }
 

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "mime/decode.h"
+#include "mime/feed_check.h"
 
 namespace kolvy::mime {
 namespace {
@@ -68,6 +70,38 @@ TEST(Base64, EveryPrefixDecodesToAPrefix) {
                                    [](auto in, auto out) { return base64Decode(in, out); });
         EXPECT_EQ(whole.compare(0, r.out.size(), r.out), 0) << n;
     }
+}
+
+// The wide paths decode blocks of 16 and 32 bytes: texts whose junk, line breaks, padding and
+// end fall at every offset of a block give what the scalar path gives.
+TEST(Base64, EveryWidePathDecodesAsTheScalarPath) {
+    const Base64Path widest = base64Path();
+    std::mt19937 rng(11);
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::vector<std::string> texts;
+    for (int t = 0; t < 200; ++t) {
+        std::string s;
+        const size_t n = rng() % 300;
+        for (size_t i = 0; i < n; ++i) {
+            const unsigned r = rng() % 100;
+            s += r == 0   ? '*'
+                 : r == 1 ? '\n'
+                 : r == 2 ? static_cast<char>(0x80 + rng() % 128)
+                          : alphabet[rng() % 64];
+        }
+        if (t % 3 == 0) s += "==";
+        texts.push_back(s);
+    }
+    ASSERT_TRUE(useBase64Path(Base64Path::Scalar));
+    std::vector<std::string> want;
+    for (const std::string& s : texts)
+        want.push_back(decodeBase64(s));
+    for (Base64Path path : {Base64Path::Ssse3, Base64Path::Avx2}) {
+        if (!useBase64Path(path)) continue;
+        for (size_t k = 0; k < texts.size(); ++k)
+            ASSERT_EQ(decodeBase64(texts[k]), want[k]) << static_cast<int>(path) << " " << k;
+    }
+    useBase64Path(widest);
 }
 
 TEST(Base64, SmallOutputStopsBeforeTheQuadThatDoesNotFit) {
@@ -140,16 +174,32 @@ TEST(QuotedPrintable, FlagsEqualsBeforeFFAndStopsAtTheBoundary) {
     EXPECT_EQ(std::string(out.c_str()), "a=\xFF");
     EXPECT_FALSE(quotedPrintableDecode("a=FF", out).ffAfterEquals);
 
-    const std::string body = "line=41\r\n--sep\r\nnext";
-    const Outcome r =
-        runExact(body, 32, [](auto in, auto o) { return quotedPrintableDecode(in, o, "sep"); });
-    EXPECT_EQ(r.out, "lineA\r");  // the CR before the stopping LF is already copied
-    EXPECT_EQ(r.d.consumed, body.find('\n'));
-    // The boundary compares as a prefix; another boundary does not stop.
-    EXPECT_EQ(decodeQuotedPrintable("a\r\n--sepX"), "a\r\n--sepX");
-    std::string o2(32, '\0');
-    EXPECT_EQ(quotedPrintableDecode("a\r\n--sepX", o2, "sep").consumed, 2u);
-    EXPECT_EQ(quotedPrintableDecode("a\r\n--other", o2, "sep").consumed, 10u);
+    // Through the entry point, which takes the boundary from the header record; it compares as
+    // a prefix, and another boundary does not stop.
+    const struct {
+        std::string body;
+        std::string out;
+        size_t consumed;
+    } cases[] = {
+        {"line=41\r\n--sep\r\nnext", "lineA\r", 8},
+        {"a\r\n--sepX", "a\r", 2},
+        {"a\r\n--other", "a\r\n--other", 10},
+        // A soft line break right before the boundary line no longer takes its LF.
+        {"a=\r\n--sep--\r\n", "a=\r", 3},
+    };
+    char sep[] = "sep";
+    HeaderInfo h{};
+    h.boundaryStart = sep;
+    h.boundaryEnd = sep + 3;
+    for (const auto& c : cases) {
+        std::vector<char> src(c.body.begin(), c.body.end());
+        src.push_back('\0');
+        std::vector<char> dst(src.size());
+        DecodeCursor cur{src.data(), dst.data(), nullptr, nullptr};
+        EXPECT_EQ(KVA_QuotedPrintableDecode(&cur, &h), 0);
+        EXPECT_EQ(std::string(dst.data()), c.out) << c.body;
+        EXPECT_EQ(cur.sourceEnd, src.data() + c.consumed) << c.body;
+    }
 
     char src[] = "=\xFF";
     char dst[8];
@@ -210,30 +260,61 @@ TEST(JisToSjis, WorstCaseGrowthFitsTheBound) {
     EXPECT_LE(small.out.size(), 6u);
 }
 
-TEST(JisToSjis, StopsAtTheBoundaryAndTracksAsciiOnly) {
-    const std::string body = "\x1B$BF|\x1B(B\r\n--b1\r\nrest";
+// The entry points stop at the boundary of the header record and clear the process-wide flag;
+// the one-shot functions only report what they saw.
+TEST(JisToSjis, EntryPointStopsAtTheBoundaryAndClearsAsciiOnly) {
+    char b1[] = "b1";
+    HeaderInfo h{};
+    h.boundaryStart = b1;
+    h.boundaryEnd = b1 + 2;
+    const struct {
+        std::string body;
+        std::string out;
+        bool ascii;
+    } cases[] = {
+        {"\x1B$BF|\x1B(B\r\n--b1\r\nrest", "日\r", false},
+        {"plain\r\n--b1--", "plain\r", true},
+        {"\x1B$BF\n--b1", "\x81\xAC", false},  // a lone kanji byte before the boundary line
+    };
+    for (const auto& c : cases) {
+        std::vector<char> src(c.body.begin(), c.body.end());
+        src.push_back('\0');
+        std::vector<char> dst(2 * src.size());
+        DecodeCursor cur{src.data(), dst.data(), nullptr, nullptr};
+        AsciiOnly = true;
+        JisToSJis(&cur, &h);
+        EXPECT_EQ(std::string(dst.data()), c.out);
+        EXPECT_EQ(cur.sourceEnd, src.data() + c.body.find('\n'));
+        EXPECT_EQ(AsciiOnly.load(), c.ascii);
+    }
     AsciiOnly = true;
-    const Outcome r =
-        runExact(body, 64, [](auto in, auto out) { return jisToSjis(in, out, "b1"); });
-    EXPECT_EQ(r.out, "日\r");
-    EXPECT_EQ(r.d.consumed, body.find('\n'));
-    EXPECT_FALSE(AsciiOnly);
-    AsciiOnly = true;
-    EXPECT_EQ(jisToSjis("plain\r\n表"), "plain\r\n表");
-    EXPECT_TRUE(AsciiOnly);  // Shift_JIS passing through is not counted here
+    std::string out(64, '\0');
+    EXPECT_FALSE(jisToSjis("\x1B$BF|", out).asciiOnly);
+    EXPECT_TRUE(AsciiOnly);  // the one-shot function leaves the flag alone
+    EXPECT_TRUE(jisToSjis("plain\r\n表", out).asciiOnly);  // Shift_JIS passing is not counted
 }
 
 TEST(Utf8ToSjis, ConvertsThroughThePlatformAndCutsAtTheBoundary) {
-    AsciiOnly = true;
-    const std::string body = "\xE6\x97\xA5\xE6\x9C\xAC\r\n--bb--\r\n";
-    const Outcome r = runExact(body, utf8ToSjisMax(body.size()),
-                               [](auto in, auto out) { return utf8ToSjis(in, out, "bb"); });
-    EXPECT_EQ(r.out, "日本\r");
-    EXPECT_EQ(r.d.consumed, body.find('\n'));
-    EXPECT_FALSE(AsciiOnly);
-    AsciiOnly = true;
-    EXPECT_EQ(utf8ToSjis("ascii \xEF\xBD\xB6"), "ascii \xB6");  // half-width kana: one byte
-    EXPECT_TRUE(AsciiOnly);
+    char body[] = "\xE6\x97\xA5\xE6\x9C\xAC\r\n--bb--\r\n";
+    char bb[] = "bb";
+    HeaderInfo h{};
+    h.boundaryStart = bb;
+    h.boundaryEnd = bb + 2;
+    char dst[sizeof body];
+    for (int stop : {1, 0}) {
+        AsciiOnly = true;
+        DecodeCursor cur{body, dst, nullptr, nullptr};
+        EXPECT_EQ(Utf8ToSJis(&cur, &h, stop), 0);
+        EXPECT_EQ(std::string(dst), stop ? "日本\r" : "日本\r\n--bb--\r\n");
+        EXPECT_EQ(cur.sourceEnd, stop ? body + 7 : body + sizeof body - 1);
+        EXPECT_FALSE(AsciiOnly);
+    }
+    std::string out(16, '\0');
+    const Utf8Decoded d = utf8ToSjis("ascii \xEF\xBD\xB6", out);  // half-width kana: one byte
+    EXPECT_EQ(out.substr(0, d.written), "ascii \xB6");
+    EXPECT_TRUE(d.asciiOnly);
+    EXPECT_EQ(d.malformedAt, kWellFormed);
+    EXPECT_EQ(utf8ToSjis("ab\xE6\x97z", out).malformedAt, 2u);
 }
 
 TEST(Utf8ToSjis, MalformedInputBecomesMarksWithoutOverrun) {
@@ -273,12 +354,92 @@ TEST(TextBody, TransferEncodingThenCharset) {
     EXPECT_EQ(decodeTextBody("GyRCRnxLXBsoQg0K", "base64", "iso-2022-jp").text, "日本\r\n");
     EXPECT_EQ(decodeTextBody("=E6=97=A5\r\n", "Quoted-Printable", "UTF-8").text, "日\r\n");
     EXPECT_EQ(decodeTextBody("a\nb", "7bit", "us-ascii").text, "a\r\nb");
-    const TextBody t = decodeTextBody("QUJD\r\n--x\r\n", "base64", "utf-8", "x");
+    // A part cut before its boundary line: the CR of that line's break is left to be kept.
+    const TextBody t = decodeTextBody("QUJD\r\n\r", "base64", "utf-8", true);
     EXPECT_EQ(t.text, "ABC");
-    EXPECT_EQ(t.consumed, 4u);
+    EXPECT_EQ(t.consumed, 6u);
+    EXPECT_EQ(decodeTextBody("a\r", "7bit", "us-ascii", true).text, "a\r");
+    EXPECT_EQ(decodeTextBody("a\r", "7bit", "us-ascii", false).text, "a\r\n");
     NoUtf8 = true;
     EXPECT_FALSE(isUtf8Charset("utf-8"));
     NoUtf8 = false;
+}
+
+// ---------------------------------------------------------------- any chunking, same result
+// Every input of the tables above, and inputs that put each kind of unit across a chunk end,
+// fed whole, byte by byte, in random chunks and into small output pieces.
+TEST(Chunked, Base64) {
+    const char* inputs[] = {"QUJD",      "QUI",         "Q",        "QU\r\nJD\r\nREVG",
+                            "\r\n QUJD", "QQ==",        "QQ==QUJD", "QQ==\r\n--b",
+                            "Q!U*J D",   "QUJD\r\n--b", "\r\n--b",  "QUJDREVG",
+                            "QU=",       "QUJ=",        "QUJD-x",   ""};
+    for (const char* in : inputs)
+        test::expectSameInAnyChunking<Base64Decoder>(in);
+    std::string random;
+    std::mt19937 rng(3);
+    for (int i = 0; i < 3000; ++i)
+        random += "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[rng() % 64];
+    for (int i = 0; i < 3000; i += 77)
+        random.insert(i, "\r\n");
+    const test::Fed f = test::expectSameInAnyChunking<Base64Decoder>(random);
+    EXPECT_EQ(f.out, decodeBase64(random));
+    EXPECT_EQ(test::expectSameInAnyChunking<Base64Decoder>("QU*JD").malformedAt, 2u);
+}
+
+TEST(Chunked, QuotedPrintable) {
+    const char* inputs[] = {"a=41b", "=e3=81=82", "ab=\r\ncd",  "ab=\ncd", "x=4",  "x=",
+                            "=ZZ",   "=4G",       "a\r\nb\r\n", "==41",    "=\r=", "=\r\n="};
+    for (const char* in : inputs) {
+        const test::Fed f = test::expectSameInAnyChunking<QuotedPrintableDecoder>(in);
+        EXPECT_EQ(f.out, decodeQuotedPrintable(in)) << in;
+    }
+    EXPECT_EQ(test::expectSameInAnyChunking<QuotedPrintableDecoder>("ab=4G").malformedAt, 2u);
+}
+
+TEST(Chunked, Jis) {
+    const char* inputs[] = {"\x1B$B;z\x1B(B",
+                            "\x1B$@F|\x1B(J",
+                            "\x1B$B0\x7F",
+                            "\x1B$B\x7F\x20;z",
+                            "a\nb",
+                            "\nb",
+                            "a\rb",
+                            "a\r\nb",
+                            "\x1B$B;\r\nx",
+                            "\x1B$B;\x1B(Bx",
+                            "\x1B$B;",
+                            "ab\x1B$",
+                            "\x1B",
+                            "\x1B(I12\x1B(B12",
+                            "\x1B(I1\r\n1",
+                            "表ソ\\x",
+                            "\xB6\xC0",
+                            "a\r\r\n\r",
+                            "\x1B$BF|\r\n\x1B$B",
+                            "\x1B$(D12"};
+    for (const char* in : inputs) {
+        const test::Fed f = test::expectSameInAnyChunking<JisDecoder>(in);
+        EXPECT_EQ(f.out, jisToSjis(std::string_view(in))) << in;
+    }
+    const test::Fed f = test::expectSameInAnyChunking<JisDecoder>("ab\x1B$BF|\x1B$B\x7F\x20");
+    EXPECT_FALSE(f.asciiOnly);
+    EXPECT_EQ(f.malformedAt, 10u);  // the broken pair, not the escapes before it
+}
+
+TEST(Chunked, Utf8) {
+    const char* inputs[] = {"\xE6\x97\xA5\xE6\x9C\xAC\r\n", "ascii \xEF\xBD\xB6", "a\xC0\xAFz",
+                            "a\xED\xA0\x80z", "a\x80\x80\xBFz", "a\xE6\x97z", "a\xF4\x90\x80\x80z",
+                            "\xF0\x9F\x98\x80x", "\xE6\x97", "\xE6\x97\xE6\x97\xA5",
+                            // Broken lead bytes that a converter takes with what follows them.
+                            "\xFF\xA0\x96g\xFF\xFF\xA0", "\xFE\xFF\xF8\x88\x80\x80\x80",
+                            "\xE0\x80\x80\x80\x80z", "\xC3\xA9\x80\xF0\x9F\x98"};
+    for (const char* in : inputs) {
+        const test::Fed f = test::expectSameInAnyChunking<Utf8Decoder>(in);
+        EXPECT_EQ(f.out, utf8ToSjis(std::string_view(in))) << in;
+    }
+    const test::Fed f = test::expectSameInAnyChunking<Utf8Decoder>("ok\xE6\x97\xA5\xC0\xAF");
+    EXPECT_FALSE(f.asciiOnly);
+    EXPECT_EQ(f.malformedAt, 5u);
 }
 
 }  // namespace

@@ -201,14 +201,21 @@ Kind settleRaw(const Staging& st, size_t a, size_t b) {
     return multiByte || st.hasUtf8 ? Kind::Utf8 : Kind::Jis;
 }
 
-size_t convertRun(std::string_view run, Kind kind, std::span<char> out) {
+Decoded convertRun(std::string_view run, Kind kind, std::span<char> out) {
     if (kind == Kind::Utf8) {
         const Utf8Decoded d = utf8ToSjis(run, out);
-        if (d.converted) return d.written;
+        if (d.converted) return d;
         // No conversion available: the bytes are kept rather than lost.
     }
-    if (kind == Kind::Euc) return eucToSjis(run, out).written;
-    return jisToSjis(run, out).written;
+    if (kind == Kind::Euc) return eucToSjis(run, out);
+    return jisToSjis(run, out);
+}
+
+// Japanese in a header field counts for the rules as it does in the body: the header extraction
+// leaves the process-wide flag to the fields' conversions.
+size_t noteJapanese(const Decoded& d) {
+    if (!d.asciiOnly) AsciiOnly.store(false, std::memory_order_relaxed);
+    return d.written;
 }
 
 }  // namespace
@@ -267,7 +274,7 @@ Decoded decodeEncodedWords(std::string_view in, std::span<char> out) {
         size_t b = a + 1;
         while (b < st.n && kinds[b] == kinds[a])
             ++b;
-        w += convertRun({st.text.data() + a, b - a}, kinds[a], out.subspan(w));
+        w += noteJapanese(convertRun({st.text.data() + a, b - a}, kinds[a], out.subspan(w)));
         if (w + 1 >= out.size()) break;  // the output is full
         a = b;
     }
@@ -348,12 +355,12 @@ size_t decodeExtendedValue(std::span<const ParamSection> sections, std::span<cha
     const std::string_view value(gathered.data(), g);
     switch (charset) {
         case ParamCharset::Jis:
-            return jisToSjis(value, out).written;
+            return noteJapanese(jisToSjis(value, out));
         case ParamCharset::Euc:
-            return eucToSjis(value, out).written;
+            return noteJapanese(eucToSjis(value, out));
         case ParamCharset::Utf8: {
             const Utf8Decoded d = utf8ToSjis(value, out);
-            if (d.converted) return d.written;
+            if (d.converted) return noteJapanese(d);
             break;
         }
         case ParamCharset::Other:
@@ -363,42 +370,6 @@ size_t decodeExtendedValue(std::span<const ParamSection> sections, std::span<cha
     std::memcpy(out.data(), value.data(), take);
     out[take] = '\0';
     return take;
-}
-
-bool isValidUtf8(std::string_view s) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const size_t n = s.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t len;
-        uint32_t cp;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (n - i < len) return false;
-        for (size_t k = 1; k < len; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (p[i + k] & 0x3F);
-        }
-        if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-            (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return false;
-        i += len;
-    }
-    return true;
 }
 
 }  // namespace kolvy::mime
