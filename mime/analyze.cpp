@@ -10,8 +10,8 @@
 #include "mime/decode.h"
 #include "mime/header.h"
 #include "platform/platform.h"
+#include "report/report.h"
 #include "rules/executor.h"
-#include "shell/report.h"
 #include "store/commit.h"
 #include "store/message_file.h"
 #include "store/paths.h"
@@ -481,7 +481,7 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
             }
             tab = c.tabs.basicTab(store::kReceiveTab);
             if (tab && store::tabFull(*tab)) {
-                shell::report(env, kTemporaryTabFailed);
+                report::report(env, kTemporaryTabFailed);
                 out.kind = AnalyzeOutcome::FailedStop;
                 return out;
             }
@@ -549,10 +549,10 @@ AnalyzeOutcome mailAnalyze(AnalyzeContext& c, std::string_view text, const Serve
     // Automatic reply and forward, each with its own copies, finished before the next message.
     if ((autoReply || autoForward) && c.responder && out.tab) {
         if (autoReply && !c.responder->reply(fileText, result, *out.tab, out.fileNo)) {
-            shell::report(env, kAutoReplyFailed);
+            report::report(env, kAutoReplyFailed);
         }
         if (autoForward && !c.responder->forward(fileText, result, *out.tab, out.fileNo)) {
-            shell::report(env, kAutoForwardFailed);
+            report::report(env, kAutoForwardFailed);
         }
     }
     return out;

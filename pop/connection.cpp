@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "pop/md5.h"
-#include "shell/logs.h"
-#include "shell/report.h"
+#include "report/logs.h"
+#include "report/report.h"
 
 namespace kolvy::pop {
 
@@ -74,8 +74,8 @@ bool lineSafe(std::string_view s) {
 void presentSocketError(Connection& conn) {
     char code[48];
     std::snprintf(code, sizeof code, "エラーコード: %d\n", conn.lastSocketError());
-    external::presentFailure(conn.env(), std::string(kTextSocketErrorOnReply) + code,
-                             kTextSocketErrorOnReply);
+    report::report(conn.env(), kTextSocketErrorOnReply,
+                   std::string(kTextSocketErrorOnReply) + code);
 }
 
 // Collects one framed reply; 0 ok, 1 failure (reported).
@@ -85,7 +85,7 @@ int collectReply(Connection& conn, std::string& reply, ReplyKind kind, size_t ca
             return 0;
         case ReceiveFailure::TooLong:
             // The buffer is full and the reply goes on: nothing after it can be trusted.
-            external::presentFailure(conn.env(), kTextNoReply, kTextNoReply);
+            report::report(conn.env(), kTextNoReply, kTextNoReply);
             conn.close();
             return 1;
         default:
@@ -136,8 +136,8 @@ void Connection::borrow(std::unique_ptr<platform::Socket> socket, Protocol which
 void Connection::conversation(std::string_view text) {
     if (log_) {
         log_(text);
-    } else if (env_.unattended || env_.logOut) {
-        shell::appendCommLog(env_, text);
+    } else {
+        report::logFailure(env_, text);
     }
 }
 
@@ -226,7 +226,7 @@ bool Connection::handshake(const ConnectionSettings& s) {
     }
     if (rc == 1) {
         // A failure is an error line of its own, wherever the conversation goes.
-        external::presentFailure(env_, message, message);
+        report::report(env_, message, message);
         close();
         return false;
     }
@@ -286,8 +286,8 @@ int SendCommand(Connection& conn, std::string& reply, std::string_view command,
     reply.clear();
     if (!lineSafe(command) || (argument && !lineSafe(*argument))) {
         // A line break inside would send a second command the user never wrote.
-        external::presentFailure(conn.env(), "送信できない文字がコマンドに含まれています。",
-                                 "送信できない文字がコマンドに含まれています。   ");
+        report::report(conn.env(), "送信できない文字がコマンドに含まれています。   ",
+                       "送信できない文字がコマンドに含まれています。");
         return 1;
     }
     std::string line(command);
@@ -300,7 +300,7 @@ int SendCommand(Connection& conn, std::string& reply, std::string_view command,
     std::string why;
     if (!conn.writeLine(line, why)) {
         if (!why.empty()) {
-            external::presentFailure(conn.env(), why, why);
+            report::report(conn.env(), why, why);
         } else {
             presentSocketError(conn);
         }
@@ -392,7 +392,7 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
     }
     if (addresses.empty()) {
         const std::string text = s.host + "が見つかりませんでした。   ";
-        external::presentFailure(env, text, text);
+        report::report(env, text, text);
         return 1;
     }
     conn.status(12);
@@ -400,14 +400,14 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
     int code = 0;
     auto sock = platform::openStreamSocket(addresses[0].family, &code);
     if (!sock) {
-        external::presentFailure(env, "ソケットをオープンできませんでした。",
-                                 "ソケットをオープンできません。   ");
+        report::report(env, "ソケットをオープンできません。   ",
+                       "ソケットをオープンできませんでした。");
         return 1;
     }
     conn.socket_ = sock.take();
     if (conn.socket_->setTimeouts(s.timeoutMs) != Err::None) {
-        external::presentFailure(env, "タイムアウト設定に失敗しました。",
-                                 "タイムアウト設定に失敗しました。   ");
+        report::report(env, "タイムアウト設定に失敗しました。   ",
+                       "タイムアウト設定に失敗しました。");
         conn.close();
         return 1;
     }
@@ -420,7 +420,7 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
         char log[96];
         std::snprintf(log, sizeof log, "サーバーに接続できませんでした。WSAGetLastError=%d",
                       conn.socket_->lastError());
-        external::presentFailure(env, log, "サーバーに接続できません。   ");
+        report::report(env, "サーバーに接続できません。   ", log);
         conn.close();
         return 1;
     }
@@ -437,24 +437,24 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
         if (SendCommand(conn, reply, "EHLO", s.host) != 0) return 1;
         if (smtpReplyCode(reply) != 250) {
             // Logged too, so that an unattended run says why it stopped.
-            external::presentFailure(env,
-                                     "EHLOコマンドの返信が250ではありませんでした。\r\n" + reply,
-                                     "EHLOコマンドの返信が250ではありませんでした。    ");
+            report::report(env, "EHLOコマンドの返信が250ではありませんでした。    ",
+                           "EHLOコマンドの返信が250ではありませんでした。\r\n" + reply);
             conn.close();
             return 1;
         }
         if (!hasCapability(reply, "STARTTLS", true)) {
-            external::presentFailure(env, "サーバがSTARTTLSコマンドに対応していないようです。",
-                                     "サーバがSTARTTLSコマンドに対応していないようです。    ");
+            report::report(env, "サーバがSTARTTLSコマンドに対応していないようです。    ",
+                           "サーバがSTARTTLSコマンドに対応していないようです。");
             conn.close();
             return 1;
         }
         if (SendCommand(conn, reply, "STARTTLS", std::nullopt) != 0) return 1;
         if (smtpReplyCode(reply) != 220) {
             // Never a silent end: the server's own words say why.
-            external::presentFailure(
-                env, std::string(kTextStartTlsRefused) + "\r\n" + reply,
-                std::string(kTextStartTlsRefused) + "    \n" + std::string(lastReplyLine(reply)));
+            report::report(
+                env,
+                std::string(kTextStartTlsRefused) + "    \n" + std::string(lastReplyLine(reply)),
+                std::string(kTextStartTlsRefused) + "\r\n" + reply);
             conn.close();
             return 1;
         }
@@ -462,8 +462,8 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
     if (which == Protocol::Pop3 && s.sslMode == 2) {
         if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
         if (!popAccepted(reply) || !hasCapability(reply, "STLS", false)) {
-            external::presentFailure(env, "サーバがSTLSコマンドに対応していないようです。",
-                                     "サーバがSTLSコマンドに対応していないようです。    ");
+            report::report(env, "サーバがSTLSコマンドに対応していないようです。    ",
+                           "サーバがSTLSコマンドに対応していないようです。");
             conn.close();
             return 1;
         }
@@ -484,9 +484,8 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
     if (which == Protocol::Pop3 && s.sslMode == 2) {
         if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return 1;
         if (hasCapability(reply, "STLS", false)) {
-            external::presentFailure(
-                env, "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）",
-                "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）    ");
+            report::report(env, "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）    ",
+                           "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）");
             conn.close();
             return 1;
         }
@@ -498,13 +497,13 @@ int OpenServer(Connection& conn, const ConnectionSettings& s, Protocol which) {
             return 1;
         }
         if (!popAccepted(reply)) {
-            external::presentFailure(
+            report::report(
                 env,
+                "認証エラーです。サーバがAPOPに対応していないか    \n"
+                "IDかパスワードが間違っている可能性があります。    ",
                 "認証エラーです。サーバがAPOPに対応していないか、パスワードが間違っている可能性が"
                 "あります。\r\n" +
-                    reply,
-                "認証エラーです。サーバがAPOPに対応していないか    \n"
-                "IDかパスワードが間違っている可能性があります。    ");
+                    reply);
             conn.close();
             return 1;
         }

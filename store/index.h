@@ -22,8 +22,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 
 namespace kolvy::store {
 

@@ -1,10 +1,10 @@
-#include "shell/report.h"
+#include "report/report.h"
 
 #include <gtest/gtest.h>
 
 #include "tests/support/test_env.h"
 
-namespace kolvy::shell {
+namespace kolvy::report {
 namespace {
 
 using platform::Answer;
@@ -63,4 +63,4 @@ TEST_F(Reporting, QuestionsDefaultToCancel) {
 }
 
 }  // namespace
-}  // namespace kolvy::shell
+}  // namespace kolvy::report
