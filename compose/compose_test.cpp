@@ -13,6 +13,7 @@
 #include "core/sjis.h"
 #include "mime/analyze.h"
 #include "platform/process.h"
+#include "tests/support/failing_fs.h"
 #include "tests/support/test_env.h"
 
 namespace kolvy::compose {
@@ -100,6 +101,27 @@ TEST(Templates, SavedListLoadsBackAndBrokenFileGivesDefault) {
     EXPECT_EQ(t.read("Template_New.txt"), formatTemplates(list));
     t.write("Template_Reply.txt", "garbage");
     EXPECT_EQ(loadTemplates(t.env, kReplyTemplate)[0], defaultTemplate(kReplyTemplate));
+}
+
+TEST(Templates, SaveFailureAtAnyStepKeepsTheOldOrTheNewFileAndSaysSo) {
+    test::TestEnv t;
+    const std::vector<Template> list = {{"基本", "To: \r\nSubject: ", "本文\r\n"}};
+    const std::string old = formatTemplates({defaultTemplate(kSignTemplate)});
+    test::FailingFileSystem failing(*t.fs);
+    test::EnvOver over(t, failing);
+    test::failEachStep(
+        failing,
+        [&] {
+            t.write("Template_Sign.txt", old);
+            t.reporter.clear();
+        },
+        [&](int n) {
+            const Err e = saveTemplates(over.env, kSignTemplate, list);
+            EXPECT_EQ(t.read("Template_Sign.txt"), e == Err::None ? formatTemplates(list) : old)
+                << n;
+            EXPECT_EQ(t.reporter.shown().size(), e == Err::None ? 0u : 1u) << n;
+            EXPECT_EQ(t.read("Template_Sign.txt.tmp"), "<missing>") << n;
+        });
 }
 
 TEST(Templates, EditorNamingRules) {

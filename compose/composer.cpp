@@ -5,7 +5,7 @@
 #include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
-#include "shell/report.h"
+#include "report/report.h"
 #include "store/attachments.h"
 #include "store/list_ops.h"
 #include "store/message_file.h"
@@ -109,7 +109,7 @@ std::optional<Draft> buildDraft(ComposeContext& c, ComposeDialogs& dialogs,
     }
     d.source = loadSource(c, q, d.sourceFile);
     if (!d.source) {
-        shell::report(c.env, kMailFileUnopenable);
+        report::report(c.env, kMailFileUnopenable);
         return std::nullopt;
     }
     r.source = d.source.get();
@@ -257,7 +257,7 @@ bool forwardAttachments(ComposeContext& c, const ComposeRequest& q, const Draft&
         if (platform::makeDirs(c.env.fs, folder) != Err::None ||
             platform::writeWholeFile(c.env.fs, folder + "\\" + name, d.source->message()) !=
                 Err::None) {
-            shell::report(c.env, kEmlUnopenable);
+            report::report(c.env, kEmlUnopenable);
             return false;
         }
     }
@@ -295,7 +295,7 @@ void keepDraft(ComposeContext& c, ComposeOutcome& out, const std::string& path) 
     out.keptPath = path;
     std::string text(kDraftKept);
     text.replace(text.find("%s"), 2, path);
-    shell::report(c.env, text);
+    report::report(c.env, text);
 }
 
 // The sending account of a rule-made draft: the one the source was addressed to, else the first.
@@ -333,7 +333,7 @@ std::optional<StoreRequest> userStoreRequest(ComposeContext& c, ComposeDialogs& 
     tmpPath = temporaryDraftPath(c.env, d.tmpBase);
     if (platform::writeWholeFile(
             c.env.fs, tmpPath, std::string(store::kNewOutgoingStatusLine) + d.text) != Err::None) {
-        shell::report(c.env, store::kWriteFailed);
+        report::report(c.env, store::kWriteFailed);
         return std::nullopt;
     }
     FinishResult f = finishDraft(c, dialogs, tmpPath, d.mode, std::nullopt);

@@ -4,7 +4,7 @@
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "platform/process.h"
-#include "shell/report.h"
+#include "report/report.h"
 #include "store/list_ops.h"
 #include "store/message_file.h"
 
@@ -102,12 +102,10 @@ Tab* targetTab(ComposeContext& c, ComposeDialogs& dialogs, const SourceMessage& 
 // The draft as the editor left it. An editor that has just ended may still hold the file for a
 // moment (the file is opened without sharing), so a failed read is tried again shortly.
 Result<std::string> readAfterEditor(Env& env, std::string_view path) {
-    auto text = platform::readWholeFile(env.fs, path);
-    for (int tries = 0; !text && text.error() != Err::NotFound && tries < 20; ++tries) {
-        platform::sleepMs(50);
-        text = platform::readWholeFile(env.fs, path);
-    }
-    return text;
+    constexpr platform::RetryPolicy kEditorRelease{21, 50, 1};
+    return platform::retry(
+        kEditorRelease, [&] { return platform::readWholeFile(env.fs, path); },
+        [](Err e) { return e != Err::NotFound; }, report::retryNote(env, std::string(path)));
 }
 
 }  // namespace
@@ -126,7 +124,7 @@ bool runEditor(ComposeContext& c, std::string_view path) {
     const std::string editor =
         c.options.editor.empty() ? platform::defaultEditor() : c.options.editor;
     if (editor.empty() || !platform::runAndWait(editor, path)) {
-        shell::report(c.env, kEditorFailed);
+        report::report(c.env, kEditorFailed);
         return false;
     }
     return true;
@@ -152,7 +150,7 @@ FinishResult finishDraft(ComposeContext& c, ComposeDialogs& dialogs, std::string
     FinishResult r;
     auto before = platform::readWholeFile(c.env.fs, path);
     if (!before) {
-        shell::report(c.env, kMailFileUnopenable);
+        report::report(c.env, kMailFileUnopenable);
         r.kind = FinishResult::Unreadable;
         return r;
     }
@@ -166,7 +164,7 @@ FinishResult finishDraft(ComposeContext& c, ComposeDialogs& dialogs, std::string
         }
         auto after = readAfterEditor(c.env, path);
         if (!after) {
-            shell::report(c.env, kMailFileUnopenable);
+            report::report(c.env, kMailFileUnopenable);
             r.kind = FinishResult::Unreadable;
             return r;
         }
@@ -197,7 +195,7 @@ FinishResult finishDraft(ComposeContext& c, ComposeDialogs& dialogs, std::string
 
 Err editStoredDraft(ComposeContext& c, ComposeDialogs& dialogs, Tab& tab, MailItem& item) {
     if (item.editing) {
-        shell::notice(c.env, kAlreadyEditing);
+        report::notice(c.env, kAlreadyEditing);
         return Err::Invalid;
     }
     const int nibble = item.state & 0x0F;
@@ -219,7 +217,7 @@ Err editStoredDraft(ComposeContext& c, ComposeDialogs& dialogs, Tab& tab, MailIt
         const std::string fixed = store::formatStatusLine(s) + r.fileText;
         if (Err e = platform::replaceFileContents(c.env.fs, path, path + ".tmp", fixed);
             e != Err::None) {
-            shell::report(c.env, store::kWriteFailed);
+            report::report(c.env, store::kWriteFailed);
             return e;
         }
     }

@@ -13,8 +13,8 @@
 #include "compose/check.h"
 #include "compose/message.h"
 #include "compose/templates.h"
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "store/index.h"
 #include "store/tabs.h"
 

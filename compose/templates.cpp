@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "platform/fileutil.h"
-#include "shell/report.h"
+#include "report/report.h"
 
 namespace kolvy::compose {
 
@@ -127,7 +127,7 @@ Err saveTemplates(Env& env, int kind, const std::vector<Template>& list) {
     if (e != Err::None) {
         std::string text(kTemplateFileUnopenable);
         text.replace(text.find("%s"), 2, path);
-        shell::report(env, text);
+        report::report(env, text);
     }
     return e;
 }

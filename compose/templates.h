@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/env.h"
+#include "platform/env.h"
 
 namespace kolvy::compose {
 

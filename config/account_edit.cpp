@@ -6,7 +6,7 @@
 
 #include "core/list.h"
 #include "core/sjis.h"
-#include "shell/report.h"
+#include "report/report.h"
 
 namespace kolvy::config {
 
@@ -171,7 +171,7 @@ ReceiveOrder* addAutomaticOrder(Env& env, OrderList& orders, const Account& acco
                                 bool* becameSelected) {
     ReceiveOrder* o = orders.appendNew();
     if (!o) {
-        shell::notice(env, kOrderLimitText);
+        report::notice(env, kOrderLimitText);
         return nullptr;
     }
     o->accountNumber = account.number;
@@ -187,7 +187,7 @@ RegisterResult registerAccount(Env& env, AccountList& accounts, OrderList& order
                                const Account& form, Account* editing) {
     RegisterResult r;
     auto refused = [&](const AccountCheck& c) {
-        shell::notice(env, c.text);
+        report::notice(env, c.text);
         r.outcome = AccountOutcome::Refused;
         r.focus = c.focus;
         return r;
@@ -200,7 +200,7 @@ RegisterResult registerAccount(Env& env, AccountList& accounts, OrderList& order
             r.account = editing;
             return r;
         }
-        if (shell::ask(env, kConfirmChangeText) != platform::Answer::Ok) {
+        if (report::ask(env, kConfirmChangeText) != platform::Answer::Ok) {
             r.outcome = AccountOutcome::Cancelled;
             r.account = editing;
             return r;
@@ -225,7 +225,7 @@ RegisterResult registerAccount(Env& env, AccountList& accounts, OrderList& order
         accounts.append(a);
         addAutomaticOrder(env, orders, *a, &r.paneRedraw);
         accounts.saveAccount(env, *a);
-        shell::notice(env, kRegisteredText);
+        report::notice(env, kRegisteredText);
         r.outcome = AccountOutcome::Created;
         r.account = a;
         return r;
@@ -248,7 +248,7 @@ DeleteResult deleteAccount(Env& env, AccountList& accounts, OrderList& orders, A
     DeleteResult r;
     if (!account) return r;
     const std::string name(sjis::fieldView(account->name));
-    if (shell::ask(env, name + kDeleteAccountSuffix) != platform::Answer::Ok) return r;
+    if (report::ask(env, name + kDeleteAccountSuffix) != platform::Answer::Ok) return r;
     const int32_t number = account->number;
     r.paneRedraw = orders.topLevelCount() == 1;
     accounts.remove(account);

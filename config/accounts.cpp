@@ -5,7 +5,7 @@
 #include "config/password.h"
 #include "core/list.h"
 #include "core/sjis.h"
-#include "shell/report.h"
+#include "report/report.h"
 
 namespace kolvy::config {
 
@@ -178,7 +178,7 @@ Err AccountList::load(Env& env) {
         used[a->number] = true;
         listAppend(head_, a);
     }
-    if (damaged) shell::report(env, kIniReadError);
+    if (damaged) report::report(env, kIniReadError);
     return damaged ? Err::Damaged : Err::None;
 }
 

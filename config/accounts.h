@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/env.h"
 #include "core/records.h"
 #include "core/result.h"
+#include "platform/env.h"
 
 namespace kolvy::config {
 

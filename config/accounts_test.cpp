@@ -8,6 +8,7 @@
 #include "config/password.h"
 #include "core/list.h"
 #include "core/sjis.h"
+#include "tests/support/failing_fs.h"
 #include "tests/support/test_env.h"
 
 namespace kolvy::config {
@@ -25,6 +26,29 @@ class Accounts : public ::testing::Test {
     test::TestEnv t;
     std::string ini() { return t.read("Kolvy.ini"); }
 };
+
+// Every ini write goes through the file system: a failure at any step of saving an account is
+// returned, never passed over, and leaves an ini whose account list is the old or the new one.
+TEST_F(Accounts, SaveFailureAtAnyStepIsReturned) {
+    AccountList list;
+    Account* a = makeAccount(0, "自宅");
+    sjis::copyField(a->pop3Server, "pop.example.jp");
+    list.append(a);
+    const std::string old = "[TagList]\r\nTagAcount=\r\n";
+    test::FailingFileSystem failing(*t.fs);
+    test::EnvOver over(t, failing, true);
+    const int rounds = test::failEachStep(
+        failing, [&] { t.write("Kolvy.ini", old); },
+        [&](int n) {
+            const Err e = list.saveAccount(over.env, *a);
+            EXPECT_EQ(e != Err::None, failing.failed()) << n;
+            const std::string text = ini();
+            EXPECT_TRUE(text.starts_with(old) ||
+                        text.starts_with("[TagList]\r\nTagAcount=自宅\r\n"))
+                << n << text;
+        });
+    EXPECT_GT(rounds, 20);  // each key is a write of its own
+}
 
 TEST_F(Accounts, SavedSectionHoldsEveryKeyInItsOrder) {
     AccountList list;

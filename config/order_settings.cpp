@@ -6,7 +6,7 @@
 
 #include "core/list.h"
 #include "core/sjis.h"
-#include "shell/report.h"
+#include "report/report.h"
 
 namespace kolvy::config {
 
@@ -127,11 +127,11 @@ bool setOrderFlag(Env& env, AccountList& accounts, OrderList& orders, ReceiveOrd
         if (on) {
             const Account* a = accounts.byNumber(order.accountNumber);
             if (!a || a->rasEntry[0] == '\0') {
-                shell::notice(env, kNoDialUpEntryText);
+                report::notice(env, kNoDialUpEntryText);
                 return false;
             }
         } else if (order.telCut && order.timer) {
-            shell::notice(env, kTimerWithHangUpText);
+            report::notice(env, kTimerWithHangUpText);
             return false;
         }
     }
@@ -141,7 +141,7 @@ bool setOrderFlag(Env& env, AccountList& accounts, OrderList& orders, ReceiveOrd
             if (o != &order && o->receiveAtStart) other = o;
         }
         if (other) {
-            if (shell::ask(env, kOneStartupReceiveText) != platform::Answer::Ok) return false;
+            if (report::ask(env, kOneStartupReceiveText) != platform::Answer::Ok) return false;
             for (ReceiveOrder* o : listRange(orders.head())) {
                 if (o != &order && o->receiveAtStart) {
                     o->receiveAtStart = 0;
@@ -189,12 +189,12 @@ Err setOrderValue(Env& env, ReceiveOrder& order, OrderValue which, int32_t value
 
 ReceiveOrder* createOrderFolder(Env& env, OrderList& orders, std::string_view name) {
     if (name.empty()) {
-        shell::notice(env, kNoNameText);
+        report::notice(env, kNoNameText);
         return nullptr;
     }
     ReceiveOrder* f = orders.appendNew();
     if (!f) {
-        if (!orders.freeId()) shell::report(env, kOrderLimitText);
+        if (!orders.freeId()) report::report(env, kOrderLimitText);
         return nullptr;
     }
     if (!orders.makeFolder(f)) {
@@ -212,12 +212,12 @@ ReceiveOrder* copyOrder(Env& env, OrderList& orders, const ReceiveOrder& source,
                         std::string_view name) {
     if (source.isFolder) return nullptr;
     if (name.empty()) {
-        shell::notice(env, kNoNameText);
+        report::notice(env, kNoNameText);
         return nullptr;
     }
     ReceiveOrder* o = orders.appendNew();
     if (!o) {
-        if (!orders.freeId()) shell::report(env, kOrderLimitText);
+        if (!orders.freeId()) report::report(env, kOrderLimitText);
         return nullptr;
     }
     o->accountNumber = source.accountNumber;
@@ -229,7 +229,7 @@ ReceiveOrder* copyOrder(Env& env, OrderList& orders, const ReceiveOrder& source,
 
 Err renameOrder(Env& env, ReceiveOrder& order, std::string_view name) {
     if (name.empty()) {
-        shell::notice(env, kNoNameText);
+        report::notice(env, kNoNameText);
         return Err::Invalid;
     }
     setName(order, name);
@@ -242,16 +242,16 @@ Err moveOrderToFolder(Env& env, OrderList& orders, ReceiveOrder& order, ReceiveO
         if (!folder->isFolder || !folder->members || folder->parent) return Err::Invalid;
         for (const ReceiveOrder* m = folder->members->next; m; m = m->next) {
             if (m->accountNumber == order.accountNumber) {
-                shell::notice(env, kSameAccountInFolderText);
+                report::notice(env, kSameAccountInFolderText);
                 return Err::Exists;
             }
         }
         if (folder->timer && order.mailChecker) {
-            shell::notice(env, kMailCheckInTimerFolderText);
+            report::notice(env, kMailCheckInTimerFolderText);
             return Err::Invalid;
         }
         if (order.timer) {
-            shell::notice(env, kTimerInFolderText);
+            report::notice(env, kTimerInFolderText);
             return Err::Invalid;
         }
     }
@@ -298,9 +298,9 @@ bool moveOrderDown(Env& env, OrderList& orders, ReceiveOrder& order) {
 bool deleteOrder(Env& env, OrderList& orders, ReceiveOrder* order) {
     if (!order) return false;
     const std::string question = std::string(sjis::fieldView(order->name)) + kDeleteOrderSuffix;
-    if (shell::ask(env, question) != platform::Answer::Ok) return false;
+    if (report::ask(env, question) != platform::Answer::Ok) return false;
     const bool hasMembers = order->members && !listEmpty(*order->members);
-    if (hasMembers && shell::ask(env, kDeleteFolderContentsText) != platform::Answer::Ok) {
+    if (hasMembers && report::ask(env, kDeleteFolderContentsText) != platform::Answer::Ok) {
         return false;
     }
     if (order->members) {

@@ -7,7 +7,7 @@
 #include "config/accounts.h"
 #include "core/list.h"
 #include "core/sjis.h"
-#include "shell/report.h"
+#include "report/report.h"
 
 namespace kolvy::config {
 
@@ -243,7 +243,7 @@ Err OrderList::loadMembers(Env& env, ReceiveOrder* folder, bool utilityLibrary) 
         if (!id || byId(*id)) continue;
         const std::string s = orderSection(*id);
         if (platform::readInt(env.ini, s, "SelectForA", 0) != 0) {
-            shell::report(env, kIniError);
+            report::report(env, kIniError);
             return Err::Damaged;
         }
         auto* m = new (std::nothrow) ReceiveOrder(blankOrder());

@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/env.h"
 #include "core/records.h"
 #include "core/result.h"
+#include "platform/env.h"
 
 namespace kolvy::config {
 

@@ -1,12 +1,20 @@
 // Small time texts shared by the logs and the message files.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
-#include "platform/platform.h"
-
 namespace kolvy {
+
+// A calendar date and clock time (the platform's clock fills it).
+struct LocalTime {
+    int year = 1970;  // full year
+    int month = 1;    // 1..12
+    int day = 1;      // 1..31
+    int hour = 0, minute = 0, second = 0;
+    int weekday = 4;  // 0 Sunday .. 6 Saturday
+};
 
 // Two digits of the year (the year within its century; never negative or three digits).
 inline int twoDigitYear(int year) {
@@ -14,7 +22,7 @@ inline int twoDigitYear(int year) {
 }
 
 // "YYMMDDhhmm": the stamp of the status line and of the index error log.
-inline std::string tenDigitTime(const platform::LocalTime& t) {
+inline std::string tenDigitTime(const LocalTime& t) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02d%02d%02d%02d%02d", twoDigitYear(t.year), t.month % 100,
                   t.day % 100, t.hour % 100, t.minute % 100);
@@ -22,7 +30,7 @@ inline std::string tenDigitTime(const platform::LocalTime& t) {
 }
 
 // "YYMM": the month of a monthly log file name.
-inline std::string yearMonth(const platform::LocalTime& t) {
+inline std::string yearMonth(const LocalTime& t) {
     char buf[8];
     std::snprintf(buf, sizeof buf, "%02d%02d", twoDigitYear(t.year), t.month % 100);
     return buf;
@@ -30,7 +38,7 @@ inline std::string yearMonth(const platform::LocalTime& t) {
 
 // The calendar date and clock time of a count of seconds since 1970 in a zone `offset` seconds
 // east of UTC (proleptic Gregorian calendar, any 64-bit count).
-inline platform::LocalTime civilTime(int64_t seconds, int64_t offset = 0) {
+inline LocalTime civilTime(int64_t seconds, int64_t offset = 0) {
     const int64_t t = seconds + offset;
     int64_t days = t / 86400;
     int64_t rem = t % 86400;
@@ -38,7 +46,7 @@ inline platform::LocalTime civilTime(int64_t seconds, int64_t offset = 0) {
         rem += 86400;
         --days;
     }
-    platform::LocalTime out;
+    LocalTime out;
     out.hour = static_cast<int>(rem / 3600);
     out.minute = static_cast<int>(rem / 60 % 60);
     out.second = static_cast<int>(rem % 60);

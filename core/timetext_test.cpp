@@ -29,7 +29,7 @@ TEST(TimeText, CivilTimeOfKnownMoments) {
 }
 
 TEST(TimeText, TwoDigitYearsStayTwoDigits) {
-    platform::LocalTime t;
+    LocalTime t;
     t.year = 2005;
     t.month = 12;
     t.day = 3;

@@ -2,18 +2,10 @@
 
 #include <mutex>
 
-#include "shell/logs.h"
-#include "shell/report.h"
+#include "report/logs.h"
+#include "report/report.h"
 
 namespace kolvy::external {
-
-void presentFailure(Env& env, std::string_view logText, std::string_view boxText) {
-    if (env.unattended || env.logOut) shell::appendCommLog(env, logText);
-    if (!env.unattended) {
-        env.reporter.show(boxText, shell::kAppTitle, platform::Icon::Exclamation,
-                          platform::Buttons::Ok);
-    }
-}
 
 namespace {
 
@@ -22,8 +14,8 @@ bool lookUp(SymbolSource& source, Env& env, const char* name, Fn& slot) {
     if (slot) return true;
     slot = reinterpret_cast<Fn>(source.find(name));
     if (slot) return true;
-    presentFailure(env, std::string(name) + "関数が呼び出せません。",
-                   std::string(name) + "関数が呼び出せません。   ");
+    report::report(env, std::string(name) + "関数が呼び出せません。   ",
+                   std::string(name) + "関数が呼び出せません。");
     return false;
 }
 
@@ -33,8 +25,8 @@ int SslBinder::bind(Env& env) {
     if (!loaded_) {
         loaded_ = source_->load();
         if (!loaded_) {
-            presentFailure(env, "Zorvan2.dllが読み込めません。",
-                           "Zorvan2.dllが読み込めません。   ");
+            report::report(env, "Zorvan2.dllが読み込めません。   ",
+                           "Zorvan2.dllが読み込めません。");
             return 1;
         }
     }

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "core/env.h"
 #include "external/zorvan2/zorvan2.h"
+#include "platform/env.h"
 
 namespace kolvy::external {
 
@@ -42,11 +42,6 @@ class SslBinder {
     bool loaded_ = false;
     SslFunctions functions_;
 };
-
-// The error presentation of the connection code: the log text goes to the communication log
-// when the run is unattended or LogOut is on, the box text (usually with trailing blanks) is
-// shown with a warning icon unless the run is unattended.
-void presentFailure(Env& env, std::string_view logText, std::string_view boxText);
 
 // The process's binding. 0 ok, 1 failure (reported).
 int BindSslFunctions(Env& env);

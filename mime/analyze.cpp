@@ -13,8 +13,8 @@
 #include "mime/header.h"
 #include "mime/walk.h"
 #include "platform/platform.h"
+#include "report/report.h"
 #include "rules/executor.h"
-#include "shell/report.h"
 #include "store/commit.h"
 #include "store/message_file.h"
 #include "store/paths.h"
@@ -280,7 +280,7 @@ Tab* chooseTab(AnalyzeContext& c, bool received) {
     }
     tab = c.tabs.basicTab(store::kReceiveTab);
     if (tab && store::tabFull(*tab)) {
-        shell::report(c.env, kTemporaryTabFailed);
+        report::report(c.env, kTemporaryTabFailed);
         return nullptr;
     }
     return tab;
@@ -325,9 +325,9 @@ void answer(AnalyzeContext& c, const Verdict& v, const RuleResult& result,
         return r;
     };
     if (v.autoReply && !c.responder->reply(request(rules::replyRequest(result))))
-        shell::report(c.env, kAutoReplyFailed);
+        report::report(c.env, kAutoReplyFailed);
     if (v.autoForward && !c.responder->forward(request(rules::forwardRequest(result))))
-        shell::report(c.env, kAutoForwardFailed);
+        report::report(c.env, kAutoForwardFailed);
 }
 
 }  // namespace

@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "rules/auto_answer.h"
 #include "rules/evaluate.h"
 #include "store/index.h"

@@ -255,7 +255,7 @@ TEST(MakeGmt, AgreesWithTheCalendarOverTheWholeRange) {
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     for (int64_t t = 0; t < 4294967296LL; t += 7777777) {
-        const platform::LocalTime lt = civilTime(t, 9 * 3600);
+        const LocalTime lt = civilTime(t, 9 * 3600);
         char text[64];
         std::snprintf(text, sizeof text, "%d %s %d %02d:%02d:%02d +0900", lt.day,
                       kMonths[lt.month - 1], lt.year, lt.hour, lt.minute, lt.second);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/result.h"
+#include "core/timetext.h"
 
 namespace kolvy::platform {
 
@@ -118,6 +119,9 @@ class Profile {
 
 // The backend of this build, on the file at `path` (Shift_JIS).
 std::unique_ptr<Profile> makeProfile(std::string path);
+// The same reading and writing the file through `fs` natively, so that tests can make any step
+// of an ini write fail. On Windows the profile functions write the file themselves.
+std::unique_ptr<Profile> makeProfile(std::string path, FileSystem& fs);
 
 // Typed access with the program's number forms: decimal, or hexadecimal after "0x" (colours are
 // written "0x%x"); a sign is honoured, so negative counters survive a round trip.
@@ -148,13 +152,7 @@ class Reporter {
 std::unique_ptr<Reporter> makeReporter();
 
 // ----------------------------------------------------------------------------- clock
-struct LocalTime {
-    int year = 1970;  // full year
-    int month = 1;    // 1..12
-    int day = 1;      // 1..31
-    int hour = 0, minute = 0, second = 0;
-    int weekday = 4;  // 0 Sunday .. 6 Saturday
-};
+using LocalTime = kolvy::LocalTime;
 
 class Clock {
   public:

@@ -4,6 +4,7 @@
 
 #include "platform/fileutil.h"
 #include "platform/platform.h"
+#include "tests/support/failing_fs.h"
 #include "tests/support/test_env.h"
 
 namespace kolvy::platform {
@@ -21,6 +22,26 @@ class ProfileStrings : public ::testing::Test {
         return d ? *d : "<missing>";
     }
 };
+
+#ifndef _WIN32
+// Natively the emulation writes through the file system it is given: a failure at any step of a
+// write leaves the old settings or the new ones, whole, and the next read sees what is on disk.
+TEST_F(ProfileStrings, WriteFailureAtAnyStepKeepsTheOldOrTheNewFile) {
+    const std::string old = "[Option]\r\nLogOut=0\r\nLogSize=100\r\n";
+    const std::string written = "[Option]\r\nLogOut=1\r\nLogSize=100\r\n";
+    test::FailingFileSystem failing(*fs);
+    auto through = makeProfile(file, failing);
+    const int rounds = test::failEachStep(
+        failing, [&] { writeRaw(old); },
+        [&](int n) {
+            const Err e = through->write("Option", "LogOut", "1");
+            EXPECT_EQ(raw(), e == Err::None ? written : old) << n;
+            EXPECT_FALSE(fs->exists(file + ".tmp")) << n;
+            EXPECT_EQ(through->read("Option", "LogOut"), e == Err::None ? "1" : "0") << n;
+        });
+    EXPECT_GE(rounds, 3);  // at least the create, the write and the move were failed
+}
+#endif
 
 TEST_F(ProfileStrings, FirstWriteCreatesTheFileWithCrLfLines) {
     EXPECT_FALSE(ini->read("Option", "LogOut"));

@@ -1,6 +1,6 @@
 #include "pop/checker_bridge.h"
 
-#include "shell/report.h"
+#include "report/report.h"
 
 namespace kolvy::pop {
 
@@ -12,7 +12,7 @@ std::string checkerLibraryName(platform::Profile& ini) {
 // The checker may look at the box flag while the box shows.
 int CheckerBridge::fail(const char* text) {
     state_.boxShowing = 1;
-    shell::report(env_, text, platform::Icon::Exclamation);
+    report::report(env_, text, platform::Icon::Exclamation);
     state_.boxShowing = 0;
     return 1;
 }

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "core/env.h"
 #include "core/run_state.h"
+#include "platform/env.h"
 #include "pop/receive_run.h"
 
 namespace kolvy::pop {

@@ -7,8 +7,8 @@
 
 #include "core/ascii.h"
 #include "pop/md5.h"
-#include "shell/logs.h"
-#include "shell/report.h"
+#include "report/logs.h"
+#include "report/report.h"
 
 namespace kolvy::pop {
 
@@ -66,8 +66,8 @@ bool lineSafe(std::string_view s) {
 void presentSocketError(Connection& conn) {
     char code[48];
     std::snprintf(code, sizeof code, "エラーコード: %d\n", conn.lastSocketError());
-    external::presentFailure(conn.env(), std::string(kTextSocketErrorOnReply) + code,
-                             kTextSocketErrorOnReply);
+    report::report(conn.env(), kTextSocketErrorOnReply,
+                   std::string(kTextSocketErrorOnReply) + code);
 }
 
 // Collects one framed reply; 0 ok, 1 failure (reported).
@@ -77,7 +77,7 @@ int collectReply(Connection& conn, std::string& reply, ReplyKind kind, size_t ca
             return 0;
         case ReceiveFailure::TooLong:
             // The buffer is full and the reply goes on: nothing after it can be trusted.
-            external::presentFailure(conn.env(), kTextNoReply, kTextNoReply);
+            report::report(conn.env(), kTextNoReply, kTextNoReply);
             conn.close();
             return 1;
         default:
@@ -128,8 +128,8 @@ void Connection::borrow(std::unique_ptr<platform::Socket> socket, Protocol which
 void Connection::conversation(std::string_view text) {
     if (log_) {
         log_(text);
-    } else if (env_.unattended || env_.logOut) {
-        shell::appendCommLog(env_, text);
+    } else {
+        report::logFailure(env_, text);
     }
 }
 
@@ -218,7 +218,7 @@ bool Connection::handshake(const ConnectionSettings& s) {
     }
     if (rc == 1) {
         // A failure is an error line of its own, wherever the conversation goes.
-        external::presentFailure(env_, message, message);
+        report::report(env_, message, message);
         close();
         return false;
     }
@@ -278,8 +278,8 @@ int SendCommand(Connection& conn, std::string& reply, std::string_view command,
     reply.clear();
     if (!lineSafe(command) || (argument && !lineSafe(*argument))) {
         // A line break inside would send a second command the user never wrote.
-        external::presentFailure(conn.env(), "送信できない文字がコマンドに含まれています。",
-                                 "送信できない文字がコマンドに含まれています。   ");
+        report::report(conn.env(), "送信できない文字がコマンドに含まれています。   ",
+                       "送信できない文字がコマンドに含まれています。");
         return 1;
     }
     std::string line(command);
@@ -292,7 +292,7 @@ int SendCommand(Connection& conn, std::string& reply, std::string_view command,
     std::string why;
     if (!conn.writeLine(line, why)) {
         if (!why.empty()) {
-            external::presentFailure(conn.env(), why, why);
+            report::report(conn.env(), why, why);
         } else {
             presentSocketError(conn);
         }
@@ -404,7 +404,7 @@ Err OpenSteps::connect(Connection& conn, const ConnectionSettings& s) {
     }
     if (addresses.empty()) {
         const std::string text = s.host + "が見つかりませんでした。   ";
-        external::presentFailure(env, text, text);
+        report::report(env, text, text);
         return Err::Io;
     }
     conn.status(kConnectingStatus);
@@ -412,14 +412,14 @@ Err OpenSteps::connect(Connection& conn, const ConnectionSettings& s) {
     int code = 0;
     auto sock = platform::openStreamSocket(addresses[0].family, &code);
     if (!sock) {
-        external::presentFailure(env, "ソケットをオープンできませんでした。",
-                                 "ソケットをオープンできません。   ");
+        report::report(env, "ソケットをオープンできません。   ",
+                       "ソケットをオープンできませんでした。");
         return Err::Io;
     }
     conn.socket_ = sock.take();
     if (conn.socket_->setTimeouts(s.timeoutMs) != Err::None) {
-        external::presentFailure(env, "タイムアウト設定に失敗しました。",
-                                 "タイムアウト設定に失敗しました。   ");
+        report::report(env, "タイムアウト設定に失敗しました。   ",
+                       "タイムアウト設定に失敗しました。");
         return fail(conn);
     }
     Err connected;
@@ -431,7 +431,7 @@ Err OpenSteps::connect(Connection& conn, const ConnectionSettings& s) {
         char log[96];
         std::snprintf(log, sizeof log, "サーバーに接続できませんでした。WSAGetLastError=%d",
                       conn.socket_->lastError());
-        external::presentFailure(env, log, "サーバーに接続できません。   ");
+        report::report(env, "サーバーに接続できません。   ", log);
         return fail(conn);
     }
     return Err::None;
@@ -443,21 +443,21 @@ Err OpenSteps::startTlsSmtp(Connection& conn, const ConnectionSettings& s) {
     if (SendCommand(conn, reply, "EHLO", s.host) != 0) return Err::Io;
     if (smtpReplyCode(reply) != 250) {
         // Logged too, so that an unattended run says why it stopped.
-        external::presentFailure(env, "EHLOコマンドの返信が250ではありませんでした。\r\n" + reply,
-                                 "EHLOコマンドの返信が250ではありませんでした。    ");
+        report::report(env, "EHLOコマンドの返信が250ではありませんでした。    ",
+                       "EHLOコマンドの返信が250ではありませんでした。\r\n" + reply);
         return fail(conn);
     }
     if (!hasCapability(reply, "STARTTLS", true)) {
-        external::presentFailure(env, "サーバがSTARTTLSコマンドに対応していないようです。",
-                                 "サーバがSTARTTLSコマンドに対応していないようです。    ");
+        report::report(env, "サーバがSTARTTLSコマンドに対応していないようです。    ",
+                       "サーバがSTARTTLSコマンドに対応していないようです。");
         return fail(conn);
     }
     if (SendCommand(conn, reply, "STARTTLS", std::nullopt) != 0) return Err::Io;
     if (smtpReplyCode(reply) != 220) {
         // Never a silent end: the server's own words say why.
-        external::presentFailure(
-            env, std::string(kTextStartTlsRefused) + "\r\n" + reply,
-            std::string(kTextStartTlsRefused) + "    \n" + std::string(lastReplyLine(reply)));
+        report::report(
+            env, std::string(kTextStartTlsRefused) + "    \n" + std::string(lastReplyLine(reply)),
+            std::string(kTextStartTlsRefused) + "\r\n" + reply);
         return fail(conn);
     }
     return Err::None;
@@ -467,8 +467,8 @@ Err OpenSteps::startTlsPop(Connection& conn) {
     std::string reply;
     if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return Err::Io;
     if (!popAccepted(reply) || !hasCapability(reply, "STLS", false)) {
-        external::presentFailure(conn.env(), "サーバがSTLSコマンドに対応していないようです。",
-                                 "サーバがSTLSコマンドに対応していないようです。    ");
+        report::report(conn.env(), "サーバがSTLSコマンドに対応していないようです。    ",
+                       "サーバがSTLSコマンドに対応していないようです。");
         return fail(conn);
     }
     if (SendCommand(conn, reply, "STLS", std::nullopt) != 0 || !popAccepted(reply))
@@ -480,9 +480,8 @@ Err OpenSteps::checkPopAfterTls(Connection& conn) {
     std::string reply;
     if (SendCommand(conn, reply, "CAPA", std::nullopt) != 0) return Err::Io;
     if (hasCapability(reply, "STLS", false)) {
-        external::presentFailure(conn.env(),
-                                 "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）",
-                                 "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）    ");
+        report::report(conn.env(), "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）    ",
+                       "ありえないエラー（STARTTLS開始後、CAPAに対しSTLSを返した）");
         return fail(conn);
     }
     return Err::None;
@@ -493,13 +492,13 @@ Err OpenSteps::apop(Connection& conn, const ConnectionSettings& s) {
     const std::string digest = md5Hex(apopTimestamp(conn.greeting_) + s.password);
     if (SendCommand(conn, reply, "APOP", s.user + " " + digest) != 0) return fail(conn);
     if (!popAccepted(reply)) {
-        external::presentFailure(
+        report::report(
             conn.env(),
+            "認証エラーです。サーバがAPOPに対応していないか    \n"
+            "IDかパスワードが間違っている可能性があります。    ",
             "認証エラーです。サーバがAPOPに対応していないか、パスワードが間違っている可能性が"
             "あります。\r\n" +
-                reply,
-            "認証エラーです。サーバがAPOPに対応していないか    \n"
-            "IDかパスワードが間違っている可能性があります。    ");
+                reply);
         return fail(conn);
     }
     return Err::None;

@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/env.h"
 #include "external/ssl_binding.h"
+#include "platform/env.h"
 #include "platform/socket.h"
 #include "pop/reply.h"
 

@@ -5,7 +5,8 @@
 #include "core/sjis.h"
 #include "pop/md5.h"
 #include "pop/reply.h"
-#include "shell/logs.h"
+#include "report/logs.h"
+#include "report/report.h"
 
 namespace kolvy::pop {
 namespace {
@@ -72,9 +73,7 @@ extern "C" int KOLVY_STDCALL KVA_CheckPassword(uintptr_t socket, int32_t account
         pop::SilentReporter silent;
         Env quiet{env->fs, env->ini, silent, env->clock, env->programFolder};
         pop::Connection conn(quiet);
-        conn.setConversationLog([env](std::string_view text) {
-            if (env->unattended || env->logOut) shell::appendCommLog(*env, text);
-        });
+        conn.setConversationLog([env](std::string_view text) { report::logFailure(*env, text); });
         conn.borrow(platform::borrowSocket(static_cast<intptr_t>(socket)), pop::Protocol::Pop3,
                     pop::SslActive());
         return pop::CheckPassword(conn, *account);

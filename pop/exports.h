@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "config/accounts.h"
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "pop/connection.h"
 
 namespace kolvy::pop {

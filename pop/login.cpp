@@ -4,25 +4,19 @@
 
 #include "core/sjis.h"
 #include "pop/session.h"
-#include "shell/logs.h"
-#include "shell/report.h"
+#include "report/logs.h"
+#include "report/report.h"
 
 namespace kolvy::pop {
 namespace {
 
 void authenticationFailed(Env& env, const Account& account, std::string_view reply) {
-    if (env.unattended || env.logOut) {
-        // The password never reaches a log.
-        std::string log = "ユーザID:";
-        log += sjis::fieldView(account.userId);
-        log += " パスワード:-----で認証エラーです。\r\n";
-        log += reply;
-        shell::appendCommLog(env, log);
-    }
-    if (!env.unattended) {
-        env.reporter.show(kTextAuthFailedBox, shell::kAppTitle, platform::Icon::Exclamation,
-                          platform::Buttons::Ok);
-    }
+    // The password never reaches a log.
+    std::string log = "ユーザID:";
+    log += sjis::fieldView(account.userId);
+    log += " パスワード:-----で認証エラーです。\r\n";
+    log += reply;
+    report::report(env, kTextAuthFailedBox, log);
 }
 
 int refused(Connection& conn, const Account& account, std::string_view reply) {
@@ -55,8 +49,8 @@ int OpenAndLogIn(Connection& conn, const Account& account, unsigned timeoutMs) {
     if (OpenServer(conn, pop3Settings(account, timeoutMs), Protocol::Pop3) != 0) return 1;
     if (!popAccepted(conn.greeting())) {
         const std::string line(lastReplyLine(conn.greeting()));
-        external::presentFailure(conn.env(), std::string(kTextGreetingRefused) + "\r\n" + line,
-                                 std::string(kTextGreetingRefused) + "    ");
+        report::report(conn.env(), std::string(kTextGreetingRefused) + "    ",
+                       std::string(kTextGreetingRefused) + "\r\n" + line);
         conn.close();
         return 1;
     }

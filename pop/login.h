@@ -3,8 +3,8 @@
 
 #include <functional>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "pop/connection.h"
 
 namespace kolvy::pop {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "core/sjis.h"
-#include "shell/logs.h"
+#include "report/logs.h"
 
 namespace kolvy::pop {
 namespace {
@@ -23,12 +23,12 @@ int receiveMember(ReceiveContext& c, config::AccountList& accounts, const Receiv
     if (c.abortRequested && c.abortRequested->load()) return kReceiveAborted;
     const std::string_view name = sjis::fieldView(member.name);
     if (member.telConnect || member.telCut || member.mailChecker) {
-        shell::appendCommLog(c.env, formatted(kNeedsScreenText, name));
+        report::appendCommLog(c.env, formatted(kNeedsScreenText, name));
         return kReceiveFailed;
     }
     const Account* account = accounts.byNumber(member.accountNumber);
     if (!account) {
-        shell::appendCommLog(c.env, formatted(kNoAccountText, name));
+        report::appendCommLog(c.env, formatted(kNoAccountText, name));
         return kReceiveFailed;
     }
     ++run.members;
@@ -51,14 +51,14 @@ OrderRun receiveOrder(ReceiveContext& c, config::AccountList& accounts, const Re
     char start[96];
     std::snprintf(start, sizeof start, kReceiveStartLine, now.year, now.month, now.day, now.hour,
                   now.minute, now.second);
-    shell::appendCommLog(c.env, start);
-    shell::appendCommLog(c.env, formatted(kReceiveOrderLine, sjis::fieldView(order.name)));
+    report::appendCommLog(c.env, start);
+    report::appendCommLog(c.env, formatted(kReceiveOrderLine, sjis::fieldView(order.name)));
     if (!order.isFolder || !order.members) {
         run.result = receiveMember(c, accounts, order, run);
         return run;
     }
     for (const ReceiveOrder* m = order.members->next; m; m = m->next) {
-        shell::appendCommLog(c.env, formatted(kReceiveOrderLine, sjis::fieldView(m->name)));
+        report::appendCommLog(c.env, formatted(kReceiveOrderLine, sjis::fieldView(m->name)));
         run.result = receiveMember(c, accounts, *m, run);
         if (run.result == kReceiveFailed || run.result == kReceiveAborted) break;
     }

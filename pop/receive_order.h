@@ -8,7 +8,7 @@
 
 #include "config/accounts.h"
 #include "config/orders.h"
-#include "core/env.h"
+#include "platform/env.h"
 #include "pop/session.h"
 
 namespace kolvy::pop {

@@ -5,8 +5,8 @@
 #include "core/schedule.h"
 #include "core/sjis.h"
 #include "pop/receive_order.h"
-#include "shell/logs.h"
-#include "shell/report.h"
+#include "report/logs.h"
+#include "report/report.h"
 
 namespace kolvy::pop {
 
@@ -138,7 +138,7 @@ class ReceiveRun::Cleanup {
 };
 
 void ReceiveRun::log(std::string_view text) {
-    if (env_.unattended || env_.logOut) shell::appendCommLog(env_, text);
+    if (env_.unattended || env_.logOut) report::appendCommLog(env_, text);
 }
 
 void ReceiveRun::logOrder(const ReceiveOrder& order) {
@@ -196,8 +196,8 @@ RunSummary ReceiveRun::run(const RunRequest& request) {
         log(start);
     }
     if (!host_.startNetwork()) {
-        shell::appendCommLog(env_, kTextWinsockLog);
-        shell::report(env_, kTextWinsockBox);
+        report::appendCommLog(env_, kTextWinsockLog);
+        report::report(env_, kTextWinsockBox);
         summary.end = RunSummary::End::NetworkFailed;
         return summary;
     }
@@ -246,7 +246,7 @@ int ReceiveRun::connectServ(ReceiveOrder& order) {
     if (state_.abortRequested) return kReceiveAborted;
     const Account* account = accounts_.byNumber(order.accountNumber);
     if (!account) {
-        shell::appendCommLog(env_, withName(kNoAccountText, sjis::fieldView(order.name)));
+        report::appendCommLog(env_, withName(kNoAccountText, sjis::fieldView(order.name)));
         return kReceiveFailed;
     }
     observer_.account(sjis::fieldView(account->name), env_.unattended);
@@ -291,13 +291,13 @@ int ReceiveRun::dial(const Account& account, uintptr_t& connection) {
     const std::string_view entry = sjis::fieldView(account.rasEntry);
     switch (ras_.dialParams(entry)) {
         case platform::Ras::Params::Unavailable:
-            shell::report(env_, kTextDialParamsBox, kTextDialParamsLog,
-                          platform::Icon::Exclamation);
+            report::report(env_, kTextDialParamsBox, kTextDialParamsLog,
+                           platform::Icon::Exclamation);
             host_.refreshTabs();
             return 1;
         case platform::Ras::Params::NoPassword:
-            shell::report(env_, kTextDialNoPasswordBox, kTextDialNoPasswordLog,
-                          platform::Icon::Exclamation);
+            report::report(env_, kTextDialNoPasswordBox, kTextDialNoPasswordLog,
+                           platform::Icon::Exclamation);
             host_.refreshTabs();
             return 1;
         case platform::Ras::Params::Ok:
@@ -310,15 +310,15 @@ int ReceiveRun::dial(const Account& account, uintptr_t& connection) {
     if (rc == platform::kRasPortAlreadyOpen) {
         // Somebody else's connection: used as it is, and never hung up by this run.
         connection = 0;
-        shell::appendCommLog(env_, kTextAlreadyConnectedLog);
+        report::appendCommLog(env_, kTextAlreadyConnectedLog);
         if (env_.unattended) return 0;
-        return shell::ask(env_, kTextAlreadyConnectedAsk) == platform::Answer::Ok ? 0 : 1;
+        return report::ask(env_, kTextAlreadyConnectedAsk) == platform::Answer::Ok ? 0 : 1;
     }
     if (rc != 0) {
         connection = 0;
-        shell::report(env_, kTextDialFailedBox,
-                      withNumber(kTextDialFailedLog, static_cast<int>(rc)),
-                      platform::Icon::Exclamation);
+        report::report(env_, kTextDialFailedBox,
+                       withNumber(kTextDialFailedLog, static_cast<int>(rc)),
+                       platform::Icon::Exclamation);
         return 1;
     }
     setState(kStateConnected, kIconLogin);
@@ -350,7 +350,7 @@ int ReceiveRun::checkMail(const Account& account) {
 int checkerReceive(Env& env, RunHost& host, RunObserver& observer, config::AccountList& accounts,
                    CheckerItem* list, int32_t accountNumber, RunState& state) {
     if (!state.tryBegin(RunKind::Receive)) {
-        shell::notice(env, kTextReceiving);
+        report::notice(env, kTextReceiving);
         return 0;
     }
     // One way out: the flag, timer 3, the network layer and the abort request.
@@ -368,7 +368,7 @@ int checkerReceive(Env& env, RunHost& host, RunObserver& observer, config::Accou
     } release{state, host};
     if (!host.reloadIndexes()) return 1;
     if (!host.startNetwork()) {
-        shell::report(env, kTextWinsockBox);
+        report::report(env, kTextWinsockBox);
         return 1;
     }
     release.network = true;

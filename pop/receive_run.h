@@ -17,9 +17,9 @@
 
 #include "config/accounts.h"
 #include "config/orders.h"
-#include "core/env.h"
 #include "core/records.h"
 #include "core/run_state.h"
+#include "platform/env.h"
 #include "platform/ras.h"
 #include "pop/session.h"
 #include "store/tabs.h"

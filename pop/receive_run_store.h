@@ -6,9 +6,9 @@
 #include <functional>
 
 #include "config/accounts.h"
-#include "core/env.h"
+#include "platform/env.h"
 #include "pop/session.h"
-#include "shell/logs.h"
+#include "report/logs.h"
 #include "store/tabs.h"
 
 namespace kolvy::pop {
@@ -22,7 +22,7 @@ class StoreReceiver {
     // The process's abort flag, read by the session between its steps.
     const std::atomic<int32_t>* abortRequested = nullptr;
 
-    void openLog() { log_ = shell::RunLog::open(env_, shell::RunLogKind::Receive); }
+    void openLog() { log_ = report::RunLog::open(env_, report::RunLogKind::Receive); }
     void closeLog() { log_.close(); }
     // One dialogue; `listed` is set when the session read the server's listing.
     int receive(const Account& account, const ReceiveOrder* order, CheckerItem* checker,
@@ -32,7 +32,7 @@ class StoreReceiver {
     Env& env_;
     store::TabRegistry& tabs_;
     config::AccountList& accounts_;
-    shell::RunLog log_;
+    report::RunLog log_;
 };
 
 }  // namespace kolvy::pop

@@ -13,7 +13,7 @@
 #include "pop/login.h"
 #include "pop/uidl_journal.h"
 #include "pop/uidl_store.h"
-#include "shell/report.h"
+#include "report/report.h"
 
 namespace kolvy::pop {
 namespace {
@@ -77,6 +77,9 @@ class Session {
     enum class Step { Next, Failed };
 
     bool abortRequested() const { return c_.abortRequested && c_.abortRequested->load(); }
+    report::Abort aborting() const {
+        return abortRequested() ? report::Abort::Yes : report::Abort::No;
+    }
     void setState(ReceiveState state);
     void notify(const std::function<void()>& fn) {
         if (fn) fn();
@@ -131,19 +134,12 @@ void Session::setState(ReceiveState state) {
 }
 
 void Session::report(std::string_view logText, std::string_view boxText) {
-    const bool aborting = abortRequested();
-    if (env_.unattended || env_.logOut || aborting) shell::appendCommLog(env_, logText);
-    if (!env_.unattended && !aborting) {
-        env_.reporter.show(boxText, shell::kAppTitle, platform::Icon::Exclamation,
-                           platform::Buttons::Ok);
-    }
+    report::report(env_, boxText, logText, platform::Icon::Exclamation, aborting());
 }
 
 void Session::reportOnce(std::string_view logText, std::string_view boxText) {
     if (reportedOnce_) {
-        if (env_.unattended || env_.logOut || abortRequested()) {
-            shell::appendCommLog(env_, logText);
-        }
+        report::logFailure(env_, logText, aborting());
         return;
     }
     reportedOnce_ = true;
@@ -417,7 +413,7 @@ void Session::reportTooLarge(const ServerEntry& e, uint64_t listedSize) {
     const std::string log = std::string(kTextTooLarge) + "\r\n" + std::to_string(e.number) + " " +
                             std::to_string(listedSize);
     if (tooLargeReported_) {
-        if (env_.unattended || env_.logOut) shell::appendCommLog(env_, log);
+        if (env_.unattended || env_.logOut) report::appendCommLog(env_, log);
     } else {
         tooLargeReported_ = true;
         report(log, std::string(kTextTooLarge) + "    ");
@@ -593,7 +589,7 @@ int Session::run() {
     if (quitConfirmed && uidl_.forgotAny()) {
         WriteUidlFile(env_, account_, uidl_, aborted || abortRequested());
     }
-    if (aborted && (env_.unattended || env_.logOut)) shell::appendCommLog(env_, kTextAborted);
+    if (aborted) report::logFailure(env_, kTextAborted);
     if (c_.progress) c_.progress->received = received_;
     setState(ReceiveState::Done);
 
@@ -651,7 +647,7 @@ int ReceiveAccount(ReceiveContext& context, const Account& account, const Receiv
         return session.run();
     } catch (const std::bad_alloc&) {
         // Anything not yet stored stays on the server; the connection closes without QUIT.
-        shell::report(context.env, kTextNoMemory);
+        report::report(context.env, kTextNoMemory);
         return kReceiveFailed;
     }
 }

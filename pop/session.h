@@ -22,10 +22,10 @@
 #include <string>
 #include <string_view>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "pop/connection.h"
-#include "shell/logs.h"
+#include "report/logs.h"
 
 namespace kolvy::pop {
 
@@ -155,7 +155,7 @@ struct ReceiveContext {
     ReceiveProgress* progress = nullptr;
     std::function<void()> statusChanged;    // state or numbers changed: redraw the status
     std::function<void()> progressChanged;  // the percentage moved on
-    shell::RunLog* receivedLog = nullptr;   // the run's received-mail log, when open
+    report::RunLog* receivedLog = nullptr;  // the run's received-mail log, when open
     // Where commands and replies are written (default: the communication log when unattended
     // or LogOut is on).
     std::function<void(std::string_view)> conversationLog;

@@ -96,7 +96,7 @@ class Receive : public ::testing::Test {
     ReceiveProgress progress;
     std::vector<int> states, percents;
     std::function<void()> onProgress;
-    shell::RunLog* receivedLog = nullptr;
+    report::RunLog* receivedLog = nullptr;
     Account account;
     ReceiveOrder order;
 };
@@ -499,7 +499,7 @@ TEST_F(Receive, OneByteWritesGiveTheSameSession) {
 }
 
 TEST_F(Receive, DotLinesAreUnstuffedAndTheLogKeepsTheWireText) {
-    auto log = shell::RunLog::open(t.env, shell::RunLogKind::Receive);
+    auto log = report::RunLog::open(t.env, report::RunLogKind::Receive);
     ASSERT_TRUE(log.isOpen());
     receivedLog = &log;
     const std::string text = "Subject: dots\r\n\r\n.\r\n..\r\n.leading\r\nlast\r\n";
@@ -509,7 +509,7 @@ TEST_F(Receive, DotLinesAreUnstuffedAndTheLogKeepsTheWireText) {
     ASSERT_EQ(sink.stored.size(), 1u);
     EXPECT_EQ(sink.stored[0].text, "\n" + text + ".\r\n");
     auto logged =
-        platform::readWholeFile(t.env.fs, shell::runLogPath(t.env, shell::RunLogKind::Receive));
+        platform::readWholeFile(t.env.fs, report::runLogPath(t.env, report::RunLogKind::Receive));
     ASSERT_TRUE(logged.ok());
     EXPECT_EQ(*logged, "\nSubject: dots\r\n\r\n..\r\n...\r\n..leading\r\nlast\r\n.\r\n");
 }

@@ -21,8 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "pop/uidl_store.h"
 
 namespace kolvy::pop {

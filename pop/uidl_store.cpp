@@ -5,9 +5,10 @@
 #include "core/list.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
+#include "platform/retry.h"
 #include "pop/md5.h"
-#include "shell/logs.h"
-#include "shell/report.h"
+#include "report/logs.h"
+#include "report/report.h"
 
 namespace kolvy::pop {
 namespace {
@@ -20,9 +21,6 @@ constexpr char kPendingMark = '\t';
 constexpr char kOrderKeptMark = ' ';
 // The visible part of a long id's kept form: kMaxUidl less "~" and 32 hex digits.
 constexpr size_t kLongIdPrefix = kMaxUidl - 1 - 32;
-// A scanner or indexer holding the file is a passing obstacle: a few tries with a growing pause.
-constexpr int kFileTries = 3;
-constexpr unsigned kFirstRetryMs = 100;
 
 bool plainIdByte(unsigned char c) {
     return c > 0x20 && c != 0x7f;
@@ -130,26 +128,21 @@ std::string uidlFilePath(const Account& account) {
 int ReadUidlFile(Env& env, const Account& account, UidlLists& lists) {
     lists.clear();
     const std::string path = env.path(uidlFilePath(account));
-    Result<std::string> text = Err::Io;
-    unsigned pause = kFirstRetryMs;
-    for (int attempt = 0; attempt < kFileTries; ++attempt) {
-        if (attempt > 0) {
-            platform::sleepMs(pause);
-            pause *= 2;
-        }
-        if (!env.fs.exists(path)) return 0;
-        try {
-            text = platform::readWholeFile(env.fs, path);
-        } catch (const std::bad_alloc&) {
-            text = Err::NoMemory;
-        }
-        if (text || text.error() != Err::Access) break;
-    }
+    Result<std::string> text = platform::retryWhileBusy(
+        [&]() -> Result<std::string> {
+            if (!env.fs.exists(path)) return Err::NotFound;
+            try {
+                return platform::readWholeFile(env.fs, path);
+            } catch (const std::bad_alloc&) {
+                return Err::NoMemory;
+            }
+        },
+        report::retryNote(env, path));
     if (!text) {
         if (text.error() == Err::NotFound) return 0;
-        shell::report(env, text.error() == Err::NoMemory
-                               ? std::string("メモリ確保に失敗しました。 ")
-                               : std::string(kTextUidlReadFailed) + "    ");
+        report::report(env, text.error() == Err::NoMemory
+                                ? std::string("メモリ確保に失敗しました。 ")
+                                : std::string(kTextUidlReadFailed) + "    ");
         return 1;
     }
     const std::string& t = *text;
@@ -172,7 +165,7 @@ int ReadUidlFile(Env& env, const Account& account, UidlLists& lists) {
             line.remove_prefix(1);
         }
         if (!lists.addStored(normaliseUidl(line), kind)) {
-            shell::report(env, "メモリ確保に失敗しました。 ");
+            report::report(env, "メモリ確保に失敗しました。 ");
             return 1;
         }
     }
@@ -212,7 +205,7 @@ Err WriteUidlFile(Env& env, const Account& account, UidlLists& lists, bool abort
     } catch (const std::bad_alloc&) {
         count = 0;
         text.clear();
-        shell::report(env, "メモリ確保に失敗しました。 ");
+        report::report(env, "メモリ確保に失敗しました。 ");
         return Err::NoMemory;
     }
     const bool stale = lists.serverListed() && lists.storedCount() > 0;
@@ -221,24 +214,15 @@ Err WriteUidlFile(Env& env, const Account& account, UidlLists& lists, bool abort
     const std::string path = env.path(uidlFilePath(account));
     const std::string tmp = path.substr(0, path.size() - 4) + ".tmp";
     Err e = platform::makeDirs(env.fs, env.path(kFolder));
-    unsigned pause = kFirstRetryMs;
-    for (int attempt = 0; e == Err::None && attempt < kFileTries; ++attempt) {
-        if (attempt > 0) {
-            platform::sleepMs(pause);
-            pause *= 2;
-        }
-        e = platform::replaceFileContents(env.fs, path, tmp, text);
-        if (e != Err::Access) break;
+    if (e == Err::None) {
+        e = platform::retryWhileBusy(
+            [&] { return platform::replaceFileContents(env.fs, path, tmp, text); },
+            report::retryNote(env, path));
     }
     if (e != Err::None) {
         // Attended and not aborting: a box, so the user knows the next run may fetch again.
-        if (env.unattended || env.logOut || aborting) {
-            shell::appendCommLog(env, kTextUidlWriteFailed);
-        }
-        if (!env.unattended && !aborting) {
-            env.reporter.show(kTextUidlWriteFailed, shell::kAppTitle, platform::Icon::Exclamation,
-                              platform::Buttons::Ok);
-        }
+        report::report(env, kTextUidlWriteFailed, kTextUidlWriteFailed, platform::Icon::Exclamation,
+                       aborting ? report::Abort::Yes : report::Abort::No);
     }
     return e;
 }

@@ -24,8 +24,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 
 namespace kolvy::pop {
 

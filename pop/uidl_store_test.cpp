@@ -4,6 +4,7 @@
 
 #include "config/accounts.h"
 #include "core/sjis.h"
+#include "tests/support/failing_fs.h"
 #include "tests/support/test_env.h"
 
 namespace kolvy::pop {
@@ -175,6 +176,51 @@ TEST_F(UidlStore, WriteFailureIsReportedAndTheOldFileStays) {
     t.reporter.clear();
     EXPECT_NE(WriteUidlFile(t.env, work, lists, true), Err::None);
     EXPECT_TRUE(t.reporter.shown().empty());
+}
+
+// A file another program holds for a moment at any step of the write (Access) is tried again,
+// and the retry is logged; the write then succeeds.
+TEST_F(UidlStore, WriteHeldForAMomentAtAnyStepIsRetried) {
+    ASSERT_EQ(t.env.fs.makeDir(t.path("_UIDL")), Err::None);
+    test::FailingFileSystem failing(*t.fs);
+    test::EnvOver over(t, failing);
+    over.env.logOut = true;
+    UidlLists lists;
+    AddUidl(entry("x"), lists);
+    const int rounds = test::failEachStep(
+        failing, [&] { t.write("_UIDL\\仕事.txt", " old\r\n"); },
+        [&](int n) {
+            EXPECT_EQ(WriteUidlFile(over.env, work, lists, false), Err::None) << n;
+            EXPECT_EQ(file(), " x\r\n") << n;
+            EXPECT_EQ(t.read("_UIDL\\仕事.tmp"), "<missing>") << n;
+        },
+        Err::Access);
+    EXPECT_GE(rounds, 4);  // create, write, flush and replace were each refused once
+    EXPECT_TRUE(t.reporter.shown().empty());
+    const std::string log = t.read("_Log\\通信ログ2501.txt");
+    EXPECT_NE(log.find("1回目が失敗しました（access denied）。再試行します。"), std::string::npos)
+        << log;
+}
+
+// Any other failure at any step: reported, and the old list or the new one stays, never a mix.
+TEST_F(UidlStore, WriteFailureAtAnyStepKeepsTheOldOrTheNewFile) {
+    ASSERT_EQ(t.env.fs.makeDir(t.path("_UIDL")), Err::None);
+    test::FailingFileSystem failing(*t.fs);
+    test::EnvOver over(t, failing);
+    UidlLists lists;
+    AddUidl(entry("x"), lists);
+    test::failEachStep(
+        failing,
+        [&] {
+            t.write("_UIDL\\仕事.txt", " old\r\n");
+            t.reporter.clear();
+        },
+        [&](int n) {
+            const Err e = WriteUidlFile(over.env, work, lists, false);
+            EXPECT_EQ(file(), e == Err::None ? " x\r\n" : " old\r\n") << n;
+            EXPECT_EQ(t.reporter.shown().size(), e == Err::None ? 0u : 1u) << n;
+            EXPECT_EQ(t.read("_UIDL\\仕事.tmp"), "<missing>") << n;
+        });
 }
 
 TEST_F(UidlStore, HundredThousandIdsAreFoundByHash) {

@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "rules/rule_file.h"
 
 namespace kolvy::rules {

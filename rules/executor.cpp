@@ -6,8 +6,8 @@
 #include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
+#include "report/report.h"
 #include "rules/rule_tables.h"
-#include "shell/report.h"
 #include "store/message_file.h"
 #include "store/tabs.h"
 
@@ -77,6 +77,76 @@ std::optional<store::ItemBytes> resultBytes(const RuleResult& r, uint8_t state,
 
 // ----------------------------------------------------------------------------- the run
 
+namespace {
+
+// The reply and the forward a matched rule asks for, made by the responder; true when the
+// message's state changed.
+bool answerMatched(Env& env, Tab& tab, MailItem& item, const RuleResult& result,
+                   std::string_view text, const StoredView& view, const ApplyOptions& options,
+                   ApplyOutcome& out) {
+    const bool wantsReply = result.replyTemplate[0] != '\0';
+    const bool wantsForward = result.forwardKind != 0;
+    if ((!wantsReply && !wantsForward) || !options.responder) return false;
+    const std::string_view header = splitStored(text).header;
+    const std::string_view from =
+        view.header ? span(view.header->fromAddressStart, view.header->fromAddressEnd)
+                    : std::string_view();
+    const AutoSkip skip = autoAnswerGuard(header, from, item.state, options.ownAddresses);
+    if (skip != AutoSkip::None) {
+        out.answersSkipped += (wantsReply ? 1 : 0) + (wantsForward ? 1 : 0);
+        return false;
+    }
+    bool changed = false;
+    if (wantsReply) {
+        AutoRequest request = replyRequest(result);
+        request.sourceTab = &tab;
+        request.item = &item;
+        if (options.responder->reply(request)) {
+            ++out.replies;
+            store::setItemBytes(env, tab, item,
+                                {answeredState(item.state, false), item.markColour});
+            changed = true;
+        } else {
+            report::report(env, kAutoReplyFailed);
+        }
+    }
+    if (wantsForward) {
+        AutoRequest request = forwardRequest(result);
+        request.sourceTab = &tab;
+        request.item = &item;
+        if (options.responder->forward(request)) {
+            ++out.forwards;
+            // A reply made just now is what the message is marked with.
+            if (!mail::isAnswered(item.state)) {
+                store::setItemBytes(env, tab, item,
+                                    {answeredState(item.state, true), item.markColour});
+                changed = true;
+            }
+        } else {
+            report::report(env, kAutoForwardFailed);
+        }
+    }
+    return changed;
+}
+
+// The tab's index, read as the options say; false (with the error) when it cannot be.
+bool readIndexForRules(Env& env, Tab& tab, const ApplyOptions& options, ApplyOutcome& out) {
+    if (!options.readWholeIndex && tab.loadState != store::kNotRead) return true;
+    const Err e = options.readWholeIndex ? store::readWholeIndex(env, tab, options.listOps.index)
+                                         : store::readIndex(env, tab, options.listOps.index);
+    out.error = e;
+    return e == Err::None;
+}
+
+// The send rules look only at sent mail that still carries its sending account, once.
+bool takeForSendRules(MailItem& item) {
+    if (!mail::isSent(item.state) || item.sendAccount == mail::kNotSending) return false;
+    item.sendAccount = mail::kNotSending;
+    return true;
+}
+
+}  // namespace
+
 ApplyOutcome applyRulesToTab(Env& env, RuleBook& book, Tab& tab, ApplyMode mode,
                              StoredMessageReader& reader, const ApplyOptions& options) {
     ApplyOutcome out;
@@ -84,16 +154,7 @@ ApplyOutcome applyRulesToTab(Env& env, RuleBook& book, Tab& tab, ApplyMode mode,
     const RuleKind kind = mode == ApplyMode::Command ? RuleKind::Command : RuleKind::Send;
     const Rule& head = book.head(kind);
     if (!head.next) return out;
-    if (options.readWholeIndex || tab.loadState == store::kNotRead) {
-        const Err e = options.readWholeIndex
-                          ? store::readWholeIndex(env, tab, options.listOps.index)
-                          : store::readIndex(env, tab, options.listOps.index);
-        if (e != Err::None) {
-            out.error = e;
-            return out;
-        }
-    }
-    if (listEmpty(tab.items)) return out;
+    if (!readIndexForRules(env, tab, options, out) || listEmpty(tab.items)) return out;
 
     const EvaluationContext context = evaluationContext(env, &book);
     const int64_t now = env.clock.now();
@@ -101,16 +162,11 @@ ApplyOutcome applyRulesToTab(Env& env, RuleBook& book, Tab& tab, ApplyMode mode,
     bool countersChanged = false;
     std::string text;
     for (MailItem* item : listRange(tab.items)) {
-        if (mode == ApplyMode::Send) {
-            if (!mail::isSent(item->state) || item->sendAccount == mail::kNotSending) {
-                continue;
-            }
-            item->sendAccount = mail::kNotSending;
-        }
+        if (mode == ApplyMode::Send && !takeForSendRules(*item)) continue;
         const std::string path = store::messagePath(env, tab, store::itemNumber(*item));
         auto file = platform::readWholeFile(env.fs, path);
         if (!file || file->size() < store::kStatusLineSize) {
-            shell::report(env, kMessageFileUnopenable);
+            report::report(env, kMessageFileUnopenable);
             out.error = file ? Err::Damaged : file.error();
             break;
         }
@@ -130,7 +186,7 @@ ApplyOutcome applyRulesToTab(Env& env, RuleBook& book, Tab& tab, ApplyMode mode,
         if (auto bytes = resultBytes(result, item->state, item->markColour)) {
             bool fileFailed = false;
             if (Err e = store::setItemBytes(env, tab, *item, *bytes, &fileFailed); e != Err::None) {
-                if (fileFailed) shell::report(env, kMessageFileUnopenable);
+                if (fileFailed) report::report(env, kMessageFileUnopenable);
                 out.error = e;
                 break;
             }
@@ -138,50 +194,9 @@ ApplyOutcome applyRulesToTab(Env& env, RuleBook& book, Tab& tab, ApplyMode mode,
             countersChanged = true;
         }
 
-        const bool wantsReply = result.replyTemplate[0] != '\0';
-        const bool wantsForward = result.forwardKind != 0;
-        if ((wantsReply || wantsForward) && options.responder) {
-            const std::string_view header = splitStored(text).header;
-            const std::string_view from =
-                view.header ? span(view.header->fromAddressStart, view.header->fromAddressEnd)
-                            : std::string_view();
-            const AutoSkip skip = autoAnswerGuard(header, from, item->state, options.ownAddresses);
-            if (skip != AutoSkip::None) {
-                out.answersSkipped += (wantsReply ? 1 : 0) + (wantsForward ? 1 : 0);
-            } else {
-                if (wantsReply) {
-                    AutoRequest request = replyRequest(result);
-                    request.sourceTab = &tab;
-                    request.item = item;
-                    if (options.responder->reply(request)) {
-                        ++out.replies;
-                        store::setItemBytes(env, tab, *item,
-                                            {answeredState(item->state, false), item->markColour});
-                        countersChanged = true;
-                    } else {
-                        shell::report(env, kAutoReplyFailed);
-                    }
-                }
-                if (wantsForward) {
-                    AutoRequest request = forwardRequest(result);
-                    request.sourceTab = &tab;
-                    request.item = item;
-                    if (options.responder->forward(request)) {
-                        ++out.forwards;
-                        // A reply made just now is what the message is marked with.
-                        if (!mail::isAnswered(item->state)) {
-                            store::setItemBytes(
-                                env, tab, *item,
-                                {answeredState(item->state, true), item->markColour});
-                            countersChanged = true;
-                        }
-                    } else {
-                        shell::report(env, kAutoForwardFailed);
-                    }
-                }
-            }
+        if (answerMatched(env, tab, *item, result, text, view, options, out)) {
+            countersChanged = true;
         }
-
         // Move (0) and copy (1); other values of the field move nothing. A full target keeps
         // its rows where they are, and the pass says so at its end.
         Tab* target = result.targetTab;

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "rules/auto_answer.h"
 #include "rules/rule_book.h"
 #include "rules/stored_message.h"

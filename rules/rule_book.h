@@ -14,8 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "rules/rule_file.h"
 
 namespace kolvy::rules {

@@ -8,6 +8,7 @@
 #include "core/list.h"
 #include "core/sjis.h"
 #include "rules/fake_tabs_test.h"
+#include "tests/support/failing_fs.h"
 #include "tests/support/test_env.h"
 
 namespace kolvy::rules {
@@ -238,6 +239,24 @@ TEST_F(RuleFiles, SavingCleansTextsAndRefusesBrokenRules) {
     tabs.drop(0);  // the target tab went away
     EXPECT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::Invalid);
     EXPECT_EQ(file(RuleKind::Receive), before);
+}
+
+TEST_F(RuleFiles, SaveFailureAtAnyStepKeepsTheOldOrTheNewFile) {
+    install(RuleKind::Receive, "all_tags.txt");
+    const std::string old = file(RuleKind::Receive);
+    book.remove(RuleKind::Receive, book.head(RuleKind::Receive).next);
+    ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
+    const std::string saved = file(RuleKind::Receive);
+    ASSERT_NE(saved, old);
+    test::FailingFileSystem failing(*t.fs);
+    test::EnvOver over(t, failing);
+    test::failEachStep(
+        failing, [&] { t.write(ruleFileName(RuleKind::Receive), old); },
+        [&](int n) {
+            const Err e = book.save(over.env, RuleKind::Receive, tabs);
+            EXPECT_EQ(file(RuleKind::Receive), e == Err::None ? saved : old) << n;
+            EXPECT_EQ(e != Err::None, failing.failed()) << n;  // no failure passes as success
+        });
 }
 
 TEST_F(RuleFiles, AllSevenFileNames) {

@@ -359,118 +359,135 @@ void cleanRuleTexts(Rule& r) {
     clean(r.forwardTo);
 }
 
-Result<std::string> formatRule(RuleKind kind, const Rule& r, const RuleTabIds& tabs) {
-    const std::string_view k1 = sjis::fieldView(r.keyword1);
-    const std::string_view k2 = sjis::fieldView(r.keyword2);
-    const std::string_view tmpl = sjis::fieldView(r.templateName);
-    const std::string_view reply = sjis::fieldView(r.replyTemplate);
-    const std::string_view from = sjis::fieldView(r.forwardFrom);
-    const std::string_view to = sjis::fieldView(r.forwardTo);
-    for (std::string_view t : {k1, k2, tmpl, reply, from, to}) {
-        if (hasBadByte(t)) return Err::Invalid;
+namespace {
+
+// Whether the rule moves or copies: to a tab, or (the rule kinds of templates) by a template.
+bool movesMessage(RuleKind kind, const Rule& r) {
+    return usesTemplate(kind) ? r.templateName[0] != '\0' : r.targetTab != nullptr;
+}
+
+// A move without a valid way, or without a tab id, cannot be written.
+bool badMove(RuleKind kind, const Rule& r, const RuleTabIds& tabs) {
+    return movesMessage(kind, r) && (!inRange(r.moveOrCopy, 0, 2) ||
+                                     (!usesTemplate(kind) && !inRange(tabs.target, 0, kMaxTabId)));
+}
+
+// A rule the file cannot hold: a byte that would break its lines, a number out of its range, a
+// condition without its keyword, an action without its tab.
+bool ruleFitsFile(RuleKind kind, const Rule& r, const RuleTabIds& tabs) {
+    for (std::string_view t : {sjis::fieldView(r.keyword1), sjis::fieldView(r.keyword2),
+                               sjis::fieldView(r.templateName), sjis::fieldView(r.replyTemplate),
+                               sjis::fieldView(r.forwardFrom), sjis::fieldView(r.forwardTo)}) {
+        if (hasBadByte(t)) return false;
     }
-    const bool second = r.item1 != 0 && r.combination != 0;
     if (!inRange(r.item1, 0, kItemCount) || !inRange(r.sizeKB, 0, kMaxSizeKB) ||
         !inRange(r.colourCond, 0, kColourCount) || !inRange(r.bodyChars, 0, kMaxBodyChars) ||
         !inRange(r.olderThan, 0, kAgeCount) || !inRange(r.setColour, 0, kColourCount) ||
         !inRange(r.forwardKind, 0, kForwardKindCount) || r.headLineCount < 0 ||
         r.appliedCount < 0) {
-        return Err::Invalid;
+        return false;
     }
-    if (r.item1 != 0 && (!inRange(r.mode1, 1, 2) || k1.empty())) return Err::Invalid;
+    if (r.item1 != 0 && (!inRange(r.mode1, 1, 2) || r.keyword1[0] == '\0')) return false;
+    const bool second = r.item1 != 0 && r.combination != 0;
     if (second && (!inRange(r.combination, 1, 2) || !inRange(r.item2, 1, kItemCount) ||
-                   !inRange(r.mode2, 1, 2) || k2.empty())) {
-        return Err::Invalid;
+                   !inRange(r.mode2, 1, 2) || r.keyword2[0] == '\0')) {
+        return false;
     }
-    const bool moves = usesTemplate(kind) ? !tmpl.empty() : r.targetTab != nullptr;
-    if (moves && (!inRange(r.moveOrCopy, 0, 2) ||
-                  (!usesTemplate(kind) && !inRange(tabs.target, 0, kMaxTabId)))) {
-        return Err::Invalid;
+    if (badMove(kind, r, tabs)) return false;
+    if (r.replyTemplate[0] != '\0' && !inRange(tabs.reply, 0, kMaxTabId)) return false;
+    return r.forwardKind == 0 || inRange(tabs.forward, 0, kMaxTabId);
+}
+
+void addField(std::string& out, char tag, std::string_view value = {}) {
+    out += tag;
+    out += value;
+    out += kFieldEnd;
+}
+
+void addHexField(std::string& out, char tag, int value) {
+    std::string v;
+    hexDigitTo(v, value);
+    addField(out, tag, v);
+}
+
+// Line 1: the conditions.
+void conditionLine(const Rule& r, std::string& out) {
+    if (r.item1 != 0) {
+        std::string v;
+        hexDigitTo(v, r.item1);
+        v += static_cast<char>('0' + r.mode1);
+        v += sjis::fieldView(r.keyword1);
+        addField(out, '1', v);
+        if (r.combination != 0) {
+            std::string w(1, static_cast<char>('0' + r.combination));
+            hexDigitTo(w, r.item2);
+            w += static_cast<char>('0' + r.mode2);
+            w += sjis::fieldView(r.keyword2);
+            addField(out, '2', w);
+        }
     }
-    if (!reply.empty() && !inRange(tabs.reply, 0, kMaxTabId)) return Err::Invalid;
-    if (r.forwardKind != 0 && !inRange(tabs.forward, 0, kMaxTabId)) return Err::Invalid;
+    if (r.sizeKB != 0) addField(out, '3', std::to_string(r.sizeKB));
+    if (r.markCond) addField(out, '4');
+    if (r.colourCond != 0) addHexField(out, '5', r.colourCond);
+    if (r.bodyChars != 0) addField(out, '6', std::to_string(r.bodyChars));
+    if (r.bodyCountsControl) addField(out, '7');
+    if (r.noJapanese) addField(out, '8');
+    if (r.unreadCond) addField(out, '9');
+    if (r.readCond) addField(out, 'A');
+    if (r.olderThan != 0) addField(out, 'B', std::to_string(r.olderThan));
+    out += '\n';
+}
+
+// Line 2: the actions.
+void actionLine(RuleKind kind, const Rule& r, const RuleTabIds& tabs, std::string& out) {
+    if (movesMessage(kind, r)) {
+        std::string v(1, static_cast<char>('0' + r.moveOrCopy));
+        if (usesTemplate(kind)) {
+            v += sjis::fieldView(r.templateName);
+        } else {
+            v += std::to_string(tabs.target);
+        }
+        addField(out, '1', v);
+    } else {
+        if (r.deleteUnread) addField(out, '4');
+        if (r.noDownload) addField(out, '6');
+    }
+    if (r.setMark) addField(out, '2');
+    if (r.setColour != 0) addHexField(out, '3', r.setColour);
+    if (r.leaveOnServer) addField(out, '5');
+    if (r.split) addField(out, '7');
+    if (r.setRead) addField(out, '8');
+    if (r.replyTemplate[0] != '\0') {
+        std::string v(sjis::fieldView(r.replyTemplate));
+        v += kFieldEnd;
+        v += std::to_string(tabs.reply);
+        addField(out, '9', v);
+    }
+    if (r.forwardKind != 0) {
+        std::string v = std::to_string(r.forwardKind) + std::to_string(tabs.forward);
+        v += kFieldEnd;
+        v += sjis::fieldView(r.forwardFrom);
+        v += kFieldEnd;
+        v += sjis::fieldView(r.forwardTo);
+        addField(out, 'A', v);
+    }
+    if (r.headLines) addField(out, 'B', std::to_string(r.headLineCount));
+    out += '\n';
+}
+
+}  // namespace
+
+Result<std::string> formatRule(RuleKind kind, const Rule& r, const RuleTabIds& tabs) {
+    if (!ruleFitsFile(kind, r, tabs)) return Err::Invalid;
     std::optional<std::string> date;
     if (r.lastApplied[0] != '\0') {
         date = historyDate(sjis::fieldView(r.lastApplied));
         if (!date) return Err::Invalid;
     }
-
     std::string out;
-    auto field = [&](char tag, std::string_view value = {}) {
-        out += tag;
-        out += value;
-        out += kFieldEnd;
-    };
-    // Line 1.
-    if (r.item1 != 0) {
-        std::string v;
-        hexDigitTo(v, r.item1);
-        v += static_cast<char>('0' + r.mode1);
-        v += k1;
-        field('1', v);
-        if (second) {
-            std::string w(1, static_cast<char>('0' + r.combination));
-            hexDigitTo(w, r.item2);
-            w += static_cast<char>('0' + r.mode2);
-            w += k2;
-            field('2', w);
-        }
-    }
-    if (r.sizeKB != 0) field('3', std::to_string(r.sizeKB));
-    if (r.markCond) field('4');
-    if (r.colourCond != 0) {
-        std::string v;
-        hexDigitTo(v, r.colourCond);
-        field('5', v);
-    }
-    if (r.bodyChars != 0) field('6', std::to_string(r.bodyChars));
-    if (r.bodyCountsControl) field('7');
-    if (r.noJapanese) field('8');
-    if (r.unreadCond) field('9');
-    if (r.readCond) field('A');
-    if (r.olderThan != 0) field('B', std::to_string(r.olderThan));
-    out += '\n';
-
-    // Line 2.
-    if (moves) {
-        std::string v(1, static_cast<char>('0' + r.moveOrCopy));
-        if (usesTemplate(kind)) {
-            v += tmpl;
-        } else {
-            v += std::to_string(tabs.target);
-        }
-        field('1', v);
-    } else {
-        if (r.deleteUnread) field('4');
-        if (r.noDownload) field('6');
-    }
-    if (r.setMark) field('2');
-    if (r.setColour != 0) {
-        std::string v;
-        hexDigitTo(v, r.setColour);
-        field('3', v);
-    }
-    if (r.leaveOnServer) field('5');
-    if (r.split) field('7');
-    if (r.setRead) field('8');
-    if (!reply.empty()) {
-        std::string v(reply);
-        v += kFieldEnd;
-        v += std::to_string(tabs.reply);
-        field('9', v);
-    }
-    if (r.forwardKind != 0) {
-        std::string v = std::to_string(r.forwardKind) + std::to_string(tabs.forward);
-        v += kFieldEnd;
-        v += from;
-        v += kFieldEnd;
-        v += to;
-        field('A', v);
-    }
-    if (r.headLines) field('B', std::to_string(r.headLineCount));
-    out += '\n';
-
-    // Line 3.
+    conditionLine(r, out);
+    actionLine(kind, r, tabs, out);
+    // Line 3: when the rule last matched, and how often.
     if (date) out += *date + std::to_string(r.appliedCount);
     out += '\n';
     return out;

@@ -2,7 +2,7 @@
 
 #include "config/accounts.h"
 #include "core/sjis.h"
-#include "shell/report.h"
+#include "report/report.h"
 #include "store/paths.h"
 
 namespace kolvy::rules {
@@ -55,7 +55,7 @@ ApplyOutcome sortTab(Env& env, RuleBook& book, TabDirectory& tabs, Tab& tab,
                      ApplyOptions options, bool receiveRunning) {
     ApplyOutcome out;
     if (receiveRunning) {
-        shell::notice(env, kSortDuringRun);
+        report::notice(env, kSortDuringRun);
         out.error = Err::Cancelled;
         return out;
     }

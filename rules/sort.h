@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/env.h"
+#include "platform/env.h"
 #include "rules/executor.h"
 #include "rules/rule_book.h"
 #include "store/tabs.h"

@@ -1,6 +1,6 @@
 #include "shell/commands.h"
 
-#include "shell/report.h"
+#include "report/report.h"
 
 namespace kolvy::shell {
 
@@ -22,7 +22,7 @@ CommandRouter::Outcome CommandRouter::dispatch(int id) {
     const Entry* e = find(id);
     if (!e) return Outcome::Unknown;
     if (state_.processing.load() && !(e->flags & kCmdWhileProcessing)) {
-        notice(env_, kProcessingNow);
+        report::notice(env_, kProcessingNow);
         return Outcome::Refused;
     }
     if ((e->flags & kCmdNotDuringRun) && state_.running()) return Outcome::Ignored;

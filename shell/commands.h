@@ -6,8 +6,8 @@
 #include <functional>
 #include <map>
 
-#include "core/env.h"
 #include "core/run_state.h"
+#include "platform/env.h"
 
 namespace kolvy::shell {
 

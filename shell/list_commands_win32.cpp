@@ -18,6 +18,7 @@
 #include "mime/stored_reader.h"
 #include "platform/fileutil.h"
 #include "platform/process.h"
+#include "report/report.h"
 #include "rules/evaluate.h"
 #include "rules/sort.h"
 #include "shell/command_ids.h"
@@ -25,7 +26,6 @@
 #include "shell/list_commands.h"
 #include "shell/list_resource.h"
 #include "shell/mainwindow_win32.h"
-#include "shell/report.h"
 #include "shell/shell_context_win32.h"
 #include "store/message_file.h"
 #include "store/paths.h"
@@ -298,7 +298,7 @@ class WindowDialogs final : public compose::ComposeDialogs {
         return a.choice;
     }
     bool confirmNotSaving() override {
-        return ask(env_, compose::kChangedNotSaved) == platform::Answer::Ok;
+        return report::ask(env_, compose::kChangedNotSaved) == platform::Answer::Ok;
     }
     Tab* chooseTab(const std::vector<Tab*>& sendTabs) override {
         return chooseTabDialog(owner_, sendTabs);
@@ -472,7 +472,7 @@ void ListModule::composeToAddress(std::string address) {
                 WindowDialogs dialogs(main_, env_);
                 compose::compose(cc, dialogs, q);
             } else {
-                report(env_, compose::kPreparedUnopenable);
+                report::report(env_, compose::kPreparedUnopenable);
             }
         }
         platform::mainThread().post({kMsgDeferredExit, 0, 0});
@@ -496,8 +496,8 @@ void ListModule::startListCommand(int id) {
     Tab* tab = current();
     if (!command || !tab) return;
     if (runState().running()) {
-        notice(env_, command->kind == ListCommand::EmptyTrash ? store::kEmptyTrashDuringRun
-                                                              : store::kListEditDuringRun);
+        report::notice(env_, command->kind == ListCommand::EmptyTrash ? store::kEmptyTrashDuringRun
+                                                                      : store::kListEditDuringRun);
         return;
     }
     if (command->kind == ListCommand::EmptyTrash) {
@@ -537,7 +537,7 @@ bool ListModule::passWorker(Tab* tab, std::vector<MailItem*> rows, ListCommand c
         target = program_.tabs.basicTab(store::kTrashTab);
     }
     if (store::listOpConfirms(command.op) &&
-        ask(w.env, store::kCompleteDeleteAsk) != platform::Answer::Ok) {
+        report::ask(w.env, store::kCompleteDeleteAsk) != platform::Answer::Ok) {
         return false;
     }
     std::lock_guard<std::mutex> turn(g_storeTurn);
@@ -564,7 +564,7 @@ void ListModule::sort() {
     Tab* tab = current();
     if (!tab || tab->kind != store::kReceiveTab) return;
     if (runState().running()) {
-        notice(env_, rules::kSortDuringRun);
+        report::notice(env_, rules::kSortDuringRun);
         return;
     }
     onWorker([this, tab] {
@@ -596,7 +596,7 @@ void ListModule::rebuild() {
     Tab* tab = current();
     if (!tab) return;
     if (runState().running()) {
-        notice(env_, kRebuildDuringRun);
+        report::notice(env_, kRebuildDuringRun);
         return;
     }
     onWorker([this, tab] {
@@ -620,9 +620,10 @@ void ListModule::rebuild() {
 void ListModule::renumber() {
     Tab* tab = current();
     if (!tab) return;
-    if (ask(env_, store::kRenumberAsk, platform::Icon::Information) != platform::Answer::Ok) return;
+    if (report::ask(env_, store::kRenumberAsk, platform::Icon::Information) != platform::Answer::Ok)
+        return;
     if (runState().running()) {
-        notice(env_, kRenumberDuringRun);
+        report::notice(env_, kRenumberDuringRun);
         return;
     }
     onWorker([this, tab] {
@@ -641,11 +642,11 @@ void ListModule::join() {
     Tab* tab = current();
     if (!tab) return;
     if (tab != program_.tabs.basicTab(store::kReceiveTab)) {
-        notice(env_, mime::kJoinNotBasicTab);
+        report::notice(env_, mime::kJoinNotBasicTab);
         return;
     }
     if (runState().running()) {
-        notice(env_, mime::kJoinWhileReceiving);
+        report::notice(env_, mime::kJoinWhileReceiving);
         return;
     }
     onWorker([this, tab] {
@@ -674,7 +675,7 @@ void ListModule::join() {
             pieces.insert(pieces.end(), g.begin(), g.end());
         // Read by the main thread after the worker's post.
         reselect_ = pieces;
-        if (r.incomplete) notice(w.env, mime::kJoinMissingPieces);
+        if (r.incomplete) report::notice(w.env, mime::kJoinMissingPieces);
         return kRefill;
     });
 }
@@ -700,11 +701,12 @@ void ListModule::open() {
                 startProgram(platform::quotedCommandLine(platform::defaultEditor(), path))) {
                 return;
             }
-            report(env_, kViewerFailed);
+            report::report(env_, kViewerFailed);
             return;
         }
         case OpenWith::Viewer:
-            if (!startProgram(viewerCommandLine(viewer, path, *item))) report(env_, kViewerFailed);
+            if (!startProgram(viewerCommandLine(viewer, path, *item)))
+                report::report(env_, kViewerFailed);
             return;
     }
 }

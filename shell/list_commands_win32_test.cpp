@@ -375,7 +375,7 @@ TEST_F(ListCommandsUnderWine, SortMovesWhatARuleNames) {
         r->mode1 = 1;
         sjis::copyField(r->keyword1, "請求書");
         r->targetTab = tabs.basicTab(store::kTrashTab);
-        book.appendToFile(rules::RuleKind::Command, r);
+        book.addAtFileEnd(rules::RuleKind::Command, r);
         ASSERT_EQ(book.save(t.env, rules::RuleKind::Command, dir), Err::None);
     }
     start();

@@ -4,14 +4,14 @@
 #include <string>
 
 #include "config/accounts.h"
-#include "core/env.h"
 #include "core/sjis.h"
+#include "platform/env.h"
 #include "platform/win32/win32.h"
 #include "pop/exports.h"
+#include "report/report.h"
 #include "shell/host_exports_win32.h"
 #include "shell/mainwindow_win32.h"
 #include "shell/program.h"
-#include "shell/report.h"
 #include "shell/resource.h"
 #include "shell/shell_context_win32.h"
 #include "shell/window_parts_win32.h"
@@ -45,7 +45,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
     const shell::CommandLine command = shell::parseCommandLine(commandLine ? commandLine : "");
     char title[64];
     if (LoadStringA(instance, IDS_APPTITLE, title, sizeof title) <= 0) {
-        lstrcpynA(title, shell::kAppTitle, sizeof title);
+        lstrcpynA(title, report::kAppTitle, sizeof title);
     }
     const std::string exe = platform::executablePath();
     const std::string programFolder(sjis::parentPath(exe));

@@ -10,9 +10,9 @@
 #include "core/list.h"
 #include "core/sjis.h"
 #include "platform/win32/win32.h"
+#include "report/report.h"
 #include "shell/command_ids.h"
 #include "shell/host_exports_win32.h"
-#include "shell/report.h"
 #include "shell/resource.h"
 #include "shell/shell_context_win32.h"
 #include "shell/window_parts_win32.h"
@@ -196,7 +196,7 @@ void MainWindow::createList(Tab& tab) {
         WS_CHILD | WS_CLIPSIBLINGS | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS, 0, 0, 0, 0,
         hwnd_, reinterpret_cast<HMENU>(nextListId_++), nullptr, nullptr);
     if (!lv) {
-        report(program_.env, "リストビューの作成に失敗しました。");
+        report::report(program_.env, "リストビューの作成に失敗しました。");
         return;
     }
     SendMessageA(lv, WM_SETFONT, reinterpret_cast<WPARAM>(listFont_), FALSE);
@@ -332,14 +332,14 @@ void MainWindow::openSearch() {
     static SearchFn search = nullptr;
     if (!library) library = LoadLibraryA("Fandor.dll");
     if (!library) {
-        report(program_.env, "Fandor.dllが読み込めません。   ");
+        report::report(program_.env, "Fandor.dllが読み込めません。   ");
         return;
     }
     if (!search)
         search = reinterpret_cast<SearchFn>(
             reinterpret_cast<void*>(GetProcAddress(library, "FandorFunc")));
     if (!search) {
-        report(program_.env, "Fandor.dllから検索関数が呼び出せません。   ");
+        report::report(program_.env, "Fandor.dllから検索関数が呼び出せません。   ");
         return;
     }
     search(hwnd_, program_.tabs.listHead());

@@ -13,10 +13,10 @@
 #include "platform/fileutil.h"
 #include "platform/win32/win32.h"
 #include "pop/notify.h"
+#include "report/report.h"
 #include "shell/command_ids.h"
 #include "shell/mainwindow_win32.h"
 #include "shell/notify_resource.h"
-#include "shell/report.h"
 #include "shell/shell_context_win32.h"
 
 namespace kolvy::shell::win32 {
@@ -125,7 +125,7 @@ std::unique_ptr<Animation> loadAnimation(const NoticeOptions& o) {
     std::optional<pop::AnimationBitmap> geometry;
     if (bytes) geometry = pop::readAnimationBitmap(*bytes);
     if (!geometry) {
-        report(p.env, pop::kBitmapUnreadable);
+        report::report(p.env, pop::kBitmapUnreadable);
         return nullptr;
     }
     auto a = std::make_unique<Animation>();
@@ -136,7 +136,7 @@ std::unique_ptr<Animation> loadAnimation(const NoticeOptions& o) {
     if (a->geometry.colours) {
         a->palette = makePalette(*a);
         if (!a->palette) {
-            report(p.env, pop::kPaletteFailed);
+            report::report(p.env, pop::kPaletteFailed);
             return nullptr;
         }
     }
@@ -272,7 +272,8 @@ bool addList(HWND dlg, NoticeDialog& d) {
     d.list = reinterpret_cast<SinchakuListFn>(
         reinterpret_cast<void*>(GetProcAddress(lib, "ZV_SinchakuList")));
     if (!d.list) {
-        report(notifier().program->env, "ZorvanDLLからZV_SinchakuList関数が呼び出せません。   ");
+        report::report(notifier().program->env,
+                       "ZorvanDLLからZV_SinchakuList関数が呼び出せません。   ");
         return false;
     }
     const int fontSize = static_cast<int>(

@@ -5,8 +5,8 @@
 #include "core/list.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
-#include "shell/logs.h"
-#include "shell/report.h"
+#include "report/logs.h"
+#include "report/report.h"
 #include "store/paths.h"
 
 namespace kolvy::shell {
@@ -67,7 +67,7 @@ bool prepareDataFolder(Env& env) {
     const std::string data = store::dataFolder(env);
     if (fs.isDir(data)) return true;
     if (fs.makeDir(data) != Err::None) {
-        report(env, kMailDataCreateFailed);
+        report::report(env, kMailDataCreateFailed);
         return false;
     }
     auto entries = fs.list(env.programFolder);
@@ -75,7 +75,7 @@ bool prepareDataFolder(Env& env) {
     for (const auto& e : *entries) {
         if (!e.plainDir || staysInProgramFolder(e.name)) continue;
         if (fs.rename(env.path(e.name), sjis::joinPath(data, e.name)) != Err::None) {
-            report(env, kFolderMoveFailed);
+            report::report(env, kFolderMoveFailed);
             return false;
         }
     }
@@ -95,10 +95,11 @@ std::unique_ptr<platform::FileLock> lockProgramFolder(Env& env, unsigned waitMs)
     auto lock = platform::lockFile(env.path(kWriterLockFile), waitMs);
     if (!lock) {
         if (lock.error() == Err::Access) {
-            report(env, folderInUseText(env.programFolder));
+            report::report(env, folderInUseText(env.programFolder));
         } else {
-            report(env, std::string("フォルダにロックファイル（") + kWriterLockFile +
-                            "）を作成できませんでした。    \n" + env.programFolder + "    ");
+            report::report(env, std::string("フォルダにロックファイル（") + kWriterLockFile +
+                                    "）を作成できませんでした。    \n" + env.programFolder +
+                                    "    ");
         }
         return nullptr;
     }
@@ -118,7 +119,7 @@ std::string receiveLogTail(std::string_view log) {
 void detectCrash(Env& env) {
     const int64_t level = platform::readInt(env.ini, kOption, "ErrorLogOut", 0);
     if (level < 1) return;
-    report(env, kCrashNotice);
+    report::report(env, kCrashNotice);
     const std::string path = env.path("ErrorLog.txt");
     if (level >= 2) {
         char text[64];
@@ -127,7 +128,8 @@ void detectCrash(Env& env) {
         platform::writeWholeFile(env.fs, path, text);
         return;
     }
-    auto log = platform::readWholeFile(env.fs, runLogPath(env, RunLogKind::Receive));
+    auto log =
+        platform::readWholeFile(env.fs, report::runLogPath(env, report::RunLogKind::Receive));
     if (!log || log->empty()) return;
     const std::string tail = receiveLogTail(*log);
     if (!tail.empty()) platform::writeWholeFile(env.fs, path, tail);
@@ -246,7 +248,7 @@ void Program::selectTab(Tab& tab) {
         store::readIndex(env, tab, index);
         // Only when a rebuild can follow: the message announces it.
         if (index.rebuilder && !listEmpty(tab.items) && tab.nextFileNo == 0) {
-            notice(env, store::kCountersCleared);
+            report::notice(env, store::kCountersCleared);
             rebuild(tab, store::RebuildMode::Silent);
         }
     }
@@ -274,18 +276,18 @@ void Program::afterShow() {
             if (waiting->closed) tabs.setClosed(env, *waiting, false);
             selectTab(*waiting);
             makeCurrent(*waiting);
-            notice(env, kUnsentAtStart);
+            report::notice(env, kUnsentAtStart);
         }
     }
 }
 
 Program::CloseDecision Program::closeRequest() {
     if (run.running()) {
-        notice(env, kCloseDuringRun);
+        report::notice(env, kCloseDuringRun);
         return CloseDecision::Stay;
     }
     if (run.processing.load()) {
-        notice(env, kCloseWhileProcessing);
+        report::notice(env, kCloseWhileProcessing);
         return CloseDecision::Stay;
     }
     if (switches.infoSendMail) {
@@ -293,7 +295,8 @@ Program::CloseDecision Program::closeRequest() {
             if (waiting->closed) tabs.setClosed(env, *waiting, false);
             selectTab(*waiting);
             makeCurrent(*waiting);
-            if (ask(env, kUnsentAtClose, platform::Icon::Information) != platform::Answer::Ok) {
+            if (report::ask(env, kUnsentAtClose, platform::Icon::Information) !=
+                platform::Answer::Ok) {
                 return CloseDecision::Stay;
             }
         }

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/env.h"
 #include "core/run_state.h"
+#include "platform/env.h"
 #include "store/index.h"
 #include "store/tabs.h"
 

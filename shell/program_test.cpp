@@ -5,7 +5,7 @@
 #include "core/list.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
-#include "shell/logs.h"
+#include "report/logs.h"
 #include "store/message_file.h"
 #include "store/paths.h"
 #include "tests/support/test_env.h"

@@ -21,10 +21,10 @@
 #include "pop/connection.h"
 #include "pop/receive_run.h"
 #include "pop/receive_run_store.h"
+#include "report/report.h"
 #include "shell/command_ids.h"
 #include "shell/host_exports_win32.h"
 #include "shell/mainwindow_win32.h"
-#include "shell/report.h"
 #include "shell/run_status.h"
 #include "shell/shell_context_win32.h"
 
@@ -242,7 +242,7 @@ void ReceiveModule::onWindowStep(WPARAM step, LPARAM value) {
 // The user asked, so the user is told, even while a timer's run has the process unattended.
 void ReceiveModule::tellUser(const char* text) {
     program_.run.boxShowing = 1;
-    env_.reporter.show(text, kAppTitle, platform::Icon::Information, platform::Buttons::Ok);
+    env_.reporter.show(text, report::kAppTitle, platform::Icon::Information, platform::Buttons::Ok);
     program_.run.boxShowing = 0;
 }
 

@@ -17,12 +17,12 @@
 #include "core/list.h"
 #include "core/sjis.h"
 #include "mime/stored_reader.h"
+#include "report/report.h"
 #include "rules/executor.h"
 #include "rules/rule_book.h"
 #include "rules/sort.h"
 #include "shell/command_ids.h"
 #include "shell/host_exports_win32.h"
-#include "shell/report.h"
 #include "shell/run_status.h"
 #include "shell/send_command.h"
 #include "shell/send_resource.h"
@@ -281,7 +281,7 @@ class RunClaim {
 void SendModule::command(bool sendAndReceive) {
     Env& env = program_.env;
     if (!runState().tryBegin(RunKind::Send)) {
-        notice(env, kTextRunActive);
+        report::notice(env, kTextRunActive);
         return;
     }
     RunClaim claim;
@@ -300,7 +300,7 @@ void SendModule::command(bool sendAndReceive) {
         d = decideMode(r, t.target, isCurrent, count, *mode);
     }
     if (d.next != SendDecision::Next::Start) {
-        if (d.next == SendDecision::Next::Notice) notice(env, d.text);
+        if (d.next == SendDecision::Next::Notice) report::notice(env, d.text);
         if (d.receiveAnyway) PostMessageA(main_, WM_COMMAND, MAKEWPARAM(cmd::kReceive, 0), 0);
         return;
     }

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/run_state.h"
-#include "shell/report.h"
+#include "report/report.h"
 #include "shell/shortcuts.h"
 #include "shell/window_parts_win32.h"
 #include "shell/window_resource.h"
@@ -106,7 +106,7 @@ bool captureKey(int vk) {
     if (const int repeated = repeatedShortcut(*keys)) {
         char text[512];
         wsprintfA(text, kRepeatedKey, shortcutName(repeated).c_str());
-        MessageBoxA(g_dialog, text, kAppTitle, MB_ICONINFORMATION);
+        MessageBoxA(g_dialog, text, report::kAppTitle, MB_ICONINFORMATION);
     }
     return true;
 }
@@ -226,7 +226,7 @@ void runShortcutDialog(HWND main, Env& env) {
     if (r != IDOK) return;
     g_keys = keys;
     if (env.ini.write("Option", kShortcutKey, formatShortcuts(keys)) != Err::None)
-        report(env, "ショートカットの設定を保存できませんでした。   ");
+        report::report(env, "ショートカットの設定を保存できませんでした。   ");
     if (g_list) fillShortcutRows(GetWindow(g_list, GW_CHILD), g_keys);
 }
 

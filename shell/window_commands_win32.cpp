@@ -10,11 +10,11 @@
 
 #include "core/sjis.h"
 #include "platform/win32/win32.h"
+#include "report/logs.h"
+#include "report/report.h"
 #include "shell/command_ids.h"
 #include "shell/exit_rules.h"
-#include "shell/logs.h"
 #include "shell/mainwindow_win32.h"
-#include "shell/report.h"
 #include "shell/resource.h"
 #include "shell/run_menus.h"
 #include "shell/shortcuts.h"
@@ -86,7 +86,7 @@ void trayIcon(DWORD op, TrayIcon icon) {
     nid.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;
     nid.uCallbackMessage = kMsgTray;
     nid.hIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(static_cast<int>(icon)));
-    lstrcpynA(nid.szTip, kAppTitle, sizeof nid.szTip);
+    lstrcpynA(nid.szTip, report::kAppTitle, sizeof nid.szTip);
     Shell_NotifyIconA(op, &nid);
 }
 
@@ -139,7 +139,7 @@ void exitFrom(HWND main, ExitSource source) {
             SendMessageA(main, WM_CLOSE, 0, 0);
             return;
         case ExitAction::Refuse:
-            notice(*windowParts().env, kComposerWaiting);
+            report::notice(*windowParts().env, kComposerWaiting);
             return;
         case ExitAction::Wait:
             SetTimer(main, kExitRetryTimer, kExitRetryMs, nullptr);
@@ -175,7 +175,7 @@ void registerHotKey(HWND main, Env& env) {
     if (vk == 0) return;
     // Held by another program: say so once and run without it.
     if (!RegisterHotKey(main, kHotKeyId, static_cast<UINT>(hotKeyModifiers(mods)), vk))
-        notice(env, kHotKeyTaken);
+        report::notice(env, kHotKeyTaken);
 }
 
 INT_PTR CALLBACK aboutProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
@@ -218,7 +218,7 @@ void registerCommands(ShellContext& c) {
     c.commands.add(cmd::kHelp, [main, &env](int) {
         const std::string help = sjis::joinPath(env.programFolder, "Kolvy.hlp");
         if (!env.fs.exists(help)) {
-            report(env, kNoHelpFile);
+            report::report(env, kNoHelpFile);
             return;
         }
         WinHelpA(main, help.c_str(), HELP_CONTENTS, 0);
@@ -240,7 +240,7 @@ void traceCommand(const char* what, int number, const char* outcome) {
     if (!on || !windowParts().env) return;
     std::string line = std::string(what) + " " + std::to_string(number);
     if (*outcome) line += std::string(" ") + outcome;
-    appendCommLog(*windowParts().env, line);
+    report::appendCommLog(*windowParts().env, line);
 }
 
 void selectTabItem(HWND main, int item) {
@@ -324,7 +324,7 @@ void registerWindowCommands(ShellContext& c) {
 
 bool closeAllowed(HWND) {
     if (exitDecision(exitState(), ExitSource::Close) != ExitAction::Refuse) return true;
-    notice(*windowParts().env, kComposerWaiting);
+    report::notice(*windowParts().env, kComposerWaiting);
     return false;
 }
 

@@ -8,9 +8,9 @@
 #include "core/sjis.h"
 #include "mime/stored_header.h"
 #include "platform/fileutil.h"
+#include "report/logs.h"
+#include "report/report.h"
 #include "rules/evaluate.h"
-#include "shell/logs.h"
-#include "shell/report.h"
 #include "smtp/split.h"
 #include "store/index.h"
 #include "store/message_file.h"
@@ -92,7 +92,7 @@ class Runner {
     Env& env_;
     std::span<Tab* const> tabs_;
     SendOutcome out_;
-    shell::RunLog sendLog_;
+    report::RunLog sendLog_;
     int counter_ = 0;  // the send counter: 1..9, 0, 1... per account pass over a tab
     int total_ = 0, current_ = 0;
 };
@@ -103,9 +103,9 @@ void Runner::openLogs() {
         char line[64];
         std::snprintf(line, sizeof line, "\r\n\r\n%d/%d/%d %d:%d:%d 送信開始", t.year, t.month,
                       t.day, t.hour, t.minute, t.second);
-        shell::appendCommLog(env_, line);
+        report::appendCommLog(env_, line);
     }
-    if (r_.options.logOutSend) sendLog_ = shell::RunLog::open(env_, shell::RunLogKind::Send);
+    if (r_.options.logOutSend) sendLog_ = report::RunLog::open(env_, report::RunLogKind::Send);
 }
 
 SendOutcome Runner::run() {
@@ -179,14 +179,14 @@ Runner::Step Runner::sendItem(Session& session, Tab& tab, const Account& account
     const std::optional<store::StatusLine> status =
         file ? store::parseStatusLine(*file) : std::nullopt;
     if (!file || !status) {
-        shell::report(env_, kTextDraftUnopenable);
+        report::report(env_, kTextDraftUnopenable);
         return Step::Stop;
     }
     // The file says sent but the index does not: a run was killed between the two writes.
     if (saysSent(status->state)) return repairStale(tab, item, status->state);
-    if (env_.logOut) shell::appendCommLog(env_, "番号" + store::numberDigits(number) + "を送信");
+    if (env_.logOut) report::appendCommLog(env_, "番号" + store::numberDigits(number) + "を送信");
     if (item.state == kWaitingAttached && r_.options.confirmAttachments && !env_.unattended &&
-        env_.reporter.show(kTextConfirmAttachments, shell::kAppTitle, platform::Icon::Question,
+        env_.reporter.show(kTextConfirmAttachments, report::kAppTitle, platform::Icon::Question,
                            platform::Buttons::OkCancel) != platform::Answer::Ok) {
         return Step::Stop;
     }
@@ -222,13 +222,13 @@ bool Runner::compose(Tab& tab, MailItem& item, const Account& account, std::stri
             out = std::move(c.message);
             return true;
         case ComposeFailure::AttachmentUnreadable:
-            shell::report(env_, kTextAttachmentUnopenable);
+            report::report(env_, kTextAttachmentUnopenable);
             return false;
         case ComposeFailure::TooLarge:
-            shell::report(env_, store::kAllocateFailed);
+            report::report(env_, store::kAllocateFailed);
             return false;
         default:
-            shell::report(env_, kTextDraftUnopenable);
+            report::report(env_, kTextDraftUnopenable);
             return false;
     }
 }
@@ -276,7 +276,7 @@ Runner::Step Runner::recordSent(Tab& tab, MailItem& item, const std::string& pat
     if (platform::replaceFileContents(env_.fs, path, path + ".tmp", copy) != Err::None) {
         // No room for the copy: the state digit alone changes in place, so that the delivered
         // message is never sent again.
-        shell::report(env_, kTextDraftUnopenable);
+        report::report(env_, kTextDraftUnopenable);
         if (store::updateStatusChar(env_, path, store::StatusChar::State,
                                     store::stateDigit(after)) != Err::None) {
             return Step::Stop;
@@ -284,7 +284,7 @@ Runner::Step Runner::recordSent(Tab& tab, MailItem& item, const std::string& pat
     }
     const uint32_t stored = static_cast<uint32_t>(sendTime);
     if (store::updateRecordSent(env_, tab, item, after, stored) != Err::None) {
-        shell::report(env_, kTextIndexUnopenable);
+        report::report(env_, kTextIndexUnopenable);
         return Step::Stop;
     }
     store::TimeTexts times(env_.clock);
@@ -299,7 +299,7 @@ Runner::Step Runner::recordSent(Tab& tab, MailItem& item, const std::string& pat
 Runner::Step Runner::repairStale(Tab& tab, MailItem& item, uint8_t fileState) {
     const uint8_t before = item.state;
     if (store::updateRecordSent(env_, tab, item, fileState, item.storedTime) != Err::None) {
-        shell::report(env_, kTextIndexUnopenable);
+        report::report(env_, kTextIndexUnopenable);
         return Step::Stop;
     }
     store::countOut(tab, before);

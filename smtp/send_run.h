@@ -19,9 +19,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/env.h"
 #include "core/mail_state.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "rules/executor.h"
 #include "rules/rule_book.h"
 #include "smtp/outgoing.h"

@@ -11,7 +11,8 @@
 #include "pop/login.h"
 #include "pop/md5.h"
 #include "pop/reply.h"
-#include "shell/logs.h"
+#include "report/logs.h"
+#include "report/report.h"
 
 namespace kolvy::smtp {
 namespace {
@@ -54,10 +55,6 @@ bool offers(const std::vector<std::string_view>& words, std::string_view name) {
 
 std::string firstLineOf(std::string_view reply) {
     return std::string(reply.substr(0, reply.find_first_of("\r\n")));
-}
-
-bool logging(const Env& env) {
-    return env.unattended || env.logOut;
 }
 
 }  // namespace
@@ -139,17 +136,17 @@ Session::Session(Env& env, const Account& account, SendObserver& observer, unsig
 
 void Session::fail(const std::string& logText, const std::string& boxText) {
     flushLog();
-    external::presentFailure(env_, logText, boxText);
+    report::report(env_, boxText, logText);
 }
 
 void Session::note(std::string_view logText) {
-    if (logging(env_)) shell::appendCommLog(env_, logText);
+    report::logFailure(env_, logText);
 }
 
 void Session::flushLog() {
     if (pending_.empty()) return;
     pending_ += '\x01';  // the lines carry their own ends
-    shell::appendCommLog(env_, pending_);
+    report::appendCommLog(env_, pending_);
     pending_.clear();
 }
 
@@ -185,7 +182,7 @@ int Session::open() {
         return 1;
     }
     observer_.status(kStatusConnected);
-    if (logging(env_)) {
+    if (report::logsFailures(env_)) {
         conn_.setConversationLog([this](std::string_view text) {
             pending_ += text;
             if (pending_.empty() || pending_.back() != '\n') pending_ += "\r\n";

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "pop/connection.h"
 
 namespace kolvy::smtp {

@@ -5,7 +5,8 @@
 #include "core/sjis.h"
 #include "external/ssl_binding.h"
 #include "pop/reply.h"
-#include "shell/logs.h"
+#include "report/logs.h"
+#include "report/report.h"
 #include "smtp/session.h"
 
 namespace kolvy::smtp {
@@ -120,7 +121,7 @@ int Session::endOfData() {
     }
     if (smtpReplyCode(reply) == 250) {
         // With the transaction's lines, in the same append.
-        if (env_.unattended || env_.logOut) pending_ += "送信完了\r\n" + reply;
+        if (report::logsFailures(env_)) pending_ += "送信完了\r\n" + reply;
         return 0;
     }
     fail("送信に対しサーバがエラーを返しました。   \r\n" + reply,

@@ -9,7 +9,7 @@
 #include "mime/decode.h"
 #include "mime/stored_header.h"
 #include "platform/fileutil.h"
-#include "shell/report.h"
+#include "report/report.h"
 #include "store/message_file.h"
 #include "store/paths.h"
 
@@ -353,20 +353,20 @@ Err writeNewFile(Env& env, const std::string& path, std::string_view bytes) {
 Err extractAttachments(Env& env, std::string_view text, std::string_view dest,
                        std::span<const int> parts, std::vector<std::string>* saved) {
     if (text.size() < kStatusLineSize || text[0] != '\f') {
-        shell::report(env, kNothingToExtract);
+        report::report(env, kNothingToExtract);
         return Err::Invalid;
     }
     if (text[30] == 'a') {
-        shell::report(env, kNothingToExtract);
+        report::report(env, kNothingToExtract);
         return Err::NotFound;
     }
     if (text[5] == '1') {
-        shell::report(env, kAttachmentsLost, platform::Icon::Information);
+        report::report(env, kAttachmentsLost, platform::Icon::Information);
         return Err::NotFound;
     }
     const std::vector<AttachmentEntry> entries = listAttachments(text);
     if (Err e = platform::makeDirs(env.fs, dest); e != Err::None) {
-        shell::report(env, kWriteFailed);
+        report::report(env, kWriteFailed);
         return e;
     }
     std::vector<int> chosen(parts.begin(), parts.end());
@@ -410,14 +410,14 @@ Err extractAttachments(Env& env, std::string_view text, std::string_view dest,
         }
         if (e != Err::None) {
             // One part that cannot be written does not keep the others from being saved.
-            if (result == Err::None) shell::report(env, kWriteFailed);
+            if (result == Err::None) report::report(env, kWriteFailed);
             result = e;
             continue;
         }
         if (saved) saved->push_back(path);
     }
     if (missing) {
-        shell::report(env, kNoSuchPart, platform::Icon::Information);
+        report::report(env, kNoSuchPart, platform::Icon::Information);
         return Err::NotFound;
     }
     return result;

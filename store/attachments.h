@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/env.h"
+#include "platform/env.h"
 
 namespace kolvy::store {
 

@@ -44,8 +44,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "store/index.h"
 
 namespace kolvy::store {

@@ -11,9 +11,10 @@
 #include "core/sjis.h"
 #include "core/timetext.h"
 #include "platform/fileutil.h"
-#include "shell/logs.h"
-#include "shell/report.h"
+#include "report/logs.h"
+#include "report/report.h"
 #include "store/commit.h"
+#include "store/index_layout.h"
 #include "store/message_file.h"
 #include "store/paths.h"
 #include "store/tabs.h"
@@ -22,34 +23,7 @@
 namespace kolvy::store {
 namespace {
 
-constexpr size_t kStateAt = 2, kMarkAt = 3, kStoredAt = 4, kDateAt = 8, kOffsetAt = 12;
-constexpr size_t kSizeAt = 16, kAttachAt = 20, kAccountAt = 21, kFirstSeparatorAt = 22;
-constexpr size_t kSummaryRoom = kIndexHeaderSize - kSummaryOffset;  // 234 bytes
-// Bytes of the summary read back when registering: the line and its blanks.
-constexpr size_t kSummaryReadSize = 127;
-
-uint16_t get16(std::string_view b, size_t at) {
-    return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) |
-                                 (static_cast<unsigned char>(b[at + 1]) << 8));
-}
-uint32_t get32(std::string_view b, size_t at) {
-    return static_cast<uint32_t>(static_cast<unsigned char>(b[at])) |
-           (static_cast<uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8) |
-           (static_cast<uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16) |
-           (static_cast<uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24);
-}
-void put16(std::string& b, uint16_t v) {
-    b += static_cast<char>(v & 0xFF);
-    b += static_cast<char>(v >> 8);
-}
-void put32(std::string& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void set32(std::string& b, size_t at, uint32_t v) {
-    for (size_t i = 0; i < 4; ++i)
-        b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
+using namespace layout;
 
 // ----------------------------------------------------------------------------- reading
 
@@ -211,31 +185,9 @@ void forgetStored(Tab& tab, const MailItem* item) {
     }
 }
 
-constexpr const char* kWeekdays[7] = {"日", "月", "火", "水", "木", "金", "土"};
-
-// "%d" of a byte.
-void formatCount(uint8_t v, char (&out)[4]) {
-    int n = 0;
-    if (v >= 100) out[n++] = static_cast<char>('0' + v / 100);
-    if (v >= 10) out[n++] = static_cast<char>('0' + v / 10 % 10);
-    out[n++] = static_cast<char>('0' + v % 10);
-    out[n] = '\0';
-}
-
-void two(char* p, int v) {
-    p[0] = static_cast<char>('0' + v / 10 % 10);
-    p[1] = static_cast<char>('0' + v % 10);
-}
-
 }  // namespace
 
 // ----------------------------------------------------------------------------- header
-
-std::string newIndexHeader() {
-    std::string h(kIndexHeaderSize, ' ');
-    std::memcpy(h.data(), kIndexMagic, sizeof kIndexMagic - 1);
-    return h;
-}
 
 Err createIndexFile(Env& env, std::string_view folder) {
     const std::string path = sjis::joinPath(folder, kIndexFileName);
@@ -251,160 +203,10 @@ Err createIndexFile(Env& env, std::string_view folder) {
     return e;
 }
 
-// ----------------------------------------------------------------------------- records
-
-std::string encodeRecord(const IndexRecord& r) {
-    std::string b;
-    b.reserve(kRecordFixedSize + 8 + 64);
-    put16(b, r.fileNo);
-    b += static_cast<char>(r.state);
-    b += static_cast<char>(r.markColour);
-    put32(b, r.storedTime);
-    put32(b, r.dateTime);
-    put32(b, r.offset);
-    put32(b, r.size);
-    b += static_cast<char>(r.attachments);
-    b += static_cast<char>(r.account);
-    b += kTextSeparator;
-    for (int i = 0; i < kTextCount; ++i) {
-        const std::string_view t = sjis::truncate(r.texts[i], kWriterCaps[i]);
-        for (char c : t) {
-            b += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-        }
-        b += i + 1 < kTextCount ? kTextSeparator : kRecordEnd;
-    }
-    return b;
-}
-
-bool parseRecord(std::string_view buf, size_t pos, RecordView& out) {
-    if (pos > buf.size() || buf.size() - pos < kRecordFixedSize + kTextCount) return false;
-    const std::string_view b = buf.substr(pos);
-    out.fileNo = get16(b, 0);
-    if (out.fileNo >= kFileNumberLimit || b[kFirstSeparatorAt] != kTextSeparator) return false;
-    out.state = static_cast<uint8_t>(b[kStateAt]);
-    out.markColour = static_cast<uint8_t>(b[kMarkAt]);
-    out.storedTime = get32(b, kStoredAt);
-    out.dateTime = get32(b, kDateAt);
-    out.offset = get32(b, kOffsetAt);
-    out.size = get32(b, kSizeAt);
-    out.attachments = static_cast<uint8_t>(b[kAttachAt]);
-    out.account = static_cast<uint8_t>(b[kAccountAt]);
-    // The record ends at the first end byte; within it lie exactly four separators.
-    const char* base = b.data();
-    const void* endHit =
-        std::memchr(base + kRecordFixedSize, kRecordEnd, b.size() - kRecordFixedSize);
-    if (!endHit) return false;  // cut off
-    const size_t end = static_cast<size_t>(static_cast<const char*>(endHit) - base);
-    size_t p = kRecordFixedSize;
-    for (int i = 0; i < kTextCount; ++i) {
-        size_t q = end;
-        if (i + 1 < kTextCount) {
-            const void* hit = std::memchr(base + p, kTextSeparator, end - p);
-            if (!hit) return false;  // too few separators
-            q = static_cast<size_t>(static_cast<const char*>(hit) - base);
-        } else if (std::memchr(base + p, kTextSeparator, end - p)) {
-            return false;  // a fifth separator
-        }
-        out.texts[i] = b.substr(p, std::min(q - p, kReaderLimits[i]));
-        p = q + 1;
-    }
-    out.length = end + 1;
-    return true;
-}
-
-IndexRecord toRecord(const RecordView& v) {
-    IndexRecord r;
-    r.fileNo = v.fileNo;
-    r.state = v.state;
-    r.markColour = v.markColour;
-    r.storedTime = v.storedTime;
-    r.dateTime = v.dateTime;
-    r.offset = v.offset;
-    r.size = v.size;
-    r.attachments = v.attachments;
-    r.account = v.account;
-    for (int i = 0; i < kTextCount; ++i)
-        r.texts[i] = std::string(v.texts[i]);
-    return r;
-}
-
-bool isRecordStart(std::string_view buf, size_t pos, uint64_t base) {
-    if (pos > buf.size() || buf.size() - pos < kRecordFixedSize + kTextCount) return false;
-    const std::string_view b = buf.substr(pos);
-    if (static_cast<uint8_t>(b[kStateAt]) >= kStateLimit) return false;
-    if (static_cast<uint8_t>(b[kMarkAt]) & kMarkUnusedBits) return false;
-    if (b[kFirstSeparatorAt] != kTextSeparator) return false;
-    if (get16(b, 0) >= kFileNumberLimit) return false;
-    if (get32(b, kOffsetAt) != base + pos) return false;
-    int separators = 0;
-    for (size_t q = kRecordFixedSize; q < b.size(); ++q) {
-        const auto c = static_cast<unsigned char>(b[q]);
-        if (c >= 0x20) continue;
-        if (c == static_cast<unsigned char>(kTextSeparator)) {
-            if (++separators > kTextCount - 1) return false;
-        } else if (c == static_cast<unsigned char>(kRecordEnd)) {
-            return separators == kTextCount - 1;
-        } else {
-            return false;
-        }
-    }
-    return false;
-}
-
-size_t findRecordStart(std::string_view buf, uint64_t base, size_t from) {
-    while (from < buf.size()) {
-        const void* hit = std::memchr(buf.data() + from, kRecordEnd, buf.size() - from);
-        if (!hit) break;
-        const size_t at = static_cast<size_t>(static_cast<const char*>(hit) - buf.data());
-        if (isRecordStart(buf, at + 1, base)) return at + 1;
-        from = at + 1;
-    }
-    return std::string_view::npos;
-}
-
-// ----------------------------------------------------------------------------- summary line
-
-std::string formatSummary(const Tab& tab) {
-    char buf[kSummaryRoom + 1];
-    const int n = std::snprintf(
-        buf, sizeof buf, "nf=%d am=%d nr=%d wm=%d em=%d cr=%d tc=%d pt=%d gi=%d", tab.nextFileNo,
-        tab.allMailCount, tab.noReadMailCount, tab.waitMailCount, tab.editMailCount,
-        static_cast<int>(tab.color), static_cast<int>(tab.textColor), tab.kind, tab.otherGomiIcon);
-    std::string line(buf, n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), kSummaryRoom));
-    line.resize(kSummaryRoom, ' ');
-    return line;
-}
-
-std::optional<IndexSummary> parseSummary(std::string_view bytes) {
-    if (bytes.substr(0, 3) != "nf=") return std::nullopt;
-    int64_t values[8] = {};
-    size_t pos = 0;
-    for (int i = 0; i < 8; ++i) {
-        const size_t eq = bytes.find('=', pos);
-        if (eq == std::string_view::npos) return std::nullopt;
-        size_t end = bytes.find(' ', eq + 1);
-        if (end == std::string_view::npos) end = bytes.size();
-        auto v = platform::parseNumber(bytes.substr(eq + 1, end - eq - 1));
-        if (!v) return std::nullopt;
-        values[i] = *v;
-        pos = end;
-    }
-    IndexSummary s;
-    s.nextFileNo = values[0];
-    s.allMailCount = values[1];
-    s.noReadMailCount = values[2];
-    s.waitMailCount = values[3];
-    s.editMailCount = values[4];
-    s.color = static_cast<uint32_t>(values[5]);
-    s.textColor = static_cast<uint32_t>(values[6]);
-    s.kind = values[7];
-    return s;
-}
-
 Err writeSummary(Env& env, const Tab& tab) {
     auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
     if (!file) {
-        shell::report(env, kIndexWriteFailed);
+        report::report(env, kIndexWriteFailed);
         return file.error();
     }
     auto size = (*file)->size();
@@ -421,141 +223,6 @@ std::optional<IndexSummary> readSummary(Env& env, std::string_view path) {
     auto n = (*file)->readAt(kSummaryOffset, buf);
     if (!n) return std::nullopt;
     return parseSummary(std::string_view(buf, *n));
-}
-
-// ----------------------------------------------------------------------------- items
-
-bool TimeTexts::offsetFor(int64_t seconds, int64_t& offset) {
-    const int64_t day = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
-    if (day != cachedDay_) {
-        platform::LocalTime a, b;
-        const int64_t start = day * 86400, end = start + 86399;
-        cachedDay_ = day;
-        cachedConstant_ = clock_.toLocal(start, a) && clock_.toLocal(end, b) &&
-                          civilSeconds(a) - start == civilSeconds(b) - end;
-        cachedOffset_ = civilSeconds(a) - start;
-    }
-    if (cachedConstant_) {
-        offset = cachedOffset_;
-        return true;
-    }
-    platform::LocalTime t;
-    if (!clock_.toLocal(seconds, t)) return false;
-    offset = civilSeconds(t) - seconds;
-    return true;
-}
-
-void TimeTexts::format(uint32_t seconds, char (&out)[20]) {
-    if (seconds == 0) {
-        sjis::copyField(out, "未定");
-        return;
-    }
-    int64_t offset = 0;
-    if (!offsetFor(seconds, offset)) {
-        sjis::copyField(out, "不定");
-        return;
-    }
-    // "YY/MM/DD (曜) hh:mm"
-    const int64_t local = static_cast<int64_t>(seconds) + offset;
-    const int64_t day = local >= 0 ? local / 86400 : (local - 86399) / 86400;
-    if (day != dateDay_) {
-        const platform::LocalTime t = civilTime(day * 86400);
-        char* d = datePart_;
-        two(d, twoDigitYear(t.year));
-        d[2] = '/';
-        two(d + 3, t.month);
-        d[5] = '/';
-        two(d + 6, t.day);
-        d[8] = ' ';
-        d[9] = '(';
-        std::memcpy(d + 10, kWeekdays[t.weekday % 7], 2);
-        d[12] = ')';
-        d[13] = ' ';
-        dateDay_ = day;
-    }
-    const auto inDay = static_cast<int>(local - day * 86400);
-    std::memcpy(out, datePart_, sizeof datePart_);
-    two(out + 14, inDay / 3600);
-    out[16] = ':';
-    two(out + 17, inDay / 60 % 60);
-    out[19] = '\0';
-}
-
-void formatNumberText(int fileNo, char (&out)[8]) {
-    const int n = validFileNumber(fileNo) ? fileNo : 0;
-    out[0] = ' ';
-    out[1] = static_cast<char>('0' + n / 1000);
-    out[2] = static_cast<char>('0' + n / 100 % 10);
-    out[3] = static_cast<char>('0' + n / 10 % 10);
-    out[4] = static_cast<char>('0' + n % 10);
-    out[5] = '\0';
-}
-
-void formatSizeText(uint32_t bytes, char (&out)[16]) {
-    if (bytes % 100 == 50) {
-        // A tie in tenths: the binary value of bytes x 0.001 decides, as the format rounds it.
-        std::snprintf(out, sizeof out, "%6.1fk", bytes * 0.001);
-        return;
-    }
-    const uint32_t tenths = static_cast<uint32_t>((static_cast<uint64_t>(bytes) + 50) / 100);
-    char digits[16];
-    int n = 0;
-    digits[n++] = static_cast<char>('0' + tenths % 10);
-    digits[n++] = '.';
-    uint32_t whole = tenths / 10;
-    do {
-        digits[n++] = static_cast<char>('0' + whole % 10);
-        whole /= 10;
-    } while (whole);
-    int o = 0;
-    for (int pad = 6 - n; pad > 0; --pad)
-        out[o++] = ' ';
-    while (n > 0)
-        out[o++] = digits[--n];
-    out[o++] = 'k';
-    out[o] = '\0';
-}
-
-void fillItem(MailItem& item, const RecordView& r, TimeTexts& times, AccountNames* accounts) {
-    item.newMark = 0;
-    formatNumberText(r.fileNo, item.number);
-    item.state = r.state;
-    item.markColour = r.markColour;
-    item.storedTime = r.storedTime;
-    times.format(r.storedTime, item.storedText);
-    times.format(r.dateTime, item.dateText);
-    item.offset = r.offset;
-    formatSizeText(r.size, item.sizeText);
-    formatCount(r.attachments, item.attachText);
-    sjis::copyField(item.name, r.texts[0]);
-    sjis::copyField(item.address, r.texts[1]);
-    sjis::copyField(item.subject, r.texts[2]);
-    sjis::copyField(item.mailer, r.texts[3]);
-    std::optional<std::string> account;
-    if (r.account != mail::kUnmatchedAccount && accounts) account = accounts->name(r.account);
-    if (account) {
-        sjis::copyField(item.account, *account);
-    } else if (!r.texts[4].empty()) {
-        sjis::copyField(item.account, r.texts[4]);
-    } else {
-        sjis::copyField(item.account, "宛先（To:）がありません");
-    }
-    item.messageId[0] = '\0';
-    item.inReplyTo[0] = '\0';
-    item.threadLevel = 0;
-    item.collapsed = 0;
-    item.sendAccount = mail::kNotSending;
-    item.editing = 0;
-}
-
-int itemNumber(const MailItem& item) {
-    int n = 0;
-    for (int i = 1; i <= 4; ++i) {
-        const char c = item.number[i];
-        if (c < '0' || c > '9') return -1;
-        n = n * 10 + (c - '0');
-    }
-    return n;
 }
 
 // ----------------------------------------------------------------------------- reading
@@ -599,15 +266,15 @@ Err readIndex(Env& env, Tab& tab, const IndexOptions& o) {
             case Outcome::Ok:
                 return Err::None;
             case Outcome::NoMemory:
-                shell::report(env, kAllocateFailed);
+                report::report(env, kAllocateFailed);
                 return Err::NoMemory;
             case Outcome::CannotOpen:
-                if (!rebuilt) shell::report(env, kIndexReadFailed);
+                if (!rebuilt) report::report(env, kIndexReadFailed);
                 break;
             case Outcome::TooShort:
                 break;
             case Outcome::Damaged:
-                shell::appendErrorLog2(env, damagedIndexLine(tabName(tab), r.fileNo));
+                report::appendErrorLog2(env, damagedIndexLine(tabName(tab), r.fileNo));
                 break;
         }
         // The items of an earlier read go with the rest: the list is rebuilt from the new file.
@@ -645,14 +312,14 @@ Result<AppendedBatch> appendRecords(Env& env, Tab& tab, std::vector<IndexRecord>
         for (size_t i = 0; i < records.size(); ++i) {
             items.emplace_back(new (std::nothrow) MailItem());
             if (!items.back()) {
-                shell::report(env, kAllocateFailed);
+                report::report(env, kAllocateFailed);
                 return Err::NoMemory;
             }
         }
     }
     auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
     if (!file) {
-        shell::report(env, kIndexWriteFailed);
+        report::report(env, kIndexWriteFailed);
         return file.error();
     }
     auto size = (*file)->size();
@@ -674,7 +341,7 @@ Result<AppendedBatch> appendRecords(Env& env, Tab& tab, std::vector<IndexRecord>
     if (e != Err::None) {
         // Leave no partial record behind.
         (*file)->truncate(*size);
-        shell::report(env, kWriteFailed);
+        report::report(env, kWriteFailed);
         return e;
     }
     if (Err c = (*file)->close(); c != Err::None) {
@@ -739,7 +406,7 @@ Err updateRecordByte(Env& env, Tab& tab, MailItem& item, RecordByte which, uint8
     if (which == RecordByte::MarkColour && (value & kMarkUnusedBits)) return Err::Invalid;
     auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
     if (!file) {
-        shell::report(env, kIndexWriteFailed);
+        report::report(env, kIndexWriteFailed);
         return file.error();
     }
     char fixed[kRecordFixedSize];
@@ -776,7 +443,7 @@ Err updateRecordSent(Env& env, Tab& tab, MailItem& item, uint8_t state, uint32_t
     if (state >= kStateLimit) return Err::Invalid;
     auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
     if (!file) {
-        shell::report(env, kIndexWriteFailed);
+        report::report(env, kIndexWriteFailed);
         return file.error();
     }
     char fixed[kRecordFixedSize];
@@ -810,7 +477,7 @@ Err compactIndex(Env& env, Tab& tab, const std::function<bool(const MailItem&)>&
     const std::string path = indexPath(env, tab);
     auto data = platform::readWholeFile(env.fs, path);
     if (!data) {
-        shell::report(env, kIndexWriteFailed);
+        report::report(env, kIndexWriteFailed);
         return data.error();
     }
     const std::string_view file = *data;
@@ -849,7 +516,7 @@ Err compactIndex(Env& env, Tab& tab, const std::function<bool(const MailItem&)>&
     const std::string tmp = tab.external ? sjis::joinPath(tabFolder(env, tab), kCompactFileName)
                                          : env.path(kCompactFileName);
     if (platform::replaceFileContents(env.fs, path, tmp, image) != Err::None) {
-        shell::report(env, kCompactFailed);
+        report::report(env, kCompactFailed);
         return Err::Io;
     }
 
@@ -890,8 +557,8 @@ Result<MailItem*> storeMessage(Env& env, Tab& tab, std::string_view fileText, In
         if (!reported && record.state < 16) {
             const std::string text = e == Err::Exists ? fileNumberTakenText(tabName(tab), number)
                                                       : std::string(kCreateFailedBox);
-            shell::report(env, text, e == Err::Exists ? shell::oneLine(text) : kCreateFailedLog,
-                          platform::Icon::Exclamation);
+            report::report(env, text, e == Err::Exists ? report::oneLine(text) : kCreateFailedLog,
+                           platform::Icon::Exclamation);
         }
         return e;
     }
@@ -919,7 +586,7 @@ Err rewriteRecord(Env& env, Tab& tab, MailItem& item,
     const std::string path = indexPath(env, tab);
     auto data = platform::readWholeFile(env.fs, path);
     if (!data) {
-        shell::report(env, kIndexWriteFailed);
+        report::report(env, kIndexWriteFailed);
         return data.error();
     }
     const std::string_view file = *data;
@@ -948,7 +615,7 @@ Err rewriteRecord(Env& env, Tab& tab, MailItem& item,
     const std::string tmp = tab.external ? sjis::joinPath(tabFolder(env, tab), kCompactFileName)
                                          : env.path(kCompactFileName);
     if (platform::replaceFileContents(env.fs, path, tmp, image) != Err::None) {
-        shell::report(env, kCompactFailed);
+        report::report(env, kCompactFailed);
         return Err::Io;
     }
     for (auto& [m, at] : moved)

@@ -22,9 +22,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/env.h"
 #include "core/mail_state.h"
 #include "core/records.h"
+#include "platform/env.h"
 
 namespace kolvy::store {
 

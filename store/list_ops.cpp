@@ -8,7 +8,7 @@
 #include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
-#include "shell/report.h"
+#include "report/report.h"
 #include "store/commit.h"
 #include "store/message_file.h"
 #include "store/paths.h"
@@ -88,7 +88,7 @@ struct Group {
 // not go with a message that leaves its tab, so it is set aside under another name there.
 void offerOrphan(Env& env, std::string_view tabFolder, int number, bool leaving) {
     const std::string folder = attachmentFolder(tabFolder, number);
-    if (shell::ask(env, withText(kOrphanAsk, folder)) == platform::Answer::Ok) {
+    if (report::ask(env, withText(kOrphanAsk, folder)) == platform::Answer::Ok) {
         removeFolderFiles(env, folder);
     } else if (leaving) {
         setAsideStaleAttachments(env, tabFolder, number);
@@ -168,7 +168,7 @@ Err fillGroup(Env& env, std::string_view sourceFolder, Group& g, PassOutcome& ou
                               : moveMessageFile(env, sourceFolder, number, targetFolder, next);
         if (Err e = moved; e != Err::None) {
             // A file already under the target's next number: its index and folder disagree.
-            if (e == Err::Exists) shell::report(env, kCopyFailed);
+            if (e == Err::Exists) report::report(env, kCopyFailed);
             failure = e;
             break;
         }
@@ -252,16 +252,10 @@ std::optional<ListOp> listOpOf(int number) {
     }
 }
 
-PassOutcome runPass(Env& env, Tab& source, std::span<const PassRow> rows,
-                    const ListOpOptions& options) {
-    PassOutcome out;
-    if (options.receiveRunning) {
-        shell::notice(env, kListEditDuringRun);
-        out.error = Err::Cancelled;
-        return out;
-    }
-    if (rows.empty()) return out;
+namespace {
 
+// The rows that name a message of the source, once each, in list order.
+std::vector<Row> passRows(Tab& source, std::span<const PassRow> rows) {
     std::unordered_map<const MailItem*, size_t> position;
     size_t at = 0;
     for (MailItem* m : listRange(source.items))
@@ -278,29 +272,33 @@ PassOutcome runPass(Env& env, Tab& source, std::span<const PassRow> rows,
         row.order = p->second;
         work.push_back(row);
     }
-    if (work.empty()) return out;
     std::sort(work.begin(), work.end(),
               [](const Row& a, const Row& b) { return a.order < b.order; });
+    return work;
+}
 
-    // The records travel as the source index holds them: every byte but the number and offset.
-    auto image = platform::readWholeFile(env.fs, indexPath(env, source));
-    if (!image) {
-        shell::report(env, kIndexReadFailed);
-        out.error = image.error();
-        return out;
+// The records travel as the source index holds them: every byte but the number and offset. The
+// rows' views point into `image`, which must outlive them.
+Err readPassRecords(Env& env, Tab& source, std::vector<Row>& work, std::string& image) {
+    auto read = platform::readWholeFile(env.fs, indexPath(env, source));
+    if (!read) {
+        report::report(env, kIndexReadFailed);
+        return read.error();
     }
+    image = read.take();
     for (Row& row : work) {
-        if (!parseRecord(*image, row.item->offset, row.view) ||
+        if (!parseRecord(image, row.item->offset, row.view) ||
             row.view.offset != row.item->offset || row.view.fileNo != itemNumber(*row.item)) {
-            shell::report(env, kIndexReadFailed);
-            out.error = Err::Damaged;
-            return out;
+            report::report(env, kIndexReadFailed);
+            return Err::Damaged;
         }
     }
+    return Err::None;
+}
 
-    const std::string sourceFolder = tabFolder(env, source);
+// Rows by target tab, in the order the targets first appear; rows without a target delete.
+std::vector<Group> groupByTarget(Tab& source, std::vector<Row>& work, std::vector<Row*>& deletes) {
     std::vector<Group> groups;
-    std::vector<Row*> deletes;
     for (Row& row : work) {
         if (!row.target) {
             deletes.push_back(&row);
@@ -315,7 +313,81 @@ PassOutcome runPass(Env& env, Tab& source, std::span<const PassRow> rows,
         }
         g->rows.push_back(&row);
     }
+    return groups;
+}
 
+// The moved messages must be on the disk in their targets before the source lets them go; then
+// the drop journal says which source messages go, so that a kill between the compaction and the
+// last deletion is finished by the start-up check, never undone.
+Err secureMoves(Env& env, Tab& source, const std::vector<Group>& groups,
+                const std::unordered_set<const MailItem*>& drop) {
+    std::vector<std::string> durable;
+    for (const Group& g : groups) {
+        if (!g.appended) continue;
+        const std::string folder = tabFolder(env, *g.target);
+        for (const Arrived& a : g.arrived)
+            durable.push_back(sjis::joinPath(folder, messageFileName(a.to)));
+        durable.push_back(indexPath(env, *g.target));
+    }
+    Err e = durable.empty() ? Err::None : env.fs.syncFiles(durable);
+    if (e == Err::None) e = writeDropJournal(env, source, drop);
+    if (e != Err::None) report::report(env, kWriteFailed);
+    return e;
+}
+
+// Takes the dropped messages out of the source; when that fails the moved ones are taken out
+// of their targets again (they are still in the source).
+void dropFromSource(Env& env, Tab& source, const std::string& sourceFolder,
+                    std::vector<Group>& groups, const std::unordered_set<const MailItem*>& drop,
+                    size_t deleting, PassOutcome& out) {
+    const Err before = secureMoves(env, source, groups, drop);
+    const bool journalled = before == Err::None;
+    const Err e = !journalled
+                      ? before
+                      : compactIndex(
+                            env, source, [&](const MailItem& m) { return drop.count(&m) != 0; },
+                            [&](const MailItem& m) {
+                                if (deleteMessage(env, sourceFolder, itemNumber(m)) != Err::None)
+                                    out.unremoved.push_back(itemNumber(m));
+                            });
+    if (journalled) removeDropJournal(env, source);
+    if (e != Err::None) {
+        for (Group& g : groups) {
+            const bool moves = std::any_of(g.arrived.begin(), g.arrived.end(),
+                                           [](const Arrived& a) { return !a.copy; });
+            if (g.appended && moves) restoreGroup(env, sourceFolder, g);
+        }
+        if (out.ok()) out.error = e;
+        return;
+    }
+    out.deleted = static_cast<int>(deleting);
+    if (!out.unremoved.empty()) {
+        report::report(env, kNotRemoved);
+        if (out.ok()) out.error = Err::Io;
+    }
+}
+
+}  // namespace
+
+PassOutcome runPass(Env& env, Tab& source, std::span<const PassRow> rows,
+                    const ListOpOptions& options) {
+    PassOutcome out;
+    if (options.receiveRunning) {
+        report::notice(env, kListEditDuringRun);
+        out.error = Err::Cancelled;
+        return out;
+    }
+    std::vector<Row> work = passRows(source, rows);
+    if (work.empty()) return out;
+    std::string image;
+    if (Err e = readPassRecords(env, source, work, image); e != Err::None) {
+        out.error = e;
+        return out;
+    }
+
+    const std::string sourceFolder = tabFolder(env, source);
+    std::vector<Row*> deletes;
+    std::vector<Group> groups = groupByTarget(source, work, deletes);
     for (Group& g : groups) {
         if (Err e = fillGroup(env, sourceFolder, g, out, options); e != Err::None) {
             out.error = e;
@@ -340,58 +412,13 @@ PassOutcome runPass(Env& env, Tab& source, std::span<const PassRow> rows,
         }
     }
     const size_t deleting = drop.size() - std::min(drop.size(), movedCount(groups));
-    // The moved messages must be on the disk in their targets before the source lets them go;
-    // then the drop journal says which source messages go, so that a kill between the
-    // compaction and the last deletion is finished by the start-up check, never undone.
-    bool journalled = false;
-    Err before = Err::None;
-    if (!drop.empty()) {
-        std::vector<std::string> durable;
-        for (const Group& g : groups) {
-            if (!g.appended) continue;
-            const std::string folder = tabFolder(env, *g.target);
-            for (const Arrived& a : g.arrived)
-                durable.push_back(sjis::joinPath(folder, messageFileName(a.to)));
-            durable.push_back(indexPath(env, *g.target));
-        }
-        before = durable.empty() ? Err::None : env.fs.syncFiles(durable);
-        if (before == Err::None) before = writeDropJournal(env, source, drop);
-        journalled = before == Err::None;
-        if (!journalled) shell::report(env, kWriteFailed);
-    }
-    if (!drop.empty()) {
-        const Err e =
-            before != Err::None
-                ? before
-                : compactIndex(
-                      env, source, [&](const MailItem& m) { return drop.count(&m) != 0; },
-                      [&](const MailItem& m) {
-                          if (deleteMessage(env, sourceFolder, itemNumber(m)) != Err::None)
-                              out.unremoved.push_back(itemNumber(m));
-                      });
-        if (journalled) removeDropJournal(env, source);
-        if (e != Err::None) {
-            // The moved messages are still in the source: take them out of their targets again.
-            for (Group& g : groups) {
-                const bool moves = std::any_of(g.arrived.begin(), g.arrived.end(),
-                                               [](const Arrived& a) { return !a.copy; });
-                if (g.appended && moves) restoreGroup(env, sourceFolder, g);
-            }
-            if (out.ok()) out.error = e;
-        } else {
-            out.deleted = static_cast<int>(deleting);
-            if (!out.unremoved.empty()) {
-                shell::report(env, kNotRemoved);
-                if (out.ok()) out.error = Err::Io;
-            }
-        }
-    }
+    if (!drop.empty()) dropFromSource(env, source, sourceFolder, groups, drop, deleting, out);
     for (const Group& g : groups) {
         if (!g.appended) continue;
         for (const Arrived& a : g.arrived)
             ++(a.copy ? out.copied : out.moved);
     }
-    if (out.leftByFullTarget > 0) shell::notice(env, kTargetFilledUp);
+    if (out.leftByFullTarget > 0) report::notice(env, kTargetFilledUp);
     return out;
 }
 
@@ -399,21 +426,21 @@ PassOutcome runListOp(Env& env, Tab& source, std::span<MailItem* const> selectio
                       Tab* target, const ListOpOptions& options, bool confirm) {
     PassOutcome out;
     if (options.receiveRunning) {
-        shell::notice(env, kListEditDuringRun);
+        report::notice(env, kListEditDuringRun);
         out.error = Err::Cancelled;
         return out;
     }
     if (selection.empty()) return out;
     if (op == ListOp::Delete && source.kind == kTrashTab) {
-        shell::notice(env, kTrashNotDeletable);
+        report::notice(env, kTrashNotDeletable);
         out.error = Err::Cancelled;
         return out;
     }
     if ((op == ListOp::Move || op == ListOp::Copy) && source.kind == kTrashTab) {
-        shell::notice(env, kFromTrashNotice);
+        report::notice(env, kFromTrashNotice);
     }
     if (op == ListOp::CompleteDelete && confirm &&
-        shell::ask(env, kCompleteDeleteAsk) != platform::Answer::Ok) {
+        report::ask(env, kCompleteDeleteAsk) != platform::Answer::Ok) {
         out.error = Err::Cancelled;
         return out;
     }
@@ -423,7 +450,7 @@ PassOutcome runListOp(Env& env, Tab& source, std::span<MailItem* const> selectio
             return out;
         }
         if (tabFull(*target)) {
-            shell::notice(env, kTargetFull);
+            report::notice(env, kTargetFull);
             out.error = Err::Cancelled;
             return out;
         }
@@ -439,11 +466,11 @@ PassOutcome emptyTrash(Env& env, Tab& trash, const ListOpOptions& options) {
     PassOutcome out;
     out.error = Err::Cancelled;
     if (options.receiveRunning) {
-        shell::notice(env, kEmptyTrashDuringRun);
+        report::notice(env, kEmptyTrashDuringRun);
         return out;
     }
     if (trash.kind != kTrashTab) {
-        shell::notice(env, kNotTrashTab);
+        report::notice(env, kNotTrashTab);
         return out;
     }
     if (Err e = readWholeIndex(env, trash, options.index); e != Err::None) {
@@ -451,11 +478,11 @@ PassOutcome emptyTrash(Env& env, Tab& trash, const ListOpOptions& options) {
         return out;
     }
     if (listEmpty(trash.items)) {
-        shell::notice(env, kNothingToDelete);
+        report::notice(env, kNothingToDelete);
         return out;
     }
-    if (shell::ask(env, withText(kEmptyTrashAsk, tabName(trash))) != platform::Answer::Ok ||
-        shell::ask(env, kEmptyTrashAskAgain) != platform::Answer::Ok) {
+    if (report::ask(env, withText(kEmptyTrashAsk, tabName(trash))) != platform::Answer::Ok ||
+        report::ask(env, kEmptyTrashAskAgain) != platform::Answer::Ok) {
         return out;
     }
     std::vector<PassRow> rows;
@@ -580,7 +607,7 @@ AttributeOutcome runAttributeOp(Env& env, Tab& tab, std::span<MailItem* const> s
                                 const AttributeOptions& options) {
     AttributeOutcome out;
     if (options.receiveRunning) {
-        shell::notice(env, kListEditDuringRun);
+        report::notice(env, kListEditDuringRun);
         out.error = Err::Cancelled;
         return out;
     }
@@ -602,7 +629,7 @@ AttributeOutcome runAttributeOp(Env& env, Tab& tab, std::span<MailItem* const> s
             char head[kDraftCheckBytes];
             Result<size_t> got = file ? (*file)->read(head) : Result<size_t>(file.error());
             if (!got) {
-                shell::report(env, kDraftFileUnreadable);
+                report::report(env, kDraftFileUnreadable);
                 continue;
             }
             if (options.draftCheck) {
@@ -610,16 +637,17 @@ AttributeOutcome runAttributeOp(Env& env, Tab& tab, std::span<MailItem* const> s
                     std::string text = withText(kDraftCheckFailed, numberDigits(itemNumber(*item)));
                     text = withText(text, fault->header);
                     text = withText(text, fault->reason);
-                    shell::report(env, text, platform::Icon::Exclamation);
+                    report::report(env, text, platform::Icon::Exclamation);
                     continue;
                 }
             }
-        } else if (op == kOpWaiting && shell::ask(env, kSentToWaitingAsk) != platform::Answer::Ok) {
+        } else if (op == kOpWaiting &&
+                   report::ask(env, kSentToWaitingAsk) != platform::Answer::Ok) {
             continue;
         }
         bool fileFailed = false;
         if (Err e = setItemBytes(env, tab, *item, *bytes, &fileFailed); e != Err::None) {
-            if (fileFailed) shell::report(env, kDraftFileUnreadable);
+            if (fileFailed) report::report(env, kDraftFileUnreadable);
             out.error = e;
             break;
         }

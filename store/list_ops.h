@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "store/index.h"
 
 namespace kolvy::store {

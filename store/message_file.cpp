@@ -6,7 +6,7 @@
 #include "core/sjis.h"
 #include "core/timetext.h"
 #include "platform/fileutil.h"
-#include "shell/report.h"
+#include "report/report.h"
 #include "store/paths.h"
 #include "store/times.h"
 
@@ -177,25 +177,25 @@ Err updateAttachmentWord(Env& env, std::string_view path, bool have) {
 
 std::unique_ptr<char[]> allocateBlock(Env& env, size_t size) {
     std::unique_ptr<char[]> p(new (std::nothrow) char[size == 0 ? 1 : size]());
-    if (!p) shell::report(env, kAllocateFailed);
+    if (!p) report::report(env, kAllocateFailed);
     return p;
 }
 
 Err writeData(Env& env, platform::File& file, std::string_view data) {
     const Err e = file.write(data);
-    if (e != Err::None) shell::report(env, kWriteFailed);
+    if (e != Err::None) report::report(env, kWriteFailed);
     return e;
 }
 
 Err moveFile(Env& env, std::string_view from, std::string_view to) {
     const Err e = env.fs.rename(from, to);
-    if (e != Err::None) shell::report(env, kMoveFailed);
+    if (e != Err::None) report::report(env, kMoveFailed);
     return e;
 }
 
 Err copyFile(Env& env, std::string_view from, std::string_view to) {
     const Err e = env.fs.copy(from, to, true);
-    if (e != Err::None) shell::report(env, kCopyFailed);
+    if (e != Err::None) report::report(env, kCopyFailed);
     return e;
 }
 
@@ -210,7 +210,7 @@ Err setAsideStaleAttachments(Env& env, std::string_view tabFolder, int number) {
         if (env.fs.exists(target)) continue;
         return moveFile(env, folder, target);
     }
-    shell::report(env, kMoveFailed);
+    report::report(env, kMoveFailed);
     return Err::Exists;
 }
 
@@ -236,7 +236,7 @@ Err createMessageFile(Env& env, std::string_view tabFolder, int number, std::str
     if (e == Err::None) {
         if (flush) e = (*file)->flush();
         if (e == Err::None) e = (*file)->close();
-        if (e != Err::None) shell::report(env, kWriteFailed);
+        if (e != Err::None) report::report(env, kWriteFailed);
     }
     if (e != Err::None) {
         file->reset();
@@ -249,7 +249,7 @@ Err createMessageFile(Env& env, std::string_view tabFolder, int number, std::str
     if (Err r = env.fs.rename(tmp, path); r != Err::None) {
         env.fs.remove(tmp);
         if (r != Err::Exists) {
-            shell::report(env, kMoveFailed);
+            report::report(env, kMoveFailed);
             if (reported) *reported = true;
         }
         return r;
@@ -296,7 +296,7 @@ Err copyAttachments(Env& env, std::string_view fromFolder, int number, std::stri
     if (!env.fs.isDir(from)) return Err::None;
     if (Err e = setAsideStaleAttachments(env, toFolder, newNumber); e != Err::None) return e;
     if (Err e = platform::makeDirs(env.fs, to); e != Err::None) {
-        shell::report(env, kCopyFailed);
+        report::report(env, kCopyFailed);
         return e;
     }
     auto entries = env.fs.list(from);

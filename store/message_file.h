@@ -20,8 +20,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 
 namespace kolvy::store {
 

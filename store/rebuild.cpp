@@ -8,7 +8,7 @@
 #include "core/sjis.h"
 #include "mime/stored_header.h"
 #include "platform/fileutil.h"
-#include "shell/report.h"
+#include "report/report.h"
 #include "store/message_file.h"
 #include "store/paths.h"
 #include "store/tabs.h"
@@ -141,68 +141,39 @@ std::optional<IndexRecord> recordOfMessageFile(Env& env, std::string_view folder
     return recordOfOpenFile(env, **file, *size, folder, number, accounts);
 }
 
-RebuildResult rebuildIndex(Env& env, Tab& tab, RebuildMode mode, const Account* accounts) {
-    RebuildResult result;
+namespace {
+
+// What the rebuild says before it starts; false when the user declined.
+bool announceRebuild(Env& env, const Tab& tab, RebuildMode mode) {
     const std::string name = tabName(tab);
     switch (mode) {
         case RebuildMode::Damaged:
-            shell::report(env,
-                          replaceFirst(replaceFirst(kRebuildTabMessage, name), kRebuildDamaged));
+            report::report(env,
+                           replaceFirst(replaceFirst(kRebuildTabMessage, name), kRebuildDamaged));
             break;
         case RebuildMode::Command:
-            if (shell::ask(env, kRebuildAsk, platform::Icon::Information) != platform::Answer::Ok) {
-                return result;
-            }
-            break;
+            return report::ask(env, kRebuildAsk, platform::Icon::Information) ==
+                   platform::Answer::Ok;
         case RebuildMode::Counters:
-            shell::report(env,
-                          replaceFirst(replaceFirst(kRebuildTabMessage, name), kRebuildCounters));
+            report::report(env,
+                           replaceFirst(replaceFirst(kRebuildTabMessage, name), kRebuildCounters));
             break;
         case RebuildMode::Silent:
         case RebuildMode::Renumbered:
             break;
     }
-    const std::string folder = tabFolder(env, tab);
-    auto list = env.fs.list(folder);
-    if (!list) return result;
+    return true;
+}
 
-    // Message file names in number order; the highest number of any NNNN.txt, message or not,
-    // bounds the next file number so that no new message lands on it.
-    std::map<int, uint64_t> files;
-    int highest = -1;
-    for (const platform::DirEntry& e : *list) {
-        if (e.isDir) continue;
-        const int n = numberOfName(e.name);
-        if (n < 0) continue;
-        files[n] = e.size;
-    }
-
+// The new index and what it counts, made from the message files of a folder.
+struct Scan {
     std::string image = newIndexHeader();
-    int last = -1, unread = 0, waiting = 0, drafts = 0;
+    int taken = 0, last = -1, highest = -1, unread = 0, waiting = 0, drafts = 0;
     bool sawReceived = false, sawOutgoing = false;
-    for (const auto& [number, listedSize] : files) {
-        const std::string path = sjis::joinPath(folder, messageFileName(number));
-        auto file = env.fs.open(path, platform::OpenMode::Read);
-        if (!file) {
-            highest = std::max(highest, number);
-            continue;
-        }
-        auto size = (*file)->size();
-        const uint64_t fileSize = size ? *size : listedSize;
-        if (fileSize == 0) {
-            file->reset();
-            shell::report(env, replaceFirst(kEmptyFileDeleted, messageFileName(number)));
-            if (env.fs.remove(path) != Err::None) highest = std::max(highest, number);
-            continue;
-        }
-        // Whatever stays under this name, message or not, keeps its number taken.
-        highest = std::max(highest, number);
-        auto record = recordOfOpenFile(env, **file, fileSize, folder, number, accounts);
-        file->reset();
-        if (!record) continue;  // not a message file: left alone
-        last = number;
-        ++result.taken;
-        const int a = record->state >> 4, b = record->state & 0x0F;
+
+    void add(IndexRecord& record) {
+        ++taken;
+        const int a = record.state >> 4, b = record.state & 0x0F;
         if (a == 0) {
             sawReceived = true;
             if (b < 3) ++unread;
@@ -214,46 +185,101 @@ RebuildResult rebuildIndex(Env& env, Tab& tab, RebuildMode mode, const Account* 
                 ++drafts;
             }
         }
-        record->offset = static_cast<uint32_t>(image.size());
-        image += encodeRecord(*record);
+        record.offset = static_cast<uint32_t>(image.size());
+        image += encodeRecord(record);
     }
+};
 
-    const std::string index = sjis::joinPath(folder, kIndexFileName);
-    if (platform::replaceFileContents(env.fs, index, sjis::joinPath(folder, kTmpIndex), image) !=
-        Err::None) {
-        shell::report(env, kIndexWriteFailed);
-        return result;
+// One NNNN.txt of the folder: an empty one is deleted, a message is added to the scan.
+void scanFile(Env& env, const std::string& folder, int number, uint64_t listedSize,
+              const Account* accounts, Scan& scan) {
+    const std::string path = sjis::joinPath(folder, messageFileName(number));
+    auto file = env.fs.open(path, platform::OpenMode::Read);
+    if (!file) {
+        scan.highest = std::max(scan.highest, number);
+        return;
     }
-    result.written = true;
+    auto size = (*file)->size();
+    const uint64_t fileSize = size ? *size : listedSize;
+    if (fileSize == 0) {
+        file->reset();
+        report::report(env, replaceFirst(kEmptyFileDeleted, messageFileName(number)));
+        if (env.fs.remove(path) != Err::None) scan.highest = std::max(scan.highest, number);
+        return;
+    }
+    // Whatever stays under this name, message or not, keeps its number taken.
+    scan.highest = std::max(scan.highest, number);
+    auto record = recordOfOpenFile(env, **file, fileSize, folder, number, accounts);
+    file->reset();
+    if (!record) return;  // not a message file: left alone
+    scan.last = number;
+    scan.add(*record);
+}
 
-    tab.nextFileNo = std::max(last < 0 ? 1 : last + 1, highest + 1);
-    tab.allMailCount = result.taken;
-    tab.noReadMailCount = unread;
-    tab.waitMailCount = waiting;
-    tab.editMailCount = drafts;
+// The tab's counters and next number from the scan; a tab whose mail is of the other direction
+// (or of both) changes its kind, except a basic tab.
+void settleTab(Env& env, Tab& tab, const Scan& scan) {
+    tab.nextFileNo = std::max(scan.last < 0 ? 1 : scan.last + 1, scan.highest + 1);
+    tab.allMailCount = scan.taken;
+    tab.noReadMailCount = scan.unread;
+    tab.waitMailCount = scan.waiting;
+    tab.editMailCount = scan.drafts;
     tab.newMailCount = 0;
     int kind = tab.kind;
-    if (sawReceived && sawOutgoing) {
+    if (scan.sawReceived && scan.sawOutgoing) {
         kind = kTrashTab;
-    } else if (sawReceived && tab.kind == kSendTab) {
+    } else if (scan.sawReceived && tab.kind == kSendTab) {
         kind = kReceiveTab;
-    } else if (sawOutgoing && tab.kind == kReceiveTab) {
+    } else if (scan.sawOutgoing && tab.kind == kReceiveTab) {
         kind = kSendTab;
     }
     if (tab.external) {
-        if (sawReceived || sawOutgoing) tab.kind = kind;
+        if (scan.sawReceived || scan.sawOutgoing) tab.kind = kind;
     } else if (!tab.basic && kind != tab.kind) {
         tab.kind = kind;
         platform::writeInt(env.ini, std::to_string(tab.id), "Propaty", kind);
     }
     writeNextFileNo(env, tab);
     writeCounters(env, tab);
+}
+
+}  // namespace
+
+RebuildResult rebuildIndex(Env& env, Tab& tab, RebuildMode mode, const Account* accounts) {
+    RebuildResult result;
+    if (!announceRebuild(env, tab, mode)) return result;
+    const std::string folder = tabFolder(env, tab);
+    auto list = env.fs.list(folder);
+    if (!list) return result;
+
+    // Message file names in number order; the highest number of any NNNN.txt, message or not,
+    // bounds the next file number so that no new message lands on it.
+    std::map<int, uint64_t> files;
+    for (const platform::DirEntry& e : *list) {
+        if (e.isDir) continue;
+        const int n = numberOfName(e.name);
+        if (n >= 0) files[n] = e.size;
+    }
+    Scan scan;
+    for (const auto& [number, listedSize] : files)
+        scanFile(env, folder, number, listedSize, accounts, scan);
+    result.taken = scan.taken;
+
+    const std::string index = sjis::joinPath(folder, kIndexFileName);
+    if (platform::replaceFileContents(env.fs, index, sjis::joinPath(folder, kTmpIndex),
+                                      scan.image) != Err::None) {
+        report::report(env, kIndexWriteFailed);
+        return result;
+    }
+    result.written = true;
+    settleTab(env, tab, scan);
     return result;
 }
 
 Err renumberTab(Env& env, Tab& tab, const IndexOptions& options, const Account* accounts,
                 bool ask) {
-    if (ask && shell::ask(env, kRenumberAsk, platform::Icon::Information) != platform::Answer::Ok) {
+    if (ask &&
+        report::ask(env, kRenumberAsk, platform::Icon::Information) != platform::Answer::Ok) {
         return Err::Cancelled;
     }
     if (Err e = readWholeIndex(env, tab, options); e != Err::None) return e;

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/env.h"
 #include "core/records.h"
+#include "platform/env.h"
 #include "store/index.h"
 
 namespace kolvy::store {

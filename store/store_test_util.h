@@ -1,5 +1,4 @@
-// Helpers of the store tests: tabs on a temporary program folder, records, a rebuild stand-in and
-// a file system that fails its Nth changing operation.
+// Helpers of the store tests: tabs on a temporary program folder, records and a rebuild stand-in.
 #pragma once
 
 #include <memory>
@@ -11,9 +10,13 @@
 #include "platform/fileutil.h"
 #include "store/index.h"
 #include "store/paths.h"
+#include "tests/support/failing_fs.h"
 #include "tests/support/test_env.h"
 
 namespace kolvy::store::testing {
+
+using test::EnvOver;
+using test::FailingFileSystem;
 
 // A tab "受信" (id 0, receive) whose folder and bare index exist.
 struct TabFixture {
@@ -84,88 +87,6 @@ class FakeRebuilder final : public IndexRebuilder {
     RebuildMode lastMode = RebuildMode::Command;
     bool writes = false;
     std::string image = newIndexHeader();
-};
-
-// Passes everything to the real file system but fails the Nth changing operation (opening for
-// anything but reading, writing, flushing, truncating, moving, copying, deleting) with Err::Io.
-// Every later call succeeds again, as after a crash nothing more happens anyway.
-class FailingFileSystem final : public platform::FileSystem {
-  public:
-    explicit FailingFileSystem(platform::FileSystem& real) : real_(real) {}
-    void failAt(int n) {
-        failAt_ = n;
-        count_ = 0;
-    }
-    int count() const { return count_; }
-    bool failed() const { return failAt_ > 0 && count_ >= failAt_; }
-    bool tick() { return ++count_ == failAt_; }
-
-    Result<std::unique_ptr<platform::File>> open(std::string_view path,
-                                                 platform::OpenMode mode) override;
-    bool exists(std::string_view p) override { return real_.exists(p); }
-    bool isDir(std::string_view p) override { return real_.isDir(p); }
-    Result<uint64_t> fileSize(std::string_view p) override { return real_.fileSize(p); }
-    Err rename(std::string_view a, std::string_view b) override {
-        return tick() ? Err::Io : real_.rename(a, b);
-    }
-    Err replace(std::string_view a, std::string_view b) override {
-        return tick() ? Err::Io : real_.replace(a, b);
-    }
-    Err copy(std::string_view a, std::string_view b, bool f) override {
-        return tick() ? Err::Io : real_.copy(a, b, f);
-    }
-    Err remove(std::string_view p) override { return tick() ? Err::Io : real_.remove(p); }
-    Err makeDir(std::string_view p) override { return tick() ? Err::Io : real_.makeDir(p); }
-    Err removeDir(std::string_view p) override { return tick() ? Err::Io : real_.removeDir(p); }
-    Result<std::vector<platform::DirEntry>> list(std::string_view f) override {
-        return real_.list(f);
-    }
-    Err syncFiles(std::span<const std::string> paths) override {
-        return tick() ? Err::Io : real_.syncFiles(paths);
-    }
-
-  private:
-    platform::FileSystem& real_;
-    int failAt_ = 0;
-    int count_ = 0;
-};
-
-class FailingFile final : public platform::File {
-  public:
-    FailingFile(std::unique_ptr<platform::File> real, FailingFileSystem& fs)
-        : real_(std::move(real)), fs_(fs) {}
-    Result<size_t> read(std::span<char> out) override { return real_->read(out); }
-    Result<size_t> readAt(uint64_t o, std::span<char> out) override {
-        return real_->readAt(o, out);
-    }
-    Err write(std::string_view d) override { return fs_.tick() ? Err::Io : real_->write(d); }
-    Err writeAt(uint64_t o, std::string_view d) override {
-        return fs_.tick() ? Err::Io : real_->writeAt(o, d);
-    }
-    Err seek(uint64_t o) override { return real_->seek(o); }
-    Result<uint64_t> size() override { return real_->size(); }
-    Err truncate(uint64_t s) override { return fs_.tick() ? Err::Io : real_->truncate(s); }
-    Err flush() override { return fs_.tick() ? Err::Io : real_->flush(); }
-    Err close() override { return real_->close(); }
-
-  private:
-    std::unique_ptr<platform::File> real_;
-    FailingFileSystem& fs_;
-};
-
-inline Result<std::unique_ptr<platform::File>> FailingFileSystem::open(std::string_view path,
-                                                                       platform::OpenMode mode) {
-    if (mode != platform::OpenMode::Read && tick()) return Err::Io;
-    auto f = real_.open(path, mode);
-    if (!f) return f.error();
-    return std::unique_ptr<platform::File>(new FailingFile(f.take(), *this));
-}
-
-// An Env like the test's but over another file system.
-struct EnvOver {
-    EnvOver(test::TestEnv& t, platform::FileSystem& fs)
-        : env{fs, *t.ini, t.reporter, t.clock, t.env.programFolder} {}
-    Env env;
 };
 
 }  // namespace kolvy::store::testing

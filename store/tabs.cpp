@@ -1,11 +1,12 @@
 #include "store/tabs.h"
 
+#include <array>
 #include <new>
 
 #include "core/list.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
-#include "shell/report.h"
+#include "report/report.h"
 #include "store/message_file.h"
 #include "store/paths.h"
 
@@ -87,6 +88,134 @@ void adjust(Tab& t, uint8_t state, int32_t newMark, int d) {
         t.editMailCount += d;
     }
     if (newMark > 0) t.newMailCount += d;
+}
+
+// The ids of the TagTab list in its order: only a decimal id 0..99 that no earlier entry took
+// names a tab.
+std::vector<int> tagTabIds(std::string_view list) {
+    std::vector<int> ids;
+    bool seen[kMaxTabs] = {};
+    size_t pos = 0;
+    while (pos <= list.size()) {
+        size_t end = list.find(';', pos);
+        if (end == std::string_view::npos) end = list.size();
+        std::string_view entry = list.substr(pos, end - pos);
+        pos = end + 1;
+        while (!entry.empty() && entry.front() == ' ')
+            entry.remove_prefix(1);
+        while (!entry.empty() && entry.back() == ' ')
+            entry.remove_suffix(1);
+        if (entry.empty() || entry.size() > 2) continue;
+        int id = 0;
+        bool digits = true;
+        for (char c : entry) {
+            if (c < '0' || c > '9') digits = false;
+            id = id * 10 + (c - '0');
+        }
+        if (!digits || id >= kMaxTabs || seen[id]) continue;
+        seen[id] = true;
+        ids.push_back(id);
+    }
+    return ids;
+}
+
+int32_t readInt32(platform::Profile& ini, const std::string& s, std::string_view key,
+                  int64_t def = 0) {
+    return clampInt(platform::readInt(ini, s, key, def), INT32_MIN, INT32_MAX);
+}
+
+// The keys of the tab's section; the timer keys only when the utility library is there.
+void readTabSettings(platform::Profile& ini, Tab& t, bool utilityLoaded) {
+    const std::string s = section(t.id);
+    t.color = static_cast<uint32_t>(platform::readInt(ini, s, "Color", 0));
+    t.textColor = static_cast<uint32_t>(platform::readInt(ini, s, "TabTxtColor", 0));
+    const int64_t kind = platform::readInt(ini, s, "Propaty", 0);
+    t.kind = kind >= 0 && kind < kKindCount ? static_cast<int32_t>(kind) : kReceiveTab;
+    t.basic = platform::readInt(ini, s, "Default", 0) != 0;
+    t.closed = platform::readInt(ini, s, "CloseFlag", 0) != 0;
+    t.nextFileNo = clampInt(platform::readInt(ini, s, "NextFileNo", 0), 0, kFileNumberLimit);
+    t.allMailCount = readInt32(ini, s, "AllMailCount");
+    t.noReadMailCount = readInt32(ini, s, "NoReadMailCount");
+    t.waitMailCount = readInt32(ini, s, "WaitMailCount");
+    t.editMailCount = readInt32(ini, s, "EditMailCount");
+    sjis::copyField(t.viewIndex, platform::readString(ini, s, "ViewIndex", "0", kListPositionMax));
+    sjis::copyField(t.focusedPos,
+                    platform::readString(ini, s, "FocusedPos", "0", kListPositionMax));
+    t.tabCursor = platform::readInt(ini, s, "TabCursor", 0) != 0;
+    t.newMailInfoDlg = platform::readInt(ini, s, "NewMailInfoDlg", 1) != 0;
+    t.otherGomiIcon = readInt32(ini, s, "OtherGomiIcon");
+    if (!utilityLoaded) return;
+    t.openViewer = readInt32(ini, s, "OpenViewer");
+    t.jikoku = readInt32(ini, s, "Jikoku");
+    t.funn = readInt32(ini, s, "Funn");
+    t.startJikoku = readInt32(ini, s, "StartJikoku");
+    t.startFunn = readInt32(ini, s, "StartFunn");
+    t.sousinTimer = readInt32(ini, s, "SousinTimer");
+    t.gomiKaraJyusinNichiji = readInt32(ini, s, "GomiKara_JyusinNichiji");
+}
+
+using BasicTabs = std::array<bool, kKindCount>;
+
+// One basic tab per kind: the first marked one; a basic tab is never closed.
+BasicTabs settleBasicTabs(Tab& head) {
+    BasicTabs have{};
+    for (Tab* t = head.next; t; t = t->next) {
+        if (!t->basic) continue;
+        if (have[t->kind]) {
+            t->basic = 0;
+        } else {
+            have[t->kind] = true;
+            t->closed = 0;
+        }
+    }
+    for (Tab* t = head.next; t; t = t->next)
+        t->open = !t->closed;
+    return have;
+}
+
+// The tab that was current at the last end; the mark is cleared in the ini as it is taken.
+Tab* takeTabCursor(platform::Profile& ini, Tab& head) {
+    Tab* cursor = nullptr;
+    for (Tab* t = head.next; t; t = t->next) {
+        if (!t->tabCursor) continue;
+        ini.write(section(t->id), "TabCursor", "0");
+        t->tabCursor = 0;
+        cursor = t;
+    }
+    return cursor;
+}
+
+// A kind without a basic tab gets its first tab as the basic one (said once); false when a kind
+// has no tab at all.
+bool supplyBasicTabs(Env& env, Tab& head, const BasicTabs& have) {
+    std::string missing;
+    for (int k = 0; k < kKindCount; ++k) {
+        if (!have[k]) missing += kKindNames[k];
+    }
+    if (missing.empty()) return true;
+    report::report(env, missing + kNoBasicTab);
+    std::string none;
+    for (int k = 0; k < kKindCount; ++k) {
+        if (have[k]) continue;
+        Tab* pick = nullptr;
+        for (Tab* t = head.next; t && !pick; t = t->next) {
+            if (t->kind == k) pick = t;
+        }
+        if (!pick) {
+            none += kKindNames[k];
+            continue;
+        }
+        pick->basic = 1;
+        env.ini.write(section(pick->id), "Default", "1");
+        if (pick->closed) {
+            pick->closed = 0;
+            pick->open = 1;
+            env.ini.write(section(pick->id), "CloseFlag", "0");
+        }
+    }
+    if (none.empty()) return true;
+    report::report(env, none + kNoTabOfKind);
+    return false;
 }
 
 }  // namespace
@@ -326,136 +455,29 @@ bool TabRegistry::load(Env& env, const RegistryOptions& o) {
     list = sjis::truncate(list, kTagTabMax);
 
     if (sjis::find(list, '(') != std::string_view::npos) {
-        shell::report(env, kHierarchicalTabs);
+        report::report(env, kHierarchicalTabs);
         return false;
     }
-
-    bool seen[kMaxTabs] = {};
-    size_t pos = 0;
-    while (pos <= list.size()) {
-        size_t end = list.find(';', pos);
-        if (end == std::string_view::npos) end = list.size();
-        std::string_view entry = list.substr(pos, end - pos);
-        pos = end + 1;
-        while (!entry.empty() && entry.front() == ' ')
-            entry.remove_prefix(1);
-        while (!entry.empty() && entry.back() == ' ')
-            entry.remove_suffix(1);
-        // Only a decimal id 0..99 that no earlier entry took names a tab.
-        if (entry.empty() || entry.size() > 2) continue;
-        int id = 0;
-        bool digits = true;
-        for (char c : entry) {
-            if (c < '0' || c > '9') digits = false;
-            id = id * 10 + (c - '0');
-        }
-        if (!digits || id >= kMaxTabs || seen[id]) continue;
-        seen[id] = true;
-
-        const std::string s = section(id);
-        const std::string name = platform::readString(ini, s, "TabName", "");
+    for (int id : tagTabIds(list)) {
+        const std::string name = platform::readString(ini, section(id), "TabName", "");
         // A tab whose name cannot be its folder, or whose folder another tab already has, would
         // read or write files that are not its own.
         if (!validTabName(name) || findByName(name)) continue;
         Tab* t = newTab();
         if (!t) {
-            shell::report(env, kAllocateFailed);
+            report::report(env, kAllocateFailed);
             return false;
         }
         t->id = id;
         sjis::copyField(t->name, name);
-        t->color = static_cast<uint32_t>(platform::readInt(ini, s, "Color", 0));
-        t->textColor = static_cast<uint32_t>(platform::readInt(ini, s, "TabTxtColor", 0));
-        const int64_t kind = platform::readInt(ini, s, "Propaty", 0);
-        t->kind = kind >= 0 && kind < kKindCount ? static_cast<int32_t>(kind) : kReceiveTab;
-        t->basic = platform::readInt(ini, s, "Default", 0) != 0;
-        t->closed = platform::readInt(ini, s, "CloseFlag", 0) != 0;
-        t->nextFileNo = clampInt(platform::readInt(ini, s, "NextFileNo", 0), 0, kFileNumberLimit);
-        t->allMailCount =
-            clampInt(platform::readInt(ini, s, "AllMailCount", 0), INT32_MIN, INT32_MAX);
-        t->noReadMailCount =
-            clampInt(platform::readInt(ini, s, "NoReadMailCount", 0), INT32_MIN, INT32_MAX);
-        t->waitMailCount =
-            clampInt(platform::readInt(ini, s, "WaitMailCount", 0), INT32_MIN, INT32_MAX);
-        t->editMailCount =
-            clampInt(platform::readInt(ini, s, "EditMailCount", 0), INT32_MIN, INT32_MAX);
-        sjis::copyField(t->viewIndex,
-                        platform::readString(ini, s, "ViewIndex", "0", kListPositionMax));
-        sjis::copyField(t->focusedPos,
-                        platform::readString(ini, s, "FocusedPos", "0", kListPositionMax));
-        t->tabCursor = platform::readInt(ini, s, "TabCursor", 0) != 0;
-        t->newMailInfoDlg = platform::readInt(ini, s, "NewMailInfoDlg", 1) != 0;
-        t->otherGomiIcon =
-            clampInt(platform::readInt(ini, s, "OtherGomiIcon", 0), INT32_MIN, INT32_MAX);
-        if (o.utilityLoaded) {
-            t->openViewer =
-                clampInt(platform::readInt(ini, s, "OpenViewer", 0), INT32_MIN, INT32_MAX);
-            t->jikoku = clampInt(platform::readInt(ini, s, "Jikoku", 0), INT32_MIN, INT32_MAX);
-            t->funn = clampInt(platform::readInt(ini, s, "Funn", 0), INT32_MIN, INT32_MAX);
-            t->startJikoku =
-                clampInt(platform::readInt(ini, s, "StartJikoku", 0), INT32_MIN, INT32_MAX);
-            t->startFunn =
-                clampInt(platform::readInt(ini, s, "StartFunn", 0), INT32_MIN, INT32_MAX);
-            t->sousinTimer =
-                clampInt(platform::readInt(ini, s, "SousinTimer", 0), INT32_MIN, INT32_MAX);
-            t->gomiKaraJyusinNichiji = clampInt(
-                platform::readInt(ini, s, "GomiKara_JyusinNichiji", 0), INT32_MIN, INT32_MAX);
-        }
+        readTabSettings(ini, *t, o.utilityLoaded);
         listAppend(head_, t);
     }
-
-    // One basic tab per kind: the first marked one; a basic tab is never closed.
-    bool haveBasic[kKindCount] = {};
-    for (Tab* t = head_.next; t; t = t->next) {
-        if (!t->basic) continue;
-        if (haveBasic[t->kind]) {
-            t->basic = 0;
-        } else {
-            haveBasic[t->kind] = true;
-            t->closed = 0;
-        }
-    }
-    for (Tab* t = head_.next; t; t = t->next)
-        t->open = !t->closed;
-
-    Tab* cursor = nullptr;
-    for (Tab* t = head_.next; t; t = t->next) {
-        if (!t->tabCursor) continue;
-        ini.write(section(t->id), "TabCursor", "0");
-        t->tabCursor = 0;
-        cursor = t;
-    }
-
-    std::string missing;
-    for (int k = 0; k < kKindCount; ++k) {
-        if (!haveBasic[k]) missing += kKindNames[k];
-    }
-    if (!missing.empty()) {
-        shell::report(env, missing + kNoBasicTab);
-        std::string none;
-        for (int k = 0; k < kKindCount; ++k) {
-            if (haveBasic[k]) continue;
-            Tab* pick = nullptr;
-            for (Tab* t = head_.next; t && !pick; t = t->next) {
-                if (t->kind == k) pick = t;
-            }
-            if (!pick) {
-                none += kKindNames[k];
-                continue;
-            }
-            pick->basic = 1;
-            ini.write(section(pick->id), "Default", "1");
-            if (pick->closed) {
-                pick->closed = 0;
-                pick->open = 1;
-                ini.write(section(pick->id), "CloseFlag", "0");
-            }
-        }
-        if (!none.empty()) {
-            shell::report(env, none + kNoTabOfKind);
-            clear();
-            return false;
-        }
+    BasicTabs basic = settleBasicTabs(head_);
+    Tab* cursor = takeTabCursor(ini, head_);
+    if (!supplyBasicTabs(env, head_, basic)) {
+        clear();
+        return false;
     }
     current_ = cursor && !cursor->closed ? cursor : firstOpen();
     return true;
@@ -478,30 +500,26 @@ std::vector<std::string> TabRegistry::registrableFolders(Env& env) {
     return out;
 }
 
-Result<Tab*> TabRegistry::create(Env& env, CreateMode mode, std::string_view name,
-                                 const IndexOptions& index) {
-    const int id = freeId();
-    if (id < 0) {
-        shell::notice(env, kTabLimitReached);
-        return Err::Invalid;
-    }
-    const std::string data = dataFolder(env);
-    std::string newName(name), folder;
-    std::optional<IndexSummary> summary;
-    bool needsRebuild = false;
+namespace {
 
+// The tab's folder by the way it is made: a new folder, a numbered temporary one, a folder
+// already under MailData, or one outside it. Fills the tab's name and its folder.
+Err prepareTabFolder(Env& env, TabRegistry& tabs, CreateMode mode, std::string_view name,
+                     std::string& newName, std::string& folder) {
+    const std::string data = dataFolder(env);
+    newName = std::string(name);
     switch (mode) {
         case CreateMode::NewTab: {
             folder = sjis::joinPath(data, newName);
             platform::makeDirs(env.fs, data);
-            if (!validTabName(newName) || findByName(newName) ||
+            if (!validTabName(newName) || tabs.findByName(newName) ||
                 env.fs.makeDir(folder) != Err::None) {
-                shell::report(env, kInvalidTabName);
+                report::report(env, kInvalidTabName);
                 return Err::Invalid;
             }
             env.fs.makeDir(sjis::joinPath(folder, kAttachFolder));
             if (createIndexFile(env, folder) != Err::None) {
-                shell::report(env, kIndexCreateFailed);
+                report::report(env, kIndexCreateFailed);
                 return Err::Exists;
             }
             break;
@@ -512,7 +530,8 @@ Result<Tab*> TabRegistry::create(Env& env, CreateMode mode, std::string_view nam
             newName.clear();
             for (int n = 1; n < kMaxTemporaryNumber; ++n) {
                 std::string candidate = "臨時タブ" + std::to_string(n);
-                if (!findByName(candidate) && !env.fs.exists(sjis::joinPath(data, candidate))) {
+                if (!tabs.findByName(candidate) &&
+                    !env.fs.exists(sjis::joinPath(data, candidate))) {
                     newName = std::move(candidate);
                     break;
                 }
@@ -528,7 +547,7 @@ Result<Tab*> TabRegistry::create(Env& env, CreateMode mode, std::string_view nam
         }
         case CreateMode::RegisterFolder: {
             bool listed = false;
-            for (const auto& f : registrableFolders(env))
+            for (const auto& f : tabs.registrableFolders(env))
                 listed = listed || sjis::equalsNoCase(f, newName);
             if (!listed) return Err::NotFound;
             folder = sjis::joinPath(data, newName);
@@ -537,28 +556,65 @@ Result<Tab*> TabRegistry::create(Env& env, CreateMode mode, std::string_view nam
         case CreateMode::ExternalFolder: {
             folder = std::string(sjis::parentPath(name));
             newName = std::string(sjis::truncate(sjis::lastComponent(folder), kTabNameMax));
-            if (newName.empty() || findByName(newName)) {
-                shell::notice(env, kExternalNameTaken);
+            if (newName.empty() || tabs.findByName(newName)) {
+                report::notice(env, kExternalNameTaken);
                 return Err::Exists;
             }
             break;
         }
     }
 
+    return Err::None;
+}
+
+// The counters and colours of an existing index, or whether it must be rebuilt first.
+Err readExistingIndex(Env& env, const std::string& folder, const IndexOptions& index,
+                      std::optional<IndexSummary>& summary, bool& needsRebuild) {
+    const std::string path = sjis::joinPath(folder, kIndexFileName);
+    summary = readSummary(env, path);
+    if (summary) return Err::None;
+    auto size = env.fs.fileSize(path);
+    // A bare header is an empty tab; anything else needs its index rebuilt.
+    needsRebuild = !(size && *size == kIndexHeaderSize);
+    return needsRebuild && !index.rebuilder ? Err::Damaged : Err::None;
+}
+
+void applySummary(Tab& t, const IndexSummary& summary) {
+    t.nextFileNo = clampInt(summary.nextFileNo, 0, kFileNumberLimit);
+    t.allMailCount = clampInt(summary.allMailCount, INT32_MIN, INT32_MAX);
+    t.noReadMailCount = clampInt(summary.noReadMailCount, INT32_MIN, INT32_MAX);
+    t.waitMailCount = clampInt(summary.waitMailCount, INT32_MIN, INT32_MAX);
+    t.editMailCount = clampInt(summary.editMailCount, INT32_MIN, INT32_MAX);
+    t.color = summary.color;
+    t.textColor = summary.textColor;
+    t.kind = summary.kind >= 0 && summary.kind < kKindCount ? static_cast<int32_t>(summary.kind)
+                                                            : kReceiveTab;
+}
+
+}  // namespace
+
+Result<Tab*> TabRegistry::create(Env& env, CreateMode mode, std::string_view name,
+                                 const IndexOptions& index) {
+    const int id = freeId();
+    if (id < 0) {
+        report::notice(env, kTabLimitReached);
+        return Err::Invalid;
+    }
+    std::string newName, folder;
+    if (Err e = prepareTabFolder(env, *this, mode, name, newName, folder); e != Err::None) {
+        return e;
+    }
+    std::optional<IndexSummary> summary;
+    bool needsRebuild = false;
     if (mode == CreateMode::RegisterFolder || mode == CreateMode::ExternalFolder) {
-        const std::string path = sjis::joinPath(folder, kIndexFileName);
-        summary = readSummary(env, path);
-        if (!summary) {
-            auto size = env.fs.fileSize(path);
-            // A bare header is an empty tab; anything else needs its index rebuilt.
-            needsRebuild = !(size && *size == kIndexHeaderSize);
-            if (needsRebuild && !index.rebuilder) return Err::Damaged;
+        if (Err e = readExistingIndex(env, folder, index, summary, needsRebuild); e != Err::None) {
+            return e;
         }
     }
 
     Tab* t = newTab();
     if (!t) {
-        shell::report(env, kAllocateFailed);
+        report::report(env, kAllocateFailed);
         return Err::NoMemory;
     }
     t->id = id;
@@ -571,18 +627,7 @@ Result<Tab*> TabRegistry::create(Env& env, CreateMode mode, std::string_view nam
         t->external = 1;
         sjis::copyField(t->folder, folder);
     }
-    if (summary) {
-        t->nextFileNo = clampInt(summary->nextFileNo, 0, kFileNumberLimit);
-        t->allMailCount = clampInt(summary->allMailCount, INT32_MIN, INT32_MAX);
-        t->noReadMailCount = clampInt(summary->noReadMailCount, INT32_MIN, INT32_MAX);
-        t->waitMailCount = clampInt(summary->waitMailCount, INT32_MIN, INT32_MAX);
-        t->editMailCount = clampInt(summary->editMailCount, INT32_MIN, INT32_MAX);
-        t->color = summary->color;
-        t->textColor = summary->textColor;
-        t->kind = summary->kind >= 0 && summary->kind < kKindCount
-                      ? static_cast<int32_t>(summary->kind)
-                      : kReceiveTab;
-    }
+    if (summary) applySummary(*t, *summary);
 
     if (mode == CreateMode::BasicTemporary) {
         if (Tab* old = basicTab(kReceiveTab)) {
@@ -610,14 +655,14 @@ Err TabRegistry::rename(Env& env, Tab& tab, std::string_view newName) {
         newName.remove_suffix(1);
     const Tab* other = findByName(newName);
     if (!validTabName(newName) || (other && other != &tab)) {
-        shell::report(env, kInvalidTabName);
+        report::report(env, kInvalidTabName);
         return Err::Invalid;
     }
     if (newName == sjis::fieldView(tab.name)) return Err::None;
     const std::string data = dataFolder(env);
     if (env.fs.rename(sjis::joinPath(data, sjis::fieldView(tab.name)),
                       sjis::joinPath(data, newName)) != Err::None) {
-        shell::report(env, kInvalidTabName);
+        report::report(env, kInvalidTabName);
         return Err::Invalid;
     }
     sjis::copyField(tab.name, newName);
@@ -626,7 +671,7 @@ Err TabRegistry::rename(Env& env, Tab& tab, std::string_view newName) {
 
 Err TabRegistry::setClosed(Env& env, Tab& tab, bool closed) {
     if (closed && tab.basic) {
-        shell::notice(env, kBasicNotClosable);
+        report::notice(env, kBasicNotClosable);
         return Err::Invalid;
     }
     tab.closed = closed;
@@ -638,11 +683,11 @@ Err TabRegistry::setClosed(Env& env, Tab& tab, bool closed) {
 
 Err TabRegistry::deleteTab(Env& env, Tab& tab) {
     if (tab.basic) {
-        shell::notice(env, kBasicNotDeletable);
+        report::notice(env, kBasicNotDeletable);
         return Err::Invalid;
     }
     if (tab.external) return Err::Invalid;
-    if (shell::ask(env, withName(kDeleteTabAsk, sjis::fieldView(tab.name))) !=
+    if (report::ask(env, withName(kDeleteTabAsk, sjis::fieldView(tab.name))) !=
         platform::Answer::Ok) {
         return Err::Cancelled;
     }
@@ -661,7 +706,7 @@ Err TabRegistry::deleteTab(Env& env, Tab& tab) {
             if (isMessageFileName(e.name)) messages.push_back(e.name);
         }
     }
-    if (textFiles > 0 && shell::ask(env, kDeleteFilesAsk) != platform::Answer::Ok) {
+    if (textFiles > 0 && report::ask(env, kDeleteFilesAsk) != platform::Answer::Ok) {
         return Err::Cancelled;  // the index is gone already; a rebuild can make it again
     }
     for (const auto& m : messages)
@@ -674,7 +719,7 @@ Err TabRegistry::deleteTab(Env& env, Tab& tab) {
         }
     }
     env.fs.removeDir(attach);
-    if (env.fs.removeDir(folder) != Err::None) shell::report(env, kFolderNotRemoved);
+    if (env.fs.removeDir(folder) != Err::None) report::report(env, kFolderNotRemoved);
 
     env.ini.removeSection(section(tab.id));
     remove(&tab);
@@ -683,10 +728,10 @@ Err TabRegistry::deleteTab(Env& env, Tab& tab) {
 
 Err TabRegistry::unregister(Env& env, Tab& tab) {
     if (tab.basic) {
-        shell::notice(env, kBasicNotUnregistrable);
+        report::notice(env, kBasicNotUnregistrable);
         return Err::Invalid;
     }
-    if (shell::ask(env, withName(kUnregisterAsk, sjis::fieldView(tab.name))) !=
+    if (report::ask(env, withName(kUnregisterAsk, sjis::fieldView(tab.name))) !=
         platform::Answer::Ok) {
         return Err::Cancelled;
     }

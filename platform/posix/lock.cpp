@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/posix.h"
+#include "platform/retry.h"
 
 namespace kolvy::platform {
 namespace {
@@ -36,20 +37,21 @@ Result<std::unique_ptr<FileLock>> lockFile(std::string_view path, unsigned waitM
     if (!p) return Err::Invalid;
     const int fd = ::open(p->c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return errno == EACCES || errno == EROFS ? Err::Access : Err::Io;
-    for (unsigned waited = 0;; waited += kRetryMs) {
-        // flock locks belong to the open file: a second open in this process conflicts too.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return std::unique_ptr<FileLock>(std::make_unique<PosixFileLock>(fd));
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            ::close(fd);
-            return Err::Io;
-        }
-        if (waited >= waitMs) {
-            ::close(fd);
-            return Err::Access;
-        }
-        sleepMs(kRetryMs);
-    }
+    // Another holder: tried again every kRetryMs until waitMs have passed.
+    const RetryPolicy wait{static_cast<int>(waitMs / kRetryMs) + 1, kRetryMs, 1};
+    bool held = false;
+    auto lock = retry(
+        wait,
+        [&]() -> Result<std::unique_ptr<FileLock>> {
+            // flock locks belong to the open file: a second open in this process conflicts too.
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+                return std::unique_ptr<FileLock>(std::make_unique<PosixFileLock>(fd));
+            held = errno == EWOULDBLOCK || errno == EINTR;
+            return held ? Err::Access : Err::Io;
+        },
+        [&](Err) { return held; });
+    if (!lock) ::close(fd);
+    return lock;
 }
 
 }  // namespace kolvy::platform

@@ -70,7 +70,10 @@ struct Line {
 
 class PosixProfile final : public Profile {
   public:
-    explicit PosixProfile(std::string path) : path_(std::move(path)) {}
+    PosixProfile(std::string path, FileSystem* fs)
+        : path_(std::move(path)),
+          own_(fs ? nullptr : makeFileSystem()),
+          fs_(fs ? fs : own_.get()) {}
 
     std::optional<std::string> read(std::string_view section, std::string_view key) override {
         std::lock_guard lock(mutex_);
@@ -252,7 +255,8 @@ class PosixProfile final : public Profile {
     }
 
     std::string path_;
-    std::unique_ptr<FileSystem> fs_ = makeFileSystem();
+    std::unique_ptr<FileSystem> own_;
+    FileSystem* fs_;
     std::mutex mutex_;
     std::vector<Line> lines_;
     bool loaded_ = false;
@@ -262,7 +266,11 @@ class PosixProfile final : public Profile {
 }  // namespace
 
 std::unique_ptr<Profile> makeProfile(std::string path) {
-    return std::make_unique<PosixProfile>(std::move(path));
+    return std::make_unique<PosixProfile>(std::move(path), nullptr);
+}
+
+std::unique_ptr<Profile> makeProfile(std::string path, FileSystem& fs) {
+    return std::make_unique<PosixProfile>(std::move(path), &fs);
 }
 
 }  // namespace kolvy::platform

@@ -1,6 +1,7 @@
 #include <climits>
 
 #include "platform/platform.h"
+#include "platform/retry.h"
 #include "platform/win32/win32.h"
 
 namespace kolvy::platform {
@@ -35,21 +36,22 @@ Result<std::unique_ptr<FileLock>> lockFile(std::string_view path, unsigned waitM
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return win32::fromLastError(GetLastError());
-    for (unsigned waited = 0;; waited += kRetryMs) {
-        OVERLAPPED at{};
-        if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
-            return std::unique_ptr<FileLock>(std::make_unique<Win32FileLock>(h));
-        const DWORD code = GetLastError();
-        if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) {
-            CloseHandle(h);
-            return win32::fromLastError(code);
-        }
-        if (waited >= waitMs) {
-            CloseHandle(h);
-            return Err::Access;
-        }
-        sleepMs(kRetryMs);
-    }
+    // Another holder: tried again every kRetryMs until waitMs have passed.
+    const RetryPolicy wait{static_cast<int>(waitMs / kRetryMs) + 1, kRetryMs, 1};
+    bool held = false;
+    auto lock = retry(
+        wait,
+        [&]() -> Result<std::unique_ptr<FileLock>> {
+            OVERLAPPED at{};
+            if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+                return std::unique_ptr<FileLock>(std::make_unique<Win32FileLock>(h));
+            const DWORD code = GetLastError();
+            held = code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING;
+            return held ? Err::Access : win32::fromLastError(code);
+        },
+        [&](Err) { return held; });
+    if (!lock) CloseHandle(h);
+    return lock;
 }
 
 }  // namespace kolvy::platform

@@ -100,4 +100,8 @@ std::unique_ptr<Profile> makeProfile(std::string path) {
     return std::make_unique<Win32Profile>(std::move(path));
 }
 
+std::unique_ptr<Profile> makeProfile(std::string path, FileSystem&) {
+    return makeProfile(std::move(path));
+}
+
 }  // namespace kolvy::platform

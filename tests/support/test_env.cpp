@@ -62,7 +62,7 @@ std::string TempFolder::operator/(std::string_view rel) const {
 
 TestEnv::TestEnv()
     : fs(platform::makeFileSystem()),
-      ini(platform::makeProfile(sjis::joinPath(folder.path(), "Kolvy.ini"))),
+      ini(platform::makeProfile(sjis::joinPath(folder.path(), "Kolvy.ini"), *fs)),
       env{*fs, *ini, reporter, clock, folder.path()} {}
 
 std::string TestEnv::read(std::string_view rel) const {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/env.h"
+#include "platform/env.h"
 #include "platform/platform.h"
 
 namespace kolvy::test {

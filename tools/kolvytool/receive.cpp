@@ -7,9 +7,9 @@
 #include "mime/analyze.h"
 #include "pop/analysis_sink.h"
 #include "pop/receive_order.h"
+#include "report/logs.h"
 #include "rules/rule_book.h"
 #include "rules/sort.h"
-#include "shell/logs.h"
 #include "tools/kolvytool/tool.h"
 
 namespace kolvy::tool {
@@ -69,7 +69,7 @@ int receiveCommand(Tool& tool, std::span<const std::string_view> args) {
 
     pop::ReceiveContext context(env, sink, sizeRules);
     context.options = pop::readSessionOptions(env.ini);
-    shell::RunLog receivedLog = shell::RunLog::open(env, shell::RunLogKind::Receive);
+    report::RunLog receivedLog = report::RunLog::open(env, report::RunLogKind::Receive);
     context.receivedLog = &receivedLog;
     const pop::OrderRun run = pop::receiveOrder(context, tool.accounts, *order);
     receivedLog.close();

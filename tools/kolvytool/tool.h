@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "config/accounts.h"
-#include "core/env.h"
+#include "platform/env.h"
 #include "platform/platform.h"
 #include "store/tabs.h"
 

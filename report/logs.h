@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/env.h"
+#include "platform/env.h"
 
-namespace kolvy::shell {
+namespace kolvy::report {
 
 // Appends one line. A text ending in byte 0x01 is written without that byte and without a line
 // end (the caller continues the line); any other text gets CR LF unless it ends in LF.
@@ -46,4 +46,4 @@ inline constexpr char kRunLogOpenFailed[] =
     "ログファイルが開けません。前回送受信中にエラーで終了した可能性があります。   \n"
     "申し訳ありませんが、ウインドウズを再起動してください。  ";
 
-}  // namespace kolvy::shell
+}  // namespace kolvy::report

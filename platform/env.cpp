@@ -1,4 +1,4 @@
-#include "core/env.h"
+#include "platform/env.h"
 
 #include "core/sjis.h"
 

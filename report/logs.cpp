@@ -1,11 +1,11 @@
-#include "shell/logs.h"
+#include "report/logs.h"
 
 #include "core/sjis.h"
 #include "core/timetext.h"
 #include "platform/fileutil.h"
-#include "shell/report.h"
+#include "report/report.h"
 
-namespace kolvy::shell {
+namespace kolvy::report {
 namespace {
 
 constexpr char kLogFolder[] = "_Log";
@@ -81,4 +81,4 @@ void RunLog::close() {
     file_.reset();
 }
 
-}  // namespace kolvy::shell
+}  // namespace kolvy::report

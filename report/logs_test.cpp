@@ -1,12 +1,12 @@
-#include "shell/logs.h"
+#include "report/logs.h"
 
 #include <gtest/gtest.h>
 
 #include "platform/fileutil.h"
-#include "shell/report.h"
+#include "report/report.h"
 #include "tests/support/test_env.h"
 
-namespace kolvy::shell {
+namespace kolvy::report {
 namespace {
 
 class Logs : public ::testing::Test {
@@ -86,4 +86,4 @@ TEST_F(Logs, RunLogThatCannotOpenIsReportedAndTheRunGoesOn) {
 }
 
 }  // namespace
-}  // namespace kolvy::shell
+}  // namespace kolvy::report
