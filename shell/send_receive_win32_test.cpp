@@ -36,6 +36,7 @@ class SendReceiveUnderWine : public SendUnderWine {
         ASSERT_EQ(ini->write("100", "TagNo", "0"), Err::None);
         ASSERT_EQ(ini->write("100", "OrderName", "受信注文"), Err::None);
         ASSERT_EQ(ini->write("100", "Nokosu", "0"), Err::None);
+        ASSERT_EQ(ini->write("100", "SelectPain", "1"), Err::None);  // chosen in the account pane
     }
     void incoming(const std::string& subject) {
         ASSERT_TRUE(pop->deliverToDovecot(
