@@ -138,7 +138,7 @@ class ReceiveRun::Cleanup {
 };
 
 void ReceiveRun::log(std::string_view text) {
-    if (env_.unattended || env_.logOut) report::appendCommLog(env_, text);
+    if (report::logsFailures(env_)) report::appendCommLog(env_, text);
 }
 
 void ReceiveRun::logOrder(const ReceiveOrder& order) {
@@ -188,7 +188,7 @@ RunSummary ReceiveRun::run(const RunRequest& request) {
         return summary;
     }
     if (request.queued) env_.unattended = true;
-    if (env_.unattended || env_.logOut) {
+    if (report::logsFailures(env_)) {
         const platform::LocalTime now = env_.clock.localNow();
         char start[96];
         std::snprintf(start, sizeof start, kReceiveStartLine, now.year, now.month, now.day,

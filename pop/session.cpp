@@ -413,7 +413,7 @@ void Session::reportTooLarge(const ServerEntry& e, uint64_t listedSize) {
     const std::string log = std::string(kTextTooLarge) + "\r\n" + std::to_string(e.number) + " " +
                             std::to_string(listedSize);
     if (tooLargeReported_) {
-        if (env_.unattended || env_.logOut) report::appendCommLog(env_, log);
+        report::logFailure(env_, log, aborting());
     } else {
         tooLargeReported_ = true;
         report(log, std::string(kTextTooLarge) + "    ");
