@@ -34,16 +34,6 @@ namespace kolvy::shell::win32 {
 
 namespace {
 
-void runMenus(HWND main, RunMenus state) {
-    setRunMenus(main, state);
-}
-void statusChanged(HWND main) {
-    redrawRunStatus(main);
-}
-void tabsChanged(HWND main) {
-    redrawTabs(main);
-}
-
 constexpr UINT_PTR kTimerTimedSend = 4;
 constexpr UINT_PTR kTimerHandOver = 5;
 constexpr UINT kTimedSendEveryMs = 60000;
@@ -155,7 +145,7 @@ class WindowObserver final : public smtp::SendObserver {
             std::lock_guard<std::mutex> g(runStatus().lock);
             runStatus().state = state;
         }
-        statusChanged(main_);
+        redrawRunStatus(main_);
     }
     void account(const Account& a) override {
         {
@@ -165,7 +155,7 @@ class WindowObserver final : public smtp::SendObserver {
             s.unattended = unattended_;
             s.current = s.total = s.percent = 0;
         }
-        statusChanged(main_);
+        redrawRunStatus(main_);
     }
     void progress(int current, int total, int percent) override {
         {
@@ -175,7 +165,7 @@ class WindowObserver final : public smtp::SendObserver {
             s.total = total;
             s.percent = percent;
         }
-        statusChanged(main_);
+        redrawRunStatus(main_);
         // Rows that turned sent are drawn again.
         for (Tab* t : tabs_) {
             if (t->plainList) InvalidateRect(static_cast<HWND>(t->plainList), nullptr, FALSE);
@@ -378,7 +368,7 @@ void SendModule::start(SendJob job) {
         s.state = -1;
         s.current = s.total = s.percent = 0;
     }
-    runMenus(main_, RunMenus::Sending);
+    setRunMenus(main_, RunMenus::Sending);
     active_ = std::move(a);
     ActiveRun* run = active_.get();
     HWND main = main_;
@@ -407,8 +397,8 @@ void SendModule::finish() {
         s.state = -1;
         s.unattended = false;
     }
-    statusChanged(main_);
-    runMenus(main_, RunMenus::Idle);
+    redrawRunStatus(main_);
+    setRunMenus(main_, RunMenus::Idle);
     runState().abortRequested = 0;
     runState().end();
     if (a) {
@@ -417,7 +407,7 @@ void SendModule::finish() {
         }
     }
     SendMessageA(main_, kMsgHostTabStatus, 0, 0);
-    tabsChanged(main_);
+    redrawTabs(main_);
     if (a && a->job.sendAndReceive)
         PostMessageA(main_, WM_COMMAND, MAKEWPARAM(cmd::kReceive, 0), 0);
     if (quitAfterRun_.exchange(false)) {
