@@ -86,4 +86,19 @@ std::string readTestData(std::string_view rel) {
     return data ? *data : std::string();
 }
 
+std::map<std::string, std::string> keyValueLines(std::string_view text) {
+    std::map<std::string, std::string> m;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        const size_t eq = line.find('=');
+        if (eq != std::string_view::npos)
+            m[std::string(line.substr(0, eq))] = std::string(line.substr(eq + 1));
+    }
+    return m;
+}
+
 }  // namespace kolvy::test

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -81,5 +82,8 @@ struct TestEnv {
 // Files of the source tree's tests/data folder.
 std::string testDataPath(std::string_view rel);
 std::string readTestData(std::string_view rel);
+
+// "key=value" lines (the servers files the server fixtures write); lines without '=' are skipped.
+std::map<std::string, std::string> keyValueLines(std::string_view text);
 
 }  // namespace kolvy::test
