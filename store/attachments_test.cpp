@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,11 +18,40 @@
 namespace kolvy::store {
 namespace {
 
+// The corpora stay beside the modules they were made for.
 std::string corpus(const std::string& name) {
-    std::ifstream in(std::string(KOLVY_STORE_CORPUS) + "/" + name, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return test::readTestData("..\\..\\mime\\testdata\\corpus\\" + name);
+}
+std::string extractionFile(const std::string& name) {
+    return test::readTestData("..\\..\\store\\testdata\\extraction\\" + name);
+}
+
+struct ReferencePart {
+    bool html = false;
+    std::string name;  // UTF-8, as Python reads it
+    std::string bytes;
+};
+
+// The parts Python's email package decoded: [kind \x1f] name \x1f length \x1f bytes, repeated.
+std::vector<ReferencePart> referenceParts(const std::string& list, bool kinds) {
+    std::vector<ReferencePart> out;
+    for (size_t p = 0; p < list.size();) {
+        ReferencePart r;
+        r.html = kinds && list[p] == 'H';
+        const size_t a = kinds ? list.find('\x1f', p) + 1 : p;
+        const size_t b = list.find('\x1f', a);
+        const size_t c = list.find('\x1f', b + 1);
+        if (c == std::string::npos) break;
+        r.name = list.substr(a, b - a);
+        r.bytes = list.substr(c + 1, std::stoul(list.substr(b + 1, c - b - 1)));
+        p = c + 1 + r.bytes.size();
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+std::string baseName(const std::string& path) {
+    return path.substr(path.find_last_of("\\/") + 1);
 }
 
 struct Stored {
@@ -45,81 +72,37 @@ struct Stored {
 
 TEST(Extraction, SavedFilesEqualWhatPythonDecodes) {
     int compared = 0;
-    for (const char* name : {"mixed_2047", "mixed_2231", "nested", "digits_880", "digits_900"}) {
+    for (const std::string name :
+         {"mixed_2047", "mixed_2231", "nested", "digits_880", "digits_900"}) {
         SCOPED_TRACE(name);
         Stored s;
-        const std::string text = s.store(corpus(std::string(name) + ".eml"));
+        const std::string text = s.store(corpus(name + ".eml"));
         const std::string dest = s.t.path("out");
-        std::vector<std::string> saved;
-        ASSERT_EQ(extractAttachments(s.t.env, text, dest, {}, &saved), Err::None)
+        ASSERT_EQ(extractAttachments(s.t.env, text, dest, {}), Err::None)
             << s.t.reporter.lastText();
-        const std::string list = corpus(std::string(name) + ".attachments");
-        for (size_t p = 0; p < list.size();) {
-            const size_t a = list.find('\x1f', p);
-            const size_t b = list.find('\x1f', a + 1);
-            ASSERT_NE(b, std::string::npos);
-            const std::string utf8 = list.substr(p, a - p);
-            const size_t len = std::stoul(list.substr(a + 1, b - a - 1));
-            const std::string bytes = list.substr(b + 1, len);
-            p = b + 1 + len;
-            auto sjisName = platform::utf8ToSjis(utf8);
+        for (const ReferencePart& want : referenceParts(corpus(name + ".attachments"), false)) {
+            auto sjisName = platform::utf8ToSjis(want.name);
             ASSERT_TRUE(sjisName);
             auto got = platform::readWholeFile(*s.t.fs, sjis::joinPath(dest, *sjisName));
-            ASSERT_TRUE(got) << utf8;
-            EXPECT_EQ(*got, bytes) << utf8;
+            ASSERT_TRUE(got) << want.name;
+            EXPECT_EQ(*got, want.bytes) << want.name;
             ++compared;
         }
     }
     EXPECT_GE(compared, 6);
 }
 
-std::string extractionFile(const std::string& name) {
-    std::ifstream in(std::string(KOLVY_STORE_EXTRACTION) + "/" + name, std::ios::binary);
-    EXPECT_TRUE(in.good()) << name;
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct ReferencePart {
-    bool html = false;
-    std::string name;  // UTF-8, as Python reads it
-    std::string bytes;
-};
-
-std::vector<ReferencePart> referenceParts(const std::string& list) {
-    std::vector<ReferencePart> out;
-    for (size_t p = 0; p < list.size();) {
-        const size_t a = list.find('\x1f', p);
-        const size_t b = list.find('\x1f', a + 1);
-        const size_t c = list.find('\x1f', b + 1);
-        if (c == std::string::npos) break;
-        ReferencePart r;
-        r.html = list[p] == 'H';
-        r.name = list.substr(a + 1, b - a - 1);
-        const size_t len = std::stoul(list.substr(b + 1, c - b - 1));
-        r.bytes = list.substr(c + 1, len);
-        p = c + 1 + len;
-        out.push_back(std::move(r));
-    }
-    return out;
-}
-
-std::string baseName(const std::string& path) {
-    const size_t sep = path.find_last_of("\\/");
-    return sep == std::string::npos ? path : path.substr(sep + 1);
-}
-
 // Every part of a corpus of awkward messages, saved and compared byte for byte with what Python's
 // email package decodes from it; names unique, within the file system's limit, extensions kept.
 TEST(Extraction, AwkwardCorpusEqualsPythonByteForByte) {
     int compared = 0;
-    for (const char* name : {"signed", "certificate", "dashes", "duplicates", "cid", "longname"}) {
+    for (const std::string name :
+         {"signed", "certificate", "dashes", "duplicates", "cid", "longname"}) {
         SCOPED_TRACE(name);
         Stored s;
-        const std::string text = s.store(extractionFile(std::string(name) + ".eml"));
+        const std::string text = s.store(extractionFile(name + ".eml"));
         const std::vector<ReferencePart> want =
-            referenceParts(extractionFile(std::string(name) + ".parts"));
+            referenceParts(extractionFile(name + ".parts"), true);
         ASSERT_FALSE(want.empty());
         const std::string dest = s.t.path("out");
         std::vector<std::string> saved;

@@ -4,73 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "store/message_file.h"
 #include "store/store_test_util.h"
 #include "store/tabs.h"
+#include "tests/support/recording_fs.h"
 
 namespace kolvy::store {
 namespace {
 
 using testing::EnvOver;
 using testing::TabFixture;
-
-// Counts flushes and records what each syncFiles call was given.
-class SyncRecorder final : public platform::FileSystem {
-  public:
-    explicit SyncRecorder(platform::FileSystem& real) : real_(real) {}
-    Result<std::unique_ptr<platform::File>> open(std::string_view p, platform::OpenMode m) override;
-    bool exists(std::string_view p) override { return real_.exists(p); }
-    bool isDir(std::string_view p) override { return real_.isDir(p); }
-    Result<uint64_t> fileSize(std::string_view p) override { return real_.fileSize(p); }
-    Err rename(std::string_view a, std::string_view b) override { return real_.rename(a, b); }
-    Err replace(std::string_view a, std::string_view b) override { return real_.replace(a, b); }
-    Err copy(std::string_view a, std::string_view b, bool f) override {
-        return real_.copy(a, b, f);
-    }
-    Err remove(std::string_view p) override { return real_.remove(p); }
-    Err makeDir(std::string_view p) override { return real_.makeDir(p); }
-    Err removeDir(std::string_view p) override { return real_.removeDir(p); }
-    Result<std::vector<platform::DirEntry>> list(std::string_view f) override {
-        return real_.list(f);
-    }
-    Err syncFiles(std::span<const std::string> paths) override {
-        syncs.emplace_back(paths.begin(), paths.end());
-        return real_.syncFiles(paths);
-    }
-    int flushes = 0;
-    std::vector<std::vector<std::string>> syncs;
-
-  private:
-    platform::FileSystem& real_;
-};
-
-class FlushCounter final : public platform::File {
-  public:
-    FlushCounter(std::unique_ptr<platform::File> f, SyncRecorder& fs) : f_(std::move(f)), fs_(fs) {}
-    Result<size_t> read(std::span<char> o) override { return f_->read(o); }
-    Result<size_t> readAt(uint64_t at, std::span<char> o) override { return f_->readAt(at, o); }
-    Err write(std::string_view d) override { return f_->write(d); }
-    Err writeAt(uint64_t at, std::string_view d) override { return f_->writeAt(at, d); }
-    Err seek(uint64_t at) override { return f_->seek(at); }
-    Result<uint64_t> size() override { return f_->size(); }
-    Err truncate(uint64_t s) override { return f_->truncate(s); }
-    Err flush() override {
-        ++fs_.flushes;
-        return f_->flush();
-    }
-    Err close() override { return f_->close(); }
-
-  private:
-    std::unique_ptr<platform::File> f_;
-    SyncRecorder& fs_;
-};
-
-Result<std::unique_ptr<platform::File>> SyncRecorder::open(std::string_view p,
-                                                           platform::OpenMode m) {
-    auto f = real_.open(p, m);
-    if (!f) return f.error();
-    return std::unique_ptr<platform::File>(new FlushCounter(f.take(), *this));
-}
 
 std::string fileText(int n) {
     StatusLine s;
@@ -81,15 +26,14 @@ std::string fileText(int n) {
 TEST(Commit, NothingIsFlushedUntilTheCommitAndFilesComeBeforeTheIndex) {
     test::TestEnv t;
     TabFixture fx(t);
-    SyncRecorder fs(*t.fs);
+    test::RecordingFileSystem fs(*t.fs);
     EnvOver over(t, fs);
     WriteBatch batch;
     IndexOptions o;
     o.batch = &batch;
     for (int n = 0; n < 3; ++n)
         ASSERT_TRUE(storeMessage(over.env, *fx.tab, fileText(n), testing::record(n), o).ok());
-    EXPECT_EQ(fs.flushes, 0);
-    EXPECT_TRUE(fs.syncs.empty());
+    EXPECT_EQ(fs.count("flush") + fs.count("sync"), 0);
     // Counters and the next number wait for the commit, in memory they are right.
     EXPECT_EQ(fx.tab->allMailCount, 3);
     EXPECT_EQ(fx.tab->nextFileNo, 3);
@@ -99,18 +43,17 @@ TEST(Commit, NothingIsFlushedUntilTheCommitAndFilesComeBeforeTheIndex) {
     EXPECT_TRUE(temporaryMessageFiles(t.env, fx.folder()).empty());
 
     ASSERT_EQ(batch.commit(over.env), Err::None);
-    ASSERT_EQ(fs.syncs.size(), 2u);
-    EXPECT_EQ(fs.syncs[0],
-              (std::vector<std::string>{fx.folder() + "\\0000.txt", fx.folder() + "\\0001.txt",
-                                        fx.folder() + "\\0002.txt"}));
-    EXPECT_EQ(fs.syncs[1], std::vector<std::string>{fx.index()});
+    const std::string f = fx.folder();
+    EXPECT_EQ(fs.paths("sync"),
+              (std::vector<std::string>{f + "\\0000.txt|" + f + "\\0001.txt|" + f + "\\0002.txt",
+                                        fx.index()}));
     EXPECT_EQ(t.ini->read("0", "NextFileNo").value_or(""), "3");
     EXPECT_EQ(t.ini->read("0", "AllMailCount").value_or(""), "3");
     EXPECT_TRUE(batch.empty());
     // Without a batch every message is flushed at once, file and record.
-    fs.flushes = 0;
+    fs.calls.clear();
     ASSERT_TRUE(storeMessage(over.env, *fx.tab, fileText(3), testing::record(3), {}).ok());
-    EXPECT_EQ(fs.flushes, 2);
+    EXPECT_EQ(fs.count("flush"), 2);
 }
 
 TEST(Commit, DueAfterTheMessageOrByteLimit) {
@@ -172,12 +115,18 @@ TEST(Commit, AFailedWriteLeavesNoFileUnderEitherName) {
     TabFixture fx(t);
     testing::FailingFileSystem fs(*t.fs);
     EnvOver over(t, fs);
-    // Open, write, rename: each failing in turn leaves neither NNNN.txt nor NNNN.tmp.
+    // Open, write, rename: each failing in turn leaves neither NNNN.txt nor NNNN.tmp; the write
+    // and the rename say what failed, a refused open is the caller's to tell.
+    const std::tuple<bool, std::string> told[] = {
+        {false, ""}, {true, kWriteFailed}, {true, kMoveFailed}};
     for (int at = 1; at <= 3; ++at) {
         SCOPED_TRACE(at);
         fs.failAt(at);
-        EXPECT_NE(createMessageFile(over.env, fx.folder(), 7, fileText(7), nullptr, false),
+        t.reporter.clear();
+        bool reported = false;
+        EXPECT_NE(createMessageFile(over.env, fx.folder(), 7, fileText(7), &reported, false),
                   Err::None);
+        EXPECT_EQ(std::tuple(reported, t.reporter.lastText()), told[at - 1]);
         EXPECT_FALSE(t.fs->exists(fx.folder() + "\\0007.txt"));
         EXPECT_FALSE(t.fs->exists(fx.folder() + "\\0007.tmp"));
     }

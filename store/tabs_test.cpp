@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
 #include "core/list.h"
 #include "store/message_file.h"
 #include "store/store_test_util.h"
@@ -13,57 +16,54 @@ using testing::FakeRebuilder;
 using testing::indexImage;
 using testing::record;
 
+void section(test::TestEnv& t, int id, std::string_view name, int kind, bool basic,
+             bool closed = false) {
+    const std::string s = std::to_string(id);
+    t.ini->write(s, "TabName", name);
+    t.ini->write(s, "Propaty", std::to_string(kind));
+    t.ini->write(s, "Default", basic ? "1" : "0");
+    t.ini->write(s, "CloseFlag", closed ? "1" : "0");
+}
+
+void threeTabs(test::TestEnv& t) {
+    section(t, 0, "受信", 0, true);
+    section(t, 1, "送信", 1, true);
+    section(t, 2, "ごみ箱", 2, true);
+}
+
+std::vector<int> ids(TabRegistry& tabs) {
+    std::vector<int> out;
+    for (Tab* tab = tabs.first(); tab; tab = tab->next)
+        out.push_back(tab->id);
+    return out;
+}
+
 struct Registry : ::testing::Test {
     test::TestEnv t;
     TabRegistry tabs;
-    std::vector<std::string> names() {
-        std::vector<std::string> out;
-        for (Tab* tab = tabs.first(); tab; tab = tab->next)
-            out.push_back(tabName(*tab));
-        return out;
-    }
-    std::vector<int> ids() {
-        std::vector<int> out;
-        for (Tab* tab = tabs.first(); tab; tab = tab->next)
-            out.push_back(tab->id);
-        return out;
-    }
-    void section(int id, std::string_view name, int kind, bool basic, bool closed = false) {
-        const std::string s = std::to_string(id);
-        t.ini->write(s, "TabName", name);
-        t.ini->write(s, "Propaty", std::to_string(kind));
-        t.ini->write(s, "Default", basic ? "1" : "0");
-        t.ini->write(s, "CloseFlag", closed ? "1" : "0");
-    }
-    void threeTabs() {
-        section(0, "受信", 0, true);
-        section(1, "送信", 1, true);
-        section(2, "ごみ箱", 2, true);
-    }
 };
 
 TEST_F(Registry, FirstRunWritesTheDefaultTabs) {
     ASSERT_TRUE(tabs.load(t.env));
-    EXPECT_EQ(names(), (std::vector<std::string>{"受信", "送信", "ごみ箱"}));
     EXPECT_EQ(tabs.current(), tabs.first());
-    const Tab* r = tabs.first();
-    EXPECT_EQ(r->color, 0xffaa55u);
-    EXPECT_EQ(r->textColor, 0x8c3f00u);
-    EXPECT_TRUE(r->basic);
-    EXPECT_EQ(r->next->color, 0x6f6fffu);
-    EXPECT_EQ(r->next->textColor, 0x9bu);
-    EXPECT_EQ(r->next->kind, kSendTab);
-    EXPECT_EQ(r->next->next->color, 0xa0ff42u);
-    EXPECT_EQ(r->next->next->textColor, 0x366c00u);
-    EXPECT_EQ(r->next->next->kind, kTrashTab);
+    EXPECT_TRUE(tabs.first()->basic);
+    const std::tuple<std::string, uint32_t, uint32_t, int> expected[] = {
+        {"受信", 0xffaa55, 0x8c3f00, kReceiveTab},
+        {"送信", 0x6f6fff, 0x9b, kSendTab},
+        {"ごみ箱", 0xa0ff42, 0x366c00, kTrashTab}};
+    Tab* tab = tabs.first();
+    for (const auto& e : expected) {
+        ASSERT_NE(tab, nullptr);
+        EXPECT_EQ(std::tuple(tabName(*tab), tab->color, tab->textColor, tab->kind), e);
+        const std::string folder = "MailData\\" + std::get<0>(e);
+        EXPECT_EQ(t.read(folder + "\\mokuji.bin"), newIndexHeader());
+        EXPECT_TRUE(t.fs->isDir(t.path(folder + "\\添付")));
+        tab = tab->next;
+    }
+    EXPECT_EQ(tab, nullptr);
     EXPECT_EQ(t.ini->read("TagList", "TagTab"), "0;1;2");
     EXPECT_EQ(t.ini->read("0", "TabCursor"), "0");  // taken and written back at once
     EXPECT_EQ(t.ini->read("1", "Color"), "0x6f6fff");
-    for (const char* n : {"受信", "送信", "ごみ箱"}) {
-        const std::string folder = std::string("MailData\\") + n;
-        EXPECT_EQ(t.read(folder + "\\mokuji.bin"), newIndexHeader()) << n;
-        EXPECT_TRUE(t.fs->isDir(t.path(folder + "\\添付"))) << n;
-    }
     EXPECT_TRUE(t.fs->isDir(t.path("_Tmp")));
     EXPECT_TRUE(t.reporter.shown().empty());
 }
@@ -77,76 +77,98 @@ TEST_F(Registry, DefaultsNeverOverwriteAnIndexThatIsThere) {
     EXPECT_FALSE(t.ini->read("0", "GomiKara_JyusinNichiji"));
 }
 
-TEST_F(Registry, EntriesThatNameNoTabAreSkipped) {
-    threeTabs();
-    section(5, "仕事", 0, false);
-    section(7, "趣味", 0, false);
-    section(8, "仕事", 0, false);  // the folder of tab 5 again
-    section(9, "ＡＢＣ", 0, false);
-    section(10, "ａｂｃ", 0, false);  // the same name without regard to case
-    section(11, "a\\b", 0, false);    // not a folder name
-    section(12, "", 0, false);
-    t.ini->write("TagList", "TagTab", "0;1;2;5;5;x;100;-1;7;8;9;10;11;12;;");
-    ASSERT_TRUE(tabs.load(t.env));
-    EXPECT_EQ(ids(), (std::vector<int>{0, 1, 2, 5, 7, 9}));
-    // A new tab takes the smallest free id, never a skipped duplicate's.
-    auto tab = tabs.create(t.env, CreateMode::ReceiveTemporary);
-    ASSERT_TRUE(tab);
-    EXPECT_EQ((*tab)->id, 3);
-}
-
-TEST_F(Registry, TrailingSeparatorAddsNothing) {
-    threeTabs();
-    t.ini->write("TagList", "TagTab", "0;1;2;");
-    ASSERT_TRUE(tabs.load(t.env));
-    EXPECT_EQ(tabs.count(), 3u);
-}
-
-TEST_F(Registry, FirstBasicTabOfAKindWins) {
-    threeTabs();
-    section(3, "受信2", 0, true);
-    t.ini->write("TagList", "TagTab", "3;0;1;2");
-    ASSERT_TRUE(tabs.load(t.env));
-    EXPECT_EQ(tabs.basicTab(kReceiveTab)->id, 3);
-    EXPECT_FALSE(tabs.findById(0)->basic);
-}
-
-TEST_F(Registry, HierarchicalLayoutStopsStartUp) {
-    threeTabs();
-    t.ini->write("TagList", "TagTab", "0;1(3);2");
-    EXPECT_FALSE(tabs.load(t.env));
-    EXPECT_EQ(t.reporter.lastText(), kHierarchicalTabs);
-    EXPECT_EQ(tabs.count(), 0u);
-}
-
-TEST_F(Registry, MissingBasicTabIsAppointed) {
-    section(0, "受信", 0, true);
-    section(1, "送信", 1, false);
-    section(2, "ごみ箱", 2, false, true);
-    section(3, "送信2", 1, false);
-    t.ini->write("TagList", "TagTab", "0;1;2;3");
-    ASSERT_TRUE(tabs.load(t.env));
-    ASSERT_EQ(t.reporter.shown().size(), 1u);
-    EXPECT_EQ(t.reporter.lastText(), std::string("送信用 ごみ箱用 ") + kNoBasicTab);
-    EXPECT_EQ(tabs.basicTab(kSendTab)->id, 1);
-    EXPECT_EQ(tabs.basicTab(kTrashTab)->id, 2);
-    EXPECT_FALSE(tabs.basicTab(kTrashTab)->closed);  // a basic tab is never closed
-    EXPECT_EQ(t.ini->read("1", "Default"), "1");
-    EXPECT_EQ(t.ini->read("2", "CloseFlag"), "0");
-}
-
-TEST_F(Registry, KindWithoutAnyTabStopsStartUp) {
-    section(0, "受信", 0, true);
-    section(1, "送信", 1, true);
-    t.ini->write("TagList", "TagTab", "0;1");
-    EXPECT_FALSE(tabs.load(t.env));
-    ASSERT_EQ(t.reporter.shown().size(), 2u);
-    EXPECT_EQ(t.reporter.lastText(), std::string("ごみ箱用 ") + kNoTabOfKind);
+// Stored tab lists as start-up reads them: the tabs taken, in order, and what the user is told.
+TEST(RegistryLoad, StoredListsAreReadOrRefused) {
+    using Section = std::tuple<int, const char*, int, bool, bool>;  // id, name, kind, basic, closed
+    const struct Case {
+        const char* what;
+        bool three;  // the three default tabs are there
+        std::vector<Section> more;
+        const char* list;
+        std::vector<int> ids;  // empty: start-up stops
+        size_t boxes;
+        std::string lastBox;
+        int created;  // the id a new tab gets
+    } cases[] = {
+        {"entries that name no tab are skipped",
+         true,
+         {{5, "仕事", 0, 0, 0},
+          {7, "趣味", 0, 0, 0},
+          {8, "仕事", 0, 0, 0},  // the folder of tab 5 again
+          {9, "ＡＢＣ", 0, 0, 0},
+          {10, "ａｂｃ", 0, 0, 0},  // the same name without regard to case
+          {11, "a\\b", 0, 0, 0},    // not a folder name
+          {12, "", 0, 0, 0}},
+         "0;1;2;5;5;x;100;-1;7;8;9;10;11;12;;",
+         {0, 1, 2, 5, 7, 9},
+         0,
+         "",
+         3},
+        {"a trailing separator adds nothing", true, {}, "0;1;2;", {0, 1, 2}, 0, "", 3},
+        {"the first basic tab of a kind wins",
+         true,
+         {{3, "受信2", 0, 1, 0}},
+         "3;0;1;2",
+         {3, 0, 1, 2},
+         0,
+         "",
+         4},
+        {"a hierarchical layout stops start-up", true, {}, "0;1(3);2", {}, 1, kHierarchicalTabs, 0},
+        {"a missing basic tab is appointed and opened",
+         false,
+         {{0, "受信", 0, 1, 0},
+          {1, "送信", 1, 0, 0},
+          {2, "ごみ箱", 2, 0, 1},
+          {3, "送信2", 1, 0, 0}},
+         "0;1;2;3",
+         {0, 1, 2, 3},
+         1,
+         std::string("送信用 ごみ箱用 ") + kNoBasicTab,
+         4},
+        {"a kind without any tab stops start-up",
+         false,
+         {{0, "受信", 0, 1, 0}, {1, "送信", 1, 1, 0}},
+         "0;1",
+         {},
+         2,
+         std::string("ごみ箱用 ") + kNoTabOfKind,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TestEnv t;
+        if (c.three) threeTabs(t);
+        for (const auto& [id, name, kind, basic, closed] : c.more)
+            section(t, id, name, kind, basic, closed);
+        t.ini->write("TagList", "TagTab", c.list);
+        TabRegistry tabs;
+        EXPECT_EQ(tabs.load(t.env), !c.ids.empty());
+        EXPECT_EQ(ids(tabs), c.ids);
+        EXPECT_EQ(t.reporter.shown().size(), c.boxes);
+        EXPECT_EQ(t.reporter.lastText(), c.lastBox);
+        if (c.ids.empty()) continue;
+        // One basic tab of each kind, never closed, and written so.
+        for (int kind : {kReceiveTab, kSendTab, kTrashTab}) {
+            Tab* basic = tabs.basicTab(kind);
+            ASSERT_NE(basic, nullptr);
+            EXPECT_FALSE(basic->closed);
+            EXPECT_EQ(t.ini->read(std::to_string(basic->id), "Default"), "1");
+            EXPECT_EQ(t.ini->read(std::to_string(basic->id), "CloseFlag"), "0");
+        }
+        int basics = 0;
+        for (Tab* tab = tabs.first(); tab; tab = tab->next)
+            basics += tab->basic ? 1 : 0;
+        EXPECT_EQ(basics, 3);
+        // A new tab takes the smallest free id, never a skipped duplicate's.
+        auto made = tabs.create(t.env, CreateMode::ReceiveTemporary);
+        ASSERT_TRUE(made);
+        EXPECT_EQ((*made)->id, c.created);
+    }
 }
 
 TEST_F(Registry, LastTabCursorBecomesCurrent) {
-    threeTabs();
-    section(3, "閉じた", 0, false, true);
+    threeTabs(t);
+    section(t, 3, "閉じた", 0, false, true);
     t.ini->write("1", "TabCursor", "1");
     t.ini->write("2", "TabCursor", "1");
     t.ini->write("TagList", "TagTab", "0;1;2;3");
@@ -161,7 +183,7 @@ TEST_F(Registry, LastTabCursorBecomesCurrent) {
 }
 
 TEST_F(Registry, SettingsAreReadWithTheirDefaults) {
-    threeTabs();
+    threeTabs(t);
     t.ini->write("0", "Color", "0x123456");
     t.ini->write("0", "NextFileNo", "12000");
     t.ini->write("0", "NoReadMailCount", "-3");
@@ -170,13 +192,10 @@ TEST_F(Registry, SettingsAreReadWithTheirDefaults) {
     t.ini->write("TagList", "TagTab", "0;1;2");
     ASSERT_TRUE(tabs.load(t.env));
     Tab* r = tabs.findById(0);
-    EXPECT_EQ(r->color, 0x123456u);
-    EXPECT_EQ(r->nextFileNo, 10000);  // at most full
-    EXPECT_EQ(r->noReadMailCount, -3);
-    EXPECT_STREQ(r->viewIndex, "1234567");
-    EXPECT_STREQ(r->focusedPos, "0");
-    EXPECT_EQ(r->newMailInfoDlg, 1);
-    EXPECT_EQ(r->gomiKaraJyusinNichiji, 0);  // library keys only with the library
+    // The next number at most full; library keys only with the library.
+    EXPECT_EQ(std::tuple(r->color, r->nextFileNo, r->noReadMailCount, std::string(r->viewIndex),
+                         std::string(r->focusedPos), r->newMailInfoDlg, r->gomiKaraJyusinNichiji),
+              std::tuple(0x123456u, 10000, -3, "1234567", "0", 1, 0));
     ASSERT_TRUE(tabs.load(t.env, RegistryOptions{true}));
     EXPECT_EQ(tabs.findById(0)->gomiKaraJyusinNichiji, 30);
 }
@@ -220,9 +239,9 @@ TEST(TabNames, WhatAFolderCanBeCalled) {
 }
 
 TEST_F(Registry, CreatingTakesTheSmallestFreeId) {
-    threeTabs();
+    threeTabs(t);
     t.ini->write("TagList", "TagTab", "0;5;2");
-    section(5, "送信", 1, true);
+    section(t, 5, "送信", 1, true);
     ASSERT_TRUE(tabs.load(t.env));
     platform::makeDirs(*t.fs, t.path("MailData"));
     auto tab = tabs.create(t.env, CreateMode::NewTab, "仕事");
@@ -240,15 +259,13 @@ TEST_F(Registry, CreatingTakesTheSmallestFreeId) {
 TEST_F(Registry, ReusedIdInheritsNoStaleKeys) {
     ASSERT_TRUE(tabs.load(t.env));
     // Section 3 is left over from a tab that was taken out of the list by hand.
-    t.ini->write("3", "GomiKara_JyusinNichiji", "1");
-    t.ini->write("3", "SousinTimer", "1");
-    t.ini->write("3", "TabCursor", "1");
+    for (const char* key : {"GomiKara_JyusinNichiji", "SousinTimer", "TabCursor"})
+        t.ini->write("3", key, "1");
     auto tab = tabs.create(t.env, CreateMode::NewTab, "新しい");
     ASSERT_TRUE(tab);
     EXPECT_EQ((*tab)->id, 3);
-    EXPECT_FALSE(t.ini->read("3", "GomiKara_JyusinNichiji"));
-    EXPECT_FALSE(t.ini->read("3", "SousinTimer"));
-    EXPECT_FALSE(t.ini->read("3", "TabCursor"));
+    for (const char* key : {"GomiKara_JyusinNichiji", "SousinTimer", "TabCursor"})
+        EXPECT_FALSE(t.ini->read("3", key)) << key;
     EXPECT_EQ(t.ini->read("3", "TabName"), "新しい");
 }
 
@@ -339,12 +356,10 @@ TEST_F(Registry, RegisteringAFolderTakesItsSummary) {
 
     auto saved = tabs.create(t.env, CreateMode::RegisterFolder, "保存");
     ASSERT_TRUE(saved);
-    EXPECT_EQ((*saved)->nextFileNo, 2);
-    EXPECT_EQ((*saved)->allMailCount, 2);
-    EXPECT_EQ((*saved)->noReadMailCount, 1);
-    EXPECT_EQ((*saved)->color, 255u);
-    EXPECT_EQ((*saved)->textColor, 65280u);
-    EXPECT_EQ((*saved)->kind, kTrashTab);
+    const Tab& k = **saved;
+    EXPECT_EQ(
+        std::tuple(k.nextFileNo, k.allMailCount, k.noReadMailCount, k.color, k.textColor, k.kind),
+        std::tuple(2, 2, 1, 255u, 65280u, kTrashTab));
     EXPECT_EQ(t.ini->read("3", "AllMailCount"), "2");
     auto empty = tabs.create(t.env, CreateMode::RegisterFolder, "空");
     ASSERT_TRUE(empty);
@@ -507,18 +522,16 @@ TEST_F(Registry, CountersFollowTheStates) {
     Tab tab{};
     struct Case {
         uint8_t state;
-        int all, unread, wait, edit;
-    } cases[] = {{0, 1, 1, 0, 0},  {2, 1, 1, 0, 0},  {3, 1, 0, 0, 0},  {11, 1, 0, 0, 0},
-                 {16, 1, 0, 1, 0}, {17, 1, 0, 1, 0}, {18, 1, 0, 0, 1}, {19, 1, 0, 0, 1},
-                 {20, 1, 0, 0, 0}, {21, 1, 0, 0, 0}};
+        int unread, wait, edit;
+    } cases[] = {{0, 1, 0, 0},  {2, 1, 0, 0},  {3, 0, 0, 0},  {11, 0, 0, 0}, {16, 0, 1, 0},
+                 {17, 0, 1, 0}, {18, 0, 0, 1}, {19, 0, 0, 1}, {20, 0, 0, 0}, {21, 0, 0, 0}};
     for (const Case& c : cases) {
         tab = Tab{};
         countIn(tab, c.state, 2);
-        EXPECT_EQ(tab.allMailCount, c.all);
-        EXPECT_EQ(tab.noReadMailCount, c.unread) << int(c.state);
-        EXPECT_EQ(tab.waitMailCount, c.wait) << int(c.state);
-        EXPECT_EQ(tab.editMailCount, c.edit) << int(c.state);
-        EXPECT_EQ(tab.newMailCount, 1);
+        EXPECT_EQ(std::tuple(tab.allMailCount, tab.noReadMailCount, tab.waitMailCount,
+                             tab.editMailCount, tab.newMailCount),
+                  std::tuple(1, c.unread, c.wait, c.edit, 1))
+            << int(c.state);
         countOut(tab, c.state, 2);
         EXPECT_EQ(tab.allMailCount + tab.noReadMailCount + tab.waitMailCount + tab.editMailCount +
                       tab.newMailCount,
@@ -528,12 +541,9 @@ TEST_F(Registry, CountersFollowTheStates) {
 
 TEST_F(Registry, LookAndColours) {
     TabLook look = loadTabLook(*t.ini);
-    EXPECT_EQ(look.fontSize, 13);
-    EXPECT_EQ(look.fontType, "ＭＳ Ｐゴシック");
-    EXPECT_EQ(look.height, 20);
-    EXPECT_EQ(look.width, 110);
-    EXPECT_EQ(look.leftMargin, 16);
-    EXPECT_EQ(look.catFoot, 1);
+    EXPECT_EQ(std::tuple(look.fontSize, look.fontType, look.height, look.width, look.leftMargin,
+                         look.catFoot),
+              std::tuple(13, "ＭＳ Ｐゴシック", 20, 110, 16, 1));
     t.ini->write("CustColors", "3", "0x0000ff");
     auto colours = loadCustomColours(*t.ini);
     EXPECT_EQ(colours[3], 0xffu);
