@@ -35,28 +35,26 @@ Pair connectedPair(unsigned timeoutMs) {
     return p;
 }
 
+// What one side sends, as the other receives it.
+std::string passed(Socket& from, Socket& to, std::string_view text) {
+    EXPECT_EQ(from.send(text), Err::None);
+    std::string got;
+    char buf[64];
+    while (got.size() < text.size()) {
+        auto n = to.receive(buf);
+        if (!n || *n == 0) break;
+        got.append(buf, *n);
+    }
+    return got;
+}
+
 TEST(Sockets, LoopbackRoundTripAndEndOfStream) {
     Pair p = connectedPair(5000);
     ASSERT_TRUE(p.server && p.client);
-    ASSERT_EQ(p.server->send("+OK ready\r\n"), Err::None);
-    char buf[64];
-    std::string got;
-    while (got.size() < 11) {
-        auto n = p.client->receive(buf);
-        ASSERT_TRUE(n.ok());
-        ASSERT_GT(*n, 0u);
-        got.append(buf, *n);
-    }
-    EXPECT_EQ(got, "+OK ready\r\n");
-    ASSERT_EQ(p.client->send("QUIT\r\n"), Err::None);
-    std::string sent;
-    while (sent.size() < 6) {
-        auto n = p.server->receive(buf);
-        ASSERT_TRUE(n.ok() && *n > 0);
-        sent.append(buf, *n);
-    }
-    EXPECT_EQ(sent, "QUIT\r\n");
+    EXPECT_EQ(passed(*p.server, *p.client, "+OK ready\r\n"), "+OK ready\r\n");
+    EXPECT_EQ(passed(*p.client, *p.server, "QUIT\r\n"), "QUIT\r\n");
     p.server->close();
+    char buf[16];
     auto end = p.client->receive(buf);
     ASSERT_TRUE(end.ok());
     EXPECT_EQ(*end, 0u);  // the peer closed: end of stream, not an error

@@ -41,13 +41,6 @@ TEST_F(Reporting, UnattendedLogsTheOneLineFormInstead) {
     EXPECT_EQ(t.read(kLog), "mokuji.binファイルを開けませんでした。\r\n一行目二行目\r\n");
 }
 
-TEST_F(Reporting, LogOutMakesAttendedRunsLogToo) {
-    t.env.logOut = true;
-    report(t.env, kText);
-    EXPECT_EQ(t.reporter.shown().size(), 1u);
-    EXPECT_EQ(t.read(kLog), "mokuji.binファイルを開けませんでした。\r\n");
-}
-
 // The one policy every module reports through: who gets a box and who a log line, by how the
 // run was started and whether it is being aborted.
 TEST_F(Reporting, BoxAndLogLineByRunKind) {

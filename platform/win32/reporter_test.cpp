@@ -48,27 +48,28 @@ void pressEnterOnBox(const char* caption, const char* shot, SeenBox& seen) {
     if (IsWindow(box)) PostMessageA(box, WM_CLOSE, 0, 0);
 }
 
-TEST(MessageBoxReporter, QuestionDefaultsToCancel) {
+// Enter on a question is Cancel, its default; on a notice it is OK.
+TEST(MessageBoxReporter, QuestionDefaultsToCancelAndNoticeIsAcknowledgedWithOk) {
+    const struct Case {
+        const char *text, *shot;
+        Icon icon;
+        Buttons buttons;
+        Answer answer;
+    } cases[] = {
+        {"削除しますか？   ", "reporter_question", Icon::Question, Buttons::OkCancel,
+         Answer::Cancel},
+        {"お知らせ", "reporter_notice", Icon::Information, Buttons::Ok, Answer::Ok},
+    };
     auto reporter = makeReporter();
-    SeenBox seen;
-    std::thread user(pressEnterOnBox, "Kolvyメール", "reporter_question", std::ref(seen));
-    const Answer a =
-        reporter->show("削除しますか？   ", "Kolvyメール", Icon::Question, Buttons::OkCancel);
-    user.join();
-    ASSERT_TRUE(seen.found);
-    EXPECT_EQ(seen.text, "削除しますか？   ");
-    EXPECT_EQ(a, Answer::Cancel);
-}
-
-TEST(MessageBoxReporter, NoticeIsAcknowledgedWithOk) {
-    auto reporter = makeReporter();
-    SeenBox seen;
-    std::thread user(pressEnterOnBox, "Kolvyメール", "reporter_notice", std::ref(seen));
-    const Answer a = reporter->show("お知らせ", "Kolvyメール", Icon::Information, Buttons::Ok);
-    user.join();
-    ASSERT_TRUE(seen.found);
-    EXPECT_EQ(seen.text, "お知らせ");
-    EXPECT_EQ(a, Answer::Ok);
+    for (const Case& c : cases) {
+        SeenBox seen;
+        std::thread user(pressEnterOnBox, "Kolvyメール", c.shot, std::ref(seen));
+        const Answer a = reporter->show(c.text, "Kolvyメール", c.icon, c.buttons);
+        user.join();
+        ASSERT_TRUE(seen.found) << c.shot;
+        EXPECT_EQ(seen.text, c.text);
+        EXPECT_EQ(a, c.answer) << c.shot;
+    }
 }
 
 }  // namespace
