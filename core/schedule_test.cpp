@@ -26,8 +26,7 @@ TEST(PeriodicGrid, StartSetsThePhaseIntervalTheStep) {
         {at(8, 10), at(8, 10), 0, true},  // 0: once a day at the start
         {at(8, 15), at(8, 10), 0, false},
         {at(12, 0), at(8, 10), 0, false},
-        {at(8, 15), at(8, 10), 5, true},
-    };
+        {at(8, 15), at(8, 10), 5, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.now << " " << c.start << " " << c.interval);
         EXPECT_EQ(periodDue(c.now, c.start, c.interval), c.due);

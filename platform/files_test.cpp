@@ -135,11 +135,7 @@ TEST(FileNames, UnitsCountedAsTheFileSystemCountsThem) {
         std::string name;
         size_t windows, posix;
     };
-    const Case cases[] = {
-        {"report.pdf", 10, 10},
-        {"日本語.txt", 7, 13},
-        {"ｶﾀｶﾅ", 4, 12},
-    };
+    const Case cases[] = {{"report.pdf", 10, 10}, {"日本語.txt", 7, 13}, {"ｶﾀｶﾅ", 4, 12}};
 #ifdef _WIN32
     const bool windows = true;
 #else

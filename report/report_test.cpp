@@ -49,11 +49,9 @@ TEST_F(Reporting, BoxAndLogLineByRunKind) {
         Abort abort;
         size_t boxes;
         bool logged;
-    } cases[] = {
-        {false, false, Abort::No, 1, false}, {false, true, Abort::No, 1, true},
-        {true, false, Abort::No, 0, true},   {true, true, Abort::No, 0, true},
-        {false, false, Abort::Yes, 0, true}, {true, false, Abort::Yes, 0, true},
-    };
+    } cases[] = {{false, false, Abort::No, 1, false}, {false, true, Abort::No, 1, true},
+                 {true, false, Abort::No, 0, true},   {true, true, Abort::No, 0, true},
+                 {false, false, Abort::Yes, 0, true}, {true, false, Abort::Yes, 0, true}};
     for (const auto& c : cases) {
         test::TestEnv e;
         e.clock.setLocal(2024, 12, 5);

@@ -60,24 +60,22 @@ TEST(IndexCodec, WriterCapsNeverSplitACharacterAndBlankControlBytes) {
     const struct Case {
         int field;
         std::string text, stored;
-    } cases[] = {
-        {0, a(126), a(126)},
-        {0, a(127), a(126)},
-        {0, a(125) + "表", a(125)},  // the pair would end at byte 127
-        {0, a(124) + "表", a(124) + "表"},
-        {2, a(509, 'x') + "ソ", a(509, 'x')},
-        {2, a(510, 'x'), a(510, 'x')},
-        {3, a(61, 'm') + "能", a(61, 'm')},
-        {3, a(100, 'm'), a(62, 'm')},
-        {4, a(200, 'f'), a(126, 'f')},
-        {2,
-         std::string("a\x0C"
-                     "b\x01"
-                     "c\td\x00"
-                     "e",
-                     9),
-         "a b c d e"},
-    };
+    } cases[] = {{0, a(126), a(126)},
+                 {0, a(127), a(126)},
+                 {0, a(125) + "表", a(125)},  // the pair would end at byte 127
+                 {0, a(124) + "表", a(124) + "表"},
+                 {2, a(509, 'x') + "ソ", a(509, 'x')},
+                 {2, a(510, 'x'), a(510, 'x')},
+                 {3, a(61, 'm') + "能", a(61, 'm')},
+                 {3, a(100, 'm'), a(62, 'm')},
+                 {4, a(200, 'f'), a(126, 'f')},
+                 {2,
+                  std::string("a\x0C"
+                              "b\x01"
+                              "c\td\x00"
+                              "e",
+                              9),
+                  "a b c d e"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         IndexRecord r = record(1);
@@ -116,12 +114,10 @@ TEST(IndexCodec, FramingFaultsAreRefused) {
         const char* what;
         size_t at;
         char byte;
-    } cases[] = {
-        {"byte 22 not a separator", 22, 'x'},
-        {"file number 10000", 1, 0x27},  // 0x2710 = 10000 with byte 0 = 0x10
-        {"fifth separator in the fallback text", good.size() - 3, 0x0C},
-        {"end byte in the subject", good.find("件名") + 1, 0x01},
-    };
+    } cases[] = {{"byte 22 not a separator", 22, 'x'},
+                 {"file number 10000", 1, 0x27},  // 0x2710 = 10000 with byte 0 = 0x10
+                 {"fifth separator in the fallback text", good.size() - 3, 0x0C},
+                 {"end byte in the subject", good.find("件名") + 1, 0x01}};
     for (const Case& c : cases) {
         std::string b = good;
         b[c.at] = c.byte;
@@ -137,16 +133,14 @@ TEST(IndexCodec, RecordStartCheck) {
         const char* what;
         uint8_t state, mark;
         bool valid;
-    } cases[] = {
-        {"plain", 0, 0, true},
-        {"sent with attachments", 21, 0, true},
-        {"state 32", 32, 0, false},
-        {"marked, colour 15", 3, 0x1F, true},
-        {"bookmarked", 3, 0x80, true},
-        {"bookmarked and marked, colour 3", 3, 0x93, true},
-        {"bit 5 of the mark", 3, 0x20, false},
-        {"bit 6 of the mark", 3, 0x40, false},
-    };
+    } cases[] = {{"plain", 0, 0, true},
+                 {"sent with attachments", 21, 0, true},
+                 {"state 32", 32, 0, false},
+                 {"marked, colour 15", 3, 0x1F, true},
+                 {"bookmarked", 3, 0x80, true},
+                 {"bookmarked and marked, colour 3", 3, 0x93, true},
+                 {"bit 5 of the mark", 3, 0x20, false},
+                 {"bit 6 of the mark", 3, 0x40, false}};
     for (const Case& c : cases) {
         IndexRecord r = record(5, c.state);
         r.markColour = c.mark;
@@ -316,12 +310,10 @@ TEST(ItemTexts, ItemFromRecord) {
         uint8_t account;
         const char* fallback;
         const char* column;
-    } cases[] = {
-        {1, "x@y", "自宅"},
-        {5, "x@y", "x@y"},
-        {mail::kUnmatchedAccount, "x@y", "x@y"},
-        {mail::kUnmatchedAccount, "", "宛先（To:）がありません"},
-    };
+    } cases[] = {{1, "x@y", "自宅"},
+                 {5, "x@y", "x@y"},
+                 {mail::kUnmatchedAccount, "x@y", "x@y"},
+                 {mail::kUnmatchedAccount, "", "宛先（To:）がありません"}};
     for (const Case& c : cases) {
         IndexRecord r = record(42, 4);
         r.account = c.account;
@@ -448,15 +440,13 @@ TEST_F(Reading, DamageIsLoggedAndNothingIsWrittenOverIt) {
         std::string image;
         int next, logged;  // -1: nothing logged
         const char* otherFile;
-    } cases[] = {
-        {"record 2 broken", brokenThird, 4, 2, nullptr},
-        {"short file", std::string(200, ' '), 0, -1, nullptr},
-        {"offset field off its place", offsetsOff, 2, 0, nullptr},
-        {"next number behind the last", indexImage({record(0), record(3), record(7)}), 5, 7,
-         nullptr},
-        {"file of the next number there", indexImage({record(40), record(41)}), 50, 41,
-         "MailData\\受信\\0042.txt"},
-    };
+    } cases[] = {{"record 2 broken", brokenThird, 4, 2, nullptr},
+                 {"short file", std::string(200, ' '), 0, -1, nullptr},
+                 {"offset field off its place", offsetsOff, 2, 0, nullptr},
+                 {"next number behind the last", indexImage({record(0), record(3), record(7)}), 5,
+                  7, nullptr},
+                 {"file of the next number there", indexImage({record(40), record(41)}), 50, 41,
+                  "MailData\\受信\\0042.txt"}};
     t.clock.setLocal(2005, 12, 15, 9, 5);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -702,11 +692,11 @@ TEST_F(Compaction, KeepingNoneAllFirstOrLast) {
     const struct Case {
         const char* what;
         std::vector<int> drop, left;
-    } cases[] = {
-        {"all go", {0, 1, 2, 3}, {}},    {"all stay", {}, {0, 1, 2, 3}},
-        {"first stays", {1, 2, 3}, {0}}, {"last stays", {0, 1, 2}, {3}},
-        {"middle goes", {1, 2}, {0, 3}},
-    };
+    } cases[] = {{"all go", {0, 1, 2, 3}, {}},
+                 {"all stay", {}, {0, 1, 2, 3}},
+                 {"first stays", {1, 2, 3}, {0}},
+                 {"last stays", {0, 1, 2}, {3}},
+                 {"middle goes", {1, 2}, {0, 3}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         tab.allMailCount = 4;

@@ -463,10 +463,11 @@ TEST_F(Store, MarkingABookmarkedMessageKeepsTheBookmark) {
     MailItem* m = add(0, 3, 0, kBookmarkBit);
     MailItem* const selection[] = {m};
     const std::tuple<int, int, uint8_t> steps[] = {
-        {kOpMark, 1, kBookmarkBit | kMarkBit},       {kOpMark, 1, kBookmarkBit},
+        {kOpMark, 1, kBookmarkBit | kMarkBit},
+        {kOpMark, 1, kBookmarkBit},
         {kOpFirstColour + 10, 1, kBookmarkBit | 11},  // colours keep the mark nibble
-        {kOpFirstColour + 10, 0, kBookmarkBit | 11}, {kOpNoColour, 1, kBookmarkBit},
-    };
+        {kOpFirstColour + 10, 0, kBookmarkBit | 11},
+        {kOpNoColour, 1, kBookmarkBit}};
     for (const auto& [op, changed, after] : steps) {
         SCOPED_TRACE(op);
         EXPECT_EQ(runAttributeOp(t.env, tab(kSource), selection, op, {}).changed, changed);

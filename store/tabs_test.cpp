@@ -90,49 +90,22 @@ TEST(RegistryLoad, StoredListsAreReadOrRefused) {
         std::string lastBox;
         int created;  // the id a new tab gets
     } cases[] = {
-        {"entries that name no tab are skipped",
-         true,
-         {{5, "仕事", 0, 0, 0},
-          {7, "趣味", 0, 0, 0},
-          {8, "仕事", 0, 0, 0},  // the folder of tab 5 again
-          {9, "ＡＢＣ", 0, 0, 0},
-          {10, "ａｂｃ", 0, 0, 0},  // the same name without regard to case
-          {11, "a\\b", 0, 0, 0},    // not a folder name
-          {12, "", 0, 0, 0}},
-         "0;1;2;5;5;x;100;-1;7;8;9;10;11;12;;",
-         {0, 1, 2, 5, 7, 9},
-         0,
-         "",
-         3},
+        // clang-format off
+        // Tab 8 names the folder of tab 5 again, 10 the same name without regard to case, 11 no
+        // folder at all.
+        {"entries that name no tab are skipped", true, {{5, "仕事", 0, 0, 0}, {7, "趣味", 0, 0, 0},
+         {8, "仕事", 0, 0, 0}, {9, "ＡＢＣ", 0, 0, 0}, {10, "ａｂｃ", 0, 0, 0}, {11, "a\\b", 0, 0, 0},
+         {12, "", 0, 0, 0}}, "0;1;2;5;5;x;100;-1;7;8;9;10;11;12;;", {0, 1, 2, 5, 7, 9}, 0, "", 3},
         {"a trailing separator adds nothing", true, {}, "0;1;2;", {0, 1, 2}, 0, "", 3},
-        {"the first basic tab of a kind wins",
-         true,
-         {{3, "受信2", 0, 1, 0}},
-         "3;0;1;2",
-         {3, 0, 1, 2},
-         0,
-         "",
-         4},
+        {"the first basic tab of a kind wins", true, {{3, "受信2", 0, 1, 0}}, "3;0;1;2", {3, 0, 1, 2},
+         0, "", 4},
         {"a hierarchical layout stops start-up", true, {}, "0;1(3);2", {}, 1, kHierarchicalTabs, 0},
-        {"a missing basic tab is appointed and opened",
-         false,
-         {{0, "受信", 0, 1, 0},
-          {1, "送信", 1, 0, 0},
-          {2, "ごみ箱", 2, 0, 1},
-          {3, "送信2", 1, 0, 0}},
-         "0;1;2;3",
-         {0, 1, 2, 3},
-         1,
-         std::string("送信用 ごみ箱用 ") + kNoBasicTab,
-         4},
-        {"a kind without any tab stops start-up",
-         false,
-         {{0, "受信", 0, 1, 0}, {1, "送信", 1, 1, 0}},
-         "0;1",
-         {},
-         2,
-         std::string("ごみ箱用 ") + kNoTabOfKind,
-         0},
+        {"a missing basic tab is appointed and opened", false, {{0, "受信", 0, 1, 0},
+         {1, "送信", 1, 0, 0}, {2, "ごみ箱", 2, 0, 1}, {3, "送信2", 1, 0, 0}}, "0;1;2;3", {0, 1, 2, 3},
+         1, std::string("送信用 ごみ箱用 ") + kNoBasicTab, 4},
+        {"a kind without any tab stops start-up", false, {{0, "受信", 0, 1, 0}, {1, "送信", 1, 1, 0}},
+         "0;1", {}, 2, std::string("ごみ箱用 ") + kNoTabOfKind, 0},
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -204,35 +177,33 @@ TEST(TabNames, WhatAFolderCanBeCalled) {
     struct Case {
         std::string name;
         bool valid;
-    } cases[] = {
-        {"受信", true},
-        {"表ソ能", true},  // 0x5C trail bytes are not separators
-        {std::string(59, 'a'), true},
-        {std::string(60, 'a'), false},
-        {std::string(57, 'a') + "表", true},
-        {std::string(58, 'a') + "表", false},
-        {std::string(58, 'a') + "\x95", false},  // half a character
-        {"", false},
-        {".", false},
-        {"..", false},
-        {"a\\b", false},
-        {"a/b", false},
-        {"a:b", false},
-        {"a*b", false},
-        {"a?b", false},
-        {"a\"b", false},
-        {"a<b>", false},
-        {"a|b", false},
-        {"tab\t", false},
-        {"name ", false},
-        {"name.", false},
-        {"CON", false},
-        {"nul.txt", false},
-        {"com1", false},
-        {"COM10", true},
-        {"console", true},
-        {"臨時タブ1", true},
-    };
+    } cases[] = {{"受信", true},
+                 {"表ソ能", true},  // 0x5C trail bytes are not separators
+                 {std::string(59, 'a'), true},
+                 {std::string(60, 'a'), false},
+                 {std::string(57, 'a') + "表", true},
+                 {std::string(58, 'a') + "表", false},
+                 {std::string(58, 'a') + "\x95", false},  // half a character
+                 {"", false},
+                 {".", false},
+                 {"..", false},
+                 {"a\\b", false},
+                 {"a/b", false},
+                 {"a:b", false},
+                 {"a*b", false},
+                 {"a?b", false},
+                 {"a\"b", false},
+                 {"a<b>", false},
+                 {"a|b", false},
+                 {"tab\t", false},
+                 {"name ", false},
+                 {"name.", false},
+                 {"CON", false},
+                 {"nul.txt", false},
+                 {"com1", false},
+                 {"COM10", true},
+                 {"console", true},
+                 {"臨時タブ1", true}};
     for (const Case& c : cases) {
         EXPECT_EQ(validTabName(c.name), c.valid) << c.name;
     }

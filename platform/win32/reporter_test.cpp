@@ -55,11 +55,9 @@ TEST(MessageBoxReporter, QuestionDefaultsToCancelAndNoticeIsAcknowledgedWithOk) 
         Icon icon;
         Buttons buttons;
         Answer answer;
-    } cases[] = {
-        {"削除しますか？   ", "reporter_question", Icon::Question, Buttons::OkCancel,
-         Answer::Cancel},
-        {"お知らせ", "reporter_notice", Icon::Information, Buttons::Ok, Answer::Ok},
-    };
+    } cases[] = {{"削除しますか？   ", "reporter_question", Icon::Question, Buttons::OkCancel,
+                  Answer::Cancel},
+                 {"お知らせ", "reporter_notice", Icon::Information, Buttons::Ok, Answer::Ok}};
     auto reporter = makeReporter();
     for (const Case& c : cases) {
         SeenBox seen;
