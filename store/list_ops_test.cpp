@@ -477,6 +477,7 @@ TEST_F(Store, MarkingABookmarkedMessageKeepsTheBookmark) {
     }
 }
 
+// where() checks the counters written against the records after each step.
 TEST_F(Store, ReadAndUnreadMoveTheCounters) {
     MailItem* fresh = add(0, 0, 1);
     MailItem* other = add(1, 1, 1);
@@ -487,18 +488,15 @@ TEST_F(Store, ReadAndUnreadMoveTheCounters) {
     EXPECT_EQ(fresh->state, 3);
     EXPECT_EQ(fresh->newMark, 0);
     EXPECT_EQ(tab(kSource).newMailCount, 1);
-    EXPECT_EQ(t.ini->read("0", "NoReadMailCount"), "1");
     texts[0] = messageText(0, 3);
     where();
     ASSERT_EQ(runAttributeOp(t.env, tab(kSource), {}, kOpAllRead, {}).changed, 1);
     EXPECT_EQ(other->state, 4);
     EXPECT_EQ(tab(kSource).newMailCount, 0);
-    EXPECT_EQ(t.ini->read("0", "NoReadMailCount"), "0");
     texts[1] = messageText(1, 4);
     where();
     MailItem* const back[] = {fresh};
     ASSERT_EQ(runAttributeOp(t.env, tab(kSource), back, kOpUnread, {}).changed, 1);
-    EXPECT_EQ(t.ini->read("0", "NoReadMailCount"), "1");
     texts[0] = messageText(0, 0);
     where();
 }

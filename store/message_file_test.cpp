@@ -169,7 +169,7 @@ struct Attachments : ::testing::Test {
     }
 };
 
-TEST_F(Attachments, MoveFollowsTheMessageToItsNewNumber) {
+TEST_F(Attachments, MoveCopyAndDeleteFollowTheMessage) {
     t.write("MailData\\送信\\0003.txt", kNewOutgoingStatusLine);
     attach("送信", 3, "図.png", "png");
     attach("送信", 3, "表.xls", "xls");
@@ -181,18 +181,16 @@ TEST_F(Attachments, MoveFollowsTheMessageToItsNewNumber) {
     EXPECT_FALSE(t.fs->exists(t.path("MailData\\送信\\添付\\0003")));
     // A message without attachments has nothing to move.
     EXPECT_EQ(moveAttachments(t.env, from.folder(), 4, to.folder(), 18), Err::None);
-}
-
-TEST_F(Attachments, CopyAndDelete) {
-    t.write("MailData\\送信\\0003.txt", kNewOutgoingStatusLine);
-    attach("送信", 3, "a.txt", "a");
-    ASSERT_EQ(copyAttachments(t.env, from.folder(), 3, to.folder(), 0), Err::None);
+    // A copy leaves the source's; deleting a message takes its attachments with it.
+    t.write("MailData\\送信\\0005.txt", kNewOutgoingStatusLine);
+    attach("送信", 5, "a.txt", "a");
+    ASSERT_EQ(copyAttachments(t.env, from.folder(), 5, to.folder(), 0), Err::None);
     EXPECT_EQ(t.read("MailData\\臨時タブ1\\添付\\0000\\a.txt"), "a");
-    EXPECT_EQ(t.read("MailData\\送信\\添付\\0003\\a.txt"), "a");
-    ASSERT_EQ(deleteMessage(t.env, from.folder(), 3), Err::None);
-    EXPECT_FALSE(t.fs->exists(t.path("MailData\\送信\\0003.txt")));
-    EXPECT_FALSE(t.fs->exists(t.path("MailData\\送信\\添付\\0003")));
-    EXPECT_EQ(deleteMessage(t.env, from.folder(), 3), Err::None);  // already gone
+    EXPECT_EQ(t.read("MailData\\送信\\添付\\0005\\a.txt"), "a");
+    ASSERT_EQ(deleteMessage(t.env, from.folder(), 5), Err::None);
+    EXPECT_FALSE(t.fs->exists(t.path("MailData\\送信\\0005.txt")));
+    EXPECT_FALSE(t.fs->exists(t.path("MailData\\送信\\添付\\0005")));
+    EXPECT_EQ(deleteMessage(t.env, from.folder(), 5), Err::None);  // already gone
 }
 
 TEST_F(Attachments, StaleFolderNeverBecomesTheNewMessagesAttachments) {

@@ -38,13 +38,16 @@ std::vector<int> ids(TabRegistry& tabs) {
     return out;
 }
 
-struct Registry : ::testing::Test {
+// A program folder before start-up, and one started on its defaults.
+struct RegistryStart : ::testing::Test {
     test::TestEnv t;
     TabRegistry tabs;
 };
+struct Registry : RegistryStart {
+    void SetUp() override { ASSERT_TRUE(tabs.load(t.env)); }
+};
 
 TEST_F(Registry, FirstRunWritesTheDefaultTabs) {
-    ASSERT_TRUE(tabs.load(t.env));
     EXPECT_EQ(tabs.current(), tabs.first());
     EXPECT_TRUE(tabs.first()->basic);
     const std::tuple<std::string, uint32_t, uint32_t, int> expected[] = {
@@ -68,7 +71,7 @@ TEST_F(Registry, FirstRunWritesTheDefaultTabs) {
     EXPECT_TRUE(t.reporter.shown().empty());
 }
 
-TEST_F(Registry, DefaultsNeverOverwriteAnIndexThatIsThere) {
+TEST_F(RegistryStart, DefaultsNeverOverwriteAnIndexThatIsThere) {
     const std::string image = indexImage({record(0), record(1)});
     t.write("MailData\\受信\\mokuji.bin", image);
     t.ini->write("0", "GomiKara_JyusinNichiji", "1");  // a stale key of a lost registry
@@ -139,7 +142,7 @@ TEST(RegistryLoad, StoredListsAreReadOrRefused) {
     }
 }
 
-TEST_F(Registry, LastTabCursorBecomesCurrent) {
+TEST_F(RegistryStart, LastTabCursorBecomesCurrent) {
     threeTabs(t);
     section(t, 3, "閉じた", 0, false, true);
     t.ini->write("1", "TabCursor", "1");
@@ -155,7 +158,7 @@ TEST_F(Registry, LastTabCursorBecomesCurrent) {
     EXPECT_EQ(tabs.current()->id, 0);
 }
 
-TEST_F(Registry, SettingsAreReadWithTheirDefaults) {
+TEST_F(RegistryStart, SettingsAreReadWithTheirDefaults) {
     threeTabs(t);
     t.ini->write("0", "Color", "0x123456");
     t.ini->write("0", "NextFileNo", "12000");
@@ -209,7 +212,7 @@ TEST(TabNames, WhatAFolderCanBeCalled) {
     }
 }
 
-TEST_F(Registry, CreatingTakesTheSmallestFreeId) {
+TEST_F(RegistryStart, CreatingTakesTheSmallestFreeId) {
     threeTabs(t);
     t.ini->write("TagList", "TagTab", "0;5;2");
     section(t, 5, "送信", 1, true);
@@ -228,7 +231,6 @@ TEST_F(Registry, CreatingTakesTheSmallestFreeId) {
 }
 
 TEST_F(Registry, ReusedIdInheritsNoStaleKeys) {
-    ASSERT_TRUE(tabs.load(t.env));
     // Section 3 is left over from a tab that was taken out of the list by hand.
     for (const char* key : {"GomiKara_JyusinNichiji", "SousinTimer", "TabCursor"})
         t.ini->write("3", key, "1");
@@ -241,7 +243,6 @@ TEST_F(Registry, ReusedIdInheritsNoStaleKeys) {
 }
 
 TEST_F(Registry, NamesTheUserGivesAreChecked) {
-    ASSERT_TRUE(tabs.load(t.env));
     for (const char* bad : {"", "受信", "ごみ箱", "a\\b", "..", "CON"}) {
         t.reporter.clear();
         EXPECT_FALSE(tabs.create(t.env, CreateMode::NewTab, bad)) << bad;
@@ -255,7 +256,6 @@ TEST_F(Registry, NamesTheUserGivesAreChecked) {
 }
 
 TEST_F(Registry, HundredTabsAndNoMore) {
-    ASSERT_TRUE(tabs.load(t.env));
     // 99 tabs written straight into the file (key by key would rewrite it a thousand times).
     std::string ini = t.read("Kolvy.ini");
     std::string list = "0;1;2";
@@ -287,7 +287,6 @@ TEST_F(Registry, HundredTabsAndNoMore) {
 }
 
 TEST_F(Registry, TemporaryTabs) {
-    ASSERT_TRUE(tabs.load(t.env));
     platform::makeDirs(*t.fs, t.path("MailData\\臨時タブ1"));
     platform::makeDirs(*t.fs, t.path("MailData\\臨時タブ2"));
     Tab* oldBasic = tabs.basicTab(kReceiveTab);
@@ -308,7 +307,6 @@ TEST_F(Registry, TemporaryTabs) {
 }
 
 TEST_F(Registry, RegisteringAFolderTakesItsSummary) {
-    ASSERT_TRUE(tabs.load(t.env));
     std::string image = indexImage({record(0), record(1)});
     const std::string line = "nf=2 am=2 nr=1 wm=0 em=0 cr=255 tc=65280 pt=2 gi=0";
     image.replace(22, line.size(), line);
@@ -349,7 +347,6 @@ TEST_F(Registry, RegisteringAFolderTakesItsSummary) {
 }
 
 TEST_F(Registry, ExternalFolderTabWritesOnlyItsSummary) {
-    ASSERT_TRUE(tabs.load(t.env));
     test::TempFolder outside;
     std::string image = indexImage({record(0)});
     const std::string line = "nf=1 am=1 nr=1 wm=0 em=0 cr=0 tc=0 pt=0 gi=0";
@@ -390,7 +387,6 @@ TEST_F(Registry, ExternalFolderTabWritesOnlyItsSummary) {
 }
 
 TEST_F(Registry, RenameMovesTheFolder) {
-    ASSERT_TRUE(tabs.load(t.env));
     auto tab = tabs.create(t.env, CreateMode::NewTab, "仕事");
     ASSERT_TRUE(tab);
     t.write("MailData\\仕事\\0000.txt", "mail");
@@ -409,7 +405,6 @@ TEST_F(Registry, RenameMovesTheFolder) {
 }
 
 TEST_F(Registry, ClosingAndReopening) {
-    ASSERT_TRUE(tabs.load(t.env));
     EXPECT_EQ(tabs.setClosed(t.env, *tabs.first(), true), Err::Invalid);
     EXPECT_EQ(t.reporter.lastText(), kBasicNotClosable);
     auto tab = tabs.create(t.env, CreateMode::NewTab, "仕事");
@@ -425,7 +420,6 @@ TEST_F(Registry, ClosingAndReopening) {
 }
 
 TEST_F(Registry, DeletingATabTakesEveryFileWithIt) {
-    ASSERT_TRUE(tabs.load(t.env));
     auto made = tabs.create(t.env, CreateMode::NewTab, "古い");
     ASSERT_TRUE(made);
     Tab* tab = *made;
@@ -463,7 +457,6 @@ TEST_F(Registry, DeletingATabTakesEveryFileWithIt) {
 }
 
 TEST_F(Registry, FolderThatCannotGoIsReportedAndTheTabStillLeaves) {
-    ASSERT_TRUE(tabs.load(t.env));
     auto made = tabs.create(t.env, CreateMode::NewTab, "古い");
     ASSERT_TRUE(made);
     t.write("MailData\\古い\\memo.doc", "the user's own file");
@@ -475,7 +468,6 @@ TEST_F(Registry, FolderThatCannotGoIsReportedAndTheTabStillLeaves) {
 }
 
 TEST_F(Registry, UnregisteringKeepsTheFolder) {
-    ASSERT_TRUE(tabs.load(t.env));
     EXPECT_EQ(tabs.unregister(t.env, *tabs.first()), Err::Invalid);
     EXPECT_EQ(t.reporter.lastText(), kBasicNotUnregistrable);
     auto made = tabs.create(t.env, CreateMode::NewTab, "保存");
@@ -489,7 +481,7 @@ TEST_F(Registry, UnregisteringKeepsTheFolder) {
     EXPECT_EQ(tabs.registrableFolders(t.env), (std::vector<std::string>{"保存"}));
 }
 
-TEST_F(Registry, CountersFollowTheStates) {
+TEST(TabCounters, FollowTheStates) {
     Tab tab{};
     struct Case {
         uint8_t state;
@@ -510,7 +502,8 @@ TEST_F(Registry, CountersFollowTheStates) {
     }
 }
 
-TEST_F(Registry, LookAndColours) {
+TEST(TabLook, DefaultsAndColours) {
+    test::TestEnv t;
     TabLook look = loadTabLook(*t.ini);
     EXPECT_EQ(std::tuple(look.fontSize, look.fontType, look.height, look.width, look.leftMargin,
                          look.catFoot),
