@@ -222,27 +222,17 @@ TEST(Extraction, PlainMessageAndMissingPartsAreRefused) {
     EXPECT_EQ(saved.size(), 1u);  // the part named before the missing one was saved
 }
 
+// Only the last component is kept; 0x5C as the trail byte of "表" is no separator.
 TEST(Extraction, NamesFromTheSenderAreMadeSafe) {
     struct Case {
-        const char* in;
-        const char* out;
-    };
-    const Case cases[] = {{"report.pdf", "report.pdf"},
-                          {"..\\..\\Windows\\evil.exe", "evil.exe"},
-                          {"/etc/passwd", "passwd"},
-                          {"C:boot.ini", "boot.ini"},
-                          {"..", "attachment"},
-                          {"", "attachment"},
-                          {"CON.txt", "_CON.txt"},
-                          {"lpt1", "_lpt1"},
-                          {"a\x01"
-                           "b\tc.txt",
-                           "a_b_c.txt"},
-                          {"what?.txt", "what_.txt"},
-                          {"trailing. . ", "trailing"},
-                          // 0x5C as the trail byte of "表" is no separator.
-                          {"表.xls", "表.xls"},
-                          {"ソフト\\表.xls", "表.xls"}};
+        const char *in, *out;
+    } cases[] = {// clang-format off
+        {"report.pdf", "report.pdf"}, {"..\\..\\Windows\\evil.exe", "evil.exe"},
+        {"/etc/passwd", "passwd"}, {"C:boot.ini", "boot.ini"}, {"..", "attachment"},
+        {"", "attachment"}, {"CON.txt", "_CON.txt"}, {"lpt1", "_lpt1"},
+        {"a\x01" "b\tc.txt", "a_b_c.txt"}, {"what?.txt", "what_.txt"}, {"trailing. . ", "trailing"},
+        {"表.xls", "表.xls"}, {"ソフト\\表.xls", "表.xls"}};
+    // clang-format on
     for (const Case& c : cases)
         EXPECT_EQ(sanitiseName(c.in), c.out) << c.in;
     const std::string longName = std::string(300, 'n') + ".pdf";

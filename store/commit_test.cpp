@@ -100,9 +100,8 @@ TEST(Commit, TheFirstStoreAfterAKillSettlesTemporariesNumbersAndCounters) {
     ASSERT_TRUE(item.ok());
     EXPECT_TRUE(t.fs->exists(fx.folder() + "\\0004.txt"));
     EXPECT_TRUE(temporaryMessageFiles(t.env, fx.folder()).empty());
-    EXPECT_EQ(tab.nextFileNo, 5);
-    EXPECT_EQ(tab.allMailCount, 5);
-    EXPECT_EQ(tab.noReadMailCount, 5);
+    EXPECT_EQ(std::tuple(tab.nextFileNo, tab.allMailCount, tab.noReadMailCount),
+              std::tuple(5, 5, 5));
     EXPECT_EQ(t.ini->read("0", "AllMailCount").value_or(""), "4") << "recounted before the store";
     EXPECT_EQ(tab.loadState, kNotRead) << "the run did not need the list";
     ASSERT_EQ(batch.commit(t.env), Err::None);

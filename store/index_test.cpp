@@ -805,11 +805,11 @@ TEST_F(Writing, StoreMessageNumbersFilesAndCounts) {
     ASSERT_NE(*item, nullptr);
     EXPECT_EQ(itemNumber(**item), 7);
     EXPECT_EQ(t.read("MailData\\受信\\0007.txt"), text);
-    EXPECT_EQ(tab.nextFileNo, 8);
-    EXPECT_EQ(t.ini->read("0", "NextFileNo"), "8");
-    EXPECT_EQ(tab.allMailCount, 1);
-    EXPECT_EQ(tab.noReadMailCount, 1);
-    EXPECT_EQ(t.ini->read("0", "NoReadMailCount"), "1");
+    EXPECT_EQ(std::tuple(tab.nextFileNo, tab.allMailCount, tab.noReadMailCount),
+              std::tuple(8, 1, 1));
+    EXPECT_EQ(t.ini->read("0", "NextFileNo").value_or("") + " " +
+                  t.ini->read("0", "NoReadMailCount").value_or(""),
+              "8 1");
 
     // A file already under the next number: nothing is overwritten, the user is told.
     t.write("MailData\\受信\\0008.txt", "older");

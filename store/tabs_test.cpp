@@ -176,37 +176,21 @@ TEST_F(RegistryStart, SettingsAreReadWithTheirDefaults) {
     EXPECT_EQ(tabs.findById(0)->gomiKaraJyusinNichiji, 30);
 }
 
+// Trail bytes 0x5C (表ソ能) are no separators; 60 bytes, half a character, reserved device names
+// and names Windows would change are refused.
 TEST(TabNames, WhatAFolderCanBeCalled) {
+    const std::string a57(57, 'a'), a58(58, 'a');
     struct Case {
         std::string name;
         bool valid;
-    } cases[] = {{"受信", true},
-                 {"表ソ能", true},  // 0x5C trail bytes are not separators
-                 {std::string(59, 'a'), true},
-                 {std::string(60, 'a'), false},
-                 {std::string(57, 'a') + "表", true},
-                 {std::string(58, 'a') + "表", false},
-                 {std::string(58, 'a') + "\x95", false},  // half a character
-                 {"", false},
-                 {".", false},
-                 {"..", false},
-                 {"a\\b", false},
-                 {"a/b", false},
-                 {"a:b", false},
-                 {"a*b", false},
-                 {"a?b", false},
-                 {"a\"b", false},
-                 {"a<b>", false},
-                 {"a|b", false},
-                 {"tab\t", false},
-                 {"name ", false},
-                 {"name.", false},
-                 {"CON", false},
-                 {"nul.txt", false},
-                 {"com1", false},
-                 {"COM10", true},
-                 {"console", true},
-                 {"臨時タブ1", true}};
+    } cases[] = {// clang-format off
+        {"受信", true}, {"表ソ能", true}, {std::string(59, 'a'), true}, {std::string(60, 'a'), false},
+        {a57 + "表", true}, {a58 + "表", false}, {a58 + "\x95", false}, {"", false}, {".", false},
+        {"..", false}, {"a\\b", false}, {"a/b", false}, {"a:b", false}, {"a*b", false},
+        {"a?b", false}, {"a\"b", false}, {"a<b>", false}, {"a|b", false}, {"tab\t", false},
+        {"name ", false}, {"name.", false}, {"CON", false}, {"nul.txt", false}, {"com1", false},
+        {"COM10", true}, {"console", true}, {"臨時タブ1", true}};
+    // clang-format on
     for (const Case& c : cases) {
         EXPECT_EQ(validTabName(c.name), c.valid) << c.name;
     }
