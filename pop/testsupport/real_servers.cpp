@@ -1,5 +1,7 @@
 #include "pop/testsupport/real_servers.h"
 
+#include "config/accounts.h"
+#include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
 #include "platform/socket.h"
@@ -95,6 +97,21 @@ void PopServers::emptyMailutils() const {
     auto fs = platform::makeFileSystem();
     auto f = fs->open(mailutilsMbox, platform::OpenMode::ReadWrite);
     if (f) (*f)->truncate(0);
+}
+
+Account PopServers::account(const char* name, int sslMode, bool apop, bool mailutils) const {
+    Account a = config::blankAccount();
+    sjis::copyField(a.name, name);
+    sjis::copyField(a.pop3Server, "localhost");
+    sjis::copyField(a.userId, mailutils ? mailutilsUser : user);
+    sjis::copyField(a.password, password);
+    const uint16_t plain = mailutils ? mailutilsPop3 : dovecotPop3;
+    const uint16_t tls = mailutils ? mailutilsPop3s : dovecotPop3s;
+    a.popPort = sslMode == 1 ? tls : plain;
+    a.recvSsl = sslMode;
+    a.certSsl = 0;
+    a.apop = apop ? 1 : 0;
+    return a;
 }
 
 }  // namespace kolvy::test
