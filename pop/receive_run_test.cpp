@@ -53,10 +53,7 @@ struct FakeHost final : RunHost {
     MailCheckFn check = nullptr;
     int checkAvailableAfter = 0;
 
-    void menus(bool r) override {
-        greyed = r;
-        ++menuChanges;
-    }
+    void menus(bool r) override { greyed = r, ++menuChanges; }
     void progressTimer(bool on) override { timer3 = on; }
     void dialTimer(bool) override {}
     void trayBusy(bool) override {}
@@ -78,9 +75,7 @@ struct FakeHost final : RunHost {
         return results.count(a.number) ? results[a.number] : kReceiveDone;
     }
     bool posted(uint32_t m) const {
-        for (auto& p : posts)
-            if (p.first == m) return true;
-        return false;
+        return std::any_of(posts.begin(), posts.end(), [&](auto& p) { return p.first == m; });
     }
 };
 
