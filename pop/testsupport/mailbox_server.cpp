@@ -125,8 +125,8 @@ struct MailboxServer::Dialogue {
         for (size_t i = 0; i < box.size(); ++i)
             if (!deleted[i]) kept.push_back(box[i]);
         // Mail that arrived meanwhile stays.
-        kept.insert(kept.end(), server.box_.begin() + static_cast<long>(box.size()),
-                    server.box_.end());
+        for (size_t i = box.size(); i < server.box_.size(); ++i)
+            kept.push_back(server.box_[i]);
         server.box_ = std::move(kept);
     }
 
