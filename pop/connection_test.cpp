@@ -405,16 +405,6 @@ TEST_F(Conn, NameWithOnlyAnIpv6AddressIsReachedOverIpv6) {
     EXPECT_EQ(transcript(), Lines{"NOOP\r\n"});
 }
 
-TEST_F(Conn, SmtpRepliesEndAtTheCodeAndBlank) {
-    server->send("220 hi\r\n").readLine().sendBytewise("250-a\r\n250-b\r\n250 c\r\n");
-    server->readLine().send("334 PDEyMzQ+\r\n");
-    ASSERT_EQ(open(local(), Protocol::Smtp), 0);
-    ASSERT_EQ(command("EHLO", "me"), 0);
-    EXPECT_EQ(reply, "250-a\r\n250-b\r\n250 c\r\n");
-    ASSERT_EQ(command("AUTH", "CRAM-MD5"), 0);
-    EXPECT_EQ(reply, "334 PDEyMzQ+\r\n");
-}
-
 TEST(LogMask, CommandLinesAsTheLogShowsThem) {
     struct Case {
         std::string line, logged;
