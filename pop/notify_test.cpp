@@ -36,16 +36,19 @@ class Tabs {
     std::deque<MailItem> items_;
 };
 
+std::tuple<int, int, bool> counts(const Tab* first) {
+    const NewMailCounts c = countNewMail(first);
+    return {c.newCount, c.arrivedCount, c.notifyTab};
+}
+
 TEST(NewMailCount, CountsOnlyShownNonSendTabsWithUnreadNewMail) {
     Tabs tabs;
     tabs.add(store::kReceiveTab, {2, 2, 1, 0}, /*notify=*/false);
     tabs.add(store::kSendTab, {2, 2});                         // outgoing mail is no news
     tabs.add(store::kReceiveTab, {2}, true, /*closed=*/true);  // hidden
     tabs.add(store::kTrashTab, {1, 0});
-    const NewMailCounts c = countNewMail(tabs.first());
-    EXPECT_EQ(c.newCount, 4);
-    EXPECT_EQ(c.arrivedCount, 2);
-    EXPECT_TRUE(c.notifyTab);  // the trash tab asks for the dialog
+    // The trash tab asks for the dialog.
+    EXPECT_EQ(counts(tabs.first()), std::tuple(4, 2, true));
 }
 
 TEST(NewMailCount, ATabWithoutUnreadNewMailNeitherCountsNorAsksForTheDialog) {
@@ -53,12 +56,9 @@ TEST(NewMailCount, ATabWithoutUnreadNewMailNeitherCountsNorAsksForTheDialog) {
     Tab& stale = tabs.add(store::kReceiveTab, {2, 1});
     stale.newMailCount = 0;  // its new mail has been read
     tabs.add(store::kReceiveTab, {0, 0}, true);
-    const NewMailCounts c = countNewMail(tabs.first());
-    EXPECT_EQ(c.newCount, 0);
-    EXPECT_EQ(c.arrivedCount, 0);
-    EXPECT_FALSE(c.notifyTab);
+    EXPECT_EQ(counts(tabs.first()), std::tuple(0, 0, false));
     EXPECT_FALSE(anyTabBlinks(tabs.first()));
-    EXPECT_EQ(countNewMail(nullptr).newCount, 0);
+    EXPECT_EQ(counts(nullptr), std::tuple(0, 0, false));
 }
 
 TEST(NewMailCount, BlinkingMarksFollowTheCountedTabs) {
@@ -66,9 +66,8 @@ TEST(NewMailCount, BlinkingMarksFollowTheCountedTabs) {
     const Tab& receive = tabs.add(store::kReceiveTab, {1});
     const Tab& send = tabs.add(store::kSendTab, {2});
     const Tab& hidden = tabs.add(store::kReceiveTab, {2}, true, true);
-    EXPECT_TRUE(tabBlinks(receive));
-    EXPECT_FALSE(tabBlinks(send));
-    EXPECT_FALSE(tabBlinks(hidden));
+    EXPECT_EQ(std::tuple(tabBlinks(receive), tabBlinks(send), tabBlinks(hidden)),
+              std::tuple(true, false, false));
     EXPECT_TRUE(anyTabBlinks(tabs.first()));
 }
 
@@ -92,19 +91,14 @@ TEST(NewMailCount, BlinkerAlternatesWhileNewMailIsUnreadThenStops) {
     };
     for (const Tick& t : ticks) {
         const Blinker::Step s = b.tick(tabs.first(), t.inTray, t.run);
-        EXPECT_TRUE(s.redraw);
-        EXPECT_FALSE(s.stopped);
-        EXPECT_EQ(s.tray, t.tray);
-        EXPECT_EQ(b.on(receive), t.on);
-        EXPECT_FALSE(b.on(send));
+        EXPECT_EQ(std::tuple(s.redraw, s.stopped, s.tray, b.on(receive), b.on(send)),
+                  std::tuple(true, false, t.tray, t.on, false));
     }
     receive.newMailCount = 0;  // read
     const Blinker::Step last = b.tick(tabs.first(), true, true);
-    EXPECT_TRUE(last.stopped);
-    EXPECT_TRUE(last.redraw);
-    EXPECT_EQ(last.tray, Tray::Normal);
-    EXPECT_FALSE(b.running());
-    EXPECT_FALSE(b.on(receive));
+    EXPECT_EQ(std::tuple(last.stopped, last.redraw, last.tray),
+              std::tuple(true, true, Tray::Normal));
+    EXPECT_FALSE(b.running() || b.on(receive));
     EXPECT_TRUE(b.tick(tabs.first(), false, false).stopped);
     receive.newMailCount = 1;
     EXPECT_TRUE(b.start(tabs.first(), true));  // new mail later starts it again
@@ -152,9 +146,9 @@ TEST(NoticeDecision, SoundAndDialogByTheOptionsAndTheRun) {
         o.onlyWhenArrived = k.onlyWhenArrived;
         const NewMailCounts c{k.newCount, k.arrived, k.notifyTab};
         const NoticeDecision d = decideNotice(o, c, k.failed, k.open);
-        EXPECT_EQ(d.sound, k.wantSound) << k.name;
-        EXPECT_EQ(d.dialog, k.wantDialog) << k.name;
-        EXPECT_EQ(d.openViewers, !k.wantDialog) << k.name;
+        EXPECT_EQ(std::tuple(d.sound, d.dialog, d.openViewers),
+                  std::tuple(k.wantSound, k.wantDialog, !k.wantDialog))
+            << k.name;
     }
 }
 
@@ -165,9 +159,8 @@ TEST(NoticeDecision, ViewersOpenOnCountedTabsThatAskForThem) {
     Tab& quiet = tabs.add(store::kReceiveTab, {2});
     Tab& read = tabs.add(store::kReceiveTab, {0});
     read.openViewer = 1;
-    EXPECT_TRUE(opensViewer(asks));
-    EXPECT_FALSE(opensViewer(quiet));
-    EXPECT_FALSE(opensViewer(read));
+    EXPECT_EQ(std::tuple(opensViewer(asks), opensViewer(quiet), opensViewer(read)),
+              std::tuple(true, false, false));
 }
 
 TEST(NoticeTexts, CountTitleAndText) {
@@ -209,36 +202,28 @@ TEST(NoticePlace, BesideTheMainWindowCentreAndOnTheScreen) {
     };
     for (const Case& k : cases) {
         const Point p = placeNotice(k.centre, k.w, k.h, 1024, 768);
-        EXPECT_EQ(p.x, k.want.x) << k.centre.x << "," << k.centre.y;
-        EXPECT_EQ(p.y, k.want.y) << k.centre.x << "," << k.centre.y;
-        EXPECT_EQ(p.x % 4, 3);
-        EXPECT_EQ(p.y % 4, 0);
+        EXPECT_EQ(std::pair(p.x, p.y), std::pair(k.want.x, k.want.y))
+            << k.centre.x << "," << k.centre.y;
     }
 }
 
 TEST(NoticeOptions, ReadWithDefaultsAndWrittenBack) {
     test::TestEnv t;
-    NoticeOptions o = readNoticeOptions(*t.ini);
-    EXPECT_EQ(o.dialog, 1);
-    EXPECT_TRUE(o.sound);
-    EXPECT_FALSE(o.soundOnlyWhenNew);
-    EXPECT_EQ(o.soundFile, "sinchaku.wav");
-    EXPECT_EQ(o.animeFile, "sinchaku.bmp");
-    EXPECT_TRUE(o.showList);
-    EXPECT_TRUE(o.catFoot);
+    auto fields = [&] {
+        const NoticeOptions o = readNoticeOptions(*t.ini);
+        return std::tuple(o.dialog, o.countAllNew, o.sound, o.soundOnlyWhenNew, o.soundFile,
+                          o.animeFile, o.showList, o.catFoot, o.traySelectPos);
+    };
+    EXPECT_EQ(fields(),
+              std::tuple(1, false, true, false, "sinchaku.wav", "sinchaku.bmp", true, true, 0));
     t.ini->write("Option", "SinchakuDlg", "7");  // out of range: the default
     t.ini->write("Option", "SinchakuDlg1", "1");
     t.ini->write("Option", "SinchakuAnimeFile", "neko_3.bmp");
     t.ini->write("TabOption", "CatFoot", "0");
     saveShowList(*t.ini, false);
     saveTraySelectPos(*t.ini, 2);
-    o = readNoticeOptions(*t.ini);
-    EXPECT_EQ(o.dialog, 1);
-    EXPECT_TRUE(o.countAllNew);
-    EXPECT_EQ(o.animeFile, "neko_3.bmp");
-    EXPECT_FALSE(o.catFoot);
-    EXPECT_FALSE(o.showList);
-    EXPECT_EQ(o.traySelectPos, 2);
+    EXPECT_EQ(fields(),
+              std::tuple(1, true, true, false, "sinchaku.wav", "neko_3.bmp", false, false, 2));
     EXPECT_EQ(t.ini->read("Option", "SinchakuInfo0").value_or(""), "0");
 }
 

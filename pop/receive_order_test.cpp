@@ -26,16 +26,8 @@ class OrderReceive : public ::testing::Test {
 
     // Account `number` on dovecot: plain USER/PASS, or TLS on connect with APOP.
     void addAccount(int32_t number, const char* name, bool tls) {
-        auto* a = new Account(config::blankAccount());
+        auto* a = new Account(servers.account(name, tls ? 1 : 0, tls));
         a->number = number;
-        sjis::copyField(a->name, name);
-        sjis::copyField(a->pop3Server, "localhost");
-        sjis::copyField(a->userId, servers.user);
-        sjis::copyField(a->password, servers.password);
-        a->popPort = tls ? servers.dovecotPop3s : servers.dovecotPop3;
-        a->recvSsl = tls ? 1 : 0;
-        a->certSsl = 0;  // nothing trusts the test authority
-        a->apop = tls ? 1 : 0;
         accounts.append(a);
     }
     ReceiveOrder* member(ReceiveOrder* folder, const char* name, int32_t account) {

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "core/list.h"
-#include "core/schedule.h"
 #include "core/sjis.h"
 #include "tests/support/test_env.h"
 
@@ -54,10 +53,7 @@ struct FakeHost final : RunHost {
     MailCheckFn check = nullptr;
     int checkAvailableAfter = 0;
 
-    void menus(bool r) override {
-        greyed = r;
-        ++menuChanges;
-    }
+    void menus(bool r) override { greyed = r, ++menuChanges; }
     void progressTimer(bool on) override { timer3 = on; }
     void dialTimer(bool) override {}
     void trayBusy(bool) override {}
@@ -79,9 +75,7 @@ struct FakeHost final : RunHost {
         return results.count(a.number) ? results[a.number] : kReceiveDone;
     }
     bool posted(uint32_t m) const {
-        for (auto& p : posts)
-            if (p.first == m) return true;
-        return false;
+        return std::any_of(posts.begin(), posts.end(), [&](auto& p) { return p.first == m; });
     }
 };
 
@@ -166,26 +160,6 @@ TEST(PeriodicGrid, BaseTimeSetsThePhaseNotADailyStart) {
     }
 }
 
-TEST(PeriodicGrid, TwoHoursFromTenPastEightRunTwelveTimesADay) {
-    config::OrderList orders;
-    ReceiveOrder* o = orders.appendNew();
-    o->timer = 1, o->baseHour = 8, o->baseMinute = 10, o->intervalHours = 2;
-    std::vector<int> dueAt;
-    MinuteGate gate;
-    // A day and a bit, the timer skipping a minute now and then and firing twice in others.
-    for (int64_t m = 1440 * 20000; m < 1440 * 20000 + 1440; m += (m % 7 == 0 ? 2 : 1)) {
-        gate.advance(m, [&](int minute) {
-            RunQueue queue;
-            if (periodicCheck(orders, queue, minute)) dueAt.push_back(minute);
-            o->timerQueued = 0;
-        });
-        if (m % 5 == 0) gate.advance(m, [&](int) { ADD_FAILURE() << "minute evaluated twice"; });
-    }
-    const std::vector<int> expected = {10,  130, 250, 370,  490,  610,
-                                       730, 850, 970, 1090, 1210, 1330};
-    EXPECT_EQ(dueAt, expected);
-}
-
 TEST(PeriodicGrid, ElevenDueOrdersQueueTenAndTheCheckStops) {
     config::OrderList orders;
     std::vector<ReceiveOrder*> all;
@@ -259,122 +233,113 @@ TEST(StartReceive, LastRunsArrivalsBecomeNewExceptInSendTabs) {
 }
 
 // ----------------------------------------------------------------------------- dial-up
-TEST_F(ReceiveRunTest, FailedDialNeitherReceivesNorHangsUp) {
-    ReceiveOrder* o = order("dial", 1);
-    o->telConnect = o->telCut = 1;
-    ras.dialResult = 678;
-    const RunSummary s = start(o);
-    EXPECT_EQ(ras.dials, 1);
-    EXPECT_TRUE(host.received.empty());
-    EXPECT_TRUE(ras.hungUp.empty());
-    EXPECT_EQ(s.lastResult, kReceiveFailed);
-    EXPECT_EQ(t.reporter.lastText(), kTextDialFailedBox);
-    EXPECT_FALSE(host.posted(kMsgOpenNewMail));
-    expectReleased();
-}
-
 TEST_F(ReceiveRunTest, DialUpOutcomes) {
+    using P = platform::Ras::Params;
+    const std::vector<uintptr_t> ours = {0x1234}, none;
     struct Case {
-        platform::Ras::Params params;
+        const char* name;
+        bool dial;
+        P params;
         uint32_t dialResult;
         platform::Answer answer;
         int dials;
         bool receives;
         std::vector<uintptr_t> hungUp;
         const char* box;
-    } cases[] = {
-        {platform::Ras::Params::Ok, 0, platform::Answer::Ok, 1, true, {0x1234}, nullptr},
+    } const cases[] = {
+        {"dialled and hung up", true, P::Ok, 0, platform::Answer::Ok, 1, true, ours, nullptr},
+        {"failed dial: no receive, no hang-up", true, P::Ok, 678, platform::Answer::Ok, 1, false,
+         none, kTextDialFailedBox},
         // The port was open already: somebody else's connection is used, never ended.
-        {platform::Ras::Params::Ok,
-         602,
-         platform::Answer::Ok,
-         1,
-         true,
-         {},
+        {"already connected, go on", true, P::Ok, 602, platform::Answer::Ok, 1, true, none,
          kTextAlreadyConnectedAsk},
-        {platform::Ras::Params::Ok,
-         602,
-         platform::Answer::Cancel,
-         1,
-         false,
-         {},
+        {"already connected, cancel", true, P::Ok, 602, platform::Answer::Cancel, 1, false, none,
          kTextAlreadyConnectedAsk},
         // No entry (a machine without dial-up) or no password: nothing is dialled.
-        {platform::Ras::Params::Unavailable,
-         0,
-         platform::Answer::Ok,
-         0,
-         false,
-         {},
+        {"no entry", true, P::Unavailable, 0, platform::Answer::Ok, 0, false, none,
          kTextDialParamsBox},
-        {platform::Ras::Params::NoPassword,
-         0,
-         platform::Answer::Ok,
-         0,
-         false,
-         {},
+        {"no password", true, P::NoPassword, 0, platform::Answer::Ok, 0, false, none,
          kTextDialNoPasswordBox},
+        {"hang-up without dial ends nothing", false, P::Ok, 0, platform::Answer::Ok, 0, true, none,
+         nullptr},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         ras = FakeRas{};
         ras.params = c.params;
         ras.dialResult = c.dialResult;
         host.received.clear();
+        host.posts.clear();
         t.reporter.clear();
         if (c.box == kTextAlreadyConnectedAsk) t.reporter.answer(c.answer);
-        SCOPED_TRACE(c.dialResult);
         ReceiveOrder* o = order("dial", 2);
-        o->telConnect = o->telCut = 1;
-        start(o);
+        o->telConnect = c.dial;
+        o->telCut = 1;
+        const RunSummary s = start(o);
         EXPECT_EQ(ras.dials, c.dials);
-        EXPECT_EQ(host.received.size(), c.receives ? 1u : 0u);
+        EXPECT_EQ(host.received, c.receives ? std::vector<int>{2} : std::vector<int>{});
         EXPECT_EQ(ras.hungUp, c.hungUp);
         EXPECT_EQ(t.reporter.lastText(), c.box ? c.box : "");
+        if (c.dialResult == 678) {
+            EXPECT_EQ(s.lastResult, kReceiveFailed);
+        }
+        if (!c.receives) {
+            EXPECT_FALSE(host.posted(kMsgOpenNewMail));
+        }
         expectReleased();
     }
 }
 
-TEST_F(ReceiveRunTest, HangUpWithoutDialEndsNothing) {
-    ReceiveOrder* o = order("cut only", 1);
-    o->telCut = 1;
-    start(o);
-    EXPECT_EQ(host.received, std::vector<int>{1});
-    EXPECT_TRUE(ras.hungUp.empty());
-}
-
 // ----------------------------------------------------------------------------- the run
-TEST_F(ReceiveRunTest, AbortDuringStartupWaitEndsBeforeAnyConnection) {
-    t.ini->write("Option", "BootWaitTime", "10");
-    host.abortAtSleep = 3;
-    const RunSummary s = start(order("start", 1), true);
-    EXPECT_EQ(s.end, RunSummary::End::AbortedWaiting);
-    EXPECT_EQ(host.sleeps, 3);
-    EXPECT_TRUE(host.received.empty());
-    expectReleased();
+TEST_F(ReceiveRunTest, StartupWaitsBootWaitTimeThenReceivesUnlessAborted) {
+    struct Case {
+        const char* wait;
+        int abortAt, sleeps;
+        RunSummary::End end;
+        std::vector<int> received;
+    } const cases[] = {{"4", 0, 4, RunSummary::End::Done, {1}},
+                       {"10", 3, 3, RunSummary::End::AbortedWaiting, {}}};
+    for (const Case& c : cases) {
+        host = FakeHost{};
+        host.state = &state;
+        host.abortAtSleep = c.abortAt;
+        t.ini->write("Option", "BootWaitTime", c.wait);
+        EXPECT_EQ(start(order("start", 1), true).end, c.end) << c.wait;
+        EXPECT_EQ(host.sleeps, c.sleeps);
+        EXPECT_EQ(host.received, c.received);
+        expectReleased();
+    }
 }
 
-TEST_F(ReceiveRunTest, StartupWaitsBootWaitTimeThenReceives) {
-    t.ini->write("Option", "BootWaitTime", "4");
-    start(order("start", 1), true);
-    EXPECT_EQ(host.sleeps, 4);
-    EXPECT_EQ(host.received, std::vector<int>{1});
-}
-
+// A failed member stops its folder and the run goes on with the queue; an abort stops the folder.
 TEST_F(ReceiveRunTest, FolderWhoseSecondMemberFailsStillWorksOffTheQueue) {
-    ReceiveOrder* folder = order("folder", 100);
-    ASSERT_TRUE(orders.makeFolder(folder));
-    order("m0", 0, folder);
-    order("m1", 1, folder);
-    order("m2", 2, folder);
-    ReceiveOrder* waiting = order("queued", 3);
-    ASSERT_TRUE(queue.push(waiting));
-    host.results[1] = kReceiveFailed;
-    const RunSummary s = start(folder);
-    EXPECT_EQ(host.received, (std::vector<int>{0, 1, 3}));
-    EXPECT_EQ(s.ordersRun, 2);
-    EXPECT_EQ(waiting->timerQueued, 0);
-    EXPECT_TRUE(queue.empty());
-    expectReleased();
+    struct Case {
+        int failing, result;
+        bool queued;
+        std::vector<int> received;
+        int ordersRun;
+    } const cases[] = {{1, kReceiveFailed, true, {0, 1, 3}, 2},
+                       {0, kReceiveAborted, false, {0}, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.result);
+        host = FakeHost{};
+        host.state = &state;
+        ReceiveOrder* folder = order("folder", 100);
+        ASSERT_TRUE(orders.makeFolder(folder));
+        for (int m = 0; m < 3; ++m)
+            order("m", m, folder);
+        ReceiveOrder* waiting = order("queued", 3);
+        if (c.queued) {
+            ASSERT_TRUE(queue.push(waiting));
+        }
+        host.results[c.failing] = c.result;
+        const RunSummary s = start(folder);
+        EXPECT_EQ(host.received, c.received);
+        EXPECT_EQ(s.ordersRun, c.ordersRun);
+        EXPECT_EQ(waiting->timerQueued, 0);
+        EXPECT_TRUE(queue.empty());
+        expectReleased();
+    }
 }
 
 TEST_F(ReceiveRunTest, EveryWayOutGivesEverythingBack) {
@@ -431,49 +396,31 @@ TEST_F(ReceiveRunTest, NoticeOnlyAfterADialogueReachedItsListing) {
     }
 }
 
+// A queued (timed) run shows no box: the log tells what happened, dial to hang-up.
 TEST_F(ReceiveRunTest, UnattendedRunShowsNoBoxAndLogsInstead) {
-    ReceiveOrder* o = order("timed", 1);
-    o->telConnect = 1;
-    ras.dialResult = 678;
-    ASSERT_TRUE(queue.push(o));
-    ASSERT_EQ(queue.take(), o);
-    start(o, false, true);
+    for (const uint32_t dialResult : {678u, 0u}) {
+        ras = FakeRas{};
+        ras.dialResult = dialResult;
+        observer.states.clear();
+        ReceiveOrder* o = order(dialResult ? "timed" : "timed dial", 1);
+        o->telConnect = o->telCut = 1;
+        ASSERT_TRUE(queue.push(o));
+        ASSERT_EQ(queue.take(), o);
+        start(o, false, true);
+        EXPECT_EQ(o->timerQueued, 0);
+        expectReleased();
+    }
     EXPECT_TRUE(t.reporter.shown().empty());
     const std::string log = commLog();
-    EXPECT_NE(log.find("受信開始"), std::string::npos);
-    EXPECT_NE(log.find("timedを受信"), std::string::npos);
-    EXPECT_NE(log.find("678--ダイアルアップ接続できませんでした。"), std::string::npos);
-    EXPECT_EQ(o->timerQueued, 0);
-    expectReleased();
-}
-
-TEST_F(ReceiveRunTest, TimedDialUpIsLoggedFromDialToHangUp) {
-    ReceiveOrder* o = order("timed dial", 1);
-    o->telConnect = o->telCut = 1;
-    ASSERT_TRUE(queue.push(o));
-    ASSERT_EQ(queue.take(), o);
-    start(o, false, true);
-    EXPECT_EQ(ras.hungUp, std::vector<uintptr_t>{0x1234});
-    const std::string log = commLog();
-    const size_t dialled = log.find(kTextDialedLog);
-    const size_t hungUp = log.find(kTextHungUpLog);
-    EXPECT_NE(dialled, std::string::npos);
-    EXPECT_NE(hungUp, std::string::npos);
+    const size_t failed = log.find("678--ダイアルアップ接続できませんでした。"),
+                 dialled = log.find(kTextDialedLog), hungUp = log.find(kTextHungUpLog);
+    for (size_t at : {log.find("受信開始"), log.find("timedを受信"), failed, dialled, hungUp})
+        EXPECT_NE(at, std::string::npos) << log;
+    EXPECT_LT(failed, dialled);
     EXPECT_LT(dialled, hungUp);
+    EXPECT_EQ(ras.hungUp, std::vector<uintptr_t>{0x1234});
     EXPECT_EQ(observer.states, (std::vector<int>{kStateDialling, kStateConnected, kStateHangingUp,
                                                  kStateDisconnected}));
-    expectReleased();
-}
-
-TEST_F(ReceiveRunTest, AbortBetweenMembersStopsTheFolder) {
-    ReceiveOrder* folder = order("folder", 100);
-    ASSERT_TRUE(orders.makeFolder(folder));
-    order("m0", 0, folder);
-    order("m1", 1, folder);
-    host.results[0] = kReceiveAborted;
-    start(folder);
-    EXPECT_EQ(host.received, std::vector<int>{0});
-    expectReleased();
 }
 
 // ----------------------------------------------------------------------------- mail checker

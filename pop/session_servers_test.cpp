@@ -53,20 +53,8 @@ class RealReceive : public ::testing::TestWithParam<Server> {
             ASSERT_TRUE(servers.deliverToDovecot(std::to_string(i) + ".kolvy", text));
         }
     }
-    // sslMode 0 plain, 1 TLS on connect, 2 STLS.
     Account account(const char* name, int sslMode, bool apop) {
-        Account a = config::blankAccount();
-        sjis::copyField(a.name, name);
-        sjis::copyField(a.pop3Server, "localhost");
-        sjis::copyField(a.userId, mailutils ? servers.mailutilsUser : servers.user);
-        sjis::copyField(a.password, servers.password);
-        const uint16_t plain = mailutils ? servers.mailutilsPop3 : servers.dovecotPop3;
-        const uint16_t tls = mailutils ? servers.mailutilsPop3s : servers.dovecotPop3s;
-        a.popPort = sslMode == 1 ? tls : plain;
-        a.recvSsl = sslMode;
-        a.certSsl = 0;  // nothing trusts the test authority
-        a.apop = apop ? 1 : 0;
-        return a;
+        return servers.account(name, sslMode, apop, mailutils);
     }
     int receive(const Account& a, const ReceiveOrder& order) {
         ReceiveContext c(t.env, sink, rules);

@@ -56,13 +56,6 @@ TEST(UidlForm, LongAndOddIdsGetADistinctFormThatFits) {
     EXPECT_NE(normaliseUidl("a b"), normaliseUidl("a_b"));
 }
 
-TEST_F(UidlStore, MissingFileIsAnEmptyList) {
-    UidlLists lists;
-    ASSERT_EQ(ReadUidlFile(t.env, work, lists), 0);
-    EXPECT_EQ(lists.storedCount(), 0u);
-    EXPECT_TRUE(t.reporter.shown().empty());
-}
-
 TEST_F(UidlStore, WritesNewIdsThenStoredOnesSeenInThisRun) {
     t.write("_UIDL\\仕事.txt", "old1\r\nold2\r\n\told3\r\ngone\r\n");
     UidlLists lists;
@@ -137,41 +130,37 @@ TEST_F(UidlStore, LinesEndingInCrOrLfAloneAndRepeatedIds) {
     EXPECT_EQ(IsKnownUidl(entry(normaliseUidl(std::string(90, 'z'))), lists), 1);
 }
 
-TEST_F(UidlStore, AccountsKeepSeparateFiles) {
+TEST_F(UidlStore, MissingFilesAreEmptyListsAndAccountsKeepSeparateFiles) {
     Account home = accountNamed("自宅");
     UidlLists a, b;
     ASSERT_EQ(ReadUidlFile(t.env, work, a), 0);
     ASSERT_EQ(ReadUidlFile(t.env, home, b), 0);
+    EXPECT_EQ(a.storedCount() + b.storedCount(), 0u);
     AddUidl(entry("w1"), a);
     AddUidl(entry("h1"), b);
     WriteUidlFile(t.env, work, a, false);
     WriteUidlFile(t.env, home, b, false);
     EXPECT_EQ(file("仕事"), " w1\r\n");
     EXPECT_EQ(file("自宅"), " h1\r\n");
+    EXPECT_TRUE(t.reporter.shown().empty());
 }
 
-TEST_F(UidlStore, FileThatCannotBeReadFailsInsteadOfForgetting) {
-    // A folder where the file should be: it exists and cannot be read as a list.
-    ASSERT_EQ(t.env.fs.makeDir(t.path("_UIDL")), Err::None);
-    ASSERT_EQ(t.env.fs.makeDir(t.path("_UIDL\\仕事.txt")), Err::None);
-    UidlLists lists;
-    EXPECT_EQ(ReadUidlFile(t.env, work, lists), 1);
-    ASSERT_EQ(t.reporter.shown().size(), 1u);
-    EXPECT_EQ(t.reporter.lastText(), std::string(kTextUidlReadFailed) + "    ");
-}
-
-TEST_F(UidlStore, WriteFailureIsReportedAndTheOldFileStays) {
+// A folder where the file should be: it exists and can be neither read as a list nor replaced.
+TEST_F(UidlStore, FileThatCannotBeReadOrWrittenFailsInsteadOfForgetting) {
     ASSERT_EQ(t.env.fs.makeDir(t.path("_UIDL")), Err::None);
     ASSERT_EQ(t.env.fs.makeDir(t.path("_UIDL\\仕事.txt")), Err::None);
     t.env.logOut = true;
     UidlLists lists;
+    EXPECT_EQ(ReadUidlFile(t.env, work, lists), 1);
+    ASSERT_EQ(t.reporter.shown().size(), 1u);
+    EXPECT_EQ(t.reporter.lastText(), std::string(kTextUidlReadFailed) + "    ");
+
     AddUidl(entry("x"), lists);
     EXPECT_NE(WriteUidlFile(t.env, work, lists, false), Err::None);
     EXPECT_EQ(t.reporter.lastText(), kTextUidlWriteFailed);
     EXPECT_NE(t.read("_Log\\通信ログ2501.txt").find(kTextUidlWriteFailed), std::string::npos);
     EXPECT_EQ(t.read("_UIDL\\仕事.tmp"), "<missing>");
     EXPECT_TRUE(t.env.fs.isDir(t.path("_UIDL\\仕事.txt")));
-
     // Aborting: only the log line.
     t.reporter.clear();
     EXPECT_NE(WriteUidlFile(t.env, work, lists, true), Err::None);

@@ -21,36 +21,6 @@ FakeServer::~FakeServer() {
     if (thread_.joinable()) thread_.join();
 }
 
-FakeServer& FakeServer::send(std::string bytes) {
-    steps_.push_back({Step::Send, std::move(bytes)});
-    return *this;
-}
-FakeServer& FakeServer::sendBytewise(std::string bytes) {
-    steps_.push_back({Step::SendBytewise, std::move(bytes)});
-    return *this;
-}
-FakeServer& FakeServer::readLine() {
-    steps_.push_back({Step::Read, {}});
-    return *this;
-}
-FakeServer& FakeServer::readLines(int n) {
-    for (int i = 0; i < n; ++i)
-        readLine();
-    return *this;
-}
-FakeServer& FakeServer::readData() {
-    steps_.push_back({Step::ReadData, {}});
-    return *this;
-}
-FakeServer& FakeServer::stall(unsigned milliseconds) {
-    steps_.push_back({Step::Stall, {}, milliseconds});
-    return *this;
-}
-FakeServer& FakeServer::closeNow() {
-    steps_.push_back({Step::Close, {}});
-    return *this;
-}
-
 void FakeServer::start() {
     thread_ = std::thread([this] { run(); });
 }
@@ -58,19 +28,6 @@ void FakeServer::start() {
 void FakeServer::finish(unsigned milliseconds) {
     finishWait_ = milliseconds;
     if (thread_.joinable()) thread_.join();
-}
-
-std::vector<std::string> FakeServer::transcript() {
-    std::lock_guard lock(mutex_);
-    return transcript_;
-}
-std::vector<std::string> FakeServer::afterScript() {
-    std::lock_guard lock(mutex_);
-    return after_;
-}
-FakeServer::Ending FakeServer::ending() {
-    std::lock_guard lock(mutex_);
-    return ending_;
 }
 
 bool FakeServer::readOneLine(platform::Socket& s, std::string& line) {

@@ -23,14 +23,21 @@ class FakeServer {
     FakeServer& operator=(const FakeServer&) = delete;
 
     // Building the script (before start()).
-    FakeServer& send(std::string bytes);
-    FakeServer& sendBytewise(std::string bytes);  // one write per byte
-    FakeServer& readLine();                       // one client line into the transcript
-    FakeServer& readLines(int n);
+    FakeServer& send(std::string bytes) { return add(Step::Send, std::move(bytes)); }
+    // One write per byte.
+    FakeServer& sendBytewise(std::string bytes) {
+        return add(Step::SendBytewise, std::move(bytes));
+    }
+    FakeServer& readLine() { return add(Step::Read); }  // one client line into the transcript
+    FakeServer& readLines(int n) {
+        for (int i = 0; i < n; ++i)
+            readLine();
+        return *this;
+    }
     // The text after an SMTP DATA: lines up to and including ".\r\n", one transcript entry.
-    FakeServer& readData();
-    FakeServer& stall(unsigned milliseconds);
-    FakeServer& closeNow();  // ends the connection where the script stands
+    FakeServer& readData() { return add(Step::ReadData); }
+    FakeServer& stall(unsigned milliseconds) { return add(Step::Stall, {}, milliseconds); }
+    FakeServer& closeNow() { return add(Step::Close); }  // ends the connection where it stands
 
     // Accepts one client and plays the script on its own thread.
     void start();
@@ -39,7 +46,7 @@ class FakeServer {
     void finish(unsigned milliseconds = 10000);
 
     // The client's lines, each with its line end as sent.
-    std::vector<std::string> transcript();
+    std::vector<std::string> transcript() { return locked(transcript_); }
     enum class Ending {
         Running,
         ClientClosed,    // after the script the client closed the connection
@@ -48,9 +55,9 @@ class FakeServer {
         ClientVanished,  // the client closed while the script still expected a line
         NoClient,        // nobody connected
     };
-    Ending ending();
+    Ending ending() { return locked(ending_); }
     // Lines the client sent after the script had ended (should usually be none or "QUIT").
-    std::vector<std::string> afterScript();
+    std::vector<std::string> afterScript() { return locked(after_); }
 
   private:
     struct Step {
@@ -58,6 +65,15 @@ class FakeServer {
         std::string bytes;
         unsigned ms = 0;
     };
+    FakeServer& add(Step::Kind kind, std::string bytes = {}, unsigned ms = 0) {
+        steps_.push_back({kind, std::move(bytes), ms});
+        return *this;
+    }
+    template <class T>
+    T locked(const T& value) {
+        std::lock_guard lock(mutex_);
+        return value;
+    }
     void run();
     bool readOneLine(platform::Socket& s, std::string& line);
 

@@ -29,11 +29,7 @@ class MailboxServer {
     };
     static Message message(std::string text, std::string uid,
                            std::optional<uint64_t> listedSize = std::nullopt) {
-        Message m;
-        m.text = std::move(text);
-        m.uid = std::move(uid);
-        m.listedSize = listedSize;
-        return m;
+        return {std::move(text), std::move(uid), listedSize};
     }
     struct Fault {
         enum Kind {
@@ -49,13 +45,7 @@ class MailboxServer {
     };
     static Fault fault(Fault::Kind kind, std::string command, int number = 0, size_t afterBytes = 0,
                        unsigned ms = 0) {
-        Fault f;
-        f.kind = kind;
-        f.command = std::move(command);
-        f.number = number;
-        f.afterBytes = afterBytes;
-        f.ms = ms;
-        return f;
+        return {kind, std::move(command), number, afterBytes, ms};
     }
 
     MailboxServer();
@@ -64,23 +54,48 @@ class MailboxServer {
     MailboxServer& operator=(const MailboxServer&) = delete;
 
     uint16_t port() const { return port_; }
-    void add(Message m);
-    void setCredentials(std::string user, std::string password);
-    void setGreeting(std::string greeting);  // default: "+OK <1896.697170952@fake> ready"
-    void setBytewise(bool on);               // every reply written one byte per write
-    void inject(Fault f);
+    void add(Message m) {
+        locked([&] { box_.push_back(std::move(m)); });
+    }
+    void setCredentials(std::string user, std::string password) {
+        locked([&] { user_ = std::move(user), password_ = std::move(password); });
+    }
+    // Default: "+OK <1896.697170952@fake> ready".
+    void setGreeting(std::string greeting) {
+        locked([&] { greeting_ = std::move(greeting); });
+    }
+    void setBytewise(bool on) {
+        locked([&] { bytewise_ = on; });
+    }  // replies one byte per write
+    void inject(Fault f) {
+        locked([&] { faults_.push_back(std::move(f)); });
+    }
 
     // The mailbox after the sessions so far (committed state).
-    std::vector<Message> messages();
+    std::vector<Message> messages() {
+        return locked([&] { return box_; });
+    }
     // Client lines of each session, line ends removed.
-    std::vector<std::vector<std::string>> sessions();
-    std::vector<std::string> lastSession();
+    std::vector<std::vector<std::string>> sessions() {
+        return locked([&] { return sessions_; });
+    }
+    std::vector<std::string> lastSession() {
+        return locked(
+            [&] { return sessions_.empty() ? std::vector<std::string>() : sessions_.back(); });
+    }
     // Messages (by uid, or text when without uid) sent whole by RETR in all sessions.
-    std::vector<std::string> retrieved();
+    std::vector<std::string> retrieved() {
+        return locked([&] { return retrieved_; });
+    }
 
   private:
+    struct Dialogue;
+    template <class F>
+    auto locked(F f) -> decltype(f()) {
+        std::lock_guard lock(mutex_);
+        return f();
+    }
     void serve();
-    void session(platform::Socket& s);
     bool write(platform::Socket& s, const std::string& reply, const std::optional<Fault>& fault);
     std::optional<Fault> takeFault(const std::string& command, int number);
 

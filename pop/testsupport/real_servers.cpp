@@ -1,8 +1,11 @@
 #include "pop/testsupport/real_servers.h"
 
+#include "config/accounts.h"
+#include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
 #include "platform/socket.h"
+#include "tests/support/test_env.h"
 
 namespace kolvy::test {
 namespace {
@@ -14,7 +17,7 @@ std::string serversPath(std::string_view rel) {
 // A path the script wrote (Linux form) as this build's program sees it.
 std::string localPath(const std::string& linuxPath) {
 #if defined(_WIN32)
-    return "Z:" + linuxPath;
+    return linuxPath.empty() ? linuxPath : "Z:" + linuxPath;
 #else
     return linuxPath;
 #endif
@@ -26,28 +29,22 @@ std::optional<PopServers> popServers() {
     auto fs = platform::makeFileSystem();
     auto text = platform::readWholeFile(*fs, serversPath("servers.txt"));
     if (!text) return std::nullopt;
+    auto kv = keyValueLines(*text);
+    auto port = [&](const char* key) {
+        return static_cast<uint16_t>(kv.count(key) ? std::stoi(kv[key]) : 0);
+    };
     PopServers s;
-    size_t start = 0;
-    while (start < text->size()) {
-        size_t end = text->find('\n', start);
-        if (end == std::string::npos) end = text->size();
-        const std::string line = text->substr(start, end - start);
-        start = end + 1;
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-        if (key == "user") s.user = value;
-        if (key == "password") s.password = value;
-        if (key == "ca") s.caFile = localPath(value);
-        if (key == "dovecot_pop3") s.dovecotPop3 = static_cast<uint16_t>(std::stoi(value));
-        if (key == "dovecot_pop3s") s.dovecotPop3s = static_cast<uint16_t>(std::stoi(value));
-        if (key == "tls11_only") s.tls11Only = static_cast<uint16_t>(std::stoi(value));
-        if (key == "dovecot_maildir") s.dovecotMaildir = localPath(value);
-        if (key == "mailutils_user") s.mailutilsUser = value;
-        if (key == "mailutils_pop3") s.mailutilsPop3 = static_cast<uint16_t>(std::stoi(value));
-        if (key == "mailutils_pop3s") s.mailutilsPop3s = static_cast<uint16_t>(std::stoi(value));
-        if (key == "mailutils_mbox") s.mailutilsMbox = localPath(value);
-    }
+    s.user = kv["user"];
+    s.password = kv["password"];
+    s.caFile = localPath(kv["ca"]);
+    s.dovecotPop3 = port("dovecot_pop3");
+    s.dovecotPop3s = port("dovecot_pop3s");
+    s.tls11Only = port("tls11_only");
+    s.dovecotMaildir = localPath(kv["dovecot_maildir"]);
+    s.mailutilsUser = kv["mailutils_user"];
+    s.mailutilsPop3 = port("mailutils_pop3");
+    s.mailutilsPop3s = port("mailutils_pop3s");
+    s.mailutilsMbox = localPath(kv["mailutils_mbox"]);
     if (!s.dovecotPop3) return std::nullopt;
     return s;
 }
@@ -100,6 +97,21 @@ void PopServers::emptyMailutils() const {
     auto fs = platform::makeFileSystem();
     auto f = fs->open(mailutilsMbox, platform::OpenMode::ReadWrite);
     if (f) (*f)->truncate(0);
+}
+
+Account PopServers::account(const char* name, int sslMode, bool apop, bool mailutils) const {
+    Account a = config::blankAccount();
+    sjis::copyField(a.name, name);
+    sjis::copyField(a.pop3Server, "localhost");
+    sjis::copyField(a.userId, mailutils ? mailutilsUser : user);
+    sjis::copyField(a.password, password);
+    const uint16_t plain = mailutils ? mailutilsPop3 : dovecotPop3;
+    const uint16_t tls = mailutils ? mailutilsPop3s : dovecotPop3s;
+    a.popPort = sslMode == 1 ? tls : plain;
+    a.recvSsl = sslMode;
+    a.certSsl = 0;
+    a.apop = apop ? 1 : 0;
+    return a;
 }
 
 }  // namespace kolvy::test

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/records.h"
+
 namespace kolvy::test {
 
 struct PopServers {
@@ -27,6 +29,9 @@ struct PopServers {
     // Appends a message (CR LF lines) to the mailutils user's mbox, and empties that mbox.
     bool deliverToMailutils(std::string_view message) const;
     void emptyMailutils() const;
+    // An account of the test user on dovecot or mailutils: sslMode 0 plain, 1 TLS on connect,
+    // 2 STLS; the certificate accepted unverified (nothing trusts the test authority).
+    Account account(const char* name, int sslMode, bool apop, bool mailutils = false) const;
 };
 
 // The servers of this build, or nothing when the script has not run.
