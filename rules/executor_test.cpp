@@ -8,6 +8,7 @@
 #include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
+#include "rules/fake_tabs_test.h"
 #include "rules/head_reader_test.h"
 #include "rules/sort.h"
 #include "store/message_file.h"
@@ -102,12 +103,9 @@ class Executor : public ::testing::Test {
         EXPECT_TRUE(item);
         return item ? *item : nullptr;
     }
-    Rule* rule(RuleKind kind, int32_t item, std::string_view keyword) {
-        auto* r = new Rule;
-        clearRule(*r);
-        r->item1 = item;
-        r->mode1 = 1;
-        sjis::copyField(r->keyword1, keyword);
+    // A rule whose first text condition is "contained".
+    Rule* rule(RuleKind kind, const std::string& fields) {
+        auto* r = new Rule(ruleWith("mode1=1 " + fields));
         book.addAtFileEnd(kind, r);
         return r;
     }
@@ -125,18 +123,12 @@ class Executor : public ::testing::Test {
 };
 
 TEST_F(Executor, TheCommandRulesMoveExactlyTheMessagesTheySelect) {
-    Rule* bills = rule(RuleKind::Command, 3, "請求");
+    Rule* bills = rule(RuleKind::Command, "item1=3 keyword1=請求");
     bills->targetTab = work;
-    Rule* lists = rule(RuleKind::Command, 1, "@list.example");
+    Rule* lists = rule(RuleKind::Command, "item1=1 keyword1=@list.example moveOrCopy=1 setMark=1");
     lists->targetTab = keep;
-    lists->moveOrCopy = 1;
-    lists->setMark = 1;
-    Rule* urgent = rule(RuleKind::Command, kItemBody, "至急");
-    urgent->setColour = 3;
-    urgent->setRead = 1;
-    Rule* self = rule(RuleKind::Command, 3, "自分");
-    self->targetTab = inbox;
-    self->setMark = 1;
+    Rule* urgent = rule(RuleKind::Command, "item1=5 keyword1=至急 setColour=3 setRead=1");
+    rule(RuleKind::Command, "item1=3 keyword1=自分 setMark=1")->targetTab = inbox;
 
     store({"請求書のお知らせ", "shop@example.com", "金額です", ""});
     store({"週報", "news@list.example", "今週の話題", ""});
@@ -185,7 +177,7 @@ TEST_F(Executor, TheCommandRulesMoveExactlyTheMessagesTheySelect) {
 TEST_F(Executor, NothingHappensWithoutRulesOrInTheTrash) {
     store({"a", "x@example.jp", "b", ""});
     EXPECT_EQ(apply(*inbox).messages, 0);  // no command rules
-    rule(RuleKind::Command, 3, "a")->setMark = 1;
+    rule(RuleKind::Command, "item1=3 keyword1=a setMark=1");
     store({"a", "x@example.jp", "b", ""}, trash);
     EXPECT_EQ(apply(*trash).messages, 0);
     EXPECT_EQ(reader.reads, 0);
@@ -194,8 +186,7 @@ TEST_F(Executor, NothingHappensWithoutRulesOrInTheTrash) {
 
 TEST_F(Executor, SendRulesTakeOnlyTheMailSentInThisRun) {
     ASSERT_EQ(store::readIndex(t.env, *outbox, {}), Err::None);
-    Rule* r = rule(RuleKind::Send, 3, "報告");
-    r->setMark = 1;
+    rule(RuleKind::Send, "item1=3 keyword1=報告 setMark=1");
     MailItem* sentNow = store({"報告1", "me@example.jp", "x", "", 20}, outbox);
     store({"報告2", "me@example.jp", "x", "", 21}, outbox);
     MailItem* waiting = store({"報告3", "me@example.jp", "x", "", 16}, outbox);
@@ -214,7 +205,7 @@ TEST_F(Executor, SendRulesTakeOnlyTheMailSentInThisRun) {
 }
 
 TEST_F(Executor, AMissingMessageFileStopsTheRunAfterTheMovesDecided) {
-    rule(RuleKind::Command, 3, "移")->targetTab = work;
+    rule(RuleKind::Command, "item1=3 keyword1=移")->targetTab = work;
     store({"移動1", "a@example.jp", "x", ""});
     store({"移動2", "a@example.jp", "x", ""});
     store({"移動3", "a@example.jp", "x", ""});
@@ -228,7 +219,7 @@ TEST_F(Executor, AMissingMessageFileStopsTheRunAfterTheMovesDecided) {
 }
 
 TEST_F(Executor, AFullTargetKeepsTheRestAndSaysSo) {
-    rule(RuleKind::Command, 3, "移")->targetTab = work;
+    rule(RuleKind::Command, "item1=3 keyword1=移")->targetTab = work;
     store({"移動1", "a@example.jp", "x", ""});
     store({"移動2", "a@example.jp", "x", ""});
     work->nextFileNo = 9999;
@@ -312,14 +303,10 @@ TEST(StormGuard, AutomaticAndListMailIsNeverAnswered) {
 }
 
 TEST_F(Executor, RuleRepliesAreRecordedOnceAndMarkedAutomatic) {
-    Rule* r = rule(RuleKind::Command, 3, "問い合わせ");
-    sjis::copyField(r->replyTemplate, "お礼");
-    r->replyTab = outbox;
-    Rule* f = rule(RuleKind::Command, 3, "転送して");
-    f->forwardKind = 2;
-    f->forwardTab = outbox;
-    sjis::copyField(f->templateName, "転送用");
-    sjis::copyField(f->forwardTo, "boss@example.jp");
+    rule(RuleKind::Command, "item1=3 keyword1=問い合わせ replyTemplate=お礼")->replyTab = outbox;
+    rule(RuleKind::Command,
+         "item1=3 keyword1=転送して forwardKind=2 templateName=転送用 forwardTo=boss@example.jp")
+        ->forwardTab = outbox;
     RecordingResponder responder;
     options.responder = &responder;
     options.ownAddresses = {"me@example.jp"};
@@ -414,10 +401,8 @@ TEST(EasySpam, LinkHostsAndFallbacks) {
 // ----------------------------------------------------------------------------- the command
 
 TEST_F(Executor, TheConsoleSortRunsTheRuleFileOnANamedTab) {
-    Rule* bills = rule(RuleKind::Command, 3, "請求");
-    bills->targetTab = work;
-    Rule* marks = rule(RuleKind::Command, 2, "Boss");
-    marks->setMark = 1;
+    rule(RuleKind::Command, "item1=3 keyword1=請求")->targetTab = work;
+    rule(RuleKind::Command, "item1=2 keyword1=Boss setMark=1");
     ASSERT_EQ(book.save(t.env, RuleKind::Command, tabs), Err::None);
     store({"請求1", "a@example.jp", "x", ""});
     store({"普通", "Boss <boss@example.jp>", "x", ""});
@@ -467,7 +452,7 @@ TEST_F(Executor, TheConsoleSortRunsTheRuleFileOnANamedTab) {
 }
 
 TEST_F(Executor, TheSortIsRefusedDuringAReceiveRun) {
-    rule(RuleKind::Command, 3, "a")->setMark = 1;
+    rule(RuleKind::Command, "item1=3 keyword1=a setMark=1");
     store({"a", "x@example.jp", "b", ""});
     const ApplyOutcome o =
         sortTab(t.env, book, tabs, *inbox, reader, SortSettings{}, options, true);

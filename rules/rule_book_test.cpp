@@ -70,30 +70,18 @@ TEST_F(RuleFiles, FieldsOfTheGoldenFile) {
     // Walking from the head visits the file from its last rule to its first.
     EXPECT_EQ(book.head(RuleKind::Receive).next, rules[3]);
     EXPECT_EQ(book.head(RuleKind::Receive).prev, rules[0]);
-    const Rule& a = *rules[0];
-    EXPECT_EQ(a.item1, 12);
-    EXPECT_STREQ(a.keyword1, "example.jp");
-    EXPECT_EQ(a.combination, 2);
-    EXPECT_STREQ(a.keyword2, "広告ソ表");
-    EXPECT_EQ(a.sizeKB, 500);
-    EXPECT_EQ(a.colourCond, 15);
-    EXPECT_EQ(a.unreadCond + a.readCond + a.noJapanese + a.markCond + a.bodyCountsControl, 5);
-    EXPECT_EQ(a.olderThan, 36);
-    EXPECT_EQ(a.targetTab, tabs.tab(12));
-    EXPECT_EQ(a.moveOrCopy, 1);
-    EXPECT_EQ(a.setColour, 10);
-    EXPECT_STREQ(a.replyTemplate, "返信用");
-    EXPECT_EQ(a.replyTab, tabs.tab(3));
-    EXPECT_EQ(a.forwardKind, 2);
-    EXPECT_EQ(a.forwardTab, tabs.tab(5));
-    EXPECT_STREQ(a.forwardFrom, "転送元の名前");
-    EXPECT_STREQ(a.forwardTo, "fwd@example.jp");
-    EXPECT_EQ(a.headLines, 1);
-    EXPECT_EQ(a.headLineCount, 20);
-    EXPECT_STREQ(a.lastApplied, "24/12/05●");  // applied today
-    EXPECT_EQ(a.appliedCount, 7);
-    EXPECT_EQ(rules[1]->deleteUnread + rules[1]->noDownload, 2);
-    EXPECT_EQ(rules[1]->bodyChars, 1000);
+    const char* const first =
+        "item1=12 keyword1=example.jp combination=2 keyword2=広告ソ表 sizeKB=500 colourCond=15 "
+        "unreadCond=1 readCond=1 noJapanese=1 markCond=1 bodyCountsControl=1 olderThan=36 "
+        "moveOrCopy=1 setColour=10 replyTemplate=返信用 forwardKind=2 forwardFrom=転送元の名前 "
+        "forwardTo=fwd@example.jp headLines=1 headLineCount=20 appliedCount=7 "
+        "lastApplied=24/12/05●";  // applied today
+    EXPECT_EQ(fieldsOf(*rules[0], first), first);
+    EXPECT_EQ(rules[0]->targetTab, tabs.tab(12));
+    EXPECT_EQ(rules[0]->replyTab, tabs.tab(3));
+    EXPECT_EQ(rules[0]->forwardTab, tabs.tab(5));
+    EXPECT_EQ(fieldsOf(*rules[1], "deleteUnread=1 noDownload=1 bodyChars=1000"),
+              "deleteUnread=1 noDownload=1 bodyChars=1000");
     EXPECT_STREQ(rules[2]->lastApplied, "25/03/01");   // count 0: no mark
     EXPECT_STREQ(rules[3]->lastApplied, "24/06/01▲");  // more than three months ago
 }
@@ -156,10 +144,7 @@ TEST_F(RuleFiles, RulesTheReaderCannotTakeAreKeptAndNeverMatch) {
     EXPECT_EQ(again.state(again.inFileOrder(RuleKind::Receive)[18]), RuleState::Unreadable);
 
     // A rule added after the one cut short: that one gets its missing line ends.
-    Rule* added = new Rule;
-    clearRule(*added);
-    added->markCond = 1;
-    added->setRead = 1;
+    Rule* added = new Rule(ruleWith("markCond=1 setRead=1"));
     book.addAtFileEnd(RuleKind::Receive, added);
     ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
     EXPECT_EQ(file(RuleKind::Receive),
@@ -207,11 +192,7 @@ TEST_F(RuleFiles, AFileThatCouldNotBeReadIsNeverRewritten) {
     EXPECT_NE(book.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);
     EXPECT_TRUE(book.loadFailed(RuleKind::Receive));
     EXPECT_FALSE(book.loaded(RuleKind::Receive));
-    Rule* r = new Rule;
-    clearRule(*r);
-    r->markCond = 1;
-    r->setRead = 1;
-    book.addAtFileEnd(RuleKind::Receive, r);
+    book.addAtFileEnd(RuleKind::Receive, new Rule(ruleWith("markCond=1 setRead=1")));
     ASSERT_EQ(book.saveAll(t.env, tabs), Err::None);
     EXPECT_TRUE(t.fs->isDir(t.path("Filter_Receive.txt")));
     EXPECT_EQ(t.read("Filter_Receive.txt.new"), "<missing>");
@@ -220,10 +201,7 @@ TEST_F(RuleFiles, AFileThatCouldNotBeReadIsNeverRewritten) {
 TEST_F(RuleFiles, SavingCleansTextsAndRefusesBrokenRules) {
     install(RuleKind::Receive, "template_reply.txt");  // read as a receive file: a tab id "0"
     ASSERT_EQ(book.state(book.head(RuleKind::Receive).next), RuleState::Unreadable);
-    Rule* spam = new Rule;
-    clearRule(*spam);
-    spam->item1 = 3;
-    spam->mode1 = 1;
+    Rule* spam = new Rule(ruleWith("item1=3 mode1=1"));
     sjis::copyField(spam->keyword1, "当選\r\n のお知らせ\x01");  // a folded, decoded header
     spam->targetTab = tabs.tab(0);
     book.addAtFileEnd(RuleKind::Receive, spam);
