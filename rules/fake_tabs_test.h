@@ -110,6 +110,15 @@ inline void setFields(Rule& r, std::string_view spec) {
     });
 }
 
+// Rule file text with "|" standing for the field end.
+inline std::string ruleLines(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        if (c == '|') c = kFieldEnd;
+    }
+    return out;
+}
+
 // A cleared rule with the named fields set.
 inline Rule ruleWith(std::string_view spec) {
     Rule r;

@@ -92,17 +92,7 @@ TEST_F(RuleFiles, HandMadeFileSurvives) {
     ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
     // Written in the program's own form...
     EXPECT_EQ(file(RuleKind::Receive),
-              "1C1hand\x01"
-              "4\x01"
-              "5A\x01"
-              "B5\x01\n"
-              "1012\x01"
-              "3B\x01"
-              "8\x01\n"
-              "2412053\n"
-              "9\x01\n"
-              "B7\x01\n"
-              "\n");
+              ruleLines("1C1hand|4|5A|B5|\n1012|3B|8|\n2412053\n9|\nB7|\n\n"));
     // ...which reads back to the same rules.
     RuleBook again;
     ASSERT_EQ(again.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);
@@ -148,7 +138,7 @@ TEST_F(RuleFiles, RulesTheReaderCannotTakeAreKeptAndNeverMatch) {
     book.addAtFileEnd(RuleKind::Receive, added);
     ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
     EXPECT_EQ(file(RuleKind::Receive),
-              test::readTestData("rules/unreadable.txt") + "\n\n" + "4\x01\n8\x01\n\n");
+              test::readTestData("rules/unreadable.txt") + "\n\n" + ruleLines("4|\n8|\n\n"));
     RuleBook third;
     ASSERT_EQ(third.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);
     const auto back = third.inFileOrder(RuleKind::Receive);
@@ -158,7 +148,7 @@ TEST_F(RuleFiles, RulesTheReaderCannotTakeAreKeptAndNeverMatch) {
 }
 
 TEST_F(RuleFiles, TabsThatComeBackMakeTheRuleReadable) {
-    t.write("Filter_Command.txt", "4\x01\n1077\x01\n\n");
+    t.write("Filter_Command.txt", ruleLines("4|\n1077|\n\n"));
     ASSERT_EQ(book.load(t.env, RuleKind::Command, tabs, kStaleMonths), Err::None);
     EXPECT_EQ(book.state(book.head(RuleKind::Command).next), RuleState::TabMissing);
     ASSERT_EQ(book.save(t.env, RuleKind::Command, tabs), Err::None);
@@ -208,7 +198,7 @@ TEST_F(RuleFiles, SavingCleansTextsAndRefusesBrokenRules) {
     ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
     EXPECT_STREQ(spam->keyword1, "当選 のお知らせ");
     EXPECT_EQ(file(RuleKind::Receive), test::readTestData("rules/template_reply.txt") +
-                                           "131当選 のお知らせ\x01\n100\x01\n\n");
+                                           ruleLines("131当選 のお知らせ|\n100|\n\n"));
 
     const std::string before = file(RuleKind::Receive);
     spam->colourCond = 16;
@@ -242,7 +232,7 @@ TEST_F(RuleFiles, AllSevenFileNames) {
                            "Filter_Command.txt", "Filter_Make.txt", "Filter_Reply.txt",
                            "Filter_Forwoad.txt"};
     for (int k = 0; k < kRuleKinds; ++k) {
-        t.write(names[k], "8\x01\n8\x01\n\n");
+        t.write(names[k], ruleLines("8|\n8|\n\n"));
         EXPECT_EQ(ruleFileName(kAllRuleKinds[k]), names[k]);
     }
     ASSERT_EQ(book.loadAll(t.env, tabs, kStaleMonths), Err::None);
@@ -252,10 +242,7 @@ TEST_F(RuleFiles, AllSevenFileNames) {
     }
     ASSERT_EQ(book.saveAll(t.env, tabs), Err::None);
     for (const char* n : names)
-        EXPECT_EQ(t.read(n),
-                  "8\x01\n2\x01"
-                  "8\x01\n\n")
-            << n;
+        EXPECT_EQ(t.read(n), ruleLines("8|\n2|8|\n\n")) << n;
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ TEST_F(RuleText, SummariesOfTheGoldenRules) {
 }
 
 TEST_F(RuleText, KeptRulesSayTheyAreNotUsed) {
-    t.write("Filter_Delete.txt", "C\x01\n8\x01\n\n");
+    t.write("Filter_Delete.txt", ruleLines("C|\n8|\n\n"));
     RuleBook other;
     ASSERT_EQ(other.load(t.env, RuleKind::Delete, tabs, 3), Err::None);
     ASSERT_FALSE(listEmpty(other.head(RuleKind::Delete)));
