@@ -444,45 +444,42 @@ TEST(MailAnalyze, RuleSeesDecodedBodyTextAndSetsStatusDigits) {
     }
 }
 
-TEST(MailAnalyze, RuleCopyStoresInBothTabsAndMoveOnlyInTheRuleTab) {
-    for (int moveOrCopy : {0, 1}) {
+// Where a rule's tab sends the message: moved or copied to another tab; a full tab or the basic
+// receive tab itself is ignored and the message stays in the receive tab, once.
+TEST(MailAnalyze, RuleTabsMoveOrCopyAndFullOrOwnTabsAreIgnored) {
+    const struct {
+        const char* label;
+        char target;  // 'o' another tab, 'f' a full one, 'r' the receive tab
+        int32_t moveOrCopy;
+        bool inTarget, inReceive;
+    } cases[] = {
+        {"move", 'o', 0, true, false},
+        {"copy", 'o', 1, true, true},
+        {"a full tab is ignored", 'f', 0, false, true},
+        {"the receive tab itself", 'r', 0, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
         Folder f;
         auto other = f.tabs.create(f.t.env, store::CreateMode::NewTab, "仕事");
         ASSERT_TRUE(other);
-        Tab* target = *other;
+        if (c.target == 'f') (*other)->nextFileNo = 10000;
+        Tab* const target = c.target == 'r' ? &f.receive() : *other;
         f.ctx.receiveRules = [&](const rules::RuleSubject&, RuleResult& r) {
             r.targetTab = target;
-            r.moveOrCopy = moveOrCopy;
+            r.moveOrCopy = c.moveOrCopy;
             return 0;
         };
-        const AnalyzeOutcome o = f.analyze("\nFrom: a@example.jp\r\n\r\nx\r\n.\r\n");
-        EXPECT_EQ(o.kind, AnalyzeOutcome::Stored);
-        EXPECT_NE(f.file(*target, 0), "<missing>");
-        EXPECT_EQ(f.file(f.receive(), 0) != "<missing>", moveOrCopy == 1);
-        EXPECT_EQ(f.record(*target, 0).fileNo, 0);
-        EXPECT_EQ(target->allMailCount, 1);
-        EXPECT_EQ(f.receive().allMailCount, moveOrCopy);
+        EXPECT_EQ(f.analyze("\nFrom: a@example.jp\r\n\r\nx\r\n.\r\n").kind, AnalyzeOutcome::Stored);
+        EXPECT_EQ(f.file(*target, 0) != "<missing>", c.inTarget);
+        EXPECT_EQ(f.file(f.receive(), 0) != "<missing>", c.inReceive);
+        EXPECT_EQ(f.file(f.receive(), 1), "<missing>");
+        EXPECT_EQ(f.receive().allMailCount, c.inReceive ? 1 : 0);
+        if (c.target == 'o') {
+            EXPECT_EQ(f.record(*target, 0).fileNo, 0);
+            EXPECT_EQ(target->allMailCount, 1);
+        }
     }
-}
-
-TEST(MailAnalyze, RuleTabThatIsFullOrTheBasicReceiveTabIsIgnored) {
-    Folder f;
-    auto other = f.tabs.create(f.t.env, store::CreateMode::NewTab, "満杯");
-    ASSERT_TRUE(other);
-    (*other)->nextFileNo = 10000;
-    f.ctx.receiveRules = [&](const rules::RuleSubject&, RuleResult& r) {
-        r.targetTab = *other;
-        return 0;
-    };
-    f.analyze("\nFrom: a@example.jp\r\n\r\nx\r\n.\r\n");
-    EXPECT_NE(f.file(f.receive(), 0), "<missing>");
-    f.ctx.receiveRules = [&](const rules::RuleSubject&, RuleResult& r) {
-        r.targetTab = &f.receive();
-        return 0;
-    };
-    f.analyze("\nFrom: a@example.jp\r\n\r\ny\r\n.\r\n");
-    EXPECT_NE(f.file(f.receive(), 1), "<missing>");
-    EXPECT_EQ(f.file(f.receive(), 2), "<missing>");
 }
 
 struct FakeResponder final : rules::AutoResponder {
@@ -652,32 +649,17 @@ TEST(MailAnalyze, IncomingLinesThatReadersTakeForPartLinesAreDroppedOthersKept) 
 TEST(MailAnalyze, StoredTimeIsWhatARebuildDerivesInAnyZone) {
     for (int64_t offset : {9 * 3600, 0, -5 * 3600, 13 * 3600 + 45 * 60}) {
         SCOPED_TRACE(offset);
-        test::TestEnv t;
-        test::FakeClock clock(kNow + 17, offset);  // 17 s past the minute
-        Env env{*t.fs, *t.ini, t.reporter, clock, t.env.programFolder};
-        store::TabRegistry tabs;
-        ASSERT_TRUE(tabs.load(env));
-        AnalyzeContext ctx{env, tabs};
-        ServerEntry e{};
-        e.number = 1;
-        const AnalyzeOutcome o =
-            mailAnalyze(ctx, "\nFrom: a@example.jp\r\nSubject: t\r\n\r\nx\r\n.\r\n", e);
+        Folder f;
+        f.t.clock = test::FakeClock(kNow + 17, offset);  // 17 s past the minute
+        const AnalyzeOutcome o = f.analyze("\nFrom: a@example.jp\r\nSubject: t\r\n\r\nx\r\n.\r\n");
         ASSERT_EQ(o.kind, AnalyzeOutcome::Stored);
-        Tab& tab = *tabs.basicTab(store::kReceiveTab);
-        auto file = platform::readWholeFile(*t.fs, store::messagePath(env, tab, 0));
-        auto index = platform::readWholeFile(*t.fs, store::indexPath(env, tab));
-        ASSERT_TRUE(file.ok() && index.ok());
-        store::RecordView r;
-        ASSERT_TRUE(store::parseRecord(*index, store::kIndexHeaderSize, r));
-        const uint32_t derived = store::stampToSeconds(file->substr(16, 10));
+        const uint32_t derived = store::stampToSeconds(f.file(f.receive(), 0).substr(16, 10));
         EXPECT_NE(derived, 0u);
-        EXPECT_EQ(r.storedTime, derived);
+        EXPECT_EQ(f.record(f.receive(), 0).storedTime, derived);
         // In Japan's zone that is the moment itself, to the minute.
         if (offset == 9 * 3600) {
-            EXPECT_EQ(r.storedTime, kNow);
+            EXPECT_EQ(derived, kNow);
         }
-        for (Tab* x = tabs.first(); x && x != tabs.listHead(); x = x->next)
-            store::freeItems(*x);
     }
 }
 

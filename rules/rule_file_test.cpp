@@ -201,31 +201,19 @@ TEST(RuleLines, KeywordLengths) {
 TEST(RuleLines, WriterRefusesWhatWouldNotReadBack) {
     const Parsed base = parse(RuleKind::Receive, "131abc|", "8|");
     ASSERT_EQ(base.p.state, RuleState::Ok);
-    const char* const bad[] = {"item1=15",
-                               "item1=-1",
-                               "mode1=3",
-                               "keyword1=",
-                               "keyword1=a\x01"
-                               "c",
-                               "keyword1=a\nc",
-                               "combination=3",
-                               "combination=1",  // without a second item
-                               "sizeKB=2147484",
-                               "bodyChars=-2",
-                               "colourCond=16",
-                               "olderThan=37",
-                               "setColour=16",
-                               "forwardKind=4",
-                               "forwardKind=1",    // without its tab
-                               "replyTemplate=r",  // without its tab
-                               "forwardTo=a\rb",
-                               "lastApplied=24-12-05",
-                               "lastApplied=24/12/05x",
-                               "appliedCount=-1",
-                               "headLineCount=-1"};
+    // "|" is the field end; combination=1 lacks a second item, forwardKind=1 and the reply
+    // template lack their tabs.
+    // clang-format off
+    const char* const bad[] = {
+        "item1=15", "item1=-1", "mode1=3", "keyword1=", "keyword1=a|c", "keyword1=a\nc",
+        "combination=3", "combination=1", "sizeKB=2147484", "bodyChars=-2", "colourCond=16",
+        "olderThan=37", "setColour=16", "forwardKind=4", "forwardKind=1", "replyTemplate=r",
+        "forwardTo=a\rb", "lastApplied=24-12-05", "lastApplied=24/12/05x", "appliedCount=-1",
+        "headLineCount=-1"};
+    // clang-format on
     for (const char* change : bad) {
         Rule r = base.rule;
-        setFields(r, change);
+        setFields(r, ruleLines(change));
         EXPECT_FALSE(formatRule(RuleKind::Receive, r, base.p.tabs)) << change;
     }
     Rule r = base.rule;
