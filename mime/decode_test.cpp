@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -126,25 +127,20 @@ TEST(Base64, CursorEndsAreSetOnEveryPath) {
     EXPECT_EQ(c2.sourceEnd, src2);  // never before the source
     EXPECT_EQ(c2.destinationEnd, dst2);
     // Without a destination every entry point consumes nothing and says so.
+    const std::function<int(DecodeCursor*)> entries[] = {
+        [](DecodeCursor* k) { return KVA_Base64Decode(k), 0; },
+        [](DecodeCursor* k) { return KVA_QuotedPrintableDecode(k, nullptr); },
+        [](DecodeCursor* k) { return JisToSJis(k, nullptr), 0; },
+        [](DecodeCursor* k) { return Utf8ToSJis(k, nullptr, 0) - 1; },
+        [](DecodeCursor* k) { return DecodeEncodedWords(k), 0; }};
     char src3[] = "QUJD";
     char* const stale = src3 + 3;
-    DecodeCursor c3{src3, nullptr, stale, stale};
-    KVA_Base64Decode(&c3);
-    EXPECT_EQ(c3.sourceEnd, src3);
-    EXPECT_EQ(c3.destinationEnd, nullptr);
-    c3 = {src3, nullptr, stale, stale};
-    EXPECT_EQ(KVA_QuotedPrintableDecode(&c3, nullptr), 0);
-    EXPECT_EQ(c3.sourceEnd, src3);
-    c3 = {src3, nullptr, stale, stale};
-    JisToSJis(&c3, nullptr);
-    EXPECT_EQ(c3.sourceEnd, src3);
-    c3 = {src3, nullptr, stale, stale};
-    EXPECT_EQ(Utf8ToSJis(&c3, nullptr, 0), 1);
-    EXPECT_EQ(c3.sourceEnd, src3);
-    c3 = {src3, nullptr, stale, stale};
-    DecodeEncodedWords(&c3);
-    EXPECT_EQ(c3.sourceEnd, src3);
-    EXPECT_EQ(c3.destinationEnd, nullptr);
+    for (const auto& entry : entries) {
+        DecodeCursor c3{src3, nullptr, stale, stale};
+        EXPECT_EQ(entry(&c3), 0);
+        EXPECT_EQ(c3.sourceEnd, src3);
+        EXPECT_EQ(c3.destinationEnd, nullptr);
+    }
 }
 
 const Case kQuotedPrintable[] = {
