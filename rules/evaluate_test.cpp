@@ -329,17 +329,15 @@ TEST_F(Evaluation, NotDownloadingLeavesTheMessageAndOnlyDeleteUnreadRemovesIt) {
     EXPECT_EQ(serverAction(both), ServerAction::SkipAndLeave);
 }
 
-TEST(KeptRules, NeverMatch) {
-    test::TestEnv t;
-    t.clock.setLocal(2024, 12, 5, 10, 0);
-    t.write(ruleFileName(RuleKind::Receive), test::readTestData("rules/unreadable.txt"));
-    FakeTabs tabs;
-    RuleBook book;
-    ASSERT_EQ(book.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);
-    auto run = [&](const RuleSubject& s, RuleResult& result) {
-        result = RuleResult{};
-        evaluateRules(s, book.head(RuleKind::Receive), result, evaluationContext(t.env, &book));
-    };
+class KeptRules : public Evaluation {
+  protected:
+    void SetUp() override {
+        t.write(ruleFileName(RuleKind::Receive), test::readTestData("rules/unreadable.txt"));
+        Evaluation::SetUp();
+    }
+};
+
+TEST_F(KeptRules, NeverMatch) {
     std::vector<Rule*> kept;
     for (Rule* r : book.inFileOrder(RuleKind::Receive)) {
         if (!book.mayMatch(r)) kept.push_back(r);
