@@ -217,10 +217,7 @@ const Case kJis[] = {
     {"bare CR", "a\rb", "a\r\nb", 3},
     {"CR LF unchanged", "a\r\nb", "a\r\nb", 4},
     {"lone kanji byte before CR LF keeps the line break", "\x1B$B;\r\nx", "\x81\xAC\r\nx", 7},
-    {"lone kanji byte before an escape", "\x1B$B;\x1B(Bx",
-     "\x81\xAC"
-     "x",
-     8},
+    {"lone kanji byte before an escape", "\x1B$B;\x1B(Bx", "\x81\xACx", 8},
     {"kanji byte before the end is copied", "\x1B$B;", ";", 4},
     {"escape cut by the end", "ab\x1B$", "ab", 4},
     {"escape alone", "\x1B", "", 1},
