@@ -239,14 +239,12 @@ TEST(ResultBytes, MarkColourAndRead) {
         uint8_t state, markColour;
         int afterState, afterMarkColour;  // -1: nothing to change
     } cases[] = {
-        {1, 0, 0, 3, 0x00, 3, 0x10}, {1, 0, 0, 3, 0x80, 3, 0x90},  // the bookmark stays
-        {1, 0, 0, 3, 0x10, -1, -1},                                // already marked
-        {1, 0, 0, 3, 0x90, -1, -1},  {0, 15, 0, 3, 0x95, 3, 0x90},
-        {0, 15, 0, 3, 0x90, -1, -1}, {0, 14, 0, 3, 0x82, 3, 0x8E},
-        {0, 0, 1, 2, 0x00, 5, 0x00}, {0, 0, 1, 6, 0x00, -1, -1},  // replied mail is read already
-        {0, 0, 1, 16, 0x00, -1, -1},                              // outgoing mail has no read state
-        {1, 2, 1, 0, 0x80, 3, 0x92},
-    };
+        // The bookmark (0x80) stays; marked mail is not marked again; replied mail (6) is read
+        // already; outgoing mail (16) has no read state.
+        {1, 0, 0, 3, 0x00, 3, 0x10},  {1, 0, 0, 3, 0x80, 3, 0x90},  {1, 0, 0, 3, 0x10, -1, -1},
+        {1, 0, 0, 3, 0x90, -1, -1},   {0, 15, 0, 3, 0x95, 3, 0x90}, {0, 15, 0, 3, 0x90, -1, -1},
+        {0, 14, 0, 3, 0x82, 3, 0x8E}, {0, 0, 1, 2, 0x00, 5, 0x00},  {0, 0, 1, 6, 0x00, -1, -1},
+        {0, 0, 1, 16, 0x00, -1, -1},  {1, 2, 1, 0, 0x80, 3, 0x92}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << int(c.state) << " " << int(c.markColour));
         RuleResult r{};
