@@ -4,7 +4,6 @@
 // the records analysis wrote.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,15 +18,8 @@
 namespace kolvy::mime {
 namespace {
 
-std::string corpusPath(const std::string& name) {
-    return std::string(KOLVY_MIME_TESTDATA) + "/corpus/" + name;
-}
-
 std::string readCorpus(const std::string& name) {
-    std::ifstream in(corpusPath(name), std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return test::readFile(std::string(KOLVY_MIME_TESTDATA) + "/corpus/" + name);
 }
 
 std::vector<std::string> corpusNames() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -36,23 +37,24 @@ struct Case {
     size_t consumed;
 };
 
+const Case kBase64[] = {
+    {"quad", "QUJD", "ABC", 4},
+    {"pairs only", "QUI", "AB", 3},
+    {"one char makes nothing", "Q", "", 1},
+    {"line breaks inside", "QU\r\nJD\r\nREVG", "ABCDEF", 12},
+    {"leading blanks are kept", "\r\n QUJD", "\r\n ABC", 7},
+    {"padding stops and is taken with the data", "QQ==", "A", 4},
+    {"padding in the middle stops", "QQ==QUJD", "A", 4},
+    {"padding before a boundary line", "QQ==\r\n--b", "A", 4},
+    {"junk is skipped", "Q!U*J D", "ABC", 7},
+    {"boundary line: back to its line break", "QUJD\r\n--b\r\n", "ABC", 4},
+    {"boundary right after blanks", "\r\n--b", "", 0},
+    {"NUL ends", std::string("QUJD\0QUJD", 9), "ABC", 4},
+    {"empty", "", "", 0},
+};
+
 TEST(Base64, DecodesAndStopsWhereTheDataEnds) {
-    const Case cases[] = {
-        {"quad", "QUJD", "ABC", 4},
-        {"pairs only", "QUI", "AB", 3},
-        {"one char makes nothing", "Q", "", 1},
-        {"line breaks inside", "QU\r\nJD\r\nREVG", "ABCDEF", 12},
-        {"leading blanks are kept", "\r\n QUJD", "\r\n ABC", 7},
-        {"padding stops and is taken with the data", "QQ==", "A", 4},
-        {"padding in the middle stops", "QQ==QUJD", "A", 4},
-        {"padding before a boundary line", "QQ==\r\n--b", "A", 4},
-        {"junk is skipped", "Q!U*J D", "ABC", 7},
-        {"boundary line: back to its line break", "QUJD\r\n--b\r\n", "ABC", 4},
-        {"boundary right after blanks", "\r\n--b", "", 0},
-        {"NUL ends", std::string("QUJD\0QUJD", 9), "ABC", 4},
-        {"empty", "", "", 0},
-    };
-    for (const Case& c : cases) {
+    for (const Case& c : kBase64) {
         SCOPED_TRACE(c.name);
         const Outcome r = runExact(c.in, base64DecodedMax(c.in.size()),
                                    [](auto in, auto out) { return base64Decode(in, out); });
@@ -125,40 +127,36 @@ TEST(Base64, CursorEndsAreSetOnEveryPath) {
     EXPECT_EQ(c2.sourceEnd, src2);  // never before the source
     EXPECT_EQ(c2.destinationEnd, dst2);
     // Without a destination every entry point consumes nothing and says so.
+    const std::function<int(DecodeCursor*)> entries[] = {
+        [](DecodeCursor* k) { return KVA_Base64Decode(k), 0; },
+        [](DecodeCursor* k) { return KVA_QuotedPrintableDecode(k, nullptr); },
+        [](DecodeCursor* k) { return JisToSJis(k, nullptr), 0; },
+        [](DecodeCursor* k) { return Utf8ToSJis(k, nullptr, 0) - 1; },
+        [](DecodeCursor* k) { return DecodeEncodedWords(k), 0; }};
     char src3[] = "QUJD";
     char* const stale = src3 + 3;
-    DecodeCursor c3{src3, nullptr, stale, stale};
-    KVA_Base64Decode(&c3);
-    EXPECT_EQ(c3.sourceEnd, src3);
-    EXPECT_EQ(c3.destinationEnd, nullptr);
-    c3 = {src3, nullptr, stale, stale};
-    EXPECT_EQ(KVA_QuotedPrintableDecode(&c3, nullptr), 0);
-    EXPECT_EQ(c3.sourceEnd, src3);
-    c3 = {src3, nullptr, stale, stale};
-    JisToSJis(&c3, nullptr);
-    EXPECT_EQ(c3.sourceEnd, src3);
-    c3 = {src3, nullptr, stale, stale};
-    EXPECT_EQ(Utf8ToSJis(&c3, nullptr, 0), 1);
-    EXPECT_EQ(c3.sourceEnd, src3);
-    c3 = {src3, nullptr, stale, stale};
-    DecodeEncodedWords(&c3);
-    EXPECT_EQ(c3.sourceEnd, src3);
-    EXPECT_EQ(c3.destinationEnd, nullptr);
+    for (const auto& entry : entries) {
+        DecodeCursor c3{src3, nullptr, stale, stale};
+        EXPECT_EQ(entry(&c3), 0);
+        EXPECT_EQ(c3.sourceEnd, src3);
+        EXPECT_EQ(c3.destinationEnd, nullptr);
+    }
 }
 
+const Case kQuotedPrintable[] = {
+    {"escape", "a=41b", "aAb", 5},
+    {"lower-case hex", "=e3=81=82", "\xE3\x81\x82", 9},
+    {"soft break CR LF", "ab=\r\ncd", "abcd", 7},
+    {"soft break LF", "ab=\ncd", "abcd", 6},
+    {"one digit at the end", "x=4", "x=4", 3},
+    {"equals at the end", "x=", "x=", 2},
+    {"two letters that are not hex", "=ZZ", "=ZZ", 3},
+    {"one bad digit", "=4G", "=4G", 3},
+    {"line ends stay", "a\r\nb\r\n", "a\r\nb\r\n", 6},
+};
+
 TEST(QuotedPrintable, EscapesSoftBreaksAndBrokenEscapes) {
-    const Case cases[] = {
-        {"escape", "a=41b", "aAb", 5},
-        {"lower-case hex", "=e3=81=82", "\xE3\x81\x82", 9},
-        {"soft break CR LF", "ab=\r\ncd", "abcd", 7},
-        {"soft break LF", "ab=\ncd", "abcd", 6},
-        {"one digit at the end", "x=4", "x=4", 3},
-        {"equals at the end", "x=", "x=", 2},
-        {"two letters that are not hex", "=ZZ", "=ZZ", 3},
-        {"one bad digit", "=4G", "=4G", 3},
-        {"line ends stay", "a\r\nb\r\n", "a\r\nb\r\n", 6},
-    };
-    for (const Case& c : cases) {
+    for (const Case& c : kQuotedPrintable) {
         SCOPED_TRACE(c.name);
         const Outcome r =
             runExact(c.in, quotedPrintableDecodedMax(c.in.size()),
@@ -209,33 +207,31 @@ TEST(QuotedPrintable, FlagsEqualsBeforeFFAndStopsAtTheBoundary) {
     EXPECT_EQ(c.destinationEnd, dst + 2);
 }
 
+const Case kJis[] = {
+    {"kanji", "\x1B$B;z\x1B(B", "字", 8},
+    {"old JIS designation", "\x1B$@F|\x1B(J", "日", 8},
+    {"0x7F becomes 0x7E", "\x1B$B0\x7F", "\x88\xFC", 5},
+    {"out-of-range pair: geta, rest of the line ASCII", "\x1B$B\x7F\x20;z", "\x81\xAC;z", 7},
+    {"bare LF", "a\nb", "a\r\nb", 3},
+    {"LF first", "\nb", "\r\nb", 2},
+    {"bare CR", "a\rb", "a\r\nb", 3},
+    {"CR LF unchanged", "a\r\nb", "a\r\nb", 4},
+    {"lone kanji byte before CR LF keeps the line break", "\x1B$B;\r\nx", "\x81\xAC\r\nx", 7},
+    {"lone kanji byte before an escape", "\x1B$B;\x1B(Bx", "\x81\xACx", 8},
+    {"kanji byte before the end is copied", "\x1B$B;", ";", 4},
+    {"escape cut by the end", "ab\x1B$", "ab", 4},
+    {"escape alone", "\x1B", "", 1},
+    {"JIS X 0201 katakana become half-width kana", "\x1B(I12\x1B(B12",
+     "\xB1\xB2"
+     "12",
+     10},
+    {"a line break ends the katakana set", "\x1B(I1\r\n1", "\xB1\r\n1", 7},
+    {"Shift_JIS passes unchanged", "表ソ\\x", "表ソ\\x", 6},
+    {"half-width katakana pass", "\xB6\xC0", "\xB6\xC0", 2},
+};
+
 TEST(JisToSjis, KanjiLineEndsAndBrokenInput) {
-    const Case cases[] = {
-        {"kanji", "\x1B$B;z\x1B(B", "字", 8},
-        {"old JIS designation", "\x1B$@F|\x1B(J", "日", 8},
-        {"0x7F becomes 0x7E", "\x1B$B0\x7F", "\x88\xFC", 5},
-        {"out-of-range pair: geta, rest of the line ASCII", "\x1B$B\x7F\x20;z", "\x81\xAC;z", 7},
-        {"bare LF", "a\nb", "a\r\nb", 3},
-        {"LF first", "\nb", "\r\nb", 2},
-        {"bare CR", "a\rb", "a\r\nb", 3},
-        {"CR LF unchanged", "a\r\nb", "a\r\nb", 4},
-        {"lone kanji byte before CR LF keeps the line break", "\x1B$B;\r\nx", "\x81\xAC\r\nx", 7},
-        {"lone kanji byte before an escape", "\x1B$B;\x1B(Bx",
-         "\x81\xAC"
-         "x",
-         8},
-        {"kanji byte before the end is copied", "\x1B$B;", ";", 4},
-        {"escape cut by the end", "ab\x1B$", "ab", 4},
-        {"escape alone", "\x1B", "", 1},
-        {"JIS X 0201 katakana become half-width kana", "\x1B(I12\x1B(B12",
-         "\xB1\xB2"
-         "12",
-         10},
-        {"a line break ends the katakana set", "\x1B(I1\r\n1", "\xB1\r\n1", 7},
-        {"Shift_JIS passes unchanged", "表ソ\\x", "表ソ\\x", 6},
-        {"half-width katakana pass", "\xB6\xC0", "\xB6\xC0", 2},
-    };
-    for (const Case& c : cases) {
+    for (const Case& c : kJis) {
         SCOPED_TRACE(c.name);
         const Outcome r = runExact(c.in, jisToSjisMax(c.in.size()),
                                    [](auto in, auto out) { return jisToSjis(in, out); });
@@ -369,11 +365,9 @@ TEST(TextBody, TransferEncodingThenCharset) {
 // Every input of the tables above, and inputs that put each kind of unit across a chunk end,
 // fed whole, byte by byte, in random chunks and into small output pieces.
 TEST(Chunked, Base64) {
-    const char* inputs[] = {"QUJD",      "QUI",         "Q",        "QU\r\nJD\r\nREVG",
-                            "\r\n QUJD", "QQ==",        "QQ==QUJD", "QQ==\r\n--b",
-                            "Q!U*J D",   "QUJD\r\n--b", "\r\n--b",  "QUJDREVG",
-                            "QU=",       "QUJ=",        "QUJD-x",   ""};
-    for (const char* in : inputs)
+    for (const Case& c : kBase64)
+        test::expectSameInAnyChunking<Base64Decoder>(c.in);
+    for (const char* in : {"QUJDREVG", "QU=", "QUJ=", "QUJD-x"})
         test::expectSameInAnyChunking<Base64Decoder>(in);
     std::string random;
     std::mt19937 rng(3);
@@ -387,9 +381,10 @@ TEST(Chunked, Base64) {
 }
 
 TEST(Chunked, QuotedPrintable) {
-    const char* inputs[] = {"a=41b", "=e3=81=82", "ab=\r\ncd",  "ab=\ncd", "x=4",  "x=",
-                            "=ZZ",   "=4G",       "a\r\nb\r\n", "==41",    "=\r=", "=\r\n="};
-    for (const char* in : inputs) {
+    std::vector<std::string> inputs = {"==41", "=\r=", "=\r\n="};
+    for (const Case& c : kQuotedPrintable)
+        inputs.push_back(c.in);
+    for (const std::string& in : inputs) {
         const test::Fed f = test::expectSameInAnyChunking<QuotedPrintableDecoder>(in);
         EXPECT_EQ(f.out, decodeQuotedPrintable(in)) << in;
     }
@@ -397,27 +392,10 @@ TEST(Chunked, QuotedPrintable) {
 }
 
 TEST(Chunked, Jis) {
-    const char* inputs[] = {"\x1B$B;z\x1B(B",
-                            "\x1B$@F|\x1B(J",
-                            "\x1B$B0\x7F",
-                            "\x1B$B\x7F\x20;z",
-                            "a\nb",
-                            "\nb",
-                            "a\rb",
-                            "a\r\nb",
-                            "\x1B$B;\r\nx",
-                            "\x1B$B;\x1B(Bx",
-                            "\x1B$B;",
-                            "ab\x1B$",
-                            "\x1B",
-                            "\x1B(I12\x1B(B12",
-                            "\x1B(I1\r\n1",
-                            "表ソ\\x",
-                            "\xB6\xC0",
-                            "a\r\r\n\r",
-                            "\x1B$BF|\r\n\x1B$B",
-                            "\x1B$(D12"};
-    for (const char* in : inputs) {
+    std::vector<std::string> inputs = {"a\r\r\n\r", "\x1B$BF|\r\n\x1B$B", "\x1B$(D12"};
+    for (const Case& c : kJis)
+        inputs.push_back(c.in);
+    for (const std::string& in : inputs) {
         const test::Fed f = test::expectSameInAnyChunking<JisDecoder>(in);
         EXPECT_EQ(f.out, jisToSjis(std::string_view(in))) << in;
     }

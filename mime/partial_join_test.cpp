@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,10 +16,7 @@ namespace kolvy::mime {
 namespace {
 
 std::string corpus(const std::string& name) {
-    std::ifstream in(std::string(KOLVY_MIME_TESTDATA) + "/corpus/" + name, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return test::readFile(std::string(KOLVY_MIME_TESTDATA) + "/corpus/" + name);
 }
 
 std::vector<std::string> pieceNames() {

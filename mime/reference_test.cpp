@@ -2,7 +2,6 @@
 // package); mime/testdata/make_vectors.py made them.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -11,6 +10,7 @@
 #include "mime/decode.h"
 #include "mime/feed_check.h"
 #include "platform/platform.h"
+#include "tests/support/test_env.h"
 
 namespace kolvy::mime {
 namespace {
@@ -34,8 +34,9 @@ std::string hex(std::string_view s) {
 
 // The rows of a vector file: TAB-separated fields.
 std::vector<std::vector<std::string>> rows(const char* name) {
-    std::ifstream in(std::string(KOLVY_MIME_TESTDATA) + "/" + name, std::ios::binary);
-    EXPECT_TRUE(in.good()) << name;
+    const std::string text = kolvy::test::readFile(std::string(KOLVY_MIME_TESTDATA) + "/" + name);
+    EXPECT_FALSE(text.empty()) << name;
+    std::istringstream in(text);
     std::vector<std::vector<std::string>> out;
     std::string line;
     while (std::getline(in, line)) {

@@ -48,27 +48,21 @@ TEST(EncodedWords, CharsetsAndForms) {
         {"=? without ?= on the line", "a =?utf-8?B?5pel\r\n ?= b", "a =?utf-8?B?5pel\r\n ?= b"},
         {"unknown encoding letter", "=?utf-8?X?abc?=", "=?utf-8?X?abc?="},
         {"trailing LF of a word dropped, other breaks blanked", "=?utf-8?B?YQ0KYgo=?=", "a  b"},
+        // Mixed charsets in one field: each word through its own converter.
+        {"ISO-2022-JP then UTF-8", std::string(kJisB) + "\r\n " + kUtf8B, "日本語日本語"},
+        {"UTF-8 then Shift_JIS", std::string(kUtf8B) + "\r\n\t" + kSjisB, "日本語日本語"},
+        {"raw Shift_JIS between UTF-8 words stays", std::string(kUtf8B) + " 表 " + kUtf8B,
+         "日本語 表 日本語"},
+        {"a UTF-8 character split across two words joins",
+         "=?UTF-8?B?5pel5pw=?=\r\n =?UTF-8?B?rA==?=", "日本"},
+        // "8" at the UTF-8 test position: the undecoded word keeps the field's raw Shift_JIS.
+        {"Latin-1 is not taken for UTF-8", "=?iso-8859-1?Q?caf=E9?= 表",
+         "=?iso-8859-1?Q?caf=E9?= 表"},
     };
     for (const C& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(decodeField(c.in), c.out);
     }
-}
-
-TEST(EncodedWords, MixedCharsetsAreConvertedSeparately) {
-    // ISO-2022-JP then UTF-8 in one field: each half through its own converter.
-    EXPECT_EQ(decodeField(std::string(kJisB) + "\r\n " + kUtf8B), "日本語日本語");
-    EXPECT_EQ(decodeField(std::string(kUtf8B) + "\r\n\t" + kSjisB), "日本語日本語");
-    // Raw Shift_JIS between UTF-8 words stays Shift_JIS.
-    EXPECT_EQ(decodeField(std::string(kUtf8B) + " 表 " + kUtf8B), "日本語 表 日本語");
-    // A UTF-8 character split across two adjacent words joins again.
-    EXPECT_EQ(decodeField("=?UTF-8?B?5pel5pw=?=\r\n =?UTF-8?B?rA==?="), "日本");
-}
-
-TEST(EncodedWords, Latin1IsNotTakenForUtf8) {
-    // "8" at the UTF-8 test position, but the word is not decoded: the field keeps its raw
-    // Shift_JIS instead of being run through the UTF-8 conversion.
-    EXPECT_EQ(decodeField("=?iso-8859-1?Q?caf=E9?= 表"), "=?iso-8859-1?Q?caf=E9?= 表");
 }
 
 TEST(EncodedWords, WithoutUtf8SupportUtf8WordsStayAsTheyAre) {

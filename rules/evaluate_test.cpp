@@ -36,25 +36,9 @@ struct Message {
     RuleSubject subject;
 };
 
-std::string mail(std::string_view extraHeaders, std::string_view subjectLine,
-                 std::string_view body) {
-    std::string m = "From: Taro <taro@example.jp>\r\nTo: Hanako <hanako@example.com>\r\n";
-    m += "Subject: ";
-    m += subjectLine;
-    m += "\r\n";
-    m += extraHeaders;
-    m += "\r\n";
-    m += body;
-    return m;
-}
-
-Rule* textRule(int32_t item, int32_t mode, std::string_view keyword) {
-    auto* r = new Rule;
-    clearRule(*r);
-    r->item1 = item;
-    r->mode1 = mode;
-    sjis::copyField(r->keyword1, keyword);
-    return r;
+std::string mail(std::string_view extraHeaders, std::string_view subject, std::string_view body) {
+    return "From: Taro <taro@example.jp>\r\nTo: Hanako <hanako@example.com>\r\nSubject: " +
+           std::string(subject) + "\r\n" + std::string(extraHeaders) + "\r\n" + std::string(body);
 }
 
 class Evaluation : public ::testing::Test {
@@ -63,7 +47,8 @@ class Evaluation : public ::testing::Test {
         t.clock.setLocal(2024, 12, 5, 10, 0);
         ASSERT_EQ(book.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);  // none
     }
-    Rule* add(Rule* r) {
+    Rule* add(const std::string& fields) {
+        auto* r = new Rule(ruleWith(fields));
         book.addAtFileEnd(RuleKind::Receive, r);
         return r;
     }
@@ -78,17 +63,13 @@ class Evaluation : public ::testing::Test {
 };
 
 TEST_F(Evaluation, TheMatchingRuleNearestTheTopWinsAndOnlyItIsCounted) {
-    Rule* top = add(textRule(3, 1, "会議"));
+    Rule* top = add("item1=3 mode1=1 keyword1=会議 setMark=1");
     top->targetTab = tabs.tab(3);
-    top->setMark = 1;
-    Rule* unrelated = add(textRule(1, 1, "nobody@"));
-    unrelated->setRead = 1;
-    Rule* lower = add(textRule(1, 1, "taro@"));
+    Rule* unrelated = add("item1=1 mode1=1 keyword1=nobody@ setRead=1");
+    Rule* lower =
+        add("item1=1 mode1=1 keyword1=taro@ moveOrCopy=1 setColour=4 appliedCount=7 "
+            "lastApplied=24/11/30");
     lower->targetTab = tabs.tab(12);
-    lower->moveOrCopy = 1;
-    lower->setColour = 4;
-    lower->appliedCount = 7;
-    sjis::copyField(lower->lastApplied, "24/11/30");
 
     Message m(mail("", "明日の会議", "本文です\r\n"));
     RuleResult result;
@@ -128,8 +109,7 @@ TEST_F(Evaluation, TheMatchingRuleNearestTheTopWinsAndOnlyItIsCounted) {
 }
 
 TEST_F(Evaluation, NoMatchLeavesTheResultAndTheRulesAlone) {
-    Rule* r = add(textRule(3, 1, "請求書"));
-    r->targetTab = tabs.tab(3);
+    Rule* r = add("item1=3 mode1=1 keyword1=請求書 targetTab=1");
     Message m(mail("", "hello", "x\r\n"));
     RuleResult result;
     EXPECT_EQ(run(m.subject, result), 0);
@@ -211,10 +191,7 @@ TEST(Conditions, MatchesNeverStartOnATrailByte) {
         {"予\\", "\\", true},
         {"ソフト", "\x83\x74", true},
         {"\x83\x83\x83\x83", "\x83\x83", true},
-        {"ャA",
-         "\x83"
-         "A",
-         false},  // 0x83 0x83 0x41: the second 0x83 is a trail byte
+        {"ャA", "\x83\x41", false},  // 0x83 0x83 0x41: the second 0x83 is a trail byte
         {"アア", "A\x83", false},
         {"mail@example", "@", true},
     };
@@ -238,131 +215,96 @@ TEST(Conditions, BodyPiecesAreSearchedOneByOne) {
 }
 
 TEST(Matching, CombinationsAndAttributes) {
-    Message m(mail("", "セール情報", "x\r\n"));
-    m.subject.messageSize = 5000;
-    auto rule = [](int32_t combination, const char* k1, const char* k2) {
-        Rule r;
-        clearRule(r);
-        r.item1 = 3;
-        r.mode1 = 1;
-        sjis::copyField(r.keyword1, k1);
-        r.combination = combination;
-        if (k2) {
-            r.item2 = 3;
-            r.mode2 = 1;
-            sjis::copyField(r.keyword2, k2);
-        }
-        return r;
+    const std::string both = "item1=3 mode1=1 item2=3 mode2=1 keyword1=";
+    struct Attributes {
+        bool mark;
+        int colour;
+        bool unread;
+        int age;
+        bool ascii;
     };
-    EXPECT_TRUE(ruleMatches(m.subject, rule(0, "セール", nullptr)));
-    EXPECT_TRUE(ruleMatches(m.subject, rule(1, "セール", "情報")));
-    EXPECT_FALSE(ruleMatches(m.subject, rule(1, "セール", "無料")));
-    EXPECT_TRUE(ruleMatches(m.subject, rule(2, "無料", "情報")));
-    EXPECT_FALSE(ruleMatches(m.subject, rule(2, "無料", "当選")));
-
-    // "Or" decides alone: a size condition the message fails is not asked.
-    Rule big = rule(2, "セール", "当選");
-    big.sizeKB = 100;
-    EXPECT_TRUE(ruleMatches(m.subject, big));
-    big.combination = 0;
-    EXPECT_FALSE(ruleMatches(m.subject, big));
-    big.sizeKB = 5;
-    EXPECT_TRUE(ruleMatches(m.subject, big));
-    big.sizeKB = 6;
-    EXPECT_FALSE(ruleMatches(m.subject, big));
-
-    // Attributes alone.
-    Rule a;
-    clearRule(a);
-    a.markCond = 1;
-    EXPECT_FALSE(ruleMatches(m.subject, a));
-    m.subject.hasMark = true;
-    EXPECT_TRUE(ruleMatches(m.subject, a));
-    a.colourCond = 15;
-    EXPECT_TRUE(ruleMatches(m.subject, a));
-    m.subject.colour = 3;
-    EXPECT_FALSE(ruleMatches(m.subject, a));
-    a.colourCond = 3;
-    EXPECT_TRUE(ruleMatches(m.subject, a));
-    a.unreadCond = 1;
-    EXPECT_FALSE(ruleMatches(m.subject, a));
-    m.subject.unread = true;
-    EXPECT_TRUE(ruleMatches(m.subject, a));
-    a.olderThan = 30;
-    m.subject.ageSteps = 29;
-    EXPECT_FALSE(ruleMatches(m.subject, a));
-    m.subject.ageSteps = 31;
-    EXPECT_TRUE(ruleMatches(m.subject, a));
-    a.noJapanese = 1;
-    EXPECT_FALSE(ruleMatches(m.subject, a));
-    m.subject.asciiOnly = true;
-    EXPECT_TRUE(ruleMatches(m.subject, a));
-
-    // No condition at all never matches.
-    Rule none;
-    clearRule(none);
-    none.setRead = 1;
-    EXPECT_FALSE(ruleMatches(m.subject, none));
+    const struct {
+        std::string rule;
+        Attributes is;
+        bool matches;
+    } cases[] = {
+        // The subject is "セール情報", the message 5,000 bytes.
+        {"item1=3 mode1=1 keyword1=セール", {}, true},
+        {both + "セール keyword2=情報 combination=1", {}, true},
+        {both + "セール keyword2=無料 combination=1", {}, false},
+        {both + "無料 keyword2=情報 combination=2", {}, true},
+        {both + "無料 keyword2=当選 combination=2", {}, false},
+        // "Or" decides alone: a size condition the message fails is not asked.
+        {both + "セール keyword2=当選 combination=2 sizeKB=100", {}, true},
+        {both + "セール keyword2=当選 combination=0 sizeKB=100", {}, false},
+        {both + "セール keyword2=当選 combination=0 sizeKB=5", {}, true},
+        {both + "セール keyword2=当選 combination=0 sizeKB=6", {}, false},
+        // Attributes alone.
+        {"markCond=1", {}, false},
+        {"markCond=1", {true, 0, false, 0, false}, true},
+        {"markCond=1 colourCond=15", {true, 0, false, 0, false}, true},
+        {"markCond=1 colourCond=15", {true, 3, false, 0, false}, false},
+        {"markCond=1 colourCond=3", {true, 3, false, 0, false}, true},
+        {"colourCond=3 unreadCond=1", {true, 3, false, 0, false}, false},
+        {"colourCond=3 unreadCond=1", {true, 3, true, 0, false}, true},
+        {"unreadCond=1 olderThan=30", {false, 0, true, 29, false}, false},
+        {"unreadCond=1 olderThan=30", {false, 0, true, 31, false}, true},
+        {"olderThan=30 noJapanese=1", {false, 0, false, 31, false}, false},
+        {"olderThan=30 noJapanese=1", {false, 0, false, 31, true}, true},
+        // No condition at all never matches.
+        {"setRead=1", {true, 3, true, 31, true}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        Message m(mail("", "セール情報", "x\r\n"));
+        m.subject.messageSize = 5000;
+        m.subject.hasMark = c.is.mark;
+        m.subject.colour = c.is.colour;
+        m.subject.unread = c.is.unread;
+        m.subject.ageSteps = c.is.age;
+        m.subject.asciiOnly = c.is.ascii;
+        EXPECT_EQ(ruleMatches(m.subject, ruleWith(c.rule)), c.matches);
+    }
 }
 
 TEST(Matching, SizeAndLengthGiveThePieceSizesOnlyWhenTheyHeld) {
-    Rule send;
-    clearRule(send);
-    send.sizeKB = 2;
-    send.split = 1;
-    send.next = send.prev = nullptr;
-    Rule head;
-    clearRule(head);
-    head.next = &send;
-    RuleSubject s;
-    s.messageSize = 1999;
-    RuleResult r{};
-    EXPECT_EQ(evaluateRules(s, head, r), 0);
-    EXPECT_EQ(r.matched, nullptr);
-    EXPECT_EQ(r.pieceBytes, 0);
-    s.messageSize = 2000;
-    r = RuleResult{};
-    evaluateRules(s, head, r);
-    EXPECT_EQ(r.matched, &send);
-    EXPECT_EQ(r.pieceBytes, 2000);
-    EXPECT_EQ(r.splitBodyBytes, 0);
-    EXPECT_EQ(send.appliedCount, 1);
-
     // Body length: the Shift_JIS length must be above 0, the converted one is taken as it is.
-    send.sizeKB = 0;
-    send.bodyChars = 3;
-    s.bodyLength = 6;
-    s.convertedLength = 5;
-    r = RuleResult{};
-    evaluateRules(s, head, r);
-    EXPECT_EQ(r.splitBodyBytes, 6);
-    EXPECT_EQ(r.pieceBytes, 0);
-    send.bodyCountsControl = 1;
-    r = RuleResult{};
-    evaluateRules(s, head, r);
-    EXPECT_EQ(r.matched, nullptr);
-    s.convertedLength = 12;
-    s.bodyLength = 0;
-    r = RuleResult{};
-    evaluateRules(s, head, r);
-    EXPECT_EQ(r.matched, &send);
-    EXPECT_EQ(r.splitCountsControl, 1);
-    send.bodyCountsControl = 0;
-    r = RuleResult{};
-    evaluateRules(s, head, r);
-    EXPECT_EQ(r.matched, nullptr);
+    const struct {
+        const char* rule;
+        uint32_t size, length, converted;
+        bool matched;
+        int32_t pieceBytes, splitBodyBytes, splitCountsControl;
+    } cases[] = {
+        {"sizeKB=2 split=1", 1999, 0, 0, false, 0, 0, 0},
+        {"sizeKB=2 split=1", 2000, 0, 0, true, 2000, 0, 0},
+        {"bodyChars=3 split=1", 0, 6, 5, true, 0, 6, 0},
+        {"bodyChars=3 bodyCountsControl=1 split=1", 0, 6, 5, false, 0, 0, 0},
+        {"bodyChars=3 bodyCountsControl=1 split=1", 0, 0, 12, true, 0, 6, 1},
+        {"bodyChars=3 split=1", 0, 0, 12, false, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        Rule head = ruleWith(""), send = ruleWith(c.rule);
+        head.next = &send;
+        send.next = send.prev = nullptr;
+        RuleSubject s;
+        s.messageSize = c.size;
+        s.bodyLength = c.length;
+        s.convertedLength = c.converted;
+        RuleResult r{};
+        EXPECT_EQ(evaluateRules(s, head, r), 0);
+        EXPECT_EQ(r.matched, c.matched ? &send : nullptr);
+        EXPECT_EQ(send.appliedCount, c.matched ? 1 : 0);
+        EXPECT_EQ(r.pieceBytes, c.pieceBytes);
+        EXPECT_EQ(r.splitBodyBytes, c.splitBodyBytes);
+        EXPECT_EQ(r.splitCountsControl, c.splitCountsControl);
+    }
 }
 
 TEST_F(Evaluation, NotDownloadingLeavesTheMessageAndOnlyDeleteUnreadRemovesIt) {
-    Rule* skip = add(textRule(3, 1, "skip"));
-    skip->noDownload = 1;
-    Rule* drop = add(textRule(3, 1, "drop"));
-    drop->deleteUnread = 1;
-    Rule* leave = add(textRule(3, 1, "leave"));
-    leave->leaveOnServer = 1;
-    Rule* head = add(textRule(3, 1, "head"));
-    head->headLines = 1;
-    head->headLineCount = 20;
+    for (const char* action : {"skip noDownload=1", "drop deleteUnread=1", "leave leaveOnServer=1",
+                               "head headLines=1 headLineCount=20"})
+        add(std::string("item1=3 mode1=1 keyword1=") + action);
     const struct {
         const char* subject;
         int returned;
@@ -384,17 +326,15 @@ TEST_F(Evaluation, NotDownloadingLeavesTheMessageAndOnlyDeleteUnreadRemovesIt) {
     EXPECT_EQ(serverAction(both), ServerAction::SkipAndLeave);
 }
 
-TEST(KeptRules, NeverMatch) {
-    test::TestEnv t;
-    t.clock.setLocal(2024, 12, 5, 10, 0);
-    t.write(ruleFileName(RuleKind::Receive), test::readTestData("rules/unreadable.txt"));
-    FakeTabs tabs;
-    RuleBook book;
-    ASSERT_EQ(book.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);
-    auto run = [&](const RuleSubject& s, RuleResult& result) {
-        result = RuleResult{};
-        evaluateRules(s, book.head(RuleKind::Receive), result, evaluationContext(t.env, &book));
-    };
+class KeptRules : public Evaluation {
+  protected:
+    void SetUp() override {
+        t.write(ruleFileName(RuleKind::Receive), test::readTestData("rules/unreadable.txt"));
+        Evaluation::SetUp();
+    }
+};
+
+TEST_F(KeptRules, NeverMatch) {
     std::vector<Rule*> kept;
     for (Rule* r : book.inFileOrder(RuleKind::Receive)) {
         if (!book.mayMatch(r)) kept.push_back(r);
@@ -416,8 +356,7 @@ TEST(KeptRules, NeverMatch) {
 }
 
 TEST_F(Evaluation, TheReceiveHookDatesFromTheClock) {
-    Rule* r = add(textRule(2, 1, "Taro"));
-    r->setMark = 1;
+    Rule* r = add("item1=2 mode1=1 keyword1=Taro setMark=1");
     const ReceiveRuleHook hook = receiveRuleHook(book, t.env);
     t.clock.setLocal(2025, 1, 2, 8, 0);
     Message m(mail("", "s", "b\r\n"));

@@ -8,6 +8,7 @@
 #include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
+#include "rules/fake_tabs_test.h"
 #include "rules/head_reader_test.h"
 #include "rules/sort.h"
 #include "store/message_file.h"
@@ -102,12 +103,9 @@ class Executor : public ::testing::Test {
         EXPECT_TRUE(item);
         return item ? *item : nullptr;
     }
-    Rule* rule(RuleKind kind, int32_t item, std::string_view keyword) {
-        auto* r = new Rule;
-        clearRule(*r);
-        r->item1 = item;
-        r->mode1 = 1;
-        sjis::copyField(r->keyword1, keyword);
+    // A rule whose first text condition is "contained".
+    Rule* rule(RuleKind kind, const std::string& fields) {
+        auto* r = new Rule(ruleWith("mode1=1 " + fields));
         book.addAtFileEnd(kind, r);
         return r;
     }
@@ -125,18 +123,12 @@ class Executor : public ::testing::Test {
 };
 
 TEST_F(Executor, TheCommandRulesMoveExactlyTheMessagesTheySelect) {
-    Rule* bills = rule(RuleKind::Command, 3, "請求");
+    Rule* bills = rule(RuleKind::Command, "item1=3 keyword1=請求");
     bills->targetTab = work;
-    Rule* lists = rule(RuleKind::Command, 1, "@list.example");
+    Rule* lists = rule(RuleKind::Command, "item1=1 keyword1=@list.example moveOrCopy=1 setMark=1");
     lists->targetTab = keep;
-    lists->moveOrCopy = 1;
-    lists->setMark = 1;
-    Rule* urgent = rule(RuleKind::Command, kItemBody, "至急");
-    urgent->setColour = 3;
-    urgent->setRead = 1;
-    Rule* self = rule(RuleKind::Command, 3, "自分");
-    self->targetTab = inbox;
-    self->setMark = 1;
+    Rule* urgent = rule(RuleKind::Command, "item1=5 keyword1=至急 setColour=3 setRead=1");
+    rule(RuleKind::Command, "item1=3 keyword1=自分 setMark=1")->targetTab = inbox;
 
     store({"請求書のお知らせ", "shop@example.com", "金額です", ""});
     store({"週報", "news@list.example", "今週の話題", ""});
@@ -185,7 +177,7 @@ TEST_F(Executor, TheCommandRulesMoveExactlyTheMessagesTheySelect) {
 TEST_F(Executor, NothingHappensWithoutRulesOrInTheTrash) {
     store({"a", "x@example.jp", "b", ""});
     EXPECT_EQ(apply(*inbox).messages, 0);  // no command rules
-    rule(RuleKind::Command, 3, "a")->setMark = 1;
+    rule(RuleKind::Command, "item1=3 keyword1=a setMark=1");
     store({"a", "x@example.jp", "b", ""}, trash);
     EXPECT_EQ(apply(*trash).messages, 0);
     EXPECT_EQ(reader.reads, 0);
@@ -194,8 +186,7 @@ TEST_F(Executor, NothingHappensWithoutRulesOrInTheTrash) {
 
 TEST_F(Executor, SendRulesTakeOnlyTheMailSentInThisRun) {
     ASSERT_EQ(store::readIndex(t.env, *outbox, {}), Err::None);
-    Rule* r = rule(RuleKind::Send, 3, "報告");
-    r->setMark = 1;
+    rule(RuleKind::Send, "item1=3 keyword1=報告 setMark=1");
     MailItem* sentNow = store({"報告1", "me@example.jp", "x", "", 20}, outbox);
     store({"報告2", "me@example.jp", "x", "", 21}, outbox);
     MailItem* waiting = store({"報告3", "me@example.jp", "x", "", 16}, outbox);
@@ -214,7 +205,7 @@ TEST_F(Executor, SendRulesTakeOnlyTheMailSentInThisRun) {
 }
 
 TEST_F(Executor, AMissingMessageFileStopsTheRunAfterTheMovesDecided) {
-    rule(RuleKind::Command, 3, "移")->targetTab = work;
+    rule(RuleKind::Command, "item1=3 keyword1=移")->targetTab = work;
     store({"移動1", "a@example.jp", "x", ""});
     store({"移動2", "a@example.jp", "x", ""});
     store({"移動3", "a@example.jp", "x", ""});
@@ -228,7 +219,7 @@ TEST_F(Executor, AMissingMessageFileStopsTheRunAfterTheMovesDecided) {
 }
 
 TEST_F(Executor, AFullTargetKeepsTheRestAndSaysSo) {
-    rule(RuleKind::Command, 3, "移")->targetTab = work;
+    rule(RuleKind::Command, "item1=3 keyword1=移")->targetTab = work;
     store({"移動1", "a@example.jp", "x", ""});
     store({"移動2", "a@example.jp", "x", ""});
     work->nextFileNo = 9999;
@@ -246,31 +237,23 @@ TEST(ResultBytes, MarkColourAndRead) {
     const struct {
         int32_t setMark, setColour, setRead;
         uint8_t state, markColour;
-        std::optional<std::pair<uint8_t, uint8_t>> after;
+        int afterState, afterMarkColour;  // -1: nothing to change
     } cases[] = {
-        {1, 0, 0, 3, 0x00, std::pair<uint8_t, uint8_t>{3, 0x10}},
-        {1, 0, 0, 3, 0x80, std::pair<uint8_t, uint8_t>{3, 0x90}},  // the bookmark stays
-        {1, 0, 0, 3, 0x10, std::nullopt},                          // already marked
-        {1, 0, 0, 3, 0x90, std::nullopt},
-        {0, 15, 0, 3, 0x95, std::pair<uint8_t, uint8_t>{3, 0x90}},
-        {0, 15, 0, 3, 0x90, std::nullopt},
-        {0, 14, 0, 3, 0x82, std::pair<uint8_t, uint8_t>{3, 0x8E}},
-        {0, 0, 1, 2, 0x00, std::pair<uint8_t, uint8_t>{5, 0x00}},
-        {0, 0, 1, 6, 0x00, std::nullopt},   // replied mail is read already
-        {0, 0, 1, 16, 0x00, std::nullopt},  // outgoing mail has no read state
-        {1, 2, 1, 0, 0x80, std::pair<uint8_t, uint8_t>{3, 0x92}},
-    };
+        // The bookmark (0x80) stays; marked mail is not marked again; replied mail (6) is read
+        // already; outgoing mail (16) has no read state.
+        {1, 0, 0, 3, 0x00, 3, 0x10},  {1, 0, 0, 3, 0x80, 3, 0x90},  {1, 0, 0, 3, 0x10, -1, -1},
+        {1, 0, 0, 3, 0x90, -1, -1},   {0, 15, 0, 3, 0x95, 3, 0x90}, {0, 15, 0, 3, 0x90, -1, -1},
+        {0, 14, 0, 3, 0x82, 3, 0x8E}, {0, 0, 1, 2, 0x00, 5, 0x00},  {0, 0, 1, 6, 0x00, -1, -1},
+        {0, 0, 1, 16, 0x00, -1, -1},  {1, 2, 1, 0, 0x80, 3, 0x92}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.state) << " " << int(c.markColour));
         RuleResult r{};
         r.setMark = c.setMark;
         r.setColour = c.setColour;
         r.setRead = c.setRead;
         const auto b = resultBytes(r, c.state, c.markColour);
-        ASSERT_EQ(b.has_value(), c.after.has_value()) << int(c.state) << " " << int(c.markColour);
-        if (b) {
-            EXPECT_EQ(b->state, c.after->first);
-            EXPECT_EQ(b->markColour, c.after->second);
-        }
+        EXPECT_EQ(b ? b->state : -1, c.afterState);
+        EXPECT_EQ(b ? b->markColour : -1, c.afterMarkColour);
     }
 }
 
@@ -312,14 +295,10 @@ TEST(StormGuard, AutomaticAndListMailIsNeverAnswered) {
 }
 
 TEST_F(Executor, RuleRepliesAreRecordedOnceAndMarkedAutomatic) {
-    Rule* r = rule(RuleKind::Command, 3, "問い合わせ");
-    sjis::copyField(r->replyTemplate, "お礼");
-    r->replyTab = outbox;
-    Rule* f = rule(RuleKind::Command, 3, "転送して");
-    f->forwardKind = 2;
-    f->forwardTab = outbox;
-    sjis::copyField(f->templateName, "転送用");
-    sjis::copyField(f->forwardTo, "boss@example.jp");
+    rule(RuleKind::Command, "item1=3 keyword1=問い合わせ replyTemplate=お礼")->replyTab = outbox;
+    rule(RuleKind::Command,
+         "item1=3 keyword1=転送して forwardKind=2 templateName=転送用 forwardTo=boss@example.jp")
+        ->forwardTab = outbox;
     RecordingResponder responder;
     options.responder = &responder;
     options.ownAddresses = {"me@example.jp"};
@@ -414,10 +393,8 @@ TEST(EasySpam, LinkHostsAndFallbacks) {
 // ----------------------------------------------------------------------------- the command
 
 TEST_F(Executor, TheConsoleSortRunsTheRuleFileOnANamedTab) {
-    Rule* bills = rule(RuleKind::Command, 3, "請求");
-    bills->targetTab = work;
-    Rule* marks = rule(RuleKind::Command, 2, "Boss");
-    marks->setMark = 1;
+    rule(RuleKind::Command, "item1=3 keyword1=請求")->targetTab = work;
+    rule(RuleKind::Command, "item1=2 keyword1=Boss setMark=1");
     ASSERT_EQ(book.save(t.env, RuleKind::Command, tabs), Err::None);
     store({"請求1", "a@example.jp", "x", ""});
     store({"普通", "Boss <boss@example.jp>", "x", ""});
@@ -453,12 +430,11 @@ TEST_F(Executor, TheConsoleSortRunsTheRuleFileOnANamedTab) {
     EXPECT_STREQ(rules[1]->lastApplied, "24/12/05●");
 
     // Wrong arguments and tabs.
-    out.clear();
     EXPECT_EQ(sortCommand(t.env, {}, reader, out), 2);
-    const std::string_view unknown[] = {folder, "ない"};
-    EXPECT_EQ(sortCommand(t.env, unknown, reader, out), 2);
-    const std::string_view sendTab[] = {folder, "送信"};
-    EXPECT_EQ(sortCommand(t.env, sendTab, reader, out), 2);
+    for (std::string_view tab : {"ない", "送信"}) {
+        const std::string_view wrong[] = {folder, tab};
+        EXPECT_EQ(sortCommand(t.env, wrong, reader, out), 2) << tab;
+    }
     // Without a name: the basic receive tab, where nothing is left to move.
     const std::string_view basic[] = {folder};
     out.clear();
@@ -467,7 +443,7 @@ TEST_F(Executor, TheConsoleSortRunsTheRuleFileOnANamedTab) {
 }
 
 TEST_F(Executor, TheSortIsRefusedDuringAReceiveRun) {
-    rule(RuleKind::Command, 3, "a")->setMark = 1;
+    rule(RuleKind::Command, "item1=3 keyword1=a setMark=1");
     store({"a", "x@example.jp", "b", ""});
     const ApplyOutcome o =
         sortTab(t.env, book, tabs, *inbox, reader, SortSettings{}, options, true);

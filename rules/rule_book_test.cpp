@@ -31,28 +31,32 @@ class RuleFiles : public ::testing::Test {
     RuleBook book;
 };
 
+// Each kind read from and written back to its own file name.
 TEST_F(RuleFiles, EveryTagRoundTripsByteForByte) {
     const struct {
         RuleKind kind;
+        const char* name;
         const char* golden;
         size_t rules;
-    } cases[] = {
-        {RuleKind::Receive, "all_tags.txt", 4},      {RuleKind::Send, "send_split.txt", 1},
-        {RuleKind::Delete, "all_tags.txt", 4},       {RuleKind::Command, "all_tags.txt", 4},
-        {RuleKind::Make, "all_tags.txt", 4},         {RuleKind::Reply, "template_reply.txt", 1},
-        {RuleKind::Forward, "template_reply.txt", 1}};
+    } cases[] = {{RuleKind::Receive, "Filter_Receive.txt", "rules/all_tags.txt", 4},
+                 {RuleKind::Send, "Filter_Send.txt", "rules/send_split.txt", 1},
+                 {RuleKind::Delete, "Filter_Delete.txt", "rules/all_tags.txt", 4},
+                 {RuleKind::Command, "Filter_Command.txt", "rules/all_tags.txt", 4},
+                 {RuleKind::Make, "Filter_Make.txt", "rules/all_tags.txt", 4},
+                 {RuleKind::Reply, "Filter_Reply.txt", "rules/template_reply.txt", 1},
+                 {RuleKind::Forward, "Filter_Forwoad.txt", "rules/template_reply.txt", 1}};
+    for (const auto& c : cases)
+        t.write(c.name, test::readTestData(c.golden));
+    ASSERT_EQ(book.loadAll(t.env, tabs, kStaleMonths), Err::None);
     for (const auto& c : cases) {
-        install(c.kind, c.golden);
-        EXPECT_EQ(listSize(book.head(c.kind)), c.rules) << c.golden;
+        EXPECT_EQ(listSize(book.head(c.kind)), c.rules) << c.name;
         for (Rule* r : book.inFileOrder(c.kind))
-            EXPECT_TRUE(book.mayMatch(r)) << c.golden;
+            EXPECT_TRUE(book.mayMatch(r)) << c.name;
+        t.write(c.name, "");  // what is on disk does not matter any more
     }
-    t.write("Filter_Receive.txt", "");  // what is on disk does not matter any more
     ASSERT_EQ(book.saveAll(t.env, tabs), Err::None);
-    for (const auto& c : cases) {
-        EXPECT_EQ(file(c.kind), test::readTestData(std::string("rules/") + c.golden))
-            << ruleFileName(c.kind);
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(t.read(c.name), test::readTestData(c.golden)) << c.name;
 }
 
 TEST_F(RuleFiles, KindsNeverLoadedAreLeftAlone) {
@@ -70,30 +74,18 @@ TEST_F(RuleFiles, FieldsOfTheGoldenFile) {
     // Walking from the head visits the file from its last rule to its first.
     EXPECT_EQ(book.head(RuleKind::Receive).next, rules[3]);
     EXPECT_EQ(book.head(RuleKind::Receive).prev, rules[0]);
-    const Rule& a = *rules[0];
-    EXPECT_EQ(a.item1, 12);
-    EXPECT_STREQ(a.keyword1, "example.jp");
-    EXPECT_EQ(a.combination, 2);
-    EXPECT_STREQ(a.keyword2, "広告ソ表");
-    EXPECT_EQ(a.sizeKB, 500);
-    EXPECT_EQ(a.colourCond, 15);
-    EXPECT_EQ(a.unreadCond + a.readCond + a.noJapanese + a.markCond + a.bodyCountsControl, 5);
-    EXPECT_EQ(a.olderThan, 36);
-    EXPECT_EQ(a.targetTab, tabs.tab(12));
-    EXPECT_EQ(a.moveOrCopy, 1);
-    EXPECT_EQ(a.setColour, 10);
-    EXPECT_STREQ(a.replyTemplate, "返信用");
-    EXPECT_EQ(a.replyTab, tabs.tab(3));
-    EXPECT_EQ(a.forwardKind, 2);
-    EXPECT_EQ(a.forwardTab, tabs.tab(5));
-    EXPECT_STREQ(a.forwardFrom, "転送元の名前");
-    EXPECT_STREQ(a.forwardTo, "fwd@example.jp");
-    EXPECT_EQ(a.headLines, 1);
-    EXPECT_EQ(a.headLineCount, 20);
-    EXPECT_STREQ(a.lastApplied, "24/12/05●");  // applied today
-    EXPECT_EQ(a.appliedCount, 7);
-    EXPECT_EQ(rules[1]->deleteUnread + rules[1]->noDownload, 2);
-    EXPECT_EQ(rules[1]->bodyChars, 1000);
+    const char* const first =
+        "item1=12 keyword1=example.jp combination=2 keyword2=広告ソ表 sizeKB=500 colourCond=15 "
+        "unreadCond=1 readCond=1 noJapanese=1 markCond=1 bodyCountsControl=1 olderThan=36 "
+        "moveOrCopy=1 setColour=10 replyTemplate=返信用 forwardKind=2 forwardFrom=転送元の名前 "
+        "forwardTo=fwd@example.jp headLines=1 headLineCount=20 appliedCount=7 "
+        "lastApplied=24/12/05●";  // applied today
+    EXPECT_EQ(fieldsOf(*rules[0], first), first);
+    EXPECT_EQ(rules[0]->targetTab, tabs.tab(12));
+    EXPECT_EQ(rules[0]->replyTab, tabs.tab(3));
+    EXPECT_EQ(rules[0]->forwardTab, tabs.tab(5));
+    EXPECT_EQ(fieldsOf(*rules[1], "deleteUnread=1 noDownload=1 bodyChars=1000"),
+              "deleteUnread=1 noDownload=1 bodyChars=1000");
     EXPECT_STREQ(rules[2]->lastApplied, "25/03/01");   // count 0: no mark
     EXPECT_STREQ(rules[3]->lastApplied, "24/06/01▲");  // more than three months ago
 }
@@ -104,17 +96,7 @@ TEST_F(RuleFiles, HandMadeFileSurvives) {
     ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
     // Written in the program's own form...
     EXPECT_EQ(file(RuleKind::Receive),
-              "1C1hand\x01"
-              "4\x01"
-              "5A\x01"
-              "B5\x01\n"
-              "1012\x01"
-              "3B\x01"
-              "8\x01\n"
-              "2412053\n"
-              "9\x01\n"
-              "B7\x01\n"
-              "\n");
+              ruleLines("1C1hand|4|5A|B5|\n1012|3B|8|\n2412053\n9|\nB7|\n\n"));
     // ...which reads back to the same rules.
     RuleBook again;
     ASSERT_EQ(again.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);
@@ -156,14 +138,11 @@ TEST_F(RuleFiles, RulesTheReaderCannotTakeAreKeptAndNeverMatch) {
     EXPECT_EQ(again.state(again.inFileOrder(RuleKind::Receive)[18]), RuleState::Unreadable);
 
     // A rule added after the one cut short: that one gets its missing line ends.
-    Rule* added = new Rule;
-    clearRule(*added);
-    added->markCond = 1;
-    added->setRead = 1;
+    Rule* added = new Rule(ruleWith("markCond=1 setRead=1"));
     book.addAtFileEnd(RuleKind::Receive, added);
     ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
     EXPECT_EQ(file(RuleKind::Receive),
-              test::readTestData("rules/unreadable.txt") + "\n\n" + "4\x01\n8\x01\n\n");
+              test::readTestData("rules/unreadable.txt") + "\n\n" + ruleLines("4|\n8|\n\n"));
     RuleBook third;
     ASSERT_EQ(third.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);
     const auto back = third.inFileOrder(RuleKind::Receive);
@@ -173,7 +152,7 @@ TEST_F(RuleFiles, RulesTheReaderCannotTakeAreKeptAndNeverMatch) {
 }
 
 TEST_F(RuleFiles, TabsThatComeBackMakeTheRuleReadable) {
-    t.write("Filter_Command.txt", "4\x01\n1077\x01\n\n");
+    t.write("Filter_Command.txt", ruleLines("4|\n1077|\n\n"));
     ASSERT_EQ(book.load(t.env, RuleKind::Command, tabs, kStaleMonths), Err::None);
     EXPECT_EQ(book.state(book.head(RuleKind::Command).next), RuleState::TabMissing);
     ASSERT_EQ(book.save(t.env, RuleKind::Command, tabs), Err::None);
@@ -207,11 +186,7 @@ TEST_F(RuleFiles, AFileThatCouldNotBeReadIsNeverRewritten) {
     EXPECT_NE(book.load(t.env, RuleKind::Receive, tabs, kStaleMonths), Err::None);
     EXPECT_TRUE(book.loadFailed(RuleKind::Receive));
     EXPECT_FALSE(book.loaded(RuleKind::Receive));
-    Rule* r = new Rule;
-    clearRule(*r);
-    r->markCond = 1;
-    r->setRead = 1;
-    book.addAtFileEnd(RuleKind::Receive, r);
+    book.addAtFileEnd(RuleKind::Receive, new Rule(ruleWith("markCond=1 setRead=1")));
     ASSERT_EQ(book.saveAll(t.env, tabs), Err::None);
     EXPECT_TRUE(t.fs->isDir(t.path("Filter_Receive.txt")));
     EXPECT_EQ(t.read("Filter_Receive.txt.new"), "<missing>");
@@ -220,17 +195,14 @@ TEST_F(RuleFiles, AFileThatCouldNotBeReadIsNeverRewritten) {
 TEST_F(RuleFiles, SavingCleansTextsAndRefusesBrokenRules) {
     install(RuleKind::Receive, "template_reply.txt");  // read as a receive file: a tab id "0"
     ASSERT_EQ(book.state(book.head(RuleKind::Receive).next), RuleState::Unreadable);
-    Rule* spam = new Rule;
-    clearRule(*spam);
-    spam->item1 = 3;
-    spam->mode1 = 1;
+    Rule* spam = new Rule(ruleWith("item1=3 mode1=1"));
     sjis::copyField(spam->keyword1, "当選\r\n のお知らせ\x01");  // a folded, decoded header
     spam->targetTab = tabs.tab(0);
     book.addAtFileEnd(RuleKind::Receive, spam);
     ASSERT_EQ(book.save(t.env, RuleKind::Receive, tabs), Err::None);
     EXPECT_STREQ(spam->keyword1, "当選 のお知らせ");
     EXPECT_EQ(file(RuleKind::Receive), test::readTestData("rules/template_reply.txt") +
-                                           "131当選 のお知らせ\x01\n100\x01\n\n");
+                                           ruleLines("131当選 のお知らせ|\n100|\n\n"));
 
     const std::string before = file(RuleKind::Receive);
     spam->colourCond = 16;
@@ -257,27 +229,6 @@ TEST_F(RuleFiles, SaveFailureAtAnyStepKeepsTheOldOrTheNewFile) {
             EXPECT_EQ(file(RuleKind::Receive), e == Err::None ? saved : old) << n;
             EXPECT_EQ(e != Err::None, failing.failed()) << n;  // no failure passes as success
         });
-}
-
-TEST_F(RuleFiles, AllSevenFileNames) {
-    const char* names[] = {"Filter_Receive.txt", "Filter_Send.txt", "Filter_Delete.txt",
-                           "Filter_Command.txt", "Filter_Make.txt", "Filter_Reply.txt",
-                           "Filter_Forwoad.txt"};
-    for (int k = 0; k < kRuleKinds; ++k) {
-        t.write(names[k], "8\x01\n8\x01\n\n");
-        EXPECT_EQ(ruleFileName(kAllRuleKinds[k]), names[k]);
-    }
-    ASSERT_EQ(book.loadAll(t.env, tabs, kStaleMonths), Err::None);
-    for (int k = 0; k < kRuleKinds; ++k) {
-        EXPECT_EQ(listSize(book.heads()[k]), 1u) << names[k];
-        book.heads()[k].next->setMark = 1;
-    }
-    ASSERT_EQ(book.saveAll(t.env, tabs), Err::None);
-    for (const char* n : names)
-        EXPECT_EQ(t.read(n),
-                  "8\x01\n2\x01"
-                  "8\x01\n\n")
-            << n;
 }
 
 }  // namespace

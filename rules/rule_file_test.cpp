@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include "core/sjis.h"
+#include "rules/fake_tabs_test.h"
 
 namespace kolvy::rules {
 namespace {
@@ -12,12 +10,8 @@ namespace {
 constexpr RuleDate kToday{2024, 12, 5};
 constexpr RuleDate kLimit{2024, 9, 5};
 
-std::string f(std::string_view s) {  // "|" stands for the field end
-    std::string out(s);
-    for (char& c : out) {
-        if (c == '|') c = kFieldEnd;
-    }
-    return out;
+std::string f(std::string_view s) {
+    return ruleLines(s);
 }
 
 struct Parsed {
@@ -30,49 +24,42 @@ Parsed parse(RuleKind kind, std::string_view l1, std::string_view l2, std::strin
     return out;
 }
 
+std::string ids(const RuleTabIds& t) {
+    return std::to_string(t.target) + "/" + std::to_string(t.reply) + "/" +
+           std::to_string(t.forward);
+}
+
 // Each condition field alone (with a mark condition where the field is no condition itself):
 // read into the record, and written back as it was.
 TEST(RuleLines, EveryConditionField) {
     const struct {
         const char* line;
-        std::function<void(const Rule&)> check;
+        const char* fields;  // as read
     } cases[] = {
-        {"1C1example.jp|",
-         [](const Rule& r) {
-             EXPECT_EQ(r.item1, 12);
-             EXPECT_EQ(r.mode1, 1);
-             EXPECT_STREQ(r.keyword1, "example.jp");
-         }},
+        {"1C1example.jp|", "item1=12 mode1=1 keyword1=example.jp"},
         {"142表示|22E2広告ソ|",
-         [](const Rule& r) {
-             EXPECT_EQ(r.item1, 4);
-             EXPECT_EQ(r.mode1, 2);
-             EXPECT_STREQ(r.keyword1, "表示");
-             EXPECT_EQ(r.combination, 2);
-             EXPECT_EQ(r.item2, 14);
-             EXPECT_EQ(r.mode2, 2);
-             EXPECT_STREQ(r.keyword2, "広告ソ");
-         }},
-        {"1D1a|2151b|", [](const Rule& r) { EXPECT_EQ(r.combination, 1); }},
-        {"32147483|", [](const Rule& r) { EXPECT_EQ(r.sizeKB, kMaxSizeKB); }},
-        {"4|", [](const Rule& r) { EXPECT_EQ(r.markCond, 1); }},
-        {"5F|", [](const Rule& r) { EXPECT_EQ(r.colourCond, 15); }},
-        {"51|", [](const Rule& r) { EXPECT_EQ(r.colourCond, 1); }},
-        {"61073741823|", [](const Rule& r) { EXPECT_EQ(r.bodyChars, kMaxBodyChars); }},
-        {"4|7|", [](const Rule& r) { EXPECT_EQ(r.bodyCountsControl, 1); }},
-        {"8|", [](const Rule& r) { EXPECT_EQ(r.noJapanese, 1); }},
-        {"9|", [](const Rule& r) { EXPECT_EQ(r.unreadCond, 1); }},
-        {"A|", [](const Rule& r) { EXPECT_EQ(r.readCond, 1); }},
-        {"B1|", [](const Rule& r) { EXPECT_EQ(r.olderThan, 1); }},
-        {"B36|", [](const Rule& r) { EXPECT_EQ(r.olderThan, 36); }},
+         "item1=4 mode1=2 keyword1=表示 combination=2 item2=14 mode2=2 keyword2=広告ソ"},
+        {"1D1a|2151b|", "combination=1"},
+        {"32147483|", "sizeKB=2147483"},
+        {"4|", "markCond=1"},
+        {"5F|", "colourCond=15"},
+        {"51|", "colourCond=1"},
+        {"61073741823|", "bodyChars=1073741823"},
+        {"4|7|", "bodyCountsControl=1"},
+        {"8|", "noJapanese=1"},
+        {"9|", "unreadCond=1"},
+        {"A|", "readCond=1"},
+        {"B1|", "olderThan=1"},
+        {"B36|", "olderThan=36"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
         const Parsed p = parse(RuleKind::Receive, c.line, "8|");
-        ASSERT_EQ(p.p.state, RuleState::Ok) << c.line;
-        c.check(p.rule);
+        ASSERT_EQ(p.p.state, RuleState::Ok);
+        EXPECT_EQ(fieldsOf(p.rule, c.fields), c.fields);
         auto lines = formatRule(RuleKind::Receive, p.rule, p.p.tabs);
-        ASSERT_TRUE(lines) << c.line;
-        EXPECT_EQ(*lines, f(c.line) + "\n" + f("8|") + "\n\n") << c.line;
+        ASSERT_TRUE(lines);
+        EXPECT_EQ(*lines, f(c.line) + "\n" + f("8|") + "\n\n");
     }
 }
 
@@ -80,73 +67,38 @@ TEST(RuleLines, EveryActionField) {
     const struct {
         RuleKind kind;
         const char* line;
-        std::function<void(const Rule&, const RuleTabIds&)> check;
+        const char* fields;  // as read
+        const char* tabs;    // target/reply/forward ids
     } cases[] = {
-        {RuleKind::Command, "1012|",
-         [](const Rule& r, const RuleTabIds& t) {
-             EXPECT_EQ(r.moveOrCopy, 0);
-             EXPECT_EQ(t.target, 12);
-         }},
-        {RuleKind::Command, "1199|",
-         [](const Rule& r, const RuleTabIds& t) {
-             EXPECT_EQ(r.moveOrCopy, 1);
-             EXPECT_EQ(t.target, 99);
-         }},
-        {RuleKind::Reply, "10お礼|",
-         [](const Rule& r, const RuleTabIds& t) {
-             EXPECT_STREQ(r.templateName, "お礼");
-             EXPECT_EQ(t.target, -1);
-         }},
-        {RuleKind::Forward, "10転送用|",
-         [](const Rule& r, const RuleTabIds&) { EXPECT_STREQ(r.templateName, "転送用"); }},
-        {RuleKind::Receive, "4|",
-         [](const Rule& r, const RuleTabIds&) { EXPECT_EQ(r.deleteUnread, 1); }},
-        {RuleKind::Receive, "6|",
-         [](const Rule& r, const RuleTabIds&) { EXPECT_EQ(r.noDownload, 1); }},
-        {RuleKind::Receive, "2|",
-         [](const Rule& r, const RuleTabIds&) { EXPECT_EQ(r.setMark, 1); }},
-        {RuleKind::Receive, "3E|",
-         [](const Rule& r, const RuleTabIds&) { EXPECT_EQ(r.setColour, 14); }},
-        {RuleKind::Receive, "5|",
-         [](const Rule& r, const RuleTabIds&) { EXPECT_EQ(r.leaveOnServer, 1); }},
-        {RuleKind::Send, "7|", [](const Rule& r, const RuleTabIds&) { EXPECT_EQ(r.split, 1); }},
-        {RuleKind::Receive, "8|",
-         [](const Rule& r, const RuleTabIds&) { EXPECT_EQ(r.setRead, 1); }},
-        {RuleKind::Receive, "9返信用|3|",
-         [](const Rule& r, const RuleTabIds& t) {
-             EXPECT_STREQ(r.replyTemplate, "返信用");
-             EXPECT_EQ(t.reply, 3);
-         }},
+        {RuleKind::Command, "1012|", "moveOrCopy=0", "12/-1/-1"},
+        {RuleKind::Command, "1199|", "moveOrCopy=1", "99/-1/-1"},
+        {RuleKind::Reply, "10お礼|", "templateName=お礼", "-1/-1/-1"},
+        {RuleKind::Forward, "10転送用|", "templateName=転送用", "-1/-1/-1"},
+        {RuleKind::Receive, "4|", "deleteUnread=1", "-1/-1/-1"},
+        {RuleKind::Receive, "6|", "noDownload=1", "-1/-1/-1"},
+        {RuleKind::Receive, "2|", "setMark=1", "-1/-1/-1"},
+        {RuleKind::Receive, "3E|", "setColour=14", "-1/-1/-1"},
+        {RuleKind::Receive, "5|", "leaveOnServer=1", "-1/-1/-1"},
+        {RuleKind::Send, "7|", "split=1", "-1/-1/-1"},
+        {RuleKind::Receive, "8|", "setRead=1", "-1/-1/-1"},
+        {RuleKind::Receive, "9返信用|3|", "replyTemplate=返信用", "-1/3/-1"},
         {RuleKind::Receive, "A312|元|先@example.jp|",
-         [](const Rule& r, const RuleTabIds& t) {
-             EXPECT_EQ(r.forwardKind, 3);
-             EXPECT_EQ(t.forward, 12);
-             EXPECT_STREQ(r.forwardFrom, "元");
-             EXPECT_STREQ(r.forwardTo, "先@example.jp");
-         }},
-        {RuleKind::Receive, "A10||to|",
-         [](const Rule& r, const RuleTabIds& t) {
-             EXPECT_EQ(r.forwardKind, 1);
-             EXPECT_EQ(t.forward, 0);
-             EXPECT_STREQ(r.forwardFrom, "");
-         }},
-        {RuleKind::Receive, "B0|",
-         [](const Rule& r, const RuleTabIds&) {
-             EXPECT_EQ(r.headLines, 1);
-             EXPECT_EQ(r.headLineCount, 0);
-         }},
-        {RuleKind::Receive, "5|B25|",
-         [](const Rule& r, const RuleTabIds&) { EXPECT_EQ(r.headLineCount, 25); }},
+         "forwardKind=3 forwardFrom=元 forwardTo=先@example.jp", "-1/-1/12"},
+        {RuleKind::Receive, "A10||to|", "forwardKind=1 forwardFrom= forwardTo=to", "-1/-1/0"},
+        {RuleKind::Receive, "B0|", "headLines=1 headLineCount=0", "-1/-1/-1"},
+        {RuleKind::Receive, "5|B25|", "leaveOnServer=1 headLineCount=25", "-1/-1/-1"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
         Parsed p = parse(c.kind, "4|", c.line);
-        ASSERT_EQ(p.p.state, RuleState::Ok) << c.line;
-        c.check(p.rule, p.p.tabs);
+        ASSERT_EQ(p.p.state, RuleState::Ok);
+        EXPECT_EQ(fieldsOf(p.rule, c.fields), c.fields);
+        EXPECT_EQ(ids(p.p.tabs), c.tabs);
         // The writer names tabs through their pointers: give the record some.
         if (p.p.tabs.target >= 0) p.rule.targetTab = reinterpret_cast<Tab*>(&p);
         auto lines = formatRule(c.kind, p.rule, p.p.tabs);
-        ASSERT_TRUE(lines) << c.line;
-        EXPECT_EQ(*lines, f("4|") + "\n" + f(c.line) + "\n\n") << c.line;
+        ASSERT_TRUE(lines);
+        EXPECT_EQ(*lines, f("4|") + "\n" + f(c.line) + "\n\n");
     }
 }
 
@@ -179,61 +131,28 @@ TEST(RuleLines, HistoryLineAndItsMarks) {
 }
 
 TEST(RuleLines, LinesTheReaderCannotTake) {
-    const struct {
-        const char* l1;
-        const char* l2;
-        const char* l3;
-    } cases[] = {
-        {"C|", "8|", ""},
-        {"1F1x|", "8|", ""},
-        {"101x|", "8|", ""},
-        {"131|", "8|", ""},
-        {"1131x|", "8|", ""},
-        {"5G|", "8|", ""},
-        {"50|", "8|", ""},
-        {"B0|", "8|", ""},
-        {"B37|", "8|", ""},
-        {"32147484|", "8|", ""},
-        {"61073741824|", "8|", ""},
-        {"31234567890123|", "8|", ""},
-        {"3|", "8|", ""},
-        {"3x|", "8|", ""},
-        {"4|4|", "8|", ""},
-        {"4", "8|", ""},
-        {"4x|", "8|", ""},
-        {"131x", "8|", ""},
-        {"2151x|", "8|", ""},
-        {"131a|2351b|", "8|", ""},
-        {"131a|21F1b|", "8|", ""},
-        {"4|", "1312|", ""},
-        {"4|", "10100|", ""},
-        {"4|", "10|", ""},
-        {"4|", "1012|4|", ""},
-        {"4|", "1012|6|", ""},
-        {"4|", "30|", ""},
-        {"4|", "9|3|", ""},
-        {"4|", "9x|", ""},
-        {"4|", "A412|a|b|", ""},
-        {"4|", "A112|a|", ""},
-        {"4|", "C|", ""},
-        {"4|", "8", ""},
-        {"4|", "8|", "24120"},
-        {"4|", "8|", "24x2051"},
-        {"4|", "8|", "241205123456789012"},
-        {"4|", "8|", "24120521474836470"},
-    };
-    for (const auto& c : cases) {
-        const Parsed p = parse(RuleKind::Receive, c.l1, c.l2, c.l3);
-        EXPECT_EQ(p.p.state, RuleState::Unreadable) << c.l1 << " / " << c.l2 << " / " << c.l3;
+    const char* const firstLines[] = {
+        "C|",     "1F1x|",       "101x|",       "131|",      "1131x|",       "5G|",
+        "50|",    "B0|",         "B37|",        "32147484|", "61073741824|", "31234567890123|",
+        "3|",     "3x|",         "4|4|",        "4",         "4x|",          "131x",
+        "2151x|", "131a|2351b|", "131a|21F1b|", "131a\rb|"};
+    const char* const secondLines[] = {"1312|", "10100|", "10|",       "1012|4|", "1012|6|", "30|",
+                                       "9|3|",  "9x|",    "A412|a|b|", "A112|a|", "C|",      "8"};
+    const char* const historyLines[] = {"24120", "24x2051", "241205123456789012",
+                                        "24120521474836470"};
+    auto expectUnreadable = [](const char* l1, const char* l2, const char* l3) {
+        const Parsed p = parse(RuleKind::Receive, l1, l2, l3);
+        EXPECT_EQ(p.p.state, RuleState::Unreadable) << l1 << " / " << l2 << " / " << l3;
         EXPECT_EQ(p.rule.item1 + p.rule.markCond + p.rule.setRead, 0);  // nothing half-read
-    }
-    // A NUL or CR inside a text.
-    Rule r;
-    EXPECT_EQ(
-        parseRule(RuleKind::Receive, std::string("131a\0b\x01", 7), f("8|"), "", kToday, kLimit, r)
-            .state,
-        RuleState::Unreadable);
-    EXPECT_EQ(parseRule(RuleKind::Receive, f("131a\rb|"), f("8|"), "", kToday, kLimit, r).state,
+    };
+    for (const char* l : firstLines)
+        expectUnreadable(l, "8|", "");
+    for (const char* l : secondLines)
+        expectUnreadable("4|", l, "");
+    for (const char* l : historyLines)
+        expectUnreadable("4|", "8|", l);
+    // A NUL inside a text.
+    EXPECT_EQ(parse(RuleKind::Receive, std::string("131a\0b|", 7), "8|").p.state,
               RuleState::Unreadable);
     // The template kinds read a name where the others read a tab id.
     EXPECT_EQ(parse(RuleKind::Reply, "4|", "10|").p.state, RuleState::Unreadable);
@@ -282,36 +201,20 @@ TEST(RuleLines, KeywordLengths) {
 TEST(RuleLines, WriterRefusesWhatWouldNotReadBack) {
     const Parsed base = parse(RuleKind::Receive, "131abc|", "8|");
     ASSERT_EQ(base.p.state, RuleState::Ok);
-    const std::function<void(Rule&)> bad[] = {
-        [](Rule& r) { r.item1 = 15; },
-        [](Rule& r) { r.item1 = -1; },
-        [](Rule& r) { r.mode1 = 3; },
-        [](Rule& r) { r.keyword1[0] = '\0'; },
-        [](Rule& r) { r.keyword1[1] = kFieldEnd; },
-        [](Rule& r) { r.keyword1[1] = '\n'; },
-        [](Rule& r) { r.combination = 3; },
-        [](Rule& r) { r.combination = 1; },  // without a second item
-        [](Rule& r) { r.sizeKB = kMaxSizeKB + 1; },
-        [](Rule& r) { r.bodyChars = -2; },
-        [](Rule& r) { r.colourCond = 16; },
-        [](Rule& r) { r.olderThan = 37; },
-        [](Rule& r) { r.setColour = 16; },
-        [](Rule& r) { r.forwardKind = 4; },
-        [](Rule& r) { r.forwardKind = 1; },                      // without its tab
-        [](Rule& r) { sjis::copyField(r.replyTemplate, "r"); },  // without its tab
-        [](Rule& r) {
-            sjis::copyField(r.forwardTo, "a\rb");
-            r.forwardKind = 0;
-        },
-        [](Rule& r) { sjis::copyField(r.lastApplied, "24-12-05"); },
-        [](Rule& r) { sjis::copyField(r.lastApplied, "24/12/05x"); },
-        [](Rule& r) { r.appliedCount = -1; },
-        [](Rule& r) { r.headLineCount = -1; },
-    };
-    for (size_t i = 0; i < std::size(bad); ++i) {
+    // "|" is the field end; combination=1 lacks a second item, forwardKind=1 and the reply
+    // template lack their tabs.
+    // clang-format off
+    const char* const bad[] = {
+        "item1=15", "item1=-1", "mode1=3", "keyword1=", "keyword1=a|c", "keyword1=a\nc",
+        "combination=3", "combination=1", "sizeKB=2147484", "bodyChars=-2", "colourCond=16",
+        "olderThan=37", "setColour=16", "forwardKind=4", "forwardKind=1", "replyTemplate=r",
+        "forwardTo=a\rb", "lastApplied=24-12-05", "lastApplied=24/12/05x", "appliedCount=-1",
+        "headLineCount=-1"};
+    // clang-format on
+    for (const char* change : bad) {
         Rule r = base.rule;
-        bad[i](r);
-        EXPECT_FALSE(formatRule(RuleKind::Receive, r, base.p.tabs)) << i;
+        setFields(r, ruleLines(change));
+        EXPECT_FALSE(formatRule(RuleKind::Receive, r, base.p.tabs)) << change;
     }
     Rule r = base.rule;
     r.targetTab = reinterpret_cast<Tab*>(&r);
@@ -320,13 +223,9 @@ TEST(RuleLines, WriterRefusesWhatWouldNotReadBack) {
 }
 
 TEST(RuleLines, CleaningTakesOutWhatEndsFieldsAndLines) {
-    Rule r;
-    clearRule(r);
-    sjis::copyField(r.keyword1,
-                    "a\x01"
-                    "b\r\nc表");
-    sjis::copyField(r.keyword2, "\r\n");
-    sjis::copyField(r.forwardFrom, "x\ny");
+    Rule r = ruleWith(
+        "keyword1=a\x01"
+        "b\r\nc表 keyword2=\r\n forwardFrom=x\ny");
     cleanRuleTexts(r);
     EXPECT_STREQ(r.keyword1, "abc表");
     EXPECT_STREQ(r.keyword2, "");

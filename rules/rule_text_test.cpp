@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "core/list.h"
 #include "core/sjis.h"
 #include "rules/fake_tabs_test.h"
@@ -11,12 +9,6 @@
 
 namespace kolvy::rules {
 namespace {
-
-Rule blank() {
-    Rule r;
-    clearRule(r);
-    return r;
-}
 
 class RuleText : public ::testing::Test {
   protected:
@@ -62,16 +54,13 @@ TEST_F(RuleText, SummariesOfTheGoldenRules) {
               "「 Subject: 」に \"Re:\"が含まれる場合、 → 「 お礼の雛型 」雛型を使用する。");
     EXPECT_EQ(ruleSummary(RuleKind::Send, *book.head(RuleKind::Send).next, tabs),
               "サイズが 100KB 以上ある場合、 → 分割して送信する。");
-    Rule r = blank();
-    r.bodyChars = 50;
-    r.bodyCountsControl = 1;
-    r.leaveOnServer = 1;
+    const Rule r = ruleWith("bodyChars=50 bodyCountsControl=1 leaveOnServer=1");
     EXPECT_EQ(ruleSummary(RuleKind::Receive, r, tabs),
               "本文の文字数（制御文字も含む）が 50文字 以上ある場合 → サーバにデータを残す。");
 }
 
 TEST_F(RuleText, KeptRulesSayTheyAreNotUsed) {
-    t.write("Filter_Delete.txt", "C\x01\n8\x01\n\n");
+    t.write("Filter_Delete.txt", ruleLines("C|\n8|\n\n"));
     RuleBook other;
     ASSERT_EQ(other.load(t.env, RuleKind::Delete, tabs, 3), Err::None);
     ASSERT_FALSE(listEmpty(other.head(RuleKind::Delete)));
@@ -82,168 +71,42 @@ TEST_F(RuleText, KeptRulesSayTheyAreNotUsed) {
 }
 
 TEST(RuleChecks, CombinationsThatAreRefused) {
-    Tab* tab = reinterpret_cast<Tab*>(&tab);
     const struct {
         RuleKind kind;
-        std::function<void(Rule&)> make;
+        const char* fields;
         const char* refusal;  // null = accepted
     } cases[] = {
-        {RuleKind::Receive, [](Rule& r) { r.setRead = 1; }, kNoConditionText},
-        {RuleKind::Receive,
-         [](Rule& r) {
-             r.bodyCountsControl = 1;
-             r.setRead = 1;
-         },
-         kNoConditionText},
-        {RuleKind::Receive, [](Rule& r) { r.markCond = 1; }, kNoActionText},
-        {RuleKind::Receive,
-         [](Rule& r) {
-             r.sizeKB = 1;
-             r.bodyChars = 1;
-             r.setRead = 1;
-         },
-         kSizeAndLengthText},
-        {RuleKind::Receive,
-         [](Rule& r) {
-             r.markCond = 1;
-             r.setMark = 1;
-         },
-         kMarkOnMarkedText},
-        {RuleKind::Receive,
-         [](Rule& r) {
-             r.colourCond = 3;
-             r.setColour = 3;
-         },
-         kSameColourText},
-        {RuleKind::Receive,
-         [](Rule& r) {
-             r.colourCond = 3;
-             r.setColour = 4;
-         },
-         nullptr},
-        {RuleKind::Receive,
-         [tab](Rule& r) {
-             r.readCond = 1;
-             r.deleteUnread = 1;
-             r.targetTab = tab;
-         },
-         kDeleteWithMoveText},
-        {RuleKind::Receive,
-         [](Rule& r) {
-             r.readCond = 1;
-             r.deleteUnread = 1;
-             r.setMark = 1;
-         },
-         kDeleteWithOthersText},
-        {RuleKind::Receive,
-         [](Rule& r) {
-             r.readCond = 1;
-             r.deleteUnread = 1;
-             r.noDownload = 1;
-         },
-         kDeleteWithOthersText},
-        {RuleKind::Receive,
-         [tab](Rule& r) {
-             r.readCond = 1;
-             r.noDownload = 1;
-             r.targetTab = tab;
-         },
-         kNoDownloadWithMoveText},
-        {RuleKind::Receive,
-         [](Rule& r) {
-             r.readCond = 1;
-             r.noDownload = 1;
-             r.setColour = 2;
-         },
-         kNoDownloadWithOthersText},
-        {RuleKind::Receive,
-         [](Rule& r) {
-             r.readCond = 1;
-             r.noDownload = 1;
-             r.leaveOnServer = 1;
-         },
-         kLeaveAndNoDownloadText},
-        {RuleKind::Receive,
-         [](Rule& r) {
-             r.readCond = 1;
-             r.deleteUnread = 1;
-             r.headLines = 1;
-         },
-         kLeaveAndDeleteText},
-        {RuleKind::Receive,
-         [](Rule& r) {
-             r.readCond = 1;
-             r.noDownload = 1;
-             r.setRead = 1;
-         },
-         kReadWithoutDownloadText},
-        {RuleKind::Receive,
-         [](Rule& r) {
-             r.readCond = 1;
-             r.deleteUnread = 1;
-         },
-         nullptr},
-        {RuleKind::Send,
-         [](Rule& r) {
-             r.readCond = 1;
-             r.split = 1;
-         },
-         kSplitNeedsSizeText},
-        {RuleKind::Send,
-         [](Rule& r) {
-             r.sizeKB = 100;
-             r.split = 1;
-         },
-         nullptr},
-        {RuleKind::Send,
-         [](Rule& r) {
-             r.bodyChars = 100;
-             r.split = 1;
-         },
-         nullptr},
-        {RuleKind::Send,
-         [tab](Rule& r) {
-             r.sizeKB = 100;
-             r.split = 1;
-             r.targetTab = tab;
-         },
-         kSizeOnlySplitsText},
-        {RuleKind::Send,
-         [](Rule& r) {
-             r.bodyChars = 10;
-             r.setRead = 1;
-         },
-         kSizeOnlySplitsText},
-        {RuleKind::Receive,
-         [](Rule& r) {
-             r.sizeKB = 100;
-             r.setRead = 1;
-         },
-         nullptr},
-        {RuleKind::Reply,
-         [](Rule& r) {
-             r.item1 = 3;
-             r.mode1 = 1;
-             sjis::copyField(r.keyword1, "x");
-             sjis::copyField(r.templateName, "t");
-         },
-         nullptr},
-        {RuleKind::Reply,
-         [tab](Rule& r) {
-             r.readCond = 1;
-             r.targetTab = tab;
-         },
-         kNoActionText},
+        {RuleKind::Receive, "setRead=1", kNoConditionText},
+        {RuleKind::Receive, "bodyCountsControl=1 setRead=1", kNoConditionText},
+        {RuleKind::Receive, "markCond=1", kNoActionText},
+        {RuleKind::Receive, "sizeKB=1 bodyChars=1 setRead=1", kSizeAndLengthText},
+        {RuleKind::Receive, "markCond=1 setMark=1", kMarkOnMarkedText},
+        {RuleKind::Receive, "colourCond=3 setColour=3", kSameColourText},
+        {RuleKind::Receive, "colourCond=3 setColour=4", nullptr},
+        {RuleKind::Receive, "readCond=1 deleteUnread=1 targetTab=1", kDeleteWithMoveText},
+        {RuleKind::Receive, "readCond=1 deleteUnread=1 setMark=1", kDeleteWithOthersText},
+        {RuleKind::Receive, "readCond=1 deleteUnread=1 noDownload=1", kDeleteWithOthersText},
+        {RuleKind::Receive, "readCond=1 noDownload=1 targetTab=1", kNoDownloadWithMoveText},
+        {RuleKind::Receive, "readCond=1 noDownload=1 setColour=2", kNoDownloadWithOthersText},
+        {RuleKind::Receive, "readCond=1 noDownload=1 leaveOnServer=1", kLeaveAndNoDownloadText},
+        {RuleKind::Receive, "readCond=1 deleteUnread=1 headLines=1", kLeaveAndDeleteText},
+        {RuleKind::Receive, "readCond=1 noDownload=1 setRead=1", kReadWithoutDownloadText},
+        {RuleKind::Receive, "readCond=1 deleteUnread=1", nullptr},
+        {RuleKind::Send, "readCond=1 split=1", kSplitNeedsSizeText},
+        {RuleKind::Send, "sizeKB=100 split=1", nullptr},
+        {RuleKind::Send, "bodyChars=100 split=1", nullptr},
+        {RuleKind::Send, "sizeKB=100 split=1 targetTab=1", kSizeOnlySplitsText},
+        {RuleKind::Send, "bodyChars=10 setRead=1", kSizeOnlySplitsText},
+        {RuleKind::Receive, "sizeKB=100 setRead=1", nullptr},
+        {RuleKind::Reply, "item1=3 mode1=1 keyword1=x templateName=t", nullptr},
+        {RuleKind::Reply, "readCond=1 targetTab=1", kNoActionText},
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        Rule r = blank();
-        cases[i].make(r);
-        const RuleCheck c = checkRule(cases[i].kind, r);
-        if (cases[i].refusal) {
-            EXPECT_FALSE(c.ok) << i;
-            EXPECT_EQ(c.text, cases[i].refusal) << i;
-        } else {
-            EXPECT_TRUE(c.ok) << i << ": " << c.text;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fields);
+        const RuleCheck check = checkRule(c.kind, ruleWith(c.fields));
+        EXPECT_EQ(check.ok, c.refusal == nullptr) << check.text;
+        if (c.refusal) {
+            EXPECT_EQ(check.text, c.refusal);
         }
     }
 }
@@ -279,12 +142,8 @@ TEST_F(RuleText, EqualAndRelatedConditions) {
     moreConditions.unreadCond = 1;
     EXPECT_EQ(compareConditions(moreConditions, *rules[1]), ConditionRelation::Different);
     // A trail byte is not a match: "ア" is 83 41, "A" must not be found in it.
-    Rule a = blank();
-    a.item1 = 3;
-    a.mode1 = 1;
-    sjis::copyField(a.keyword1, "ア");
-    Rule b = a;
-    sjis::copyField(b.keyword1, "A");
+    const Rule a = ruleWith("item1=3 mode1=1 keyword1=ア"),
+               b = ruleWith("item1=3 mode1=1 keyword1=A");
     EXPECT_EQ(compareConditions(a, b), ConditionRelation::Different);
     EXPECT_TRUE(checkAgainstList(book, RuleKind::Receive, a, nullptr).ok);
 }
