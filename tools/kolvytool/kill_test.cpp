@@ -20,19 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "config/password.h"
-#include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "pop/testsupport/mailbox_server.h"
 #include "pop/testsupport/real_servers.h"
-#include "rules/rule_book.h"
-#include "rules/rule_file.h"
-#include "rules/rule_tables.h"
-#include "rules/sort.h"
 #include "store/commit.h"
-#include "store/tabs.h"
 #include "tests/support/test_env.h"
-#include "tools/kolvytool/tool.h"
+#include "tools/kolvytool/tool_test_util.h"
 
 extern char** environ;
 
@@ -54,18 +47,7 @@ int scale() {
 // Kill points tried by the whole binary, printed at the end for the report.
 int gKillPoints = 0;
 
-struct ToolRun {
-    int code = 0;
-    std::string out, err;
-};
-
-ToolRun runInProcess(std::vector<std::string> args) {
-    std::vector<std::string_view> v(args.begin(), args.end());
-    ToolRun r;
-    r.code = runTool(
-        v, [&](std::string_view s) { r.out += s; }, [&](std::string_view s) { r.err += s; });
-    return r;
-}
+using test::runTool;
 
 struct ChildEnd {
     bool killed = false;  // ended by SIGKILL
@@ -168,7 +150,7 @@ void settleAndCompare(test::TestEnv& e, const std::vector<std::string>& again, i
                       const std::string& what) {
     SCOPED_TRACE(what);
     const std::string home = toTerminal(e.env.programFolder);
-    runInProcess({"check", home, "--repair"});
+    runTool({"check", home, "--repair"});
     EXPECT_FALSE(temporariesLeft(e));
     // An import killed after it stored everything (its journal is gone once it has) is not
     // run again: the user was told it was done.
@@ -176,10 +158,10 @@ void settleAndCompare(test::TestEnv& e, const std::vector<std::string>& again, i
                             !e.fs->exists(e.path("_Log\\kolvytool-import.jnl")) &&
                             !storedCopies(e).empty();
     if (!importDone) {
-        const ToolRun second = runInProcess(again);
+        const test::ToolRun second = runTool(again);
         EXPECT_EQ(second.code, 0) << second.out << second.err;
     }
-    const ToolRun check = runInProcess({"check", home});
+    const test::ToolRun check = runTool({"check", home});
     EXPECT_EQ(check.code, 0) << check.out;
     EXPECT_FALSE(temporariesLeft(e));
     const std::map<int, int> copies = storedCopies(e);
@@ -198,11 +180,13 @@ void settleAndCompare(test::TestEnv& e, const std::vector<std::string>& again, i
 
 // The kill points of a command: every `stride`th call until the command runs to its end.
 template <class Setup, class Check>
-int killEveryCall(const std::vector<std::string>& args, long stride, Setup setup, Check check) {
+int killEveryCall(const std::vector<std::string>& args, long first, long stride, Setup setup,
+                  Check check) {
     int points = 0;
-    for (long n = 1;; n += stride) {
+    for (long n = first;; n += stride) {
         test::TestEnv e;
         setup(e);
+        if (::testing::Test::HasFatalFailure()) break;
         std::vector<std::string> a = args;
         a.insert(a.begin() + 1, toTerminal(e.env.programFolder));
         const ChildEnd end = runChild(a, n);
@@ -225,19 +209,28 @@ class Kill : public ::testing::Test {
     }
 };
 
+// An mbox of messages 1 to `count` in `folder`, " move" added to the odd subjects when asked;
+// returns its path as an argument.
+std::string writeMbox(const test::TempFolder& folder, int count, bool markOdd = false) {
+    std::string mbox;
+    for (int n = 1; n <= count; ++n) {
+        std::string m = mail(n);
+        if (markOdd && n % 2) m.insert(m.find("\r\n", m.find("Subject:")), " move");
+        mbox += "From s@example.jp Mon Dec  7 10:00:00 2026\r\n" + m + "\r\n";
+    }
+    const std::string file = folder / "box.mbox";
+    EXPECT_EQ(platform::writeWholeFile(*platform::makeFileSystem(), file, mbox), Err::None);
+    return toTerminal(file);
+}
+
 TEST_F(Kill, ImportAtEveryFileSystemCallAndAtRandomMoments) {
     const int count = 8 * scale();
     test::TempFolder source;
-    std::string mbox;
-    for (int n = 1; n <= count; ++n)
-        mbox += "From s@example.jp Mon Dec  7 10:00:00 2026\r\n" + mail(n) + "\r\n";
-    const std::string file = source / "box.mbox";
-    ASSERT_EQ(platform::writeWholeFile(*platform::makeFileSystem(), file, mbox), Err::None);
-    const std::string fileArg = toTerminal(file);
+    const std::string fileArg = writeMbox(source, count);
     auto compare = [&](test::TestEnv& e, const std::vector<std::string>& a,
                        const std::string& what) { settleAndCompare(e, a, count, what); };
     const int points = killEveryCall(
-        {"import", fileArg}, 1, [](test::TestEnv&) {}, compare);
+        {"import", fileArg}, 1, 1, [](test::TestEnv&) {}, compare);
     EXPECT_GT(points, count * 5);
 
     // Wall clock: how long a whole import takes, then kills anywhere within it.
@@ -257,24 +250,6 @@ TEST_F(Kill, ImportAtEveryFileSystemCallAndAtRandomMoments) {
     }
 }
 
-// Account 0 and order "受信注文" on the server, leaving mail there or not.
-void setUpOrder(test::TestEnv& e, uint16_t port, std::string_view user, std::string_view password,
-                bool leave) {
-    platform::Profile& ini = e.env.ini;
-    ini.write("TagList", "TagAcount", "自宅");
-    ini.write("自宅", "TagNo", "0");
-    ini.write("自宅", "POP3Server", "127.0.0.1");
-    ini.write("自宅", "UserID", user);
-    ini.write("自宅", "Password", config::scramblePassword(password));
-    ini.write("自宅", "POPPort", std::to_string(port));
-    ini.write("自宅", "MailAddress", "me@example.jp");
-    ini.write("TagList", "TagOrder", "100");
-    ini.write("100", "TagNo", "0");
-    ini.write("100", "OrderName", "受信注文");
-    ini.write("100", "Nokosu", leave ? "1" : "0");
-    ini.write("Option", "TimeOut", "30000");
-}
-
 // Kill points are every `stride`th call; a larger KOLVY_KILL_SCALE makes the stride smaller.
 long strideFor(long base) {
     return std::max(1L, base / scale());
@@ -289,7 +264,7 @@ bool receiveKilledOnce(bool leave, int count, long killAt, int wallMs) {
     for (int i = 1; i <= count; ++i)
         box.add(test::MailboxServer::message(mail(i), "U" + std::to_string(i)));
     test::TestEnv e;
-    setUpOrder(e, box.port(), "taro", "secret", leave);
+    test::writePopOrder(e.env.ini, box.port(), "taro", "secret", leave, 30000);
     const std::vector<std::string> a{"receive", toTerminal(e.env.programFolder), order};
     const ChildEnd end = runChild(a, killAt, wallMs);
     const std::string what = killAt > 0 ? "kill at call " + std::to_string(killAt)
@@ -335,55 +310,32 @@ TEST_F(Kill, ReceiveFromDovecotAtEveryEleventhCall) {
     auto s = test::popServers();
     if (!s) GTEST_SKIP() << "the pop-servers fixture has not run";
     const int count = 4 * scale();
-    const std::string order = toTerminal("受信注文");
-    int points = 0;
-    for (long n = 2;; n += strideFor(11)) {
-        s->emptyDovecot();
-        for (int i = 1; i <= count; ++i)
-            ASSERT_TRUE(s->deliverToDovecot(std::to_string(i) + ".kill", mail(i)));
-        test::TestEnv e;
-        setUpOrder(e, s->dovecotPop3, s->user, s->password, false);
-        const std::vector<std::string> a{"receive", toTerminal(e.env.programFolder), order};
-        const ChildEnd end = runChild(a, n);
-        if (!end.killed) {
-            EXPECT_EQ(end.code, 0) << "at call " << n;
-            break;
-        }
-        ++points;
-        settleAndCompare(e, a, count, "dovecot, kill at call " + std::to_string(n));
-        if (::testing::Test::HasFailure()) break;
-    }
+    const int points = killEveryCall(
+        {"receive", toTerminal("受信注文")}, 2, strideFor(11),
+        [&](test::TestEnv& e) {
+            s->emptyDovecot();
+            for (int i = 1; i <= count; ++i)
+                ASSERT_TRUE(s->deliverToDovecot(std::to_string(i) + ".kill", mail(i)));
+            test::writePopOrder(e.env.ini, s->dovecotPop3, s->user, s->password, false, 30000);
+        },
+        [&](test::TestEnv& e, const std::vector<std::string>& a, const std::string& what) {
+            settleAndCompare(e, a, count, "dovecot, " + what);
+        });
     s->emptyDovecot();
     EXPECT_GT(points, count);
-}
-
-int32_t itemNamed(std::string_view name) {
-    for (int32_t i = 1; i <= rules::kItemCount; ++i) {
-        if (rules::itemName(i) == name) return i;
-    }
-    return 0;
 }
 
 // A program folder with `count` messages in the receive tab, a tab "仕分け" and a command rule
 // that moves the odd ones there.
 void sortSetup(test::TestEnv& e, const std::string& mbox) {
-    ASSERT_EQ(runInProcess({"import", toTerminal(e.env.programFolder), mbox}).code, 0);
-    store::TabRegistry tabs;
-    ASSERT_TRUE(tabs.load(e.env));
-    ASSERT_TRUE(tabs.create(e.env, store::CreateMode::NewTab, "仕分け").ok());
-    rules::RegistryTabs directory(tabs);
-    rules::RuleBook book;
-    ASSERT_EQ(book.load(e.env, rules::RuleKind::Command, directory, 3), Err::None);
-    auto* r = new Rule;
-    rules::clearRule(*r);
-    r->item1 = itemNamed("Subject:");
-    sjis::copyField(r->keyword1, "move");
-    r->mode1 = 1;
-    r->targetTab = tabs.findByName("仕分け");
-    book.addAtFileEnd(rules::RuleKind::Command, r);
-    ASSERT_EQ(book.save(e.env, rules::RuleKind::Command, directory), Err::None);
-    for (Tab* tab = tabs.first(); tab && tab != tabs.listHead(); tab = tab->next)
-        store::freeItems(*tab);
+    ASSERT_EQ(runTool({"import", toTerminal(e.env.programFolder), mbox}).code, 0);
+    test::addRule(
+        e.env, rules::RuleKind::Command,
+        [](Rule& r, store::TabRegistry& tabs) {
+            test::matchSubject(r, "move");
+            r.targetTab = tabs.findByName("仕分け");
+        },
+        "仕分け");
 }
 
 void expectEachOnce(test::TestEnv& e, int count, const std::string& what) {
@@ -399,37 +351,20 @@ void expectEachOnce(test::TestEnv& e, int count, const std::string& what) {
 TEST_F(Kill, SortAtEveryFileSystemCallLeavesEachMessageOnce) {
     const int count = 6 * scale();
     test::TempFolder source;
-    std::string mbox;
-    for (int n = 1; n <= count; ++n) {
-        std::string m = mail(n);
-        if (n % 2) m.insert(m.find("\r\n", m.find("Subject:")), " move");
-        mbox += "From s@example.jp Mon Dec  7 10:00:00 2026\r\n" + m + "\r\n";
-    }
-    const std::string file = source / "sort.mbox";
-    ASSERT_EQ(platform::writeWholeFile(*platform::makeFileSystem(), file, mbox), Err::None);
-    int points = 0;
-    for (long n = 1;; n += strideFor(2)) {
-        test::TestEnv e;
-        sortSetup(e, toTerminal(file));
-        if (::testing::Test::HasFatalFailure()) return;
-        const std::string home = toTerminal(e.env.programFolder);
-        const ChildEnd end = runChild({"sort", home}, n);
-        if (!end.killed) {
-            EXPECT_EQ(end.code, 0) << "at call " << n;
-            break;
-        }
-        ++points;
-        ++gKillPoints;
-        const std::string what = "sort killed at call " + std::to_string(n);
-        runInProcess({"check", home, "--repair"});
-        EXPECT_EQ(runInProcess({"check", home}).code, 0) << what;
-        EXPECT_FALSE(temporariesLeft(e)) << what;
-        expectEachOnce(e, count, what);
-        // The sort run again finishes the work: still each once.
-        EXPECT_EQ(runInProcess({"sort", home}).code, 0) << what;
-        expectEachOnce(e, count, what + ", sorted again");
-        if (::testing::Test::HasFailure()) break;
-    }
+    const std::string mbox = writeMbox(source, count, true);
+    const int points = killEveryCall(
+        {"sort"}, 1, strideFor(2), [&](test::TestEnv& e) { sortSetup(e, mbox); },
+        [&](test::TestEnv& e, const std::vector<std::string>& a, const std::string& what) {
+            SCOPED_TRACE(what);
+            ++gKillPoints;
+            runTool({"check", a[1], "--repair"});
+            test::expectSound(e.env);
+            EXPECT_FALSE(temporariesLeft(e));
+            expectEachOnce(e, count, what);
+            // The sort run again finishes the work: still each once.
+            EXPECT_EQ(runTool(a).code, 0);
+            expectEachOnce(e, count, what + ", sorted again");
+        });
     EXPECT_GT(points, count);
 }
 
