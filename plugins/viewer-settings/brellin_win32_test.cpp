@@ -9,55 +9,24 @@
 
 #include "platform/fileutil.h"
 #include "platform/platform.h"
+#include "plugins/viewer-settings/control_ids.h"
 #include "tests/support/screenshot.h"
 #include "tests/support/test_env.h"
 
 namespace {
 
 using namespace kolvy;
+using namespace kolvy::viewer;
 
 constexpr DWORD kTimeout = 30000;
 
-// Settings dialog controls.
-enum : int {
-    kFontType = 100,
-    kFontSize,
-    kSpaceBar,
-    kLineDown,
-    kReadOnJump,
-    kReadAfterTime,
-    kReadSeconds,
-    kReadOnOpen,
-    kGeneral0 = 120,
-    kTitle0 = 130,
-    kShortcutList = 150,
-    kShortcutChange,
-    kShortcutStandard,
-    kHeaderBox,
-    kHeaderStandard,
-};
-// Editor controls.
-enum : int {
-    kAddress = 200,
-    kEffect,
-    kBox,
-    kHighlightChoice,
-    kBeginLine,
-    kEndLine,
-    kHighlight,
-    kHighlightLabel,
-    kSize,
-    kBold,
-    kItalic,
-    kEdge,
-    kTextColour,
-    kBackColour,
-    kDeleteAddress,
-    kDeleteEffect,
-    kHelp,
-    kRegister,
-    kClose,
-};
+// Polls `done` every 100 ms, at most `tries` times; its last answer.
+template <class Done>
+bool waitUntil(Done done, int tries = 50) {
+    for (int i = 0; i < tries && !done(); ++i)
+        Sleep(100);
+    return done();
+}
 
 struct Find {
     DWORD pid;
@@ -169,8 +138,7 @@ void keys(std::initializer_list<WORD> down) {
 std::string answer(HWND box, int button) {
     std::string text = box ? textOf(GetDlgItem(box, 0xFFFF)) : "<no box>";
     if (box) PostMessageA(box, WM_COMMAND, button, 0);
-    for (int i = 0; box && i < 50 && IsWindow(box); ++i)
-        Sleep(100);
+    waitUntil([&] { return !box || !IsWindow(box); });
     return text;
 }
 
@@ -404,9 +372,7 @@ class ScriptEditor : public ViewerHost {
     }
     void closeAll(Skelda& s, HWND editor) {
         press(editor, kClose);
-        for (int i = 0; i < 50 && IsWindow(editor); ++i)
-            Sleep(100);
-        EXPECT_FALSE(IsWindow(editor));
+        EXPECT_TRUE(waitUntil([&] { return !IsWindow(editor); }));
         PostMessageA(s.wait("SkeldaViewer", "Skelda"), WM_CLOSE, 0, 0);
         ASSERT_TRUE(s.exited());
     }
@@ -419,8 +385,7 @@ class ScriptEditor : public ViewerHost {
         for (int i = 0; i < 3; ++i)
             setText(cc, 706 + i, std::to_string(values[i]).c_str());
         PostMessageA(cc, WM_COMMAND, IDOK, 0);
-        for (int i = 0; i < 50 && IsWindow(cc); ++i)
-            Sleep(100);
+        waitUntil([&] { return !IsWindow(cc); });
     }
 };
 
@@ -451,9 +416,8 @@ TEST_F(ScriptEditor, AddsAndChangesEffectsOfANewAddress) {
                               "BeginLine:\r\nEndLine:\r\nString:重要\r\nSize:10\r\nBold:1\r\n"
                               "Italic:0\r\nTextColor:0x563412\r\nTxtBkColor:0xffffff\r\n"
                               "EdgeType:Rectangle\r\nTop_BottomPad:2\r\nLeft_RightPad:3\r\n\r\n";
-    for (int i = 0; i < 50 && read("_ViewScript\\ViewScript.txt") != added; ++i)
-        Sleep(100);
-    EXPECT_EQ(read("_ViewScript\\ViewScript.txt"), added);
+    EXPECT_TRUE(waitUntil([&] { return read("_ViewScript\\ViewScript.txt") == added; }))
+        << read("_ViewScript\\ViewScript.txt");
     EXPECT_EQ(read("_ViewScript\\stray.txt"), "<missing>");
     EXPECT_EQ(read("reread.txt"), "reread news@example.jp\r\n");
     const auto ini = platform::makeProfile(folder / "Ombrel.ini");
@@ -504,24 +468,24 @@ TEST_F(ScriptEditor, DeletesEffectsAndAddressesAndFollowsTheViewer) {
     press(e, kDeleteAddress);
     EXPECT_EQ(answer(s.box("ビュースクリプト"), IDOK),
               "このアドレスについての設定をすべて削除しますか？    ");
-    for (int i = 0; i < 50 && read("_ViewScript\\ViewScript.txt") != kOldScript; ++i)
-        Sleep(100);
-    EXPECT_EQ(read("_ViewScript\\ViewScript.txt"), kOldScript);
+    EXPECT_TRUE(waitUntil([&] { return read("_ViewScript\\ViewScript.txt") == kOldScript; }))
+        << read("_ViewScript\\ViewScript.txt");
     EXPECT_EQ(read("reread.txt"), "reread news@example.jp\r\n");
 
     // The viewer moves on to a message of the old address.
-    const std::string address = "old@example.jp";
-    COPYDATASTRUCT cd{0, static_cast<DWORD>(address.size()), const_cast<char*>(address.data())};
-    SendMessageA(s.wait("SkeldaViewer", "Skelda"), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cd));
+    const auto show = [&](std::string address) {
+        COPYDATASTRUCT cd{0, static_cast<DWORD>(address.size()), address.data()};
+        SendMessageA(s.wait("SkeldaViewer", "Skelda"), WM_COPYDATA, 0,
+                     reinterpret_cast<LPARAM>(&cd));
+    };
+    show("old@example.jp");
     EXPECT_EQ(textOf(GetDlgItem(e, kAddress)), "old@example.jp");
     EXPECT_EQ(textOf(GetDlgItem(e, kBeginLine)), "-----");
     EXPECT_EQ(textOf(GetDlgItem(e, kSize)), "12");
     EXPECT_TRUE(checked(e, kItalic));
     // And to one without a script: its address takes the unsaved entry's place.
-    const std::string other = "other@example.jp";
-    cd = COPYDATASTRUCT{0, static_cast<DWORD>(other.size()), const_cast<char*>(other.data())};
-    SendMessageA(s.wait("SkeldaViewer", "Skelda"), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cd));
-    EXPECT_EQ(textOf(GetDlgItem(e, kAddress)), other);
+    show("other@example.jp");
+    EXPECT_EQ(textOf(GetDlgItem(e, kAddress)), "other@example.jp");
     EXPECT_EQ(SendMessageA(GetDlgItem(e, kAddress), CB_GETCOUNT, 0, 0), 2);
     EXPECT_EQ(textOf(GetDlgItem(e, kBeginLine)), "");
     EXPECT_TRUE(checked(e, kBox));
@@ -610,8 +574,7 @@ TEST_F(ScriptEditor, AViewerOfAnotherNameIsServedBesideItsOwnProgram) {
     setText(e, kBeginLine, "----");
     chooseColour(s, e, kTextColour, 0, 0, 0);
     press(e, kRegister);
-    for (int i = 0; i < 50 && read("reread.txt") == "<missing>"; ++i)
-        Sleep(100);
+    waitUntil([&] { return read("reread.txt") != "<missing>"; });
     EXPECT_EQ(read("reread.txt"), "reread a@example.jp\r\n");
     EXPECT_EQ(read("_ViewScript\\ViewScript.txt").substr(0, 21), "Address:a@example.jp\r");
     closeAll(s, e);
@@ -644,8 +607,7 @@ TEST_F(ScriptEditor, DamagedFilesAreReadSafely) {
     EXPECT_EQ(textOf(GetDlgItem(e, kBeginLine)), std::string(127, 'b'));
     EXPECT_EQ(textOf(GetDlgItem(e, kSize)), "14");
     press(e, kRegister);  // the read effect saves as it stands, in the file's format
-    for (int i = 0; i < 50 && read("reread.txt") == "<missing>"; ++i)
-        Sleep(100);
+    waitUntil([&] { return read("reread.txt") != "<missing>"; });
     const std::string file = read("_ViewScript\\ViewScript.txt");
     EXPECT_EQ(file.substr(0, 8 + 126 + 2), "Address:" + std::string(126, 'a') + "\r\n");
     EXPECT_NE(file.find("BeginLine:" + std::string(127, 'b') + "\r\nEndLine:\r\n"),
