@@ -18,8 +18,6 @@ namespace {
 using namespace kolvy;
 using namespace kolvy::viewer;
 
-constexpr DWORD kTimeout = 30000;
-
 // Polls `done` every 100 ms, at most `tries` times; its last answer.
 template <class Done>
 bool waitUntil(Done done, int tries = 50) {
@@ -55,43 +53,42 @@ BOOL CALLBACK match(HWND h, LPARAM lp) {
     return FALSE;
 }
 
+// The stand-in viewer started with `args`; its windows found by class, caption and owner.
 class Skelda {
   public:
-    Skelda(const std::string& folder, const std::string& args,
-           const std::string& program = "Skelda.exe") {
+    Skelda(const std::string& folder, const std::string& args, const char* program = "Skelda.exe") {
         const std::string exe = folder + "\\" + program;
         std::string cmd = "\"" + exe + "\" " + args;
         STARTUPINFOA si{};
         si.cb = sizeof si;
-        started_ = CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                  folder.c_str(), &si, &pi_) != 0;
+        CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                       &si, &pi_);
     }
     ~Skelda() {
-        if (!started_) return;
-        if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(pi_.hProcess, 99);  // this test's own process, by its handle
-            WaitForSingleObject(pi_.hProcess, 5000);
-        }
+        if (!pi_.hProcess) return;
+        if (!exited(0)) TerminateProcess(pi_.hProcess, 99);  // this test's own, by its handle
+        WaitForSingleObject(pi_.hProcess, 5000);
         CloseHandle(pi_.hThread);
         CloseHandle(pi_.hProcess);
     }
     bool exited(DWORD timeout = 20000) {
         return WaitForSingleObject(pi_.hProcess, timeout) == WAIT_OBJECT_0;
     }
-    HWND wait(const char* cls, const char* title, HWND owner = nullptr, DWORD timeout = kTimeout) {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            Find f{pi_.dwProcessId, cls, title, owner, nullptr};
-            EnumWindows(match, reinterpret_cast<LPARAM>(&f));
-            if (f.found || GetTickCount() - start > timeout) return f.found;
-            Sleep(100);
-        }
+    HWND wait(const char* cls, const char* title, HWND owner = nullptr) {
+        Find f{};
+        waitUntil(
+            [&] {
+                f = Find{pi_.dwProcessId, cls, title, owner, nullptr};
+                EnumWindows(match, reinterpret_cast<LPARAM>(&f));
+                return f.found != nullptr;
+            },
+            300);
+        return f.found;
     }
     HWND box(const char* caption) { return wait("#32770", caption); }
 
   private:
     PROCESS_INFORMATION pi_{};
-    bool started_ = false;
 };
 
 void select(HWND dlg, int id, int index) {
@@ -116,19 +113,13 @@ bool checked(HWND dlg, int id) {
 
 // Real key strokes, as a user types them into the focused window.
 void keys(std::initializer_list<WORD> down) {
-    std::vector<INPUT> in;
-    for (WORD vk : down) {
-        INPUT i{};
-        i.type = INPUT_KEYBOARD;
-        i.ki.wVk = vk;
-        in.push_back(i);
-    }
-    for (auto it = down.end(); it != down.begin();) {
-        INPUT i{};
-        i.type = INPUT_KEYBOARD;
-        i.ki.wVk = *--it;
-        i.ki.dwFlags = KEYEVENTF_KEYUP;
-        in.push_back(i);
+    std::vector<INPUT> in(2 * down.size());
+    size_t n = 0;
+    for (WORD vk : down) {  // pressed in order, released in reverse
+        INPUT &press = in[n], &release = in[in.size() - 1 - n++];
+        press.type = release.type = INPUT_KEYBOARD;
+        press.ki.wVk = release.ki.wVk = vk;
+        release.ki.dwFlags = KEYEVENTF_KEYUP;
     }
     SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
     Sleep(300);
@@ -189,12 +180,19 @@ class ViewerHost : public ::testing::Test {
         platform::makeDirs(*fs, std::string(folder / "_ViewScript"));
         platform::writeWholeFile(*fs, folder / rel, data);
     }
+    // What the viewer wrote of its records after the dialog, "<none>" for an absent key.
     std::string state(std::string_view key) {
         const std::string s = read("host-state.txt");
         const std::string k = std::string(key) + "=";
         const size_t at = s.find(k);
         if (at == std::string::npos) return "<none>";
         return s.substr(at + k.size(), s.find("\r\n", at) - at - k.size());
+    }
+    std::vector<std::string> states(std::initializer_list<const char*> keys) {
+        std::vector<std::string> v;
+        for (const char* k : keys)
+            v.push_back(state(k));
+        return v;
     }
     // Enters a key for the selected shortcut row as a user does: "変更(&R)", then the keys.
     static void enterKey(HWND dlg, std::initializer_list<WORD> stroke) {
@@ -243,14 +241,10 @@ TEST_F(ViewerHost, FullDialogWritesEveryControlAndTheNextOpeningShowsIt) {
         "T_NoReadMailCount=0\r\nT_NewMailCount=0\r\nT_WaitMailCount=0\r\nT_EditMailCount=0\r\n"
         "T_NewMark=0\r\nT_NoRead_Read=0\r\nT_TabName=0\r\nT_Title=0\r\n";
     EXPECT_EQ(read("Ombrel.ini"), written);
-    EXPECT_EQ(state("result"), "1");
-    EXPECT_EQ(state("font"), "10 " + face);
-    EXPECT_EQ(state("read"), "011 10");
-    EXPECT_EQ(state("general"), "11111");
-    EXPECT_EQ(state("title"), "0000000000");
-    EXPECT_EQ(state("keys"), "C75;116;78;80;S78;S80;114;113;72;83;46;S46");
-    EXPECT_EQ(state("pending"), "0;0;0;0;0;0;0;0;0;0;0;0");
-    EXPECT_EQ(state("headers"), "Date:;From:;X-Mailer:");
+    EXPECT_EQ(states({"result", "font", "read", "general", "title", "keys", "pending", "headers"}),
+              (std::vector<std::string>{"1", "10 " + face, "011 10", "11111", "0000000000",
+                                        "C75;116;78;80;S78;S80;114;113;72;83;46;S46",
+                                        "0;0;0;0;0;0;0;0;0;0;0;0", "Date:;From:;X-Mailer:"}));
 
     // The half size comes back as the whole one; Cancel changes nothing.
     Skelda again(folder.path(), "settings 0");
@@ -266,9 +260,10 @@ TEST_F(ViewerHost, FullDialogWritesEveryControlAndTheNextOpeningShowsIt) {
     press(d, IDCANCEL);
     ASSERT_TRUE(again.exited());
     EXPECT_EQ(read("Ombrel.ini"), written);
-    EXPECT_EQ(state("result"), "2");
-    EXPECT_EQ(state("keys"), "C75;116;78;80;S78;S80;114;113;72;83;46;S46");
-    EXPECT_EQ(state("pending"), "0;0;0;0;0;0;0;0;0;0;0;0");  // the standard keys were dropped
+    // The standard keys were dropped.
+    EXPECT_EQ(states({"result", "keys", "pending"}),
+              (std::vector<std::string>{"2", "C75;116;78;80;S78;S80;114;113;72;83;46;S46",
+                                        "0;0;0;0;0;0;0;0;0;0;0;0"}));
 }
 
 TEST_F(ViewerHost, DuplicateKeyIsNamedAndCancelKeepsWhatWasSaved) {
