@@ -135,7 +135,7 @@ TEST(ComposeTool, DraftsMadeUnattendedWithAGivenEditor) {
         {{"new", "--editor", toTerminal(home.path("none.exe"))}, "", 0, stored + "3 state 18\n"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.actions);
+        SCOPED_TRACE(c.args.back() + " " + c.actions);
         setEnv("KOLVY_TEST_EDITOR_ACTIONS", c.actions);
         std::vector<std::string> args = {"compose", h};
         args.insert(args.end(), c.args.begin(), c.args.end());

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -178,27 +179,49 @@ void settleAndCompare(test::TestEnv& e, const std::vector<std::string>& again, i
     ++gKillPoints;
 }
 
-// The kill points of a command: every `stride`th call until the command runs to its end.
+// One kill: `args` (the program folder put after the command) on a fresh folder made by `setup`,
+// killed at call `n` (> 0) or after `wallMs`, then `check`. False when it ran to its end at
+// call `n`, or failed.
+template <class Setup, class Check>
+bool killOnce(const std::vector<std::string>& args, long n, int wallMs, Setup& setup,
+              Check& check) {
+    test::TestEnv e;
+    setup(e);
+    if (::testing::Test::HasFatalFailure()) return false;
+    std::vector<std::string> a = args;
+    a.insert(a.begin() + 1, test::home(e.env));
+    const ChildEnd end = runChild(a, n, wallMs);
+    const std::string what = n > 0 ? "kill at call " + std::to_string(n)
+                                   : "killed after " + std::to_string(wallMs) + " ms";
+    if (!end.killed) {
+        EXPECT_EQ(end.code, 0) << what;
+        if (n > 0) return false;  // every call has been tried
+    }
+    check(e, a, what);
+    return !::testing::Test::HasFailure();
+}
+
+// The kill points of a command: every `stride`th call from `first` until it runs to its end.
 template <class Setup, class Check>
 int killEveryCall(const std::vector<std::string>& args, long first, long stride, Setup setup,
                   Check check) {
     int points = 0;
-    for (long n = first;; n += stride) {
-        test::TestEnv e;
-        setup(e);
-        if (::testing::Test::HasFatalFailure()) break;
-        std::vector<std::string> a = args;
-        a.insert(a.begin() + 1, toTerminal(e.env.programFolder));
-        const ChildEnd end = runChild(a, n);
-        if (!end.killed) {
-            EXPECT_EQ(end.code, 0) << "at call " << n;
-            break;  // ran to its end: every call has been tried
-        }
+    for (long n = first; killOnce(args, n, -1, setup, check); n += stride)
         ++points;
-        check(e, a, "kill at call " + std::to_string(n));
-        if (::testing::Test::HasFailure()) break;
-    }
     return points;
+}
+
+// Wall clock: how long a whole run takes, then `times` kills anywhere within it.
+template <class Setup, class Check>
+void killAtRandomMoments(const std::vector<std::string>& args, unsigned seed, int times,
+                         Setup setup, Check check) {
+    const int64_t start = nowMs();
+    ASSERT_TRUE(killOnce(args, 0, -1, setup, check));
+    const auto ms = static_cast<unsigned>(nowMs() - start);
+    std::mt19937 random(seed);
+    for (int k = 0; k < times; ++k) {
+        if (!killOnce(args, 0, static_cast<int>(random() % (ms + 1)), setup, check)) return;
+    }
 }
 
 class Kill : public ::testing::Test {
@@ -229,25 +252,9 @@ TEST_F(Kill, ImportAtEveryFileSystemCallAndAtRandomMoments) {
     const std::string fileArg = writeMbox(source, count);
     auto compare = [&](test::TestEnv& e, const std::vector<std::string>& a,
                        const std::string& what) { settleAndCompare(e, a, count, what); };
-    const int points = killEveryCall(
-        {"import", fileArg}, 1, 1, [](test::TestEnv&) {}, compare);
-    EXPECT_GT(points, count * 5);
-
-    // Wall clock: how long a whole import takes, then kills anywhere within it.
-    std::mt19937 random(13);
-    const int64_t start = nowMs();
-    {
-        test::TestEnv e;
-        ASSERT_EQ(runChild({"import", toTerminal(e.env.programFolder), fileArg}, 0).code, 0);
-    }
-    const int ms = static_cast<int>(nowMs() - start);
-    for (int k = 0; k < 10 * scale(); ++k) {
-        test::TestEnv e;
-        const std::vector<std::string> a{"import", toTerminal(e.env.programFolder), fileArg};
-        const int at = static_cast<int>(random() % static_cast<unsigned>(ms + 1));
-        runChild(a, 0, at);
-        settleAndCompare(e, a, count, "killed after " + std::to_string(at) + " ms");
-    }
+    const auto nothing = [](test::TestEnv&) {};
+    EXPECT_GT(killEveryCall({"import", fileArg}, 1, 1, nothing, compare), count * 5);
+    killAtRandomMoments({"import", fileArg}, 13, 10 * scale(), nothing, compare);
 }
 
 // Kill points are every `stride`th call; a larger KOLVY_KILL_SCALE makes the stride smaller.
@@ -255,47 +262,29 @@ long strideFor(long base) {
     return std::max(1L, base / scale());
 }
 
-// One kill point against a fresh scripted mailbox: the child killed at call `killAt` (or after
-// `wallMs`), then the comparison. False when the child ran to its end.
-bool receiveKilledOnce(bool leave, int count, long killAt, int wallMs) {
-    const std::string order = toTerminal("受信注文");
-    test::MailboxServer box;
-    box.setCredentials("taro", "secret");
-    for (int i = 1; i <= count; ++i)
-        box.add(test::MailboxServer::message(mail(i), "U" + std::to_string(i)));
-    test::TestEnv e;
-    test::writePopOrder(e.env.ini, box.port(), "taro", "secret", leave, 30000);
-    const std::vector<std::string> a{"receive", toTerminal(e.env.programFolder), order};
-    const ChildEnd end = runChild(a, killAt, wallMs);
-    const std::string what = killAt > 0 ? "kill at call " + std::to_string(killAt)
-                                        : "killed after " + std::to_string(wallMs) + " ms";
-    if (!end.killed) {
-        EXPECT_EQ(end.code, 0) << what;
-        if (killAt > 0) return false;
-    }
-    settleAndCompare(e, a, count, what);
-    // Delete mode: the second run emptied the box.
-    if (!leave) {
-        EXPECT_TRUE(box.messages().empty()) << what;
-    }
-    return true;
-}
-
+// Receives from a fresh scripted mailbox, killed at every fourth call, then at random moments.
 void receiveFromScriptedServer(bool leave, long first) {
     const int count = 8 * scale();
-    int points = 0;
-    for (long n = first; receiveKilledOnce(leave, count, n, -1); n += strideFor(4)) {
-        ++points;
-        if (::testing::Test::HasFailure()) return;
-    }
-    EXPECT_GT(points, count);
-    // Wall clock: anywhere within the time a whole run takes.
-    const int64_t start = nowMs();
-    receiveKilledOnce(leave, count, 0, -1);
-    const int ms = static_cast<int>(nowMs() - start);
-    std::mt19937 random(leave ? 31 : 17);
-    for (int k = 0; k < 4 * scale() && !::testing::Test::HasFailure(); ++k)
-        receiveKilledOnce(leave, count, 0, static_cast<int>(random() % static_cast<unsigned>(ms)));
+    std::optional<test::MailboxServer> box;
+    const auto setup = [&](test::TestEnv& e) {
+        box.emplace();
+        box->setCredentials("taro", "secret");
+        for (int i = 1; i <= count; ++i)
+            box->add(test::MailboxServer::message(mail(i), "U" + std::to_string(i)));
+        test::writePopOrder(e.env.ini, box->port(), "taro", "secret", leave, 30000);
+    };
+    const auto check = [&](test::TestEnv& e, const std::vector<std::string>& a,
+                           const std::string& what) {
+        settleAndCompare(e, a, count, what);
+        // Delete mode: the second run emptied the box.
+        if (!leave) {
+            EXPECT_TRUE(box->messages().empty()) << what;
+        }
+    };
+    const std::vector<std::string> args{"receive", toTerminal("受信注文")};
+    EXPECT_GT(killEveryCall(args, first, strideFor(4), setup, check), count);
+    if (!::testing::Test::HasFailure())
+        killAtRandomMoments(args, leave ? 31 : 17, 4 * scale(), setup, check);
 }
 
 TEST_F(Kill, ReceiveDeletingFromTheScriptedServer) {
