@@ -28,7 +28,7 @@ enum class Fault {
     EndRefused,
     ClosedInData,
     EndStalls,
-    EndSplit
+    EndSplit,
 };
 
 // Plays one transaction; false when the client is expected to stop after it.
