@@ -9,55 +9,22 @@
 
 #include "platform/fileutil.h"
 #include "platform/platform.h"
+#include "plugins/viewer-settings/control_ids.h"
 #include "tests/support/screenshot.h"
 #include "tests/support/test_env.h"
 
 namespace {
 
 using namespace kolvy;
+using namespace kolvy::viewer;
 
-constexpr DWORD kTimeout = 30000;
-
-// Settings dialog controls.
-enum : int {
-    kFontType = 100,
-    kFontSize,
-    kSpaceBar,
-    kLineDown,
-    kReadOnJump,
-    kReadAfterTime,
-    kReadSeconds,
-    kReadOnOpen,
-    kGeneral0 = 120,
-    kTitle0 = 130,
-    kShortcutList = 150,
-    kShortcutChange,
-    kShortcutStandard,
-    kHeaderBox,
-    kHeaderStandard,
-};
-// Editor controls.
-enum : int {
-    kAddress = 200,
-    kEffect,
-    kBox,
-    kHighlightChoice,
-    kBeginLine,
-    kEndLine,
-    kHighlight,
-    kHighlightLabel,
-    kSize,
-    kBold,
-    kItalic,
-    kEdge,
-    kTextColour,
-    kBackColour,
-    kDeleteAddress,
-    kDeleteEffect,
-    kHelp,
-    kRegister,
-    kClose,
-};
+// Polls `done` every 100 ms, at most `tries` times; its last answer.
+template <class Done>
+bool waitUntil(Done done, int tries = 50) {
+    for (int i = 0; i < tries && !done(); ++i)
+        Sleep(100);
+    return done();
+}
 
 struct Find {
     DWORD pid;
@@ -86,43 +53,42 @@ BOOL CALLBACK match(HWND h, LPARAM lp) {
     return FALSE;
 }
 
+// The stand-in viewer started with `args`; its windows found by class, caption and owner.
 class Skelda {
   public:
-    Skelda(const std::string& folder, const std::string& args,
-           const std::string& program = "Skelda.exe") {
+    Skelda(const std::string& folder, const std::string& args, const char* program = "Skelda.exe") {
         const std::string exe = folder + "\\" + program;
         std::string cmd = "\"" + exe + "\" " + args;
         STARTUPINFOA si{};
         si.cb = sizeof si;
-        started_ = CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                  folder.c_str(), &si, &pi_) != 0;
+        CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                       &si, &pi_);
     }
     ~Skelda() {
-        if (!started_) return;
-        if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(pi_.hProcess, 99);  // this test's own process, by its handle
-            WaitForSingleObject(pi_.hProcess, 5000);
-        }
+        if (!pi_.hProcess) return;
+        if (!exited(0)) TerminateProcess(pi_.hProcess, 99);  // this test's own, by its handle
+        WaitForSingleObject(pi_.hProcess, 5000);
         CloseHandle(pi_.hThread);
         CloseHandle(pi_.hProcess);
     }
     bool exited(DWORD timeout = 20000) {
         return WaitForSingleObject(pi_.hProcess, timeout) == WAIT_OBJECT_0;
     }
-    HWND wait(const char* cls, const char* title, HWND owner = nullptr, DWORD timeout = kTimeout) {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            Find f{pi_.dwProcessId, cls, title, owner, nullptr};
-            EnumWindows(match, reinterpret_cast<LPARAM>(&f));
-            if (f.found || GetTickCount() - start > timeout) return f.found;
-            Sleep(100);
-        }
+    HWND wait(const char* cls, const char* title, HWND owner = nullptr) {
+        Find f{};
+        waitUntil(
+            [&] {
+                f = Find{pi_.dwProcessId, cls, title, owner, nullptr};
+                EnumWindows(match, reinterpret_cast<LPARAM>(&f));
+                return f.found != nullptr;
+            },
+            300);
+        return f.found;
     }
     HWND box(const char* caption) { return wait("#32770", caption); }
 
   private:
     PROCESS_INFORMATION pi_{};
-    bool started_ = false;
 };
 
 void select(HWND dlg, int id, int index) {
@@ -147,19 +113,13 @@ bool checked(HWND dlg, int id) {
 
 // Real key strokes, as a user types them into the focused window.
 void keys(std::initializer_list<WORD> down) {
-    std::vector<INPUT> in;
-    for (WORD vk : down) {
-        INPUT i{};
-        i.type = INPUT_KEYBOARD;
-        i.ki.wVk = vk;
-        in.push_back(i);
-    }
-    for (auto it = down.end(); it != down.begin();) {
-        INPUT i{};
-        i.type = INPUT_KEYBOARD;
-        i.ki.wVk = *--it;
-        i.ki.dwFlags = KEYEVENTF_KEYUP;
-        in.push_back(i);
+    std::vector<INPUT> in(2 * down.size());
+    size_t n = 0;
+    for (WORD vk : down) {  // pressed in order, released in reverse
+        INPUT &press = in[n], &release = in[in.size() - 1 - n++];
+        press.type = release.type = INPUT_KEYBOARD;
+        press.ki.wVk = release.ki.wVk = vk;
+        release.ki.dwFlags = KEYEVENTF_KEYUP;
     }
     SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
     Sleep(300);
@@ -169,8 +129,7 @@ void keys(std::initializer_list<WORD> down) {
 std::string answer(HWND box, int button) {
     std::string text = box ? textOf(GetDlgItem(box, 0xFFFF)) : "<no box>";
     if (box) PostMessageA(box, WM_COMMAND, button, 0);
-    for (int i = 0; box && i < 50 && IsWindow(box); ++i)
-        Sleep(100);
+    waitUntil([&] { return !box || !IsWindow(box); });
     return text;
 }
 
@@ -221,12 +180,19 @@ class ViewerHost : public ::testing::Test {
         platform::makeDirs(*fs, std::string(folder / "_ViewScript"));
         platform::writeWholeFile(*fs, folder / rel, data);
     }
+    // What the viewer wrote of its records after the dialog, "<none>" for an absent key.
     std::string state(std::string_view key) {
         const std::string s = read("host-state.txt");
         const std::string k = std::string(key) + "=";
         const size_t at = s.find(k);
         if (at == std::string::npos) return "<none>";
         return s.substr(at + k.size(), s.find("\r\n", at) - at - k.size());
+    }
+    std::vector<std::string> states(std::initializer_list<const char*> keys) {
+        std::vector<std::string> v;
+        for (const char* k : keys)
+            v.push_back(state(k));
+        return v;
     }
     // Enters a key for the selected shortcut row as a user does: "変更(&R)", then the keys.
     static void enterKey(HWND dlg, std::initializer_list<WORD> stroke) {
@@ -275,14 +241,10 @@ TEST_F(ViewerHost, FullDialogWritesEveryControlAndTheNextOpeningShowsIt) {
         "T_NoReadMailCount=0\r\nT_NewMailCount=0\r\nT_WaitMailCount=0\r\nT_EditMailCount=0\r\n"
         "T_NewMark=0\r\nT_NoRead_Read=0\r\nT_TabName=0\r\nT_Title=0\r\n";
     EXPECT_EQ(read("Ombrel.ini"), written);
-    EXPECT_EQ(state("result"), "1");
-    EXPECT_EQ(state("font"), "10 " + face);
-    EXPECT_EQ(state("read"), "011 10");
-    EXPECT_EQ(state("general"), "11111");
-    EXPECT_EQ(state("title"), "0000000000");
-    EXPECT_EQ(state("keys"), "C75;116;78;80;S78;S80;114;113;72;83;46;S46");
-    EXPECT_EQ(state("pending"), "0;0;0;0;0;0;0;0;0;0;0;0");
-    EXPECT_EQ(state("headers"), "Date:;From:;X-Mailer:");
+    EXPECT_EQ(states({"result", "font", "read", "general", "title", "keys", "pending", "headers"}),
+              (std::vector<std::string>{"1", "10 " + face, "011 10", "11111", "0000000000",
+                                        "C75;116;78;80;S78;S80;114;113;72;83;46;S46",
+                                        "0;0;0;0;0;0;0;0;0;0;0;0", "Date:;From:;X-Mailer:"}));
 
     // The half size comes back as the whole one; Cancel changes nothing.
     Skelda again(folder.path(), "settings 0");
@@ -298,9 +260,10 @@ TEST_F(ViewerHost, FullDialogWritesEveryControlAndTheNextOpeningShowsIt) {
     press(d, IDCANCEL);
     ASSERT_TRUE(again.exited());
     EXPECT_EQ(read("Ombrel.ini"), written);
-    EXPECT_EQ(state("result"), "2");
-    EXPECT_EQ(state("keys"), "C75;116;78;80;S78;S80;114;113;72;83;46;S46");
-    EXPECT_EQ(state("pending"), "0;0;0;0;0;0;0;0;0;0;0;0");  // the standard keys were dropped
+    // The standard keys were dropped.
+    EXPECT_EQ(states({"result", "keys", "pending"}),
+              (std::vector<std::string>{"2", "C75;116;78;80;S78;S80;114;113;72;83;46;S46",
+                                        "0;0;0;0;0;0;0;0;0;0;0;0"}));
 }
 
 TEST_F(ViewerHost, DuplicateKeyIsNamedAndCancelKeepsWhatWasSaved) {
@@ -404,9 +367,7 @@ class ScriptEditor : public ViewerHost {
     }
     void closeAll(Skelda& s, HWND editor) {
         press(editor, kClose);
-        for (int i = 0; i < 50 && IsWindow(editor); ++i)
-            Sleep(100);
-        EXPECT_FALSE(IsWindow(editor));
+        EXPECT_TRUE(waitUntil([&] { return !IsWindow(editor); }));
         PostMessageA(s.wait("SkeldaViewer", "Skelda"), WM_CLOSE, 0, 0);
         ASSERT_TRUE(s.exited());
     }
@@ -419,8 +380,7 @@ class ScriptEditor : public ViewerHost {
         for (int i = 0; i < 3; ++i)
             setText(cc, 706 + i, std::to_string(values[i]).c_str());
         PostMessageA(cc, WM_COMMAND, IDOK, 0);
-        for (int i = 0; i < 50 && IsWindow(cc); ++i)
-            Sleep(100);
+        waitUntil([&] { return !IsWindow(cc); });
     }
 };
 
@@ -451,9 +411,8 @@ TEST_F(ScriptEditor, AddsAndChangesEffectsOfANewAddress) {
                               "BeginLine:\r\nEndLine:\r\nString:重要\r\nSize:10\r\nBold:1\r\n"
                               "Italic:0\r\nTextColor:0x563412\r\nTxtBkColor:0xffffff\r\n"
                               "EdgeType:Rectangle\r\nTop_BottomPad:2\r\nLeft_RightPad:3\r\n\r\n";
-    for (int i = 0; i < 50 && read("_ViewScript\\ViewScript.txt") != added; ++i)
-        Sleep(100);
-    EXPECT_EQ(read("_ViewScript\\ViewScript.txt"), added);
+    EXPECT_TRUE(waitUntil([&] { return read("_ViewScript\\ViewScript.txt") == added; }))
+        << read("_ViewScript\\ViewScript.txt");
     EXPECT_EQ(read("_ViewScript\\stray.txt"), "<missing>");
     EXPECT_EQ(read("reread.txt"), "reread news@example.jp\r\n");
     const auto ini = platform::makeProfile(folder / "Ombrel.ini");
@@ -504,24 +463,24 @@ TEST_F(ScriptEditor, DeletesEffectsAndAddressesAndFollowsTheViewer) {
     press(e, kDeleteAddress);
     EXPECT_EQ(answer(s.box("ビュースクリプト"), IDOK),
               "このアドレスについての設定をすべて削除しますか？    ");
-    for (int i = 0; i < 50 && read("_ViewScript\\ViewScript.txt") != kOldScript; ++i)
-        Sleep(100);
-    EXPECT_EQ(read("_ViewScript\\ViewScript.txt"), kOldScript);
+    EXPECT_TRUE(waitUntil([&] { return read("_ViewScript\\ViewScript.txt") == kOldScript; }))
+        << read("_ViewScript\\ViewScript.txt");
     EXPECT_EQ(read("reread.txt"), "reread news@example.jp\r\n");
 
     // The viewer moves on to a message of the old address.
-    const std::string address = "old@example.jp";
-    COPYDATASTRUCT cd{0, static_cast<DWORD>(address.size()), const_cast<char*>(address.data())};
-    SendMessageA(s.wait("SkeldaViewer", "Skelda"), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cd));
+    const auto show = [&](std::string address) {
+        COPYDATASTRUCT cd{0, static_cast<DWORD>(address.size()), address.data()};
+        SendMessageA(s.wait("SkeldaViewer", "Skelda"), WM_COPYDATA, 0,
+                     reinterpret_cast<LPARAM>(&cd));
+    };
+    show("old@example.jp");
     EXPECT_EQ(textOf(GetDlgItem(e, kAddress)), "old@example.jp");
     EXPECT_EQ(textOf(GetDlgItem(e, kBeginLine)), "-----");
     EXPECT_EQ(textOf(GetDlgItem(e, kSize)), "12");
     EXPECT_TRUE(checked(e, kItalic));
     // And to one without a script: its address takes the unsaved entry's place.
-    const std::string other = "other@example.jp";
-    cd = COPYDATASTRUCT{0, static_cast<DWORD>(other.size()), const_cast<char*>(other.data())};
-    SendMessageA(s.wait("SkeldaViewer", "Skelda"), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cd));
-    EXPECT_EQ(textOf(GetDlgItem(e, kAddress)), other);
+    show("other@example.jp");
+    EXPECT_EQ(textOf(GetDlgItem(e, kAddress)), "other@example.jp");
     EXPECT_EQ(SendMessageA(GetDlgItem(e, kAddress), CB_GETCOUNT, 0, 0), 2);
     EXPECT_EQ(textOf(GetDlgItem(e, kBeginLine)), "");
     EXPECT_TRUE(checked(e, kBox));
@@ -610,8 +569,7 @@ TEST_F(ScriptEditor, AViewerOfAnotherNameIsServedBesideItsOwnProgram) {
     setText(e, kBeginLine, "----");
     chooseColour(s, e, kTextColour, 0, 0, 0);
     press(e, kRegister);
-    for (int i = 0; i < 50 && read("reread.txt") == "<missing>"; ++i)
-        Sleep(100);
+    waitUntil([&] { return read("reread.txt") != "<missing>"; });
     EXPECT_EQ(read("reread.txt"), "reread a@example.jp\r\n");
     EXPECT_EQ(read("_ViewScript\\ViewScript.txt").substr(0, 21), "Address:a@example.jp\r");
     closeAll(s, e);
@@ -644,8 +602,7 @@ TEST_F(ScriptEditor, DamagedFilesAreReadSafely) {
     EXPECT_EQ(textOf(GetDlgItem(e, kBeginLine)), std::string(127, 'b'));
     EXPECT_EQ(textOf(GetDlgItem(e, kSize)), "14");
     press(e, kRegister);  // the read effect saves as it stands, in the file's format
-    for (int i = 0; i < 50 && read("reread.txt") == "<missing>"; ++i)
-        Sleep(100);
+    waitUntil([&] { return read("reread.txt") != "<missing>"; });
     const std::string file = read("_ViewScript\\ViewScript.txt");
     EXPECT_EQ(file.substr(0, 8 + 126 + 2), "Address:" + std::string(126, 'a') + "\r\n");
     EXPECT_NE(file.find("BeginLine:" + std::string(127, 'b') + "\r\nEndLine:\r\n"),

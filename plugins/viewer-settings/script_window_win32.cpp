@@ -14,34 +14,12 @@
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "plugins/viewer-settings/brellin_win32.h"
+#include "plugins/viewer-settings/control_ids.h"
 #include "plugins/viewer-settings/script_logic.h"
 #include "plugins/viewer-settings/settings_logic.h"
 
 namespace kolvy::viewer {
 namespace {
-
-enum Id : int {
-    kAddress = 200,
-    kEffect,
-    kBox,
-    kHighlightChoice,
-    kBeginLine,
-    kEndLine,
-    kHighlight,
-    kHighlightLabel,
-    kSize,
-    kBold,
-    kItalic,
-    kEdge,
-    kTextColour,
-    kBackColour,
-    kDeleteAddress,
-    kDeleteEffect,
-    kHelp,
-    kRegister,
-    kClose,
-    kSample,
-};
 
 constexpr char kClass[] = "ViewScriptClass";
 constexpr char kCaption[] = "ビュースクリプト";

@@ -11,28 +11,11 @@
 
 #include "core/sjis.h"
 #include "plugins/viewer-settings/brellin_win32.h"
+#include "plugins/viewer-settings/control_ids.h"
 #include "plugins/viewer-settings/settings_logic.h"
 
 namespace kolvy::viewer {
 namespace {
-
-enum Id : int {
-    kFontType = 100,
-    kFontSize,
-    kSpaceBar,
-    kLineDown,
-    kReadOnJump,
-    kReadAfterTime,
-    kReadSeconds,
-    kReadOnOpen,
-    kGeneral0 = 120,  // five switches
-    kTitle0 = 130,    // ten switches
-    kShortcutList = 150,
-    kShortcutChange,
-    kShortcutStandard,
-    kHeaderBox,
-    kHeaderStandard,
-};
 
 // Client size in pixels.
 constexpr int kWidth = 700;

@@ -9,13 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "config/password.h"
-#include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "pop/session.h"
 #include "pop/testsupport/real_servers.h"
 #include "tests/support/test_env.h"
-#include "tools/kolvytool/tool.h"
+#include "tools/kolvytool/tool_test_util.h"
 
 namespace kolvy {
 namespace {
@@ -79,22 +77,12 @@ uint64_t writeBigMessage(platform::FileSystem& fs, const std::string& path,
     return (*f)->close() == Err::None ? size : 0;
 }
 
-struct ToolRun {
-    int code = 0;
-    std::string out, err;
-};
-
-ToolRun run(std::vector<std::string> args) {
-    std::vector<std::string_view> v(args.begin(), args.end());
-    ToolRun r;
-    r.code = tool::runTool(
-        v, [&](std::string_view s) { r.out += s; }, [&](std::string_view s) { r.err += s; });
-    return r;
-}
+using test::runTool;
+using test::ToolRun;
 
 class BigMessage : public ::testing::Test {
   protected:
-    std::string home() const { return tool::toTerminal(e.env.programFolder); }
+    std::string home() const { return test::home(e.env); }
     // Every communication-log file of the folder, run together.
     std::string commLog() {
         std::string all;
@@ -109,8 +97,8 @@ class BigMessage : public ::testing::Test {
     // the pattern a megabyte at a time.
     void expectAttachmentWhole(uint64_t limit = pop::kMaxMessageSize) {
         test::TempFolder dest;
-        const ToolRun x =
-            run({"extract", home(), tool::toTerminal("受信"), "0", tool::toTerminal(dest.path())});
+        const ToolRun x = runTool(
+            {"extract", home(), tool::toTerminal("受信"), "0", tool::toTerminal(dest.path())});
         ASSERT_EQ(x.code, 0) << x.out << x.err;
         const std::string path = dest / kAttachName;
         auto size = e.fs->fileSize(path);
@@ -131,8 +119,10 @@ class BigMessage : public ::testing::Test {
         EXPECT_EQ(at, lineCount(limit) * kGroup);
         EXPECT_EQ(mismatches, 0u);
     }
-    // Stored whole, or refused with a text: the same judgement for both ways in.
-    void expectStoredOrRefused(const ToolRun& r) {
+    // Stored whole, or refused with a text (`refusal` on the error output, else in the
+    // communication log): the same judgement for every way in.
+    void expectStoredOrRefused(const ToolRun& r, uint64_t limit = pop::kMaxMessageSize,
+                               const char* refusal = nullptr) {
         // Which of the two it was, for the person reading the run.
         std::printf("outcome: %s %s%s\n", r.code == 0 ? "stored" : "refused", r.out.c_str(),
                     tool::toTerminal(commLog()).c_str());
@@ -141,14 +131,17 @@ class BigMessage : public ::testing::Test {
             auto text = e.fs->fileSize(e.path("MailData\\受信\\0000.txt"));
             ASSERT_TRUE(text);
             EXPECT_GT(*text, 0u);
-            expectAttachmentWhole();
+            expectAttachmentWhole(limit);
         } else {
-            // Refused: said in the log in so many words, and nothing half stored.
-            EXPECT_FALSE(commLog().empty()) << r.out << r.err;
+            // Refused in so many words, and nothing half stored.
+            if (refusal) {
+                EXPECT_EQ(r.err, refusal);
+            } else {
+                EXPECT_FALSE(commLog().empty()) << r.out << r.err;
+            }
             EXPECT_FALSE(e.fs->exists(e.path("MailData\\受信\\0000.txt")));
         }
-        const ToolRun c = run({"check", home()});
-        EXPECT_EQ(c.code, 0) << c.out << c.err;
+        test::expectSound(e.env);
     }
     test::TestEnv e;
 };
@@ -159,8 +152,7 @@ TEST_F(BigMessage, ImportOfTheLargestAcceptedMessage) {
     const uint64_t size = writeBigMessage(*e.fs, eml);
     ASSERT_GT(size, pop::kMaxMessageSize - 100);
     ASSERT_LE(size, pop::kMaxMessageSize);
-    const ToolRun r = run({"import", home(), tool::toTerminal(eml)});
-    expectStoredOrRefused(r);
+    expectStoredOrRefused(runTool({"import", home(), tool::toTerminal(eml)}));
 }
 
 // Twice that, which the session would leave on the server, given to import: stored whole where
@@ -170,17 +162,8 @@ TEST_F(BigMessage, ImportOfTwiceTheLargestIsStoredWholeOrRefused) {
     const std::string eml = source / "huge.eml";
     const uint64_t limit = 2 * pop::kMaxMessageSize;
     ASSERT_GT(writeBigMessage(*e.fs, eml, limit), pop::kMaxMessageSize);
-    const ToolRun r = run({"import", home(), tool::toTerminal(eml)});
-    std::printf("outcome: %s\n", r.code == 0 ? "stored" : "refused");
-    if (r.code == 0) {
-        EXPECT_EQ(r.out.substr(0, 8), "stored 1") << r.out << r.err;
-        expectAttachmentWhole(limit);
-    } else {
-        EXPECT_EQ(r.err, "kolvytool: not enough memory\n");
-        EXPECT_FALSE(e.fs->exists(e.path("MailData\\受信\\0000.txt")));
-    }
-    const ToolRun c = run({"check", home()});
-    EXPECT_EQ(c.code, 0) << c.out << c.err;
+    expectStoredOrRefused(runTool({"import", home(), tool::toTerminal(eml)}), limit,
+                          "kolvytool: not enough memory\n");
 }
 
 TEST_F(BigMessage, ReceiveOfTheLargestAcceptedMessageFromDovecot) {
@@ -193,20 +176,10 @@ TEST_F(BigMessage, ReceiveOfTheLargestAcceptedMessageFromDovecot) {
     ASSERT_LE(size, pop::kMaxMessageSize);
     ASSERT_EQ(e.fs->rename(tmp, s->dovecotMaildir + "/new/big.kolvy"), Err::None);
 
-    platform::Profile& ini = e.env.ini;
-    ASSERT_EQ(ini.write("TagList", "TagAcount", "自宅"), Err::None);
-    ASSERT_EQ(ini.write("自宅", "TagNo", "0"), Err::None);
-    ASSERT_EQ(ini.write("自宅", "POP3Server", "127.0.0.1"), Err::None);
-    ASSERT_EQ(ini.write("自宅", "UserID", s->user), Err::None);
-    ASSERT_EQ(ini.write("自宅", "Password", config::scramblePassword(s->password)), Err::None);
-    ASSERT_EQ(ini.write("自宅", "POPPort", std::to_string(s->dovecotPop3)), Err::None);
-    ASSERT_EQ(ini.write("TagList", "TagOrder", "100"), Err::None);
-    ASSERT_EQ(ini.write("100", "TagNo", "0"), Err::None);
-    ASSERT_EQ(ini.write("100", "OrderName", "受信注文"), Err::None);
     // Generous: a test of memory, not of time-outs on a loaded machine.
-    ASSERT_EQ(ini.write("Option", "TimeOut", "120000"), Err::None);
+    test::writePopOrder(e.env.ini, s->dovecotPop3, s->user, s->password, false, 120000);
 
-    const ToolRun r = run({"receive", home(), tool::toTerminal("受信注文")});
+    const ToolRun r = runTool({"receive", home(), tool::toTerminal("受信注文")});
     s->emptyDovecot();
     expectStoredOrRefused(r);
 }

@@ -27,30 +27,6 @@ using namespace kolvy;
 constexpr UINT kSearchCommand = 40009;  // "メール検索(&K)"
 constexpr int kMessages = 40;
 
-struct FindMain {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK findMain(HWND h, LPARAM lp) {
-    auto* a = reinterpret_cast<FindMain*>(lp);
-    DWORD p = 0;
-    GetWindowThreadProcessId(h, &p);
-    char cls[64] = {};
-    GetClassNameA(h, cls, sizeof cls);
-    if (p == a->pid && lstrcmpA(cls, "MainWindow") == 0 && IsWindowVisible(h)) {
-        a->found = h;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND mainWindowOf(DWORD pid) {
-    FindMain f{pid, nullptr};
-    EnumWindows(findMain, reinterpret_cast<LPARAM>(&f));
-    return f.found;
-}
-
 HWND visibleList(HWND main) {
     for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         char cls[64] = {};
@@ -74,6 +50,64 @@ std::vector<std::vector<std::string>> lines(const std::string& text) {
     }
     return out;
 }
+
+// The first visible window of class `cls` of process `pid`, waited for up to 30 s.
+HWND windowOf(DWORD pid, const char* cls) {
+    struct Find {
+        DWORD pid;
+        const char* cls;
+        HWND found;
+    } f{pid, cls, nullptr};
+    for (int i = 0; i < 300 && !f.found; ++i, Sleep(100)) {
+        EnumWindows(
+            [](HWND h, LPARAM lp) -> BOOL {
+                auto* a = reinterpret_cast<Find*>(lp);
+                DWORD p = 0;
+                GetWindowThreadProcessId(h, &p);
+                char c[64] = {};
+                GetClassNameA(h, c, sizeof c);
+                if (p != a->pid || lstrcmpA(c, a->cls) != 0 || !IsWindowVisible(h)) return TRUE;
+                a->found = h;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&f));
+    }
+    return f.found;
+}
+
+std::string textOf(HWND h) {
+    char text[256] = {};
+    GetWindowTextA(h, text, sizeof text);
+    return text;
+}
+
+// Kolvy.exe started in its program folder; closed through its window, it must end cleanly.
+struct Program {
+    explicit Program(const std::string& folder) {
+        const std::string exe = folder + "\\Kolvy.exe";
+        std::string cmd = "\"" + exe + "\"";
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        if (CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           folder.c_str(), &si, &pi))
+            main = windowOf(pi.dwProcessId, "MainWindow");
+    }
+    void close() {
+        PostMessageA(main, WM_CLOSE, 0, 0);
+        EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(pi.hProcess, &code);
+        EXPECT_EQ(code, 0u);
+    }
+    ~Program() {
+        if (!pi.hProcess) return;
+        TerminateProcess(pi.hProcess, 99);  // this test's own, by its handle; no-op once ended
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    PROCESS_INFORMATION pi{};
+    HWND main = nullptr;
+};
 
 class PluginHost : public ::testing::Test {
   protected:
@@ -112,16 +146,8 @@ class PluginHost : public ::testing::Test {
 };
 
 TEST_F(PluginHost, StandInPluginWalksTheHostsTabsAndEntriesByPointer) {
-    const std::string exe = folder / "Kolvy.exe";
-    std::string cmd = "\"" + exe + "\"";
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               folder.path().c_str(), &si, &pi));
-    HWND main = nullptr;
-    for (int i = 0; i < 300 && !main; ++i, Sleep(100))
-        main = mainWindowOf(pi.dwProcessId);
+    Program program(folder.path());
+    HWND main = program.main;
     ASSERT_NE(main, nullptr);
     HWND list = visibleList(main);
     ASSERT_NE(list, nullptr);
@@ -164,51 +190,22 @@ TEST_F(PluginHost, StandInPluginWalksTheHostsTabsAndEntriesByPointer) {
     EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), kMessages);
     test::saveScreenshot(main, "main-window-after-plugin-read-all");
 
-    PostMessageA(main, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(pi.hProcess, &code);
-    if (code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 99);
-    EXPECT_EQ(code, 0u);
+    program.close();
     EXPECT_EQ(platform::makeProfile(folder / "Kolvy.ini")->read("Option", "ErrorLogOut"), "0");
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
 }
 
 TEST_F(PluginHost, SearchWithoutThePluginSaysSoAndGoesOn) {
     ASSERT_TRUE(DeleteFileA((folder / "Fandor.dll").c_str()));
-    const std::string exe = folder / "Kolvy.exe";
-    std::string cmd = "\"" + exe + "\"";
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               folder.path().c_str(), &si, &pi));
-    HWND main = nullptr;
-    for (int i = 0; i < 300 && !main; ++i, Sleep(100))
-        main = mainWindowOf(pi.dwProcessId);
+    Program program(folder.path());
+    HWND main = program.main;
     ASSERT_NE(main, nullptr);
     PostMessageA(main, WM_COMMAND, kSearchCommand, 0);
-    HWND box = nullptr;
-    for (int i = 0; i < 300 && !box; ++i, Sleep(100)) {
-        box = FindWindowA("#32770", "Kolvyメール");
-        DWORD p = 0;
-        if (box) GetWindowThreadProcessId(box, &p);
-        if (p != pi.dwProcessId) box = nullptr;
-    }
+    HWND box = windowOf(program.pi.dwProcessId, "#32770");
     ASSERT_NE(box, nullptr);
-    char text[256] = {};
-    GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof text);
-    EXPECT_STREQ(text, "Fandor.dllが読み込めません。   ");
+    EXPECT_EQ(textOf(box), "Kolvyメール");
+    EXPECT_EQ(textOf(GetDlgItem(box, 0xFFFF)), "Fandor.dllが読み込めません。   ");
     PostMessageA(box, WM_COMMAND, IDOK, 0);
-    PostMessageA(main, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(pi.hProcess, &code);
-    if (code == STILL_ACTIVE) TerminateProcess(pi.hProcess, 99);
-    EXPECT_EQ(code, 0u);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    program.close();
 }
 
 }  // namespace

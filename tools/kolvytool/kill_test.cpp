@@ -16,23 +16,17 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "config/password.h"
-#include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "pop/testsupport/mailbox_server.h"
 #include "pop/testsupport/real_servers.h"
-#include "rules/rule_book.h"
-#include "rules/rule_file.h"
-#include "rules/rule_tables.h"
-#include "rules/sort.h"
 #include "store/commit.h"
-#include "store/tabs.h"
 #include "tests/support/test_env.h"
-#include "tools/kolvytool/tool.h"
+#include "tools/kolvytool/tool_test_util.h"
 
 extern char** environ;
 
@@ -54,18 +48,7 @@ int scale() {
 // Kill points tried by the whole binary, printed at the end for the report.
 int gKillPoints = 0;
 
-struct ToolRun {
-    int code = 0;
-    std::string out, err;
-};
-
-ToolRun runInProcess(std::vector<std::string> args) {
-    std::vector<std::string_view> v(args.begin(), args.end());
-    ToolRun r;
-    r.code = runTool(
-        v, [&](std::string_view s) { r.out += s; }, [&](std::string_view s) { r.err += s; });
-    return r;
-}
+using test::runTool;
 
 struct ChildEnd {
     bool killed = false;  // ended by SIGKILL
@@ -152,6 +135,18 @@ std::map<int, int> storedCopies(test::TestEnv& e) {
     return copies;
 }
 
+// Every message stored, and at most `mayDouble` of them twice.
+void expectStored(test::TestEnv& e, int count, int mayDouble) {
+    const std::map<int, int> copies = storedCopies(e);
+    int doubled = 0;
+    for (int n = 1; n <= count; ++n) {
+        const int k = copies.count(n) ? copies.at(n) : 0;
+        EXPECT_GE(k, 1) << "message " << n << " lost";
+        doubled += std::max(0, k - 1);
+    }
+    EXPECT_LE(doubled, mayDouble) << "stored twice";
+}
+
 bool temporariesLeft(test::TestEnv& e) {
     auto tabs = e.fs->list(e.path("MailData"));
     if (!tabs) return false;
@@ -168,7 +163,7 @@ void settleAndCompare(test::TestEnv& e, const std::vector<std::string>& again, i
                       const std::string& what) {
     SCOPED_TRACE(what);
     const std::string home = toTerminal(e.env.programFolder);
-    runInProcess({"check", home, "--repair"});
+    runTool({"check", home, "--repair"});
     EXPECT_FALSE(temporariesLeft(e));
     // An import killed after it stored everything (its journal is gone once it has) is not
     // run again: the user was told it was done.
@@ -176,45 +171,59 @@ void settleAndCompare(test::TestEnv& e, const std::vector<std::string>& again, i
                             !e.fs->exists(e.path("_Log\\kolvytool-import.jnl")) &&
                             !storedCopies(e).empty();
     if (!importDone) {
-        const ToolRun second = runInProcess(again);
+        const test::ToolRun second = runTool(again);
         EXPECT_EQ(second.code, 0) << second.out << second.err;
     }
-    const ToolRun check = runInProcess({"check", home});
+    const test::ToolRun check = runTool({"check", home});
     EXPECT_EQ(check.code, 0) << check.out;
     EXPECT_FALSE(temporariesLeft(e));
-    const std::map<int, int> copies = storedCopies(e);
-    int doubled = 0;
-    for (int n = 1; n <= count; ++n) {
-        auto it = copies.find(n);
-        if (it == copies.end()) {
-            ADD_FAILURE() << "message " << n << " lost";
-            continue;
-        }
-        doubled += it->second - 1;
-    }
-    EXPECT_LE(doubled, 1) << "stored twice";
+    expectStored(e, count, 1);  // a kill costs at most the message under way
     ++gKillPoints;
 }
 
-// The kill points of a command: every `stride`th call until the command runs to its end.
+// One kill: `args` (the program folder put after the command) on a fresh folder made by `setup`,
+// killed at call `n` (> 0) or after `wallMs`, then `check`. False when it ran to its end at
+// call `n`, or failed.
 template <class Setup, class Check>
-int killEveryCall(const std::vector<std::string>& args, long stride, Setup setup, Check check) {
-    int points = 0;
-    for (long n = 1;; n += stride) {
-        test::TestEnv e;
-        setup(e);
-        std::vector<std::string> a = args;
-        a.insert(a.begin() + 1, toTerminal(e.env.programFolder));
-        const ChildEnd end = runChild(a, n);
-        if (!end.killed) {
-            EXPECT_EQ(end.code, 0) << "at call " << n;
-            break;  // ran to its end: every call has been tried
-        }
-        ++points;
-        check(e, a, "kill at call " + std::to_string(n));
-        if (::testing::Test::HasFailure()) break;
+bool killOnce(const std::vector<std::string>& args, long n, int wallMs, Setup& setup,
+              Check& check) {
+    test::TestEnv e;
+    setup(e);
+    if (::testing::Test::HasFatalFailure()) return false;
+    std::vector<std::string> a = args;
+    a.insert(a.begin() + 1, test::home(e.env));
+    const ChildEnd end = runChild(a, n, wallMs);
+    const std::string what = n > 0 ? "kill at call " + std::to_string(n)
+                                   : "killed after " + std::to_string(wallMs) + " ms";
+    if (!end.killed) {
+        EXPECT_EQ(end.code, 0) << what;
+        if (n > 0) return false;  // every call has been tried
     }
+    check(e, a, what);
+    return !::testing::Test::HasFailure();
+}
+
+// The kill points of a command: every `stride`th call from `first` until it runs to its end.
+template <class Setup, class Check>
+int killEveryCall(const std::vector<std::string>& args, long first, long stride, Setup setup,
+                  Check check) {
+    int points = 0;
+    for (long n = first; killOnce(args, n, -1, setup, check); n += stride)
+        ++points;
     return points;
+}
+
+// Wall clock: how long a whole run takes, then `times` kills anywhere within it.
+template <class Setup, class Check>
+void killAtRandomMoments(const std::vector<std::string>& args, unsigned seed, int times,
+                         Setup setup, Check check) {
+    const int64_t start = nowMs();
+    ASSERT_TRUE(killOnce(args, 0, -1, setup, check));
+    const auto ms = static_cast<unsigned>(nowMs() - start);
+    std::mt19937 random(seed);
+    for (int k = 0; k < times; ++k) {
+        if (!killOnce(args, 0, static_cast<int>(random() % (ms + 1)), setup, check)) return;
+    }
 }
 
 class Kill : public ::testing::Test {
@@ -225,54 +234,29 @@ class Kill : public ::testing::Test {
     }
 };
 
+// An mbox of messages 1 to `count` in `folder`, " move" added to the odd subjects when asked;
+// returns its path as an argument.
+std::string writeMbox(const test::TempFolder& folder, int count, bool markOdd = false) {
+    std::string mbox;
+    for (int n = 1; n <= count; ++n) {
+        std::string m = mail(n);
+        if (markOdd && n % 2) m.insert(m.find("\r\n", m.find("Subject:")), " move");
+        mbox += "From s@example.jp Mon Dec  7 10:00:00 2026\r\n" + m + "\r\n";
+    }
+    const std::string file = folder / "box.mbox";
+    EXPECT_EQ(platform::writeWholeFile(*platform::makeFileSystem(), file, mbox), Err::None);
+    return toTerminal(file);
+}
+
 TEST_F(Kill, ImportAtEveryFileSystemCallAndAtRandomMoments) {
     const int count = 8 * scale();
     test::TempFolder source;
-    std::string mbox;
-    for (int n = 1; n <= count; ++n)
-        mbox += "From s@example.jp Mon Dec  7 10:00:00 2026\r\n" + mail(n) + "\r\n";
-    const std::string file = source / "box.mbox";
-    ASSERT_EQ(platform::writeWholeFile(*platform::makeFileSystem(), file, mbox), Err::None);
-    const std::string fileArg = toTerminal(file);
+    const std::string fileArg = writeMbox(source, count);
     auto compare = [&](test::TestEnv& e, const std::vector<std::string>& a,
                        const std::string& what) { settleAndCompare(e, a, count, what); };
-    const int points = killEveryCall(
-        {"import", fileArg}, 1, [](test::TestEnv&) {}, compare);
-    EXPECT_GT(points, count * 5);
-
-    // Wall clock: how long a whole import takes, then kills anywhere within it.
-    std::mt19937 random(13);
-    const int64_t start = nowMs();
-    {
-        test::TestEnv e;
-        ASSERT_EQ(runChild({"import", toTerminal(e.env.programFolder), fileArg}, 0).code, 0);
-    }
-    const int ms = static_cast<int>(nowMs() - start);
-    for (int k = 0; k < 10 * scale(); ++k) {
-        test::TestEnv e;
-        const std::vector<std::string> a{"import", toTerminal(e.env.programFolder), fileArg};
-        const int at = static_cast<int>(random() % static_cast<unsigned>(ms + 1));
-        runChild(a, 0, at);
-        settleAndCompare(e, a, count, "killed after " + std::to_string(at) + " ms");
-    }
-}
-
-// Account 0 and order "受信注文" on the server, leaving mail there or not.
-void setUpOrder(test::TestEnv& e, uint16_t port, std::string_view user, std::string_view password,
-                bool leave) {
-    platform::Profile& ini = e.env.ini;
-    ini.write("TagList", "TagAcount", "自宅");
-    ini.write("自宅", "TagNo", "0");
-    ini.write("自宅", "POP3Server", "127.0.0.1");
-    ini.write("自宅", "UserID", user);
-    ini.write("自宅", "Password", config::scramblePassword(password));
-    ini.write("自宅", "POPPort", std::to_string(port));
-    ini.write("自宅", "MailAddress", "me@example.jp");
-    ini.write("TagList", "TagOrder", "100");
-    ini.write("100", "TagNo", "0");
-    ini.write("100", "OrderName", "受信注文");
-    ini.write("100", "Nokosu", leave ? "1" : "0");
-    ini.write("Option", "TimeOut", "30000");
+    const auto nothing = [](test::TestEnv&) {};
+    EXPECT_GT(killEveryCall({"import", fileArg}, 1, 1, nothing, compare), count * 5);
+    killAtRandomMoments({"import", fileArg}, 13, 10 * scale(), nothing, compare);
 }
 
 // Kill points are every `stride`th call; a larger KOLVY_KILL_SCALE makes the stride smaller.
@@ -280,47 +264,29 @@ long strideFor(long base) {
     return std::max(1L, base / scale());
 }
 
-// One kill point against a fresh scripted mailbox: the child killed at call `killAt` (or after
-// `wallMs`), then the comparison. False when the child ran to its end.
-bool receiveKilledOnce(bool leave, int count, long killAt, int wallMs) {
-    const std::string order = toTerminal("受信注文");
-    test::MailboxServer box;
-    box.setCredentials("taro", "secret");
-    for (int i = 1; i <= count; ++i)
-        box.add(test::MailboxServer::message(mail(i), "U" + std::to_string(i)));
-    test::TestEnv e;
-    setUpOrder(e, box.port(), "taro", "secret", leave);
-    const std::vector<std::string> a{"receive", toTerminal(e.env.programFolder), order};
-    const ChildEnd end = runChild(a, killAt, wallMs);
-    const std::string what = killAt > 0 ? "kill at call " + std::to_string(killAt)
-                                        : "killed after " + std::to_string(wallMs) + " ms";
-    if (!end.killed) {
-        EXPECT_EQ(end.code, 0) << what;
-        if (killAt > 0) return false;
-    }
-    settleAndCompare(e, a, count, what);
-    // Delete mode: the second run emptied the box.
-    if (!leave) {
-        EXPECT_TRUE(box.messages().empty()) << what;
-    }
-    return true;
-}
-
+// Receives from a fresh scripted mailbox, killed at every fourth call, then at random moments.
 void receiveFromScriptedServer(bool leave, long first) {
     const int count = 8 * scale();
-    int points = 0;
-    for (long n = first; receiveKilledOnce(leave, count, n, -1); n += strideFor(4)) {
-        ++points;
-        if (::testing::Test::HasFailure()) return;
-    }
-    EXPECT_GT(points, count);
-    // Wall clock: anywhere within the time a whole run takes.
-    const int64_t start = nowMs();
-    receiveKilledOnce(leave, count, 0, -1);
-    const int ms = static_cast<int>(nowMs() - start);
-    std::mt19937 random(leave ? 31 : 17);
-    for (int k = 0; k < 4 * scale() && !::testing::Test::HasFailure(); ++k)
-        receiveKilledOnce(leave, count, 0, static_cast<int>(random() % static_cast<unsigned>(ms)));
+    std::optional<test::MailboxServer> box;
+    const auto setup = [&](test::TestEnv& e) {
+        box.emplace();
+        box->setCredentials("taro", "secret");
+        for (int i = 1; i <= count; ++i)
+            box->add(test::MailboxServer::message(mail(i), "U" + std::to_string(i)));
+        test::writePopOrder(e.env.ini, box->port(), "taro", "secret", leave, 30000);
+    };
+    const auto check = [&](test::TestEnv& e, const std::vector<std::string>& a,
+                           const std::string& what) {
+        settleAndCompare(e, a, count, what);
+        // Delete mode: the second run emptied the box.
+        if (!leave) {
+            EXPECT_TRUE(box->messages().empty()) << what;
+        }
+    };
+    const std::vector<std::string> args{"receive", toTerminal("受信注文")};
+    EXPECT_GT(killEveryCall(args, first, strideFor(4), setup, check), count);
+    if (!::testing::Test::HasFailure())
+        killAtRandomMoments(args, leave ? 31 : 17, 4 * scale(), setup, check);
 }
 
 TEST_F(Kill, ReceiveDeletingFromTheScriptedServer) {
@@ -335,101 +301,52 @@ TEST_F(Kill, ReceiveFromDovecotAtEveryEleventhCall) {
     auto s = test::popServers();
     if (!s) GTEST_SKIP() << "the pop-servers fixture has not run";
     const int count = 4 * scale();
-    const std::string order = toTerminal("受信注文");
-    int points = 0;
-    for (long n = 2;; n += strideFor(11)) {
-        s->emptyDovecot();
-        for (int i = 1; i <= count; ++i)
-            ASSERT_TRUE(s->deliverToDovecot(std::to_string(i) + ".kill", mail(i)));
-        test::TestEnv e;
-        setUpOrder(e, s->dovecotPop3, s->user, s->password, false);
-        const std::vector<std::string> a{"receive", toTerminal(e.env.programFolder), order};
-        const ChildEnd end = runChild(a, n);
-        if (!end.killed) {
-            EXPECT_EQ(end.code, 0) << "at call " << n;
-            break;
-        }
-        ++points;
-        settleAndCompare(e, a, count, "dovecot, kill at call " + std::to_string(n));
-        if (::testing::Test::HasFailure()) break;
-    }
+    const int points = killEveryCall(
+        {"receive", toTerminal("受信注文")}, 2, strideFor(11),
+        [&](test::TestEnv& e) {
+            s->emptyDovecot();
+            for (int i = 1; i <= count; ++i)
+                ASSERT_TRUE(s->deliverToDovecot(std::to_string(i) + ".kill", mail(i)));
+            test::writePopOrder(e.env.ini, s->dovecotPop3, s->user, s->password, false, 30000);
+        },
+        [&](test::TestEnv& e, const std::vector<std::string>& a, const std::string& what) {
+            settleAndCompare(e, a, count, "dovecot, " + what);
+        });
     s->emptyDovecot();
     EXPECT_GT(points, count);
-}
-
-int32_t itemNamed(std::string_view name) {
-    for (int32_t i = 1; i <= rules::kItemCount; ++i) {
-        if (rules::itemName(i) == name) return i;
-    }
-    return 0;
 }
 
 // A program folder with `count` messages in the receive tab, a tab "仕分け" and a command rule
 // that moves the odd ones there.
 void sortSetup(test::TestEnv& e, const std::string& mbox) {
-    ASSERT_EQ(runInProcess({"import", toTerminal(e.env.programFolder), mbox}).code, 0);
-    store::TabRegistry tabs;
-    ASSERT_TRUE(tabs.load(e.env));
-    ASSERT_TRUE(tabs.create(e.env, store::CreateMode::NewTab, "仕分け").ok());
-    rules::RegistryTabs directory(tabs);
-    rules::RuleBook book;
-    ASSERT_EQ(book.load(e.env, rules::RuleKind::Command, directory, 3), Err::None);
-    auto* r = new Rule;
-    rules::clearRule(*r);
-    r->item1 = itemNamed("Subject:");
-    sjis::copyField(r->keyword1, "move");
-    r->mode1 = 1;
-    r->targetTab = tabs.findByName("仕分け");
-    book.addAtFileEnd(rules::RuleKind::Command, r);
-    ASSERT_EQ(book.save(e.env, rules::RuleKind::Command, directory), Err::None);
-    for (Tab* tab = tabs.first(); tab && tab != tabs.listHead(); tab = tab->next)
-        store::freeItems(*tab);
-}
-
-void expectEachOnce(test::TestEnv& e, int count, const std::string& what) {
-    SCOPED_TRACE(what);
-    const std::map<int, int> copies = storedCopies(e);
-    for (int n = 1; n <= count; ++n) {
-        auto it = copies.find(n);
-        EXPECT_TRUE(it != copies.end() && it->second == 1)
-            << "message " << n << ": " << (it == copies.end() ? 0 : it->second) << " copies";
-    }
+    ASSERT_EQ(runTool({"import", toTerminal(e.env.programFolder), mbox}).code, 0);
+    test::addRule(
+        e.env, rules::RuleKind::Command,
+        [](Rule& r, store::TabRegistry& tabs) {
+            test::matchSubject(r, "move");
+            r.targetTab = tabs.findByName("仕分け");
+        },
+        "仕分け");
 }
 
 TEST_F(Kill, SortAtEveryFileSystemCallLeavesEachMessageOnce) {
     const int count = 6 * scale();
     test::TempFolder source;
-    std::string mbox;
-    for (int n = 1; n <= count; ++n) {
-        std::string m = mail(n);
-        if (n % 2) m.insert(m.find("\r\n", m.find("Subject:")), " move");
-        mbox += "From s@example.jp Mon Dec  7 10:00:00 2026\r\n" + m + "\r\n";
-    }
-    const std::string file = source / "sort.mbox";
-    ASSERT_EQ(platform::writeWholeFile(*platform::makeFileSystem(), file, mbox), Err::None);
-    int points = 0;
-    for (long n = 1;; n += strideFor(2)) {
-        test::TestEnv e;
-        sortSetup(e, toTerminal(file));
-        if (::testing::Test::HasFatalFailure()) return;
-        const std::string home = toTerminal(e.env.programFolder);
-        const ChildEnd end = runChild({"sort", home}, n);
-        if (!end.killed) {
-            EXPECT_EQ(end.code, 0) << "at call " << n;
-            break;
-        }
-        ++points;
-        ++gKillPoints;
-        const std::string what = "sort killed at call " + std::to_string(n);
-        runInProcess({"check", home, "--repair"});
-        EXPECT_EQ(runInProcess({"check", home}).code, 0) << what;
-        EXPECT_FALSE(temporariesLeft(e)) << what;
-        expectEachOnce(e, count, what);
-        // The sort run again finishes the work: still each once.
-        EXPECT_EQ(runInProcess({"sort", home}).code, 0) << what;
-        expectEachOnce(e, count, what + ", sorted again");
-        if (::testing::Test::HasFailure()) break;
-    }
+    const std::string mbox = writeMbox(source, count, true);
+    const int points = killEveryCall(
+        {"sort"}, 1, strideFor(2), [&](test::TestEnv& e) { sortSetup(e, mbox); },
+        [&](test::TestEnv& e, const std::vector<std::string>& a, const std::string& what) {
+            SCOPED_TRACE(what);
+            ++gKillPoints;
+            runTool({"check", a[1], "--repair"});
+            test::expectSound(e.env);
+            EXPECT_FALSE(temporariesLeft(e));
+            expectStored(e, count, 0);
+            // The sort run again finishes the work: still each once.
+            EXPECT_EQ(runTool(a).code, 0);
+            SCOPED_TRACE("sorted again");
+            expectStored(e, count, 0);
+        });
     EXPECT_GT(points, count);
 }
 

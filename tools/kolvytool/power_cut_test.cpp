@@ -10,29 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "config/password.h"
 #include "platform/fileutil.h"
 #include "pop/testsupport/mailbox_server.h"
-#include "store/commit.h"
 #include "tests/support/power_cut_fs.h"
 #include "tests/support/test_env.h"
-#include "tools/kolvytool/tool.h"
+#include "tools/kolvytool/tool_test_util.h"
 
 namespace kolvy::tool {
 namespace {
 
-struct ToolRun {
-    int code = 0;
-    std::string out, err;
-};
-
-ToolRun runOn(platform::FileSystem& fs, std::vector<std::string> args) {
-    std::vector<std::string_view> v(args.begin(), args.end());
-    ToolRun r;
-    r.code = runToolOn(
-        fs, v, [&](std::string_view s) { r.out += s; }, [&](std::string_view s) { r.err += s; });
-    return r;
-}
+using test::runTool;
 
 std::string mail(int n) {
     return "From: s@example.jp\r\nTo: me@example.jp\r\nSubject: cut " + std::to_string(n) +
@@ -40,39 +27,26 @@ std::string mail(int n) {
            std::to_string(n) + "\r\n";
 }
 
-class PowerCut : public ::testing::Test {
-  protected:
-    static constexpr int kCount = 5;
-    void SetUp() override {
+// A mailbox of `count` messages and a program folder whose order leaves them on the server:
+// only the ids stop a second fetch.
+struct Cut {
+    explicit Cut(int messages) : count(messages) {
         box.setCredentials("taro", "secret");
-        for (int i = 1; i <= kCount; ++i)
+        for (int i = 1; i <= count; ++i)
             box.add(test::MailboxServer::message(mail(i), "U" + std::to_string(i)));
-        platform::Profile& ini = e.env.ini;
-        ini.write("TagList", "TagAcount", "自宅");
-        ini.write("自宅", "TagNo", "0");
-        ini.write("自宅", "POP3Server", "127.0.0.1");
-        ini.write("自宅", "UserID", "taro");
-        ini.write("自宅", "Password", config::scramblePassword("secret"));
-        ini.write("自宅", "POPPort", std::to_string(box.port()));
-        ini.write("TagList", "TagOrder", "100");
-        ini.write("100", "TagNo", "0");
-        ini.write("100", "OrderName", "受信注文");
-        ini.write("100", "Nokosu", "1");  // leave on server: only the ids stop a second fetch
-        ini.write("Option", "TimeOut", "5000");
+        test::writePopOrder(e.env.ini, box.port(), "taro", "secret", true, 5000);
     }
-    std::vector<std::string> receiveArgs() {
-        return {"receive", toTerminal(e.env.programFolder), toTerminal("受信注文")};
+    std::vector<std::string> receiveArgs() const {
+        return {"receive", test::home(e.env), toTerminal("受信注文")};
     }
     // Copies of each message in the receive tab, by its number.
     std::map<int, int> copies() {
         std::map<int, int> out;
         auto files = e.fs->list(e.path("MailData\\受信"));
-        if (!files) return out;
-        for (const auto& f : *files) {
+        for (const auto& f : files ? *files : std::vector<platform::DirEntry>{}) {
             if (f.name.size() != 8 || f.name.substr(4) != ".txt") continue;
             auto text = platform::readWholeFile(*e.fs, e.path("MailData\\受信\\" + f.name));
-            if (!text) continue;
-            const size_t at = text->find("Message-ID: <c");
+            const size_t at = text ? text->find("Message-ID: <c") : std::string::npos;
             if (at != std::string::npos) ++out[std::atoi(text->c_str() + at + 14)];
         }
         return out;
@@ -80,47 +54,50 @@ class PowerCut : public ::testing::Test {
     // After the cut: repair, receive on the real disk, and every message is there.
     void settle(const std::string& what) {
         SCOPED_TRACE(what);
-        runOn(*e.fs, {"check", toTerminal(e.env.programFolder), "--repair"});
-        const ToolRun again = runOn(*e.fs, receiveArgs());
+        runTool({"check", test::home(e.env), "--repair"});
+        const test::ToolRun again = runTool(receiveArgs());
         EXPECT_EQ(again.code, 0) << again.err;
-        EXPECT_EQ(runOn(*e.fs, {"check", toTerminal(e.env.programFolder)}).code, 0);
+        test::expectSound(e.env);
         const auto c = copies();
-        for (int n = 1; n <= kCount; ++n)
+        for (int n = 1; n <= count; ++n)
             EXPECT_TRUE(c.count(n)) << "message " << n << " lost";
     }
+    size_t journalLines() {
+        const std::string text = e.read("_UIDL\\自宅.jnl");
+        return text == "<missing>"
+                   ? 0
+                   : static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    }
+    int count;
     test::MailboxServer box;
     test::TestEnv e;
 };
 
-std::vector<std::string> journalLines(test::TestEnv& e) {
-    std::vector<std::string> lines;
-    const std::string text = e.read("_UIDL\\自宅.jnl");
-    size_t at = 0;
-    while (text != "<missing>" && at < text.size()) {
-        const size_t end = text.find("\r\n", at);
-        if (end == std::string::npos) break;
-        lines.push_back(text.substr(at, end - at));
-        at = end + 2;
+class PowerCut : public ::testing::Test, protected Cut {
+  protected:
+    static constexpr int kCount = 5;
+    PowerCut() : Cut(kCount) {}
+    void expectEachOnce() {
+        for (const auto& [n, k] : copies())
+            EXPECT_EQ(k, 1) << "message " << n;
     }
-    return lines;
-}
+};
 
 TEST_F(PowerCut, AJournalThatOutlivesItsMessagesClaimsNone) {
     test::PowerCutFileSystem fs(*e.fs);
     // All five are stored and journalled, and the process dies at the commit: nothing is flushed.
     fs.dieAtFirstSync();
-    EXPECT_NE(runOn(fs, receiveArgs()).code, 0);
-    ASSERT_EQ(journalLines(e).size(), static_cast<size_t>(kCount));
+    EXPECT_NE(runTool(receiveArgs(), &fs).code, 0);
+    ASSERT_EQ(journalLines(), static_cast<size_t>(kCount));
     EXPECT_EQ(copies().size(), static_cast<size_t>(kCount));
     // The system wrote the journal back, but not the messages, before the power went.
     fs.makeDurable(e.path("_UIDL\\自宅.jnl"));
     fs.powerCut();
     EXPECT_TRUE(copies().empty());
-    ASSERT_EQ(journalLines(e).size(), static_cast<size_t>(kCount));
+    ASSERT_EQ(journalLines(), static_cast<size_t>(kCount));
     settle("journal kept, messages lost");
-    for (const auto& [n, k] : copies())
-        EXPECT_EQ(k, 1) << "message " << n;
-    EXPECT_EQ(journalLines(e).size(), 0u) << "folded into the UIDL file";
+    expectEachOnce();
+    EXPECT_EQ(journalLines(), 0u) << "folded into the UIDL file";
     EXPECT_EQ(e.read("_UIDL\\自宅.txt").size(),
               kCount * 5u);  // " Un" CR LF each: kept by the order alone
 }
@@ -130,11 +107,10 @@ TEST_F(PowerCut, AKillKeepsTheIdsOfWholeMessagesKnown) {
     // takes the ids from the journal and fetches nothing again.
     test::PowerCutFileSystem fs(*e.fs);
     fs.dieAtFirstSync();
-    runOn(fs, receiveArgs());
-    ASSERT_EQ(journalLines(e).size(), static_cast<size_t>(kCount));
+    runTool(receiveArgs(), &fs);
+    ASSERT_EQ(journalLines(), static_cast<size_t>(kCount));
     settle("killed at the commit");
-    for (const auto& [n, k] : copies())
-        EXPECT_EQ(k, 1) << "message " << n;
+    expectEachOnce();
     EXPECT_EQ(box.retrieved().size(), static_cast<size_t>(kCount)) << "fetched twice";
 }
 
@@ -149,57 +125,24 @@ TEST(PowerCutSweep, NothingOnTheServerIsLostAfterACutAtAnyCall) {
     int points = 0;
     for (long n = 1; total == 0 || n <= total; n += total == 0 ? 0 : stride) {
         for (bool journalFirst : {false, true}) {
-            test::MailboxServer box;
-            box.setCredentials("taro", "secret");
-            for (int i = 1; i <= 3; ++i)
-                box.add(test::MailboxServer::message(mail(i), "U" + std::to_string(i)));
-            test::TestEnv e;
-            platform::Profile& ini = e.env.ini;
-            ini.write("TagList", "TagAcount", "自宅");
-            ini.write("自宅", "TagNo", "0");
-            ini.write("自宅", "POP3Server", "127.0.0.1");
-            ini.write("自宅", "UserID", "taro");
-            ini.write("自宅", "Password", config::scramblePassword("secret"));
-            ini.write("自宅", "POPPort", std::to_string(box.port()));
-            ini.write("TagList", "TagOrder", "100");
-            ini.write("100", "TagNo", "0");
-            ini.write("100", "OrderName", "受信注文");
-            ini.write("100", "Nokosu", "1");
-            ini.write("Option", "TimeOut", "5000");
-            const std::vector<std::string> args{"receive", toTerminal(e.env.programFolder),
-                                                toTerminal("受信注文")};
+            Cut cut(3);
             // The first start's folders are made before: the cut is about the receive. (The
             // ini is written beside this file system, so a process that died in the setup
             // would still register tabs whose folders it never made.)
-            ASSERT_EQ(runOn(*e.fs, {"list", toTerminal(e.env.programFolder)}).code, 0);
-            test::PowerCutFileSystem fs(*e.fs);
+            ASSERT_EQ(runTool({"list", test::home(cut.e.env)}).code, 0);
+            test::PowerCutFileSystem fs(*cut.e.fs);
             if (total == 0) {
                 // The first pass counts the calls of a clean run.
-                ASSERT_EQ(runOn(fs, args).code, 0);
+                ASSERT_EQ(runTool(cut.receiveArgs(), &fs).code, 0);
                 total = fs.calls();
                 break;
             }
             fs.dieAt(n);
-            runOn(fs, args);
-            if (journalFirst) fs.makeDurable(e.path("_UIDL\\自宅.jnl"));
+            runTool(cut.receiveArgs(), &fs);
+            if (journalFirst) fs.makeDurable(cut.e.path("_UIDL\\自宅.jnl"));
             fs.powerCut();
             ++points;
-            SCOPED_TRACE("cut at call " + std::to_string(n) +
-                         (journalFirst ? ", journal kept" : ""));
-            runOn(*e.fs, {"check", toTerminal(e.env.programFolder), "--repair"});
-            EXPECT_EQ(runOn(*e.fs, args).code, 0);
-            EXPECT_EQ(runOn(*e.fs, {"check", toTerminal(e.env.programFolder)}).code, 0);
-            std::map<int, int> c;
-            auto files = e.fs->list(e.path("MailData\\受信"));
-            ASSERT_TRUE(files.ok());
-            for (const auto& f : *files) {
-                if (f.name.size() != 8 || f.name.substr(4) != ".txt") continue;
-                auto text = platform::readWholeFile(*e.fs, e.path("MailData\\受信\\" + f.name));
-                const size_t at = text ? text->find("Message-ID: <c") : std::string::npos;
-                if (at != std::string::npos) ++c[std::atoi(text->c_str() + at + 14)];
-            }
-            for (int i = 1; i <= 3; ++i)
-                EXPECT_TRUE(c.count(i)) << "message " << i << " lost";
+            cut.settle("cut at call " + std::to_string(n) + (journalFirst ? ", journal kept" : ""));
             if (::testing::Test::HasFailure()) return;
         }
     }

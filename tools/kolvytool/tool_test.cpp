@@ -8,30 +8,22 @@
 
 #include "core/sjis.h"
 #include "platform/fileutil.h"
-#include "store/index.h"
-#include "store/paths.h"
 #include "tests/support/test_env.h"
+#include "tools/kolvytool/tool_test_util.h"
 
 namespace kolvy::tool {
 namespace {
 
-struct ToolRun {
-    int code = 0;
-    std::string out, err;
-};
+using test::ToolRun;
 
 struct ToolFolder {
     ToolFolder() : fs(platform::makeFileSystem()) {}
     std::string home() const { return temp / "home"; }
-    ToolRun run(std::vector<std::string> args) {
-        std::vector<std::string_view> v(args.begin(), args.end());
-        ToolRun r;
-        r.code = runTool(
-            v, [&](std::string_view s) { r.out += s; }, [&](std::string_view s) { r.err += s; });
-        return r;
-    }
-    // Arguments as the terminal spells them.
+    ToolRun run(std::vector<std::string> args) { return test::runTool(std::move(args)); }
+    // Arguments as the terminal spells them: a text, the program folder, a file of the test.
     std::string arg(std::string_view sjis) const { return toTerminal(sjis); }
+    std::string h() const { return arg(home()); }
+    std::string file(std::string_view name) const { return arg(temp / name); }
     void write(const std::string& name, std::string_view data) {
         ASSERT_EQ(platform::writeWholeFile(*fs, temp / name, data), Err::None);
     }
@@ -57,7 +49,7 @@ constexpr char kMbox[] =
 TEST(KolvyTool, OneWriterPerProgramFolder) {
     ToolFolder f;
     f.write("a.eml", kEml);
-    ASSERT_EQ(f.run({"import", f.arg(f.home()), f.arg(f.temp / "a.eml")}).code, 0);
+    ASSERT_EQ(f.run({"import", f.h(), f.file("a.eml")}).code, 0);
     auto held = platform::lockFile(sjis::joinPath(f.home(), "Kolvy.lock"), 0);
     ASSERT_TRUE(held);
     struct Case {
@@ -65,22 +57,22 @@ TEST(KolvyTool, OneWriterPerProgramFolder) {
         int code;
     };
     const Case cases[] = {
-        {{"import", f.arg(f.home()), f.arg(f.temp / "a.eml")}, 1},
-        {{"sort", f.arg(f.home())}, 1},
-        {{"check", f.arg(f.home()), "--repair"}, 1},
-        {{"list", f.arg(f.home())}, 0},
-        {{"check", f.arg(f.home())}, 0},
+        {{"import", f.h(), f.file("a.eml")}, 1},
+        {{"sort", f.h()}, 1},
+        {{"check", f.h(), "--repair"}, 1},
+        {{"list", f.h()}, 0},
+        {{"check", f.h()}, 0},
     };
     for (const Case& c : cases) {
         const ToolRun r = f.run(c.args);
         EXPECT_EQ(r.code, c.code) << c.args[0] << ": " << r.err;
         if (c.code == 1) {
-            EXPECT_NE(r.err.find(f.arg(f.home())), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find(f.h()), std::string::npos) << r.err;
         }
     }
     EXPECT_EQ(f.read("MailData\\受信\\0001.txt"), "<missing>");  // nothing stored twice
     (*held).reset();                                             // the other writer ends
-    const ToolRun after = f.run({"import", f.arg(f.home()), f.arg(f.temp / "a.eml")});
+    const ToolRun after = f.run({"import", f.h(), f.file("a.eml")});
     EXPECT_EQ(after.code, 0) << after.err;
     EXPECT_NE(f.read("MailData\\受信\\0001.txt"), "<missing>");
 }
@@ -89,8 +81,7 @@ TEST(KolvyTool, ImportListAndCheckAFreshProgramFolder) {
     ToolFolder f;
     f.write("a.eml", kEml);
     f.write("box.mbox", kMbox);
-    const ToolRun imp =
-        f.run({"import", f.arg(f.home()), f.arg(f.temp / "a.eml"), f.arg(f.temp / "box.mbox")});
+    const ToolRun imp = f.run({"import", f.h(), f.file("a.eml"), f.file("box.mbox")});
     EXPECT_EQ(imp.code, 0) << imp.err;
     EXPECT_EQ(imp.out, "stored 3, failed 0\n");
     // Stored as the receive path stores it: CR LF, the decoded subject, the mbox quoting undone.
@@ -101,66 +92,61 @@ TEST(KolvyTool, ImportListAndCheckAFreshProgramFolder) {
         << second;
     EXPECT_EQ(second.find("From taro"), std::string::npos);
 
-    const ToolRun list = f.run({"--utf8", "list", f.arg(f.home())});
+    const ToolRun list = f.run({"--utf8", "list", f.h()});
     ASSERT_EQ(list.code, 2);  // the command comes first
-    const ToolRun l = f.run({"list", f.arg(f.home()), "--utf8"});
+    const ToolRun l = f.run({"list", f.h(), "--utf8"});
     EXPECT_EQ(l.code, 0) << l.err;
-    std::vector<std::string> lines;
-    for (size_t p = 0, e; (e = l.out.find('\n', p)) != std::string::npos; p = e + 1)
-        lines.push_back(l.out.substr(p, e - p));
-    ASSERT_EQ(lines.size(), 3u);
-    std::vector<std::string> cols;
-    for (size_t p = 0, e;; p = e + 1) {
-        e = lines[0].find('\t', p);
-        cols.push_back(lines[0].substr(p, e == std::string::npos ? std::string::npos : e - p));
-        if (e == std::string::npos) break;
-    }
-    ASSERT_EQ(cols.size(), 14u);
-    EXPECT_EQ(cols[0], "0000");
-    EXPECT_EQ(cols[1], "0");
-    EXPECT_EQ(cols[2], "0");
-    EXPECT_EQ(cols[7], std::to_string(std::string(kEml).size()));
-    EXPECT_EQ(cols[9], "101");  // no account in a fresh folder
-    EXPECT_EQ(cols[10], "Taro");
-    EXPECT_EQ(cols[11], "taro@example.jp");
-    EXPECT_EQ(cols[12], "\xE6\xBC\xA2");  // the subject in UTF-8
+    const auto split = [](const std::string& text, char sep) {
+        std::vector<std::string> v;
+        for (size_t p = 0, e = 0; e != std::string::npos; p = e + 1) {
+            e = text.find(sep, p);
+            v.push_back(text.substr(p, e == std::string::npos ? e : e - p));
+        }
+        return v;
+    };
+    const std::vector<std::string> lines = split(l.out, '\n');
+    ASSERT_EQ(lines.size(), 4u);  // the last one empty
+    const std::vector<std::string> c = split(lines[0], '\t');
+    ASSERT_EQ(c.size(), 14u);
+    // Number, states, size, account (101: none in a fresh folder), sender, the subject in UTF-8.
+    EXPECT_EQ((std::vector<std::string>{c[0], c[1], c[2], c[7], c[9], c[10], c[11], c[12]}),
+              (std::vector<std::string>{"0000", "0", "0", std::to_string(std::string(kEml).size()),
+                                        "101", "Taro", "taro@example.jp", "\xE6\xBC\xA2"}));
     // Without --utf8 the texts come as stored.
-    const ToolRun raw = f.run({"list", f.arg(f.home()), f.arg("受信")});
+    const ToolRun raw = f.run({"list", f.h(), f.arg("受信")});
     EXPECT_NE(raw.out.find("\t漢\t"), std::string::npos);
 
-    const ToolRun c = f.run({"check", f.arg(f.home())});
-    EXPECT_EQ(c.code, 0) << c.out << c.err;
-    EXPECT_NE(c.out.find(f.arg("受信") + ": sound"), std::string::npos);
+    const ToolRun check = f.run({"check", f.h()});
+    EXPECT_EQ(check.code, 0) << check.out << check.err;
+    EXPECT_NE(check.out.find(f.arg("受信") + ": sound"), std::string::npos);
 }
 
 TEST(KolvyTool, CheckFindsDamageAndRepairRebuilds) {
     ToolFolder f;
     f.write("a.eml", kEml);
-    ASSERT_EQ(
-        f.run({"import", f.arg(f.home()), f.arg(f.temp / "a.eml"), f.arg(f.temp / "a.eml")}).code,
-        0);
+    ASSERT_EQ(f.run({"import", f.h(), f.file("a.eml"), f.file("a.eml")}).code, 0);
     const std::string index = sjis::joinPath(f.home(), "MailData\\受信\\mokuji.bin");
     std::string bytes = *platform::readWholeFile(*f.fs, index);
     // A record without its file, and a file the index does not know.
     ASSERT_EQ(f.fs->rename(sjis::joinPath(f.home(), "MailData\\受信\\0001.txt"),
                            sjis::joinPath(f.home(), "MailData\\受信\\0007.txt")),
               Err::None);
-    ToolRun c = f.run({"check", f.arg(f.home())});
+    ToolRun c = f.run({"check", f.h()});
     EXPECT_EQ(c.code, 1);
     EXPECT_NE(c.out.find("0007.txt is not in the index"), std::string::npos) << c.out;
     EXPECT_NE(c.out.find("record 0001 has no file"), std::string::npos) << c.out;
-    c = f.run({"--repair", "check", f.arg(f.home())});
+    c = f.run({"--repair", "check", f.h()});
     EXPECT_EQ(c.code, 2);
-    c = f.run({"check", "--repair", f.arg(f.home())});
+    c = f.run({"check", "--repair", f.h()});
     EXPECT_EQ(c.code, 0) << c.out;
     EXPECT_NE(c.out.find("rebuilt"), std::string::npos);
-    c = f.run({"check", f.arg(f.home())});
+    c = f.run({"check", f.h()});
     EXPECT_EQ(c.code, 0) << c.out;
     // A damaged index.
     bytes = *platform::readWholeFile(*f.fs, index);
     bytes.resize(bytes.size() - 2);
     ASSERT_EQ(platform::writeWholeFile(*f.fs, index, bytes), Err::None);
-    c = f.run({"check", f.arg(f.home())});
+    c = f.run({"check", f.h()});
     EXPECT_EQ(c.code, 1);
     EXPECT_NE(c.out.find("damaged"), std::string::npos);
     // Nothing was written over it by the check alone.
@@ -173,11 +159,8 @@ TEST(KolvyTool, CheckComparesContentsAndRepairSettlesThemFromTheFiles) {
     ToolFolder f;
     f.write("box.mbox", kMbox);
     f.write("a.eml", kEml);
-    ASSERT_EQ(
-        f.run({"import", f.arg(f.home()), f.arg(f.temp / "box.mbox"), f.arg(f.temp / "a.eml")})
-            .code,
-        0);
-    ASSERT_EQ(f.run({"check", f.arg(f.home())}).code, 0);
+    ASSERT_EQ(f.run({"import", f.h(), f.file("box.mbox"), f.file("a.eml")}).code, 0);
+    ASSERT_EQ(f.run({"check", f.h()}).code, 0);
     const std::string tab = sjis::joinPath(f.home(), "MailData\\受信");
     auto path = [&](const char* name) { return sjis::joinPath(tab, name); };
     // Two message files swapped: same states, other messages.
@@ -195,7 +178,7 @@ TEST(KolvyTool, CheckComparesContentsAndRepairSettlesThemFromTheFiles) {
     ASSERT_EQ(ini->write("0", "AllMailCount", "7"), Err::None);
     ASSERT_EQ(platform::writeWholeFile(*f.fs, path("0003.tmp"), "\f st=0"), Err::None);
 
-    ToolRun c = f.run({"check", f.arg(f.home())});
+    ToolRun c = f.run({"check", f.h()});
     EXPECT_EQ(c.code, 1);
     for (const char* expected :
          {"record 0000: address or subject differ", "record 0002: address or subject differ",
@@ -203,13 +186,13 @@ TEST(KolvyTool, CheckComparesContentsAndRepairSettlesThemFromTheFiles) {
           "AllMailCount 7, the records say 3", "0003.tmp is a temporary file left by a crash"}) {
         EXPECT_NE(c.out.find(expected), std::string::npos) << expected << "\n" << c.out;
     }
-    c = f.run({"check", f.arg(f.home()), "--repair"});
+    c = f.run({"check", f.h(), "--repair"});
     EXPECT_NE(c.out.find(f.arg("受信") + ": rebuilt"), std::string::npos) << c.out;
-    c = f.run({"check", f.arg(f.home())});
+    c = f.run({"check", f.h()});
     EXPECT_EQ(c.code, 0) << c.out;
     EXPECT_FALSE(f.fs->exists(path("0003.tmp")));
     // The index now says what the files say.
-    const ToolRun l = f.run({"list", f.arg(f.home()), "--utf8"});
+    const ToolRun l = f.run({"list", f.h(), "--utf8"});
     EXPECT_NE(l.out.find("0000\t0\t0\t0\t0\t"), std::string::npos) << l.out;
     EXPECT_NE(l.out.find("0001\t0\t0\t1\t3\t"), std::string::npos) << l.out;
     EXPECT_EQ(f.read("MailData\\受信\\0000.txt"), m2);
@@ -217,18 +200,29 @@ TEST(KolvyTool, CheckComparesContentsAndRepairSettlesThemFromTheFiles) {
 
 TEST(KolvyTool, BadArgumentsUnknownTabsAndUnreadableFilesFail) {
     ToolFolder f;
-    EXPECT_EQ(f.run({}).code, 2);
-    EXPECT_EQ(f.run({"frobnicate", f.arg(f.home())}).code, 2);
-    EXPECT_EQ(f.run({"import", f.arg(f.home())}).code, 2);
-    ToolRun r = f.run({"list", f.arg(f.home()), f.arg("無いタブ")});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("no tab named"), std::string::npos);
-    r = f.run({"list", f.arg(f.home()), "--fast"});
-    EXPECT_EQ(r.code, 2);
-    r = f.run({"import", f.arg(f.home()), f.arg(f.temp / "missing.eml")});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("cannot read"), std::string::npos);
-    EXPECT_EQ(r.out, "stored 0, failed 0\n");
+    const std::string h = f.h();
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* err;  // what the error says, if anything
+        const char* out;
+    } cases[] = {
+        {{}, 2, "", ""},
+        {{"frobnicate", h}, 2, "", ""},
+        {{"import", h}, 2, "", ""},
+        {{"list", h, f.arg("無いタブ")}, 1, "no tab named", ""},
+        {{"list", h, "--fast"}, 2, "", ""},
+        {{"import", h, f.file("missing.eml")}, 1, "cannot read", "stored 0, failed 0\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "no arguments" : c.args[0] + " " + c.args.back());
+        const ToolRun r = f.run(c.args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        if (*c.out) {
+            EXPECT_EQ(r.out, c.out);
+        }
+    }
 }
 
 TEST(KolvyTool, ExtractSavesTheAttachments) {
@@ -239,17 +233,14 @@ TEST(KolvyTool, ExtractSavesTheAttachments) {
         "--b\r\nContent-Type: application/octet-stream; name=\"資料.bin\"\r\n"
         "Content-Transfer-Encoding: base64\r\n\r\nAAECAwQ=\r\n--b--\r\n";
     f.write("m.eml", eml);
-    ASSERT_EQ(f.run({"import", f.arg(f.home()), f.arg(f.temp / "m.eml")}).code, 0);
-    const ToolRun r =
-        f.run({"extract", f.arg(f.home()), f.arg("受信"), "0", f.arg(f.temp / "out")});
+    ASSERT_EQ(f.run({"import", f.h(), f.file("m.eml")}).code, 0);
+    const ToolRun r = f.run({"extract", f.h(), f.arg("受信"), "0", f.file("out")});
     EXPECT_EQ(r.code, 0) << r.err;
     auto saved = platform::readWholeFile(*f.fs, sjis::joinPath(f.temp / "out", "資料.bin"));
     ASSERT_TRUE(saved);
     EXPECT_EQ(*saved, std::string("\0\1\2\3\4", 5));
-    EXPECT_EQ(f.run({"extract", f.arg(f.home()), f.arg("受信"), "7", f.arg(f.temp / "o2")}).code,
-              1);
-    EXPECT_EQ(f.run({"extract", f.arg(f.home()), f.arg("受信"), "x", f.arg(f.temp / "o2")}).code,
-              2);
+    EXPECT_EQ(f.run({"extract", f.h(), f.arg("受信"), "7", f.file("o2")}).code, 1);
+    EXPECT_EQ(f.run({"extract", f.h(), f.arg("受信"), "x", f.file("o2")}).code, 2);
 }
 
 TEST(KolvyTool, MboxSplitting) {
