@@ -133,6 +133,12 @@ class ListCommandsUnderWine : public WineProgramTest {
         const int n = numbers("送信")[0];
         return waitFor([&] { return status("送信", n, 7) == state; }) ? n : -1;
     }
+    // Answers the dialog with OK; false when it does not come.
+    bool accept(std::string_view title) {
+        HWND d = dialog(title);
+        if (d) press(d, IDOK);
+        return d != nullptr;
+    }
     // Gives the command (none for 0), answers the message box that follows and returns its text.
     std::string answer(int id = 0) {
         if (id) command(id);
@@ -207,9 +213,7 @@ TEST_F(ListCommandsUnderWine, ReplyAnswersTheSelectedMessage) {
     const int original = numbers("受信")[0];
     select({0});
     command(40008);
-    HWND choice = dialog("メール作成後の処理の選択");
-    ASSERT_NE(choice, nullptr);
-    press(choice, IDOK);
+    ASSERT_TRUE(accept("メール作成後の処理の選択"));
     const int n = storedDraft('0');
     ASSERT_GE(n, 0);
     const std::string reply = message("送信", n);
@@ -273,12 +277,7 @@ TEST_F(ListCommandsUnderWine, ListCommandsChangeTheStore) {
     HWND choose = dialog("タブの選択");
     ASSERT_NE(choose, nullptr);
     // The move holds the processing flag from its start: another command is refused meanwhile.
-    command(40061);
-    HWND busy = dialog("Kolvyメール");
-    ASSERT_NE(busy, nullptr);
-    EXPECT_EQ(boxText(busy), "処理中です。   ");
-    press(busy, IDOK);
-    ASSERT_TRUE(waitFor([&] { return !IsWindow(busy); }));
+    EXPECT_EQ(answer(40061), "処理中です。   ");
     HWND box = GetDlgItem(choose, 450);
     ASSERT_EQ(SendMessageA(box, LB_GETCOUNT, 0, 0), 2);
     SendMessageA(box, LB_SETCURSEL, 1, 0);
@@ -347,9 +346,7 @@ TEST_F(ListCommandsUnderWine, ForwardAsAttachmentThroughTheCheckMessage) {
     Sleep(300);
     saveScreenshot(check, "compose-check-message");
     press(check, IDOK);
-    HWND choice = dialog("メール作成後の処理の選択");
-    ASSERT_NE(choice, nullptr);
-    press(choice, IDOK);
+    ASSERT_TRUE(accept("メール作成後の処理の選択"));
     const int n = storedDraft('1');
     ASSERT_GE(n, 0);
     EXPECT_EQ(header(message("送信", n), "To"), "carol@example.com");
