@@ -352,7 +352,9 @@ TEST_F(ListCommandsUnderWine, ForwardAsAttachmentThroughTheCheckMessage) {
     EXPECT_EQ(header(message("送信", n), "To"), "carol@example.com");
     const std::string eml =
         "MailData\\送信\\添付\\" + store::messageFileName(n).substr(0, 4) + "\\議事録.eml";
-    EXPECT_NE(t.read(eml).find("Subject: 議事録"), std::string::npos) << eml;
+    EXPECT_TRUE(
+        waitFor([&] { return t.read(eml).find("Subject: 議事録") != std::string::npos; }, 10000))
+        << eml;
     // The editor ran twice: once refused, once accepted.
     const std::string log = t.read("editor.log");
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);

@@ -72,32 +72,28 @@ TEST_F(ProgramUnderWine, SecondInstanceBringsTheFirstToTheFront) {
 }
 
 // After an unclean end the notice comes before the window, and the report is written once it
-// has been answered.
-TEST_F(ProgramUnderWine, StartAfterAnUncleanShutdownReportsIt) {
-    writeIni("[Option]\r\nErrorLogOut=5\r\n");
-    Kolvy k(t.folder.path());
-    HWND box = k.box(kWineStartTimeout);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(textOf(box), "Kolvyメール");
-    EXPECT_EQ(boxText(box), kCrashNotice);
-    saveScreenshot(nullptr, "crash-notice");
-    press(box, IDOK);
-    ASSERT_NE(k.main(), nullptr);
-    EXPECT_EQ(readWhenThere("ErrorLog.txt"), "終了時エラー　レベル＝5");
-    closeCleanly(k);
-}
-
-TEST_F(ProgramUnderWine, StartAfterAReceiveRunStoppedReportsTheEndOfItsLog) {
-    writeIni("[Option]\r\nErrorLogOut=1\r\n");
-    t.write("_Log\\受信ログ\\受信ログ" + yearMonth(platform::systemClock().localNow()) + ".txt",
-            "RETR 1\r\n+OK\r\nbody\r\n.\r\nRETR 2\r\n+OK\r\nSubject: cut");
-    Kolvy k(t.folder.path());
-    HWND box = k.box(kWineStartTimeout);
-    ASSERT_NE(box, nullptr);
-    press(box, IDOK);
-    ASSERT_NE(k.main(), nullptr);
-    EXPECT_EQ(readWhenThere("ErrorLog.txt"), "RETR 2\r\n+OK\r\nSubject: cut");
-    closeCleanly(k);
+// has been answered: the shutdown level, or the end of the receive log a receive run left.
+TEST_F(ProgramUnderWine, StartAfterAnUncleanEndReportsWhereItStopped) {
+    const std::string log =
+        "_Log\\受信ログ\\受信ログ" + yearMonth(platform::systemClock().localNow()) + ".txt";
+    t.write(log, "RETR 1\r\n+OK\r\nbody\r\n.\r\nRETR 2\r\n+OK\r\nSubject: cut");
+    const std::pair<const char*, const char*> cases[] = {{"5", "終了時エラー　レベル＝5"},
+                                                         {"1", "RETR 2\r\n+OK\r\nSubject: cut"}};
+    for (const auto& [level, report] : cases) {
+        SCOPED_TRACE(level);
+        DeleteFileA(t.path("ErrorLog.txt").c_str());
+        writeIni(std::string("[Option]\r\nErrorLogOut=") + level + "\r\n");
+        Kolvy k(t.folder.path());
+        HWND box = k.box(kWineStartTimeout);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(textOf(box), "Kolvyメール");
+        EXPECT_EQ(boxText(box), kCrashNotice);
+        if (*level == '5') saveScreenshot(nullptr, "crash-notice");
+        press(box, IDOK);
+        ASSERT_NE(k.main(), nullptr);
+        EXPECT_EQ(readWhenThere("ErrorLog.txt"), report);
+        closeCleanly(k);
+    }
 }
 
 TEST_F(ProgramUnderWine, ThreadMessagesForATemporaryTabAndADeferredExit) {

@@ -150,6 +150,15 @@ TEST_F(WindowUnderWine, EveryDefaultShortcutReachesItsCommandAndOnlyThat) {
         }
         recover(k);
     }
+    // Keys below Delete are no shortcuts: after them the next shortcut's line comes first.
+    const size_t before = traced().size();
+    for (const WORD vk : {VK_RETURN, VK_SPACE, VK_INSERT, VK_HOME}) {
+        type(vk);
+        type(vk, true);
+    }
+    type('J');
+    ASSERT_TRUE(waitFor([&] { return traced().size() >= before + 2; }, kShort));
+    EXPECT_EQ(traced()[before], "shortcut 2 J");
     closeCleanly(k);
 }
 
@@ -239,37 +248,6 @@ TEST_F(WindowUnderWine, TheToolBarDialogPutsTheDefaultBack) {
     EXPECT_EQ(setting("Option", "ToolBarIcon"),
               "1;2;3;0;4;5;0;9;11;12;100;6;7;8;10;13;14;15;16;17;18;19;0");
     EXPECT_TRUE(waitFor([&] { return SendMessageA(bar, TB_BUTTONCOUNT, 0, 0) == 26; }, kShort));
-    closeCleanly(k);
-}
-
-TEST_F(WindowUnderWine, ClosingTheOtherTabsLeavesTheBasicOnes) {
-    Kolvy k(t.folder.path());
-    ASSERT_NE(k.main(), nullptr);
-    HWND tabs = GetDlgItem(k.main(), 11);
-    // A temporary receive tab takes over as the basic one: the old one is closable now.
-    PostMessageA(k.main(), 0x8001, 0, 0);
-    ASSERT_TRUE(waitFor([&] { return SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0) == 4; }, kShort));
-    ASSERT_EQ(setting("0", "Default"), "0");
-    k.command(40080);
-    EXPECT_TRUE(waitFor([&] { return SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0) == 3; }, kShort));
-    EXPECT_EQ(setting("0", "CloseFlag"), "1");
-    EXPECT_NE(setting("3", "CloseFlag"), "1");
-    EXPECT_GE(SendMessageA(tabs, TCM_GETCURSEL, 0, 0), 0);
-    closeCleanly(k);
-}
-
-TEST_F(WindowUnderWine, KeysBelowDeleteAreNoShortcuts) {
-    Kolvy k(t.folder.path());
-    ASSERT_NE(k.main(), nullptr);
-    recover(k);
-    const size_t before = traced().size();
-    for (const WORD vk : {VK_RETURN, VK_SPACE, VK_INSERT, VK_HOME}) {
-        type(vk);
-        type(vk, true);
-    }
-    type('J');  // a shortcut after them: the keys before it left no line
-    ASSERT_TRUE(waitFor([&] { return traced().size() >= before + 2; }, kShort));
-    EXPECT_EQ(traced()[before], "shortcut 2 J");
     closeCleanly(k);
 }
 
@@ -371,7 +349,9 @@ TEST_F(WindowUnderWine, TheHotKeyTogglesBetweenTheWindowAndTheOneBefore) {
     closeCleanly(k);
 }
 
-TEST_F(WindowUnderWine, PostsOfTheWorkersArriveWhileAModalBoxIsOpen) {
+// A post of a worker arrives while a modal box is open: the full basic receive tab gets a
+// temporary one, which takes over as the basic tab; then the old one can be closed.
+TEST_F(WindowUnderWine, PostsArriveDuringAModalBoxAndTheOtherTabsCloseLeavingTheBasicOnes) {
     Kolvy k(t.folder.path());
     ASSERT_NE(k.main(), nullptr);
     k.command(40035);
@@ -380,11 +360,18 @@ TEST_F(WindowUnderWine, PostsOfTheWorkersArriveWhileAModalBoxIsOpen) {
     HWND post = FindWindowExA(HWND_MESSAGE, nullptr, "KolvyPost", nullptr);
     ASSERT_NE(post, nullptr);
     HWND tabs = GetDlgItem(k.main(), 11);
-    ASSERT_TRUE(PostMessageA(post, 0x8001, 0, 0));  // the basic receive tab is full
+    ASSERT_TRUE(PostMessageA(post, 0x8001, 0, 0));
     EXPECT_TRUE(waitFor([&] { return SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0) == 4; }, kShort));
     EXPECT_TRUE(IsWindowVisible(about));
     saveScreenshot(about, "about-box");
     press(about, IDOK);
+    ASSERT_TRUE(waitFor([&] { return !IsWindow(about); }, kShort));
+    ASSERT_EQ(setting("0", "Default"), "0");
+    k.command(40080);
+    EXPECT_TRUE(waitFor([&] { return SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0) == 3; }, kShort));
+    EXPECT_EQ(setting("0", "CloseFlag"), "1");
+    EXPECT_NE(setting("3", "CloseFlag"), "1");
+    EXPECT_GE(SendMessageA(tabs, TCM_GETCURSEL, 0, 0), 0);
     closeCleanly(k);
 }
 
