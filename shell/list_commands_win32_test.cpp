@@ -78,6 +78,11 @@ class ListCommandsUnderWine : public WineProgramTest {
         ASSERT_NE(k->main(), nullptr);
     }
     void command(int id) { k->command(id); }
+    // The command on these rows, selected first.
+    void onRows(std::initializer_list<int> rows, int id) {
+        select(rows);
+        command(id);
+    }
     HWND dialog(std::string_view title, DWORD timeout = kWait) { return k->box(timeout, title); }
     HWND list() { return childOfClass(k->main(), "SysListView32"); }
     int rows() { return static_cast<int>(SendMessageA(list(), LVM_GETITEMCOUNT, 0, 0)); }
@@ -165,8 +170,7 @@ class ListCommandsUnderWine : public WineProgramTest {
         import({"読んでください"});
         start();
         EXPECT_TRUE(rowsAre(1));
-        select({0});
-        command(40086);
+        onRows({0}, 40086);
         return store::messageFileName(numbers("受信").at(0));
     }
 
@@ -211,8 +215,7 @@ TEST_F(ListCommandsUnderWine, ReplyAnswersTheSelectedMessage) {
     start("append=承知しました。");
     ASSERT_TRUE(rowsAre(1));
     const int original = numbers("受信")[0];
-    select({0});
-    command(40008);
+    onRows({0}, 40008);
     ASSERT_TRUE(accept("メール作成後の処理の選択"));
     const int n = storedDraft('0');
     ASSERT_GE(n, 0);
@@ -251,8 +254,7 @@ TEST_F(ListCommandsUnderWine, ListCommandsChangeTheStore) {
     EXPECT_EQ(status("受信", in[0], 7), '0');  // the rows not selected keep their state
 
     // Delete: into the trash.
-    select({0});
-    command(40058);
+    onRows({0}, 40058);
     ASSERT_TRUE(waitFor([&] { return numbers("ごみ箱").size() == 1; }));
     EXPECT_TRUE(waitFor([&] { return numbers("受信").size() == 3 && rows() == 3; }));
     // The row after the deleted one takes its place in the selection.
@@ -262,8 +264,7 @@ TEST_F(ListCommandsUnderWine, ListCommandsChangeTheStore) {
     }));
 
     // Complete delete: after the question, gone from every tab.
-    select({0});
-    command(40059);
+    onRows({0}, 40059);
     HWND ask = dialog("Kolvyメール");
     ASSERT_NE(ask, nullptr);
     saveScreenshot(ask, "list-complete-delete-question");
@@ -272,8 +273,7 @@ TEST_F(ListCommandsUnderWine, ListCommandsChangeTheStore) {
     EXPECT_EQ(numbers("ごみ箱").size(), 1u);
 
     // Move: the tab choice offers the other tabs; the trash takes received mail.
-    select({0, 1});
-    command(40056);
+    onRows({0, 1}, 40056);
     HWND choose = dialog("タブの選択");
     ASSERT_NE(choose, nullptr);
     // The move holds the processing flag from its start: another command is refused meanwhile.
@@ -328,8 +328,7 @@ TEST_F(ListCommandsUnderWine, ForwardAsAttachmentThroughTheCheckMessage) {
     import({"議事録"});
     start("drop=To;set=To=carol@example.com");
     ASSERT_TRUE(rowsAre(1));
-    select({0});
-    command(40006);
+    onRows({0}, 40006);
     HWND kind = dialog("転送メール作成");
     ASSERT_NE(kind, nullptr);
     EXPECT_EQ(SendDlgItemMessageA(kind, 452, BM_GETCHECK, 0, 0), BST_CHECKED);
@@ -366,20 +365,16 @@ TEST_F(ListCommandsUnderWine, DraftCommandsAndTheEditor) {
     ASSERT_NO_FATAL_FAILURE(startWithADraft("下書き"));
     const int n = numbers("送信")[0];
     EXPECT_EQ(status("送信", n, 7), '0');
-    select({0});
-    command(40088);
+    onRows({0}, 40088);
     EXPECT_TRUE(waitFor([&] { return status("送信", n, 7) == '2'; }, 10000));
-    select({0});
-    command(40089);
+    onRows({0}, 40089);
     EXPECT_TRUE(waitFor([&] { return status("送信", n, 7) == '0'; }, 10000));
     // Read and colours apply to received mail only; the draft keeps its state.
-    select({0});
-    command(40061);
+    onRows({0}, 40061);
     Sleep(1000);
     EXPECT_EQ(status("送信", n, 7), '0');
 
-    select({0});
-    command(40086);
+    onRows({0}, 40086);
     HWND choice = dialog("メール作成後の処理の選択");
     ASSERT_NE(choice, nullptr);
     // A stored draft cannot be thrown away from here; it was waiting.
@@ -402,13 +397,11 @@ TEST_F(ListCommandsUnderWine, WhatTheEditorHoldsStaysAndStoringTakesTurns) {
     import({"受信一", "受信二"});
     ASSERT_NO_FATAL_FAILURE(startWithADraft("編集中"));
     const int n = numbers("送信")[0];
-    select({0});
-    command(40086);
+    onRows({0}, 40086);
     HWND choice = dialog("メール作成後の処理の選択");
     ASSERT_NE(choice, nullptr);
     // The editor has closed; the draft is still being finished. Deleting it now does nothing.
-    select({0});
-    command(40058);
+    onRows({0}, 40058);
     Sleep(1500);
     EXPECT_EQ(numbers("送信"), std::vector<int>{n});
     EXPECT_TRUE(numbers("ごみ箱").empty());
@@ -424,8 +417,7 @@ TEST_F(ListCommandsUnderWine, WhatTheEditorHoldsStaysAndStoringTakesTurns) {
     command(40007);
     choice = dialog("メール作成後の処理の選択");
     ASSERT_NE(choice, nullptr);
-    select({0, 1});
-    command(40056);
+    onRows({0, 1}, 40056);
     HWND choose = dialog("タブの選択");
     ASSERT_NE(choose, nullptr);
     SendDlgItemMessageA(choose, 450, LB_SETCURSEL, 1, 0);  // the trash
