@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,62 +22,15 @@
 #include "store/paths.h"
 #include "store/tabs.h"
 #include "tests/support/screenshot.h"
-#include "tests/support/test_env.h"
+#include "tests/support/wine_program.h"
 #include "tools/kolvytool/tool.h"
 
 namespace {
 
 using namespace kolvy;
+using namespace kolvy::test;
 
 constexpr DWORD kWait = 30000;
-
-bool waitUntil(const std::function<bool()>& done, DWORD timeout = kWait) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeout) return false;
-        Sleep(100);
-    }
-    return true;
-}
-
-struct Found {
-    DWORD pid;
-    std::string cls, title;
-    HWND hwnd;
-};
-
-BOOL CALLBACK findTopLevel(HWND h, LPARAM lp) {
-    auto* f = reinterpret_cast<Found*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(h, &pid);
-    char cls[64] = {}, title[256] = {};
-    GetClassNameA(h, cls, sizeof cls);
-    GetWindowTextA(h, title, sizeof title);
-    if ((f->pid == 0 || pid == f->pid) && f->cls == cls && IsWindowVisible(h) &&
-        std::string(title).find(f->title) != std::string::npos) {
-        f->hwnd = h;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A visible top-level window of the process (any process for pid 0) whose title holds `title`.
-HWND topLevel(DWORD pid, const char* cls, const std::string& title, DWORD timeout = kWait) {
-    HWND found = nullptr;
-    waitUntil(
-        [&] {
-            Found f{pid, cls, title, nullptr};
-            EnumWindows(findTopLevel, reinterpret_cast<LPARAM>(&f));
-            found = f.hwnd;
-            return found != nullptr;
-        },
-        timeout);
-    return found;
-}
-
-constexpr char kAccountIni[] =
-    "[TagList]\r\nTagAcount=main\r\n"
-    "[main]\r\nTagNo=0\r\nMailAddress=me@example.jp\r\nFrom=Me\r\n";
 
 std::string eml(const std::string& subject, int n) {
     return "From: Bob <bob@example.com>\r\nTo: Me <me@example.jp>\r\nSubject: " + subject +
@@ -87,48 +39,16 @@ std::string eml(const std::string& subject, int n) {
            std::to_string(n) + "\r\n";
 }
 
-class ListCommandsUnderWine : public ::testing::Test {
+class ListCommandsUnderWine : public WineProgramTest {
   protected:
-    test::TestEnv t;
-
     void SetUp() override {
-        ASSERT_TRUE(CopyFileA(KOLVY_EXE_PATH, t.path("Kolvy.exe").c_str(), FALSE));
-        platform::writeWholeFile(
-            *t.fs, t.path("Kolvy.ini"),
-            std::string(kAccountIni) + "[Option]\r\nEditor=" + KOLVY_TEST_EDITOR + "\r\n");
+        WineProgramTest::SetUp();
+        writeIni(std::string("[TagList]\r\nTagAcount=main\r\n"
+                             "[main]\r\nTagNo=0\r\nMailAddress=me@example.jp\r\nFrom=Me\r\n"
+                             "[Option]\r\nEditor=") +
+                 KOLVY_TEST_EDITOR + "\r\n");
         SetEnvironmentVariableA("KOLVY_TEST_EDITOR_LOG", t.path("editor.log").c_str());
     }
-    void TearDown() override {
-        if (started_) {
-            if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) {
-                PostMessageA(main_, WM_CLOSE, 0, 0);
-                if (WaitForSingleObject(pi_.hProcess, 10000) == WAIT_TIMEOUT) {
-                    TerminateProcess(pi_.hProcess, 99);  // this test's own process only
-                    WaitForSingleObject(pi_.hProcess, 5000);
-                }
-            }
-            CloseHandle(pi_.hThread);
-            CloseHandle(pi_.hProcess);
-        }
-    }
-
-    // Messages into the receive tab through the tool, before the program holds the folder.
-    void import(const std::vector<std::string>& subjects) {
-        std::vector<std::string> files;
-        for (size_t i = 0; i < subjects.size(); ++i) {
-            files.push_back(t.path("in" + std::to_string(i) + ".eml"));
-            platform::writeWholeFile(*t.fs, files.back(), eml(subjects[i], static_cast<int>(i)));
-        }
-        std::vector<std::string_view> args{"import", t.folder.path()};
-        for (const std::string& f : files)
-            args.push_back(f);
-        std::string err;
-        ASSERT_EQ(tool::runTool(
-                      args, [](std::string_view) {}, [&](std::string_view s) { err += s; }),
-                  0)
-            << err;
-    }
-
     void tool(std::vector<std::string_view> args) {
         std::string err;
         ASSERT_EQ(tool::runTool(
@@ -136,59 +56,52 @@ class ListCommandsUnderWine : public ::testing::Test {
                   0)
             << err;
     }
+    // Messages into the receive tab through the tool, before the program holds the folder.
+    void import(const std::vector<std::string>& subjects) {
+        std::vector<std::string> files;
+        for (size_t i = 0; i < subjects.size(); ++i) {
+            files.push_back(t.path("in" + std::to_string(i) + ".eml"));
+            t.write("in" + std::to_string(i) + ".eml", eml(subjects[i], static_cast<int>(i)));
+        }
+        std::vector<std::string_view> args{"import", t.folder.path()};
+        args.insert(args.end(), files.begin(), files.end());
+        tool(args);
+    }
     // The tab the program shows first.
     void currentTab(int id) {
         for (int i = 0; i < 3; ++i)
-            t.ini->write(std::to_string(i), "TabCursor", i == id ? "1" : "0");
-    }
-    std::string textOf(HWND h) {
-        char buf[1024] = {};
-        GetWindowTextA(h, buf, sizeof buf);
-        return buf;
+            set(std::to_string(i), "TabCursor", i == id ? "1" : "0");
     }
     void start(const std::string& editorActions = "keep") {
-        if (started_) {  // the program of an earlier step, ended by then
-            CloseHandle(pi_.hThread);
-            CloseHandle(pi_.hProcess);
-            started_ = false;
-        }
         SetEnvironmentVariableA("KOLVY_TEST_EDITOR_ACTIONS", editorActions.c_str());
-        const std::string exe = t.path("Kolvy.exe");
-        std::string cmd = "\"" + exe + "\"";
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        started_ = CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                  t.folder.path().c_str(), &si, &pi_) != 0;
-        ASSERT_TRUE(started_);
-        main_ = topLevel(pi_.dwProcessId, "MainWindow", "");
-        ASSERT_NE(main_, nullptr);
+        k.emplace(t.folder.path());  // the program of an earlier step has ended by then
+        ASSERT_NE(k->main(), nullptr);
     }
-    void command(int id) { PostMessageA(main_, WM_COMMAND, id, 0); }
-    HWND dialog(const std::string& title, DWORD timeout = kWait) {
-        return topLevel(pi_.dwProcessId, "#32770", title, timeout);
+    void command(int id) { k->command(id); }
+    // The command on these rows, selected first.
+    void onRows(std::initializer_list<int> rows, int id) {
+        select(rows);
+        command(id);
     }
-    HWND list() {
-        for (HWND c = GetWindow(main_, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-            char cls[64] = {};
-            GetClassNameA(c, cls, sizeof cls);
-            if (lstrcmpA(cls, "SysListView32") == 0 && IsWindowVisible(c)) return c;
-        }
-        return nullptr;
-    }
+    HWND dialog(std::string_view title, DWORD timeout = kWait) { return k->box(timeout, title); }
+    HWND list() { return childOfClass(k->main(), "SysListView32"); }
     int rows() { return static_cast<int>(SendMessageA(list(), LVM_GETITEMCOUNT, 0, 0)); }
+    bool rowsAre(int n) {
+        return waitFor([&] { return rows() == n; });
+    }
     // Selects these rows (the first one focused) as the user would, through the list's own
     // message; the item record lives in the program's memory.
     void select(std::initializer_list<int> wanted) {
         HWND lv = list();
         ASSERT_NE(lv, nullptr);
         void* remote =
-            VirtualAllocEx(pi_.hProcess, nullptr, sizeof(LVITEMA), MEM_COMMIT, PAGE_READWRITE);
+            VirtualAllocEx(k->handle(), nullptr, sizeof(LVITEMA), MEM_COMMIT, PAGE_READWRITE);
         ASSERT_NE(remote, nullptr);
         auto setState = [&](int row, UINT state) {
             LVITEMA item{};
             item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
             item.state = state;
-            WriteProcessMemory(pi_.hProcess, remote, &item, sizeof item, nullptr);
+            WriteProcessMemory(k->handle(), remote, &item, sizeof item, nullptr);
             SendMessageA(lv, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
                          reinterpret_cast<LPARAM>(remote));
         };
@@ -198,17 +111,15 @@ class ListCommandsUnderWine : public ::testing::Test {
             setState(row, first ? LVIS_SELECTED | LVIS_FOCUSED : LVIS_SELECTED);
             first = false;
         }
-        VirtualFreeEx(pi_.hProcess, remote, 0, MEM_RELEASE);
+        VirtualFreeEx(k->handle(), remote, 0, MEM_RELEASE);
     }
     // The file numbers of a tab folder's messages, in order.
     std::vector<int> numbers(const std::string& tab) {
         std::vector<int> out;
         auto l = t.fs->list(t.path(std::string(store::kDataFolder) + "\\" + tab));
-        if (!l) return out;
-        for (const auto& e : *l) {
-            if (e.isDir || e.name.size() != 8 || !e.name.ends_with(".txt")) continue;
-            out.push_back(std::stoi(e.name.substr(0, 4)));
-        }
+        for (const auto& e : l ? *l : std::vector<platform::DirEntry>{})
+            if (!e.isDir && e.name.size() == 8 && e.name.ends_with(".txt"))
+                out.push_back(std::stoi(e.name.substr(0, 4)));
         std::sort(out.begin(), out.end());
         return out;
     }
@@ -221,16 +132,49 @@ class ListCommandsUnderWine : public ::testing::Test {
         const std::string m = message(tab, n);
         return m.size() > at ? m[at] : '?';
     }
-    bool closes() {
-        // A box that was just answered goes first: a close inside its loop would end nothing.
-        waitUntil([&] { return dialog("", 0) == nullptr; }, 5000);
-        PostMessageA(main_, WM_CLOSE, 0, 0);
-        return WaitForSingleObject(pi_.hProcess, 20000) == WAIT_OBJECT_0;
+    // The only message of the send tab once it is stored with this state.
+    int storedDraft(char state) {
+        if (!waitFor([&] { return numbers("送信").size() == 1; })) return -1;
+        const int n = numbers("送信")[0];
+        return waitFor([&] { return status("送信", n, 7) == state; }) ? n : -1;
+    }
+    // Answers the dialog with OK; false when it does not come.
+    bool accept(std::string_view title) {
+        HWND d = dialog(title);
+        if (d) press(d, IDOK);
+        return d != nullptr;
+    }
+    // Gives the command (none for 0), answers the message box that follows and returns its text.
+    std::string answer(int id = 0) {
+        if (id) command(id);
+        HWND box = dialog("Kolvyメール");
+        if (!box) return "<no box>";
+        const std::string text = boxText(box);
+        press(box, IDOK);
+        waitFor([&] { return !IsWindow(box); });
+        return text;
     }
 
-    PROCESS_INFORMATION pi_{};
-    bool started_ = false;
-    HWND main_ = nullptr;
+    // A waiting draft queued by the tool; the program started on the send tab, its editor
+    // appending to what it opens.
+    void startWithADraft(const std::string& subject) {
+        t.write("draft.txt", "From: Me <me@example.jp>\r\nTo: bob@example.com\r\nSubject: " +
+                                 subject + "\r\n\r\n本文\r\n");
+        tool({"draft", t.folder.path(), t.path("draft.txt")});
+        currentTab(1);
+        start("append=追記");
+        ASSERT_TRUE(rowsAre(1));
+    }
+    // Opens the one received message with the open command; its file name.
+    std::string openTheOnlyMessage() {
+        import({"読んでください"});
+        start();
+        EXPECT_TRUE(rowsAre(1));
+        onRows({0}, 40086);
+        return store::messageFileName(numbers("受信").at(0));
+    }
+
+    std::optional<Kolvy> k;
 };
 
 // The value of a header line of a message text.
@@ -251,18 +195,17 @@ TEST_F(ListCommandsUnderWine, NewMessageBecomesAWaitingDraftInTheSendTab) {
     EXPECT_EQ(SendDlgItemMessageA(choice, 461, BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(choice, 460)));
     Sleep(300);
-    test::saveScreenshot(choice, "compose-save-choice");
-    PostMessageA(choice, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(waitUntil([&] { return numbers("送信").size() == 1; }));
-    const int n = numbers("送信")[0];
-    ASSERT_TRUE(waitUntil([&] { return status("送信", n, 7) == '0'; }));
+    saveScreenshot(choice, "compose-save-choice");
+    press(choice, IDOK);
+    const int n = storedDraft('0');
+    ASSERT_GE(n, 0);
     const std::string text = message("送信", n);
     EXPECT_EQ(status("送信", n, 5), '1');
     EXPECT_EQ(header(text, "To"), "bob@example.com");
     EXPECT_EQ(header(text, "Subject"), "打ち合わせ");
     EXPECT_NE(text.find("よろしくお願いします。"), std::string::npos);
-    ASSERT_TRUE(closes());
-    EXPECT_EQ(t.ini->read("1", "WaitMailCount").value_or(""), "1");
+    closeCleanly(*k);
+    EXPECT_EQ(setting("1", "WaitMailCount"), "1");
     auto tmp = t.fs->list(t.path("_Tmp"));
     EXPECT_TRUE(!tmp || tmp->empty());
 }
@@ -270,31 +213,27 @@ TEST_F(ListCommandsUnderWine, NewMessageBecomesAWaitingDraftInTheSendTab) {
 TEST_F(ListCommandsUnderWine, ReplyAnswersTheSelectedMessage) {
     import({"見積もりのお願い"});
     start("append=承知しました。");
-    ASSERT_TRUE(waitUntil([&] { return rows() == 1; }));
+    ASSERT_TRUE(rowsAre(1));
     const int original = numbers("受信")[0];
-    select({0});
-    command(40008);
-    HWND choice = dialog("メール作成後の処理の選択");
-    ASSERT_NE(choice, nullptr);
-    PostMessageA(choice, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(waitUntil([&] { return numbers("送信").size() == 1; }));
-    const int n = numbers("送信")[0];
-    ASSERT_TRUE(waitUntil([&] { return status("送信", n, 7) == '0'; }));
+    onRows({0}, 40008);
+    ASSERT_TRUE(accept("メール作成後の処理の選択"));
+    const int n = storedDraft('0');
+    ASSERT_GE(n, 0);
     const std::string reply = message("送信", n);
     EXPECT_EQ(header(reply, "In-Reply-To"), "<m0@example.com>");
     EXPECT_NE(header(reply, "To").find("bob@example.com"), std::string::npos);
     EXPECT_NE(header(reply, "Subject").find("見積もりのお願い"), std::string::npos);
     EXPECT_NE(reply.find("承知しました。"), std::string::npos);
     // The answered message is marked replied: 6 + its state (unread 0).
-    ASSERT_TRUE(waitUntil([&] { return status("受信", original, 7) == '6'; }));
-    ASSERT_TRUE(closes());
+    ASSERT_TRUE(waitFor([&] { return status("受信", original, 7) == '6'; }));
+    closeCleanly(*k);
 }
 
 // Each list command on the selected row, read back from the message files and tab folders.
 TEST_F(ListCommandsUnderWine, ListCommandsChangeTheStore) {
     import({"一通目", "二通目", "三通目", "四通目"});
     start();
-    ASSERT_TRUE(waitUntil([&] { return rows() == 4; }));
+    ASSERT_TRUE(rowsAre(4));
     const std::vector<int> in = numbers("受信");
     ASSERT_EQ(in.size(), 4u);
     struct Step {
@@ -309,55 +248,47 @@ TEST_F(ListCommandsUnderWine, ListCommandsChangeTheStore) {
     for (const Step& s : steps) {
         select({1});
         command(s.command);
-        EXPECT_TRUE(waitUntil([&] { return status("受信", in[1], s.at) == s.want; }, 10000))
+        EXPECT_TRUE(waitFor([&] { return status("受信", in[1], s.at) == s.want; }, 10000))
             << s.command << " left " << status("受信", in[1], s.at);
     }
     EXPECT_EQ(status("受信", in[0], 7), '0');  // the rows not selected keep their state
 
     // Delete: into the trash.
-    select({0});
-    command(40058);
-    ASSERT_TRUE(waitUntil([&] { return numbers("ごみ箱").size() == 1; }));
-    EXPECT_TRUE(waitUntil([&] { return numbers("受信").size() == 3 && rows() == 3; }));
+    onRows({0}, 40058);
+    ASSERT_TRUE(waitFor([&] { return numbers("ごみ箱").size() == 1; }));
+    EXPECT_TRUE(waitFor([&] { return numbers("受信").size() == 3 && rows() == 3; }));
     // The row after the deleted one takes its place in the selection.
-    EXPECT_TRUE(waitUntil([&] {
+    EXPECT_TRUE(waitFor([&] {
         return SendMessageA(list(), LVM_GETSELECTEDCOUNT, 0, 0) == 1 &&
                SendMessageA(list(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED) == 0;
     }));
 
     // Complete delete: after the question, gone from every tab.
-    select({0});
-    command(40059);
+    onRows({0}, 40059);
     HWND ask = dialog("Kolvyメール");
     ASSERT_NE(ask, nullptr);
-    test::saveScreenshot(ask, "list-complete-delete-question");
-    PostMessageA(ask, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(waitUntil([&] { return numbers("受信").size() == 2 && rows() == 2; }));
+    saveScreenshot(ask, "list-complete-delete-question");
+    press(ask, IDOK);
+    ASSERT_TRUE(waitFor([&] { return numbers("受信").size() == 2 && rows() == 2; }));
     EXPECT_EQ(numbers("ごみ箱").size(), 1u);
 
     // Move: the tab choice offers the other tabs; the trash takes received mail.
-    select({0, 1});
-    command(40056);
+    onRows({0, 1}, 40056);
     HWND choose = dialog("タブの選択");
     ASSERT_NE(choose, nullptr);
     // The move holds the processing flag from its start: another command is refused meanwhile.
-    command(40061);
-    HWND busy = dialog("Kolvyメール");
-    ASSERT_NE(busy, nullptr);
-    EXPECT_EQ(textOf(GetDlgItem(busy, 0xFFFF)), "処理中です。   ");
-    PostMessageA(busy, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(waitUntil([&] { return !IsWindow(busy); }));
+    EXPECT_EQ(answer(40061), "処理中です。   ");
     HWND box = GetDlgItem(choose, 450);
     ASSERT_EQ(SendMessageA(box, LB_GETCOUNT, 0, 0), 2);
     SendMessageA(box, LB_SETCURSEL, 1, 0);
     Sleep(300);
-    test::saveScreenshot(choose, "list-tab-choice");
-    PostMessageA(choose, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(waitUntil([&] { return numbers("ごみ箱").size() == 3; }));
-    EXPECT_TRUE(waitUntil([&] { return numbers("受信").empty() && rows() == 0; }));
-    EXPECT_EQ(t.ini->read("0", "AllMailCount").value_or(""), "0");
-    ASSERT_TRUE(closes());
-    EXPECT_EQ(t.ini->read("2", "AllMailCount").value_or(""), "3");
+    saveScreenshot(choose, "list-tab-choice");
+    press(choose, IDOK);
+    ASSERT_TRUE(waitFor([&] { return numbers("ごみ箱").size() == 3; }));
+    EXPECT_TRUE(waitFor([&] { return numbers("受信").empty() && rows() == 0; }));
+    EXPECT_EQ(setting("0", "AllMailCount"), "0");
+    closeCleanly(*k);
+    EXPECT_EQ(setting("2", "AllMailCount"), "3");
 }
 
 // Sorting the current tab runs its command rules: a message whose subject a rule names moves.
@@ -379,13 +310,13 @@ TEST_F(ListCommandsUnderWine, SortMovesWhatARuleNames) {
         ASSERT_EQ(book.save(t.env, rules::RuleKind::Command, dir), Err::None);
     }
     start();
-    ASSERT_TRUE(waitUntil([&] { return rows() == 2; }));
+    ASSERT_TRUE(rowsAre(2));
     const std::string before = t.read("Filter_Command.txt");
     command(40010);
-    ASSERT_TRUE(waitUntil([&] { return numbers("ごみ箱").size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return numbers("ごみ箱").size() == 1; }));
     EXPECT_NE(message("ごみ箱", numbers("ごみ箱")[0]).find("請求書"), std::string::npos);
-    EXPECT_TRUE(waitUntil([&] { return rows() == 1; }));
-    ASSERT_TRUE(closes());
+    EXPECT_TRUE(rowsAre(1));
+    closeCleanly(*k);
     EXPECT_EQ(numbers("受信").size(), 1u);
     // The rule's count and date were written.
     EXPECT_NE(t.read("Filter_Command.txt"), before);
@@ -396,67 +327,54 @@ TEST_F(ListCommandsUnderWine, SortMovesWhatARuleNames) {
 TEST_F(ListCommandsUnderWine, ForwardAsAttachmentThroughTheCheckMessage) {
     import({"議事録"});
     start("drop=To;set=To=carol@example.com");
-    ASSERT_TRUE(waitUntil([&] { return rows() == 1; }));
-    select({0});
-    command(40006);
+    ASSERT_TRUE(rowsAre(1));
+    onRows({0}, 40006);
     HWND kind = dialog("転送メール作成");
     ASSERT_NE(kind, nullptr);
     EXPECT_EQ(SendDlgItemMessageA(kind, 452, BM_GETCHECK, 0, 0), BST_CHECKED);
     SendDlgItemMessageA(kind, 452, BM_SETCHECK, BST_UNCHECKED, 0);
     SendDlgItemMessageA(kind, 453, BM_SETCHECK, BST_CHECKED, 0);
     Sleep(300);
-    test::saveScreenshot(kind, "compose-forward-kind");
-    PostMessageA(kind, WM_COMMAND, IDOK, 0);
+    saveScreenshot(kind, "compose-forward-kind");
+    press(kind, IDOK);
     HWND check = dialog("Kolvyメール");
     ASSERT_NE(check, nullptr);
     EXPECT_EQ(textOf(GetDlgItem(check, 470)).rfind("To: が無いか", 0), 0u)
         << textOf(GetDlgItem(check, 470));
     EXPECT_EQ(textOf(GetDlgItem(check, 471)), "このまま破棄する(&D)");
     Sleep(300);
-    test::saveScreenshot(check, "compose-check-message");
-    PostMessageA(check, WM_COMMAND, IDOK, 0);
-    HWND choice = dialog("メール作成後の処理の選択");
-    ASSERT_NE(choice, nullptr);
-    PostMessageA(choice, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(waitUntil([&] { return numbers("送信").size() == 1; }));
-    const int n = numbers("送信")[0];
-    // Waiting, with an attachment.
-    ASSERT_TRUE(waitUntil([&] { return status("送信", n, 7) == '1'; }));
+    saveScreenshot(check, "compose-check-message");
+    press(check, IDOK);
+    ASSERT_TRUE(accept("メール作成後の処理の選択"));
+    const int n = storedDraft('1');
+    ASSERT_GE(n, 0);
     EXPECT_EQ(header(message("送信", n), "To"), "carol@example.com");
     const std::string eml =
         "MailData\\送信\\添付\\" + store::messageFileName(n).substr(0, 4) + "\\議事録.eml";
-    EXPECT_NE(t.read(eml).find("Subject: 議事録"), std::string::npos) << eml;
+    EXPECT_TRUE(
+        waitFor([&] { return t.read(eml).find("Subject: 議事録") != std::string::npos; }, 10000))
+        << eml;
     // The editor ran twice: once refused, once accepted.
     const std::string log = t.read("editor.log");
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
-    ASSERT_TRUE(closes());
+    closeCleanly(*k);
 }
 
 // Drafts of the send tab: made unfinished, made waiting again, and opened in the editor.
 TEST_F(ListCommandsUnderWine, DraftCommandsAndTheEditor) {
-    platform::writeWholeFile(*t.fs, t.path("draft.txt"),
-                             "From: Me <me@example.jp>\r\nTo: bob@example.com\r\n"
-                             "Subject: 下書き\r\n\r\n本文\r\n");
-    tool({"draft", t.folder.path(), t.path("draft.txt")});
-    currentTab(1);
-    start("append=追記");
-    ASSERT_TRUE(waitUntil([&] { return rows() == 1; }));
+    ASSERT_NO_FATAL_FAILURE(startWithADraft("下書き"));
     const int n = numbers("送信")[0];
     EXPECT_EQ(status("送信", n, 7), '0');
-    select({0});
-    command(40088);
-    EXPECT_TRUE(waitUntil([&] { return status("送信", n, 7) == '2'; }, 10000));
-    select({0});
-    command(40089);
-    EXPECT_TRUE(waitUntil([&] { return status("送信", n, 7) == '0'; }, 10000));
+    onRows({0}, 40088);
+    EXPECT_TRUE(waitFor([&] { return status("送信", n, 7) == '2'; }, 10000));
+    onRows({0}, 40089);
+    EXPECT_TRUE(waitFor([&] { return status("送信", n, 7) == '0'; }, 10000));
     // Read and colours apply to received mail only; the draft keeps its state.
-    select({0});
-    command(40061);
+    onRows({0}, 40061);
     Sleep(1000);
     EXPECT_EQ(status("送信", n, 7), '0');
 
-    select({0});
-    command(40086);
+    onRows({0}, 40086);
     HWND choice = dialog("メール作成後の処理の選択");
     ASSERT_NE(choice, nullptr);
     // A stored draft cannot be thrown away from here; it was waiting.
@@ -464,63 +382,53 @@ TEST_F(ListCommandsUnderWine, DraftCommandsAndTheEditor) {
     EXPECT_EQ(SendDlgItemMessageA(choice, 461, BM_GETCHECK, 0, 0), BST_CHECKED);
     SendDlgItemMessageA(choice, 461, BM_SETCHECK, BST_UNCHECKED, 0);
     SendDlgItemMessageA(choice, 462, BM_SETCHECK, BST_CHECKED, 0);
-    PostMessageA(choice, WM_COMMAND, IDOK, 0);
-    EXPECT_TRUE(waitUntil([&] { return status("送信", n, 7) == '2'; }, 10000));
+    press(choice, IDOK);
+    EXPECT_TRUE(waitFor([&] { return status("送信", n, 7) == '2'; }, 10000));
     EXPECT_NE(message("送信", n).find("追記"), std::string::npos);
     EXPECT_NE(t.read("editor.log").find(store::messageFileName(n)), std::string::npos);
-    ASSERT_TRUE(closes());
-    EXPECT_EQ(t.ini->read("1", "EditMailCount").value_or(""), "1");
-    EXPECT_EQ(t.ini->read("1", "WaitMailCount").value_or(""), "0");
+    closeCleanly(*k);
+    EXPECT_EQ(setting("1", "EditMailCount"), "1");
+    EXPECT_EQ(setting("1", "WaitMailCount"), "0");
 }
 
 // A draft open in the editor is left out of a delete, and a composer storing its draft and a move
 // in another tab take turns.
 TEST_F(ListCommandsUnderWine, WhatTheEditorHoldsStaysAndStoringTakesTurns) {
     import({"受信一", "受信二"});
-    platform::writeWholeFile(*t.fs, t.path("draft.txt"),
-                             "From: Me <me@example.jp>\r\nTo: bob@example.com\r\n"
-                             "Subject: 編集中\r\n\r\n本文\r\n");
-    tool({"draft", t.folder.path(), t.path("draft.txt")});
-    currentTab(1);
-    start("append=追記");
-    ASSERT_TRUE(waitUntil([&] { return rows() == 1; }));
+    ASSERT_NO_FATAL_FAILURE(startWithADraft("編集中"));
     const int n = numbers("送信")[0];
-    select({0});
-    command(40086);
+    onRows({0}, 40086);
     HWND choice = dialog("メール作成後の処理の選択");
     ASSERT_NE(choice, nullptr);
     // The editor has closed; the draft is still being finished. Deleting it now does nothing.
-    select({0});
-    command(40058);
+    onRows({0}, 40058);
     Sleep(1500);
     EXPECT_EQ(numbers("送信"), std::vector<int>{n});
     EXPECT_TRUE(numbers("ごみ箱").empty());
-    PostMessageA(choice, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(waitUntil([&] { return message("送信", n).find("追記") != std::string::npos; }));
-    ASSERT_TRUE(closes());
+    press(choice, IDOK);
+    ASSERT_TRUE(waitFor([&] { return message("送信", n).find("追記") != std::string::npos; }));
+    closeCleanly(*k);
 
     // A new message waits in its save choice while a move of received mail is asked for: the
     // move waits for the draft to be stored, then runs.
     currentTab(0);
     start("set=To=bob@example.com|append=二通目");
-    ASSERT_TRUE(waitUntil([&] { return rows() == 2; }));
+    ASSERT_TRUE(rowsAre(2));
     command(40007);
     choice = dialog("メール作成後の処理の選択");
     ASSERT_NE(choice, nullptr);
-    select({0, 1});
-    command(40056);
+    onRows({0, 1}, 40056);
     HWND choose = dialog("タブの選択");
     ASSERT_NE(choose, nullptr);
     SendDlgItemMessageA(choose, 450, LB_SETCURSEL, 1, 0);  // the trash
-    PostMessageA(choose, WM_COMMAND, IDOK, 0);
+    press(choose, IDOK);
     Sleep(1500);
     EXPECT_EQ(numbers("受信").size(), 2u);  // still waiting for its turn
-    PostMessageA(choice, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(waitUntil([&] { return numbers("送信").size() == 2; }));
-    ASSERT_TRUE(
-        waitUntil([&] { return numbers("ごみ箱").size() == 2 && numbers("受信").empty(); }));
-    ASSERT_TRUE(closes());
-    EXPECT_EQ(t.ini->read("1", "WaitMailCount").value_or(""), "2");
+    press(choice, IDOK);
+    ASSERT_TRUE(waitFor([&] { return numbers("送信").size() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return numbers("ごみ箱").size() == 2 && numbers("受信").empty(); }));
+    closeCleanly(*k);
+    EXPECT_EQ(setting("1", "WaitMailCount"), "2");
 }
 
 // Emptying the trash: refused for another tab, both questions, then every message gone.
@@ -540,29 +448,16 @@ TEST_F(ListCommandsUnderWine, EmptyTrashAfterBothQuestions) {
     }
     ASSERT_EQ(numbers("ごみ箱").size(), 2u);
     start();
-    command(40011);
-    HWND refused = dialog("Kolvyメール");
-    ASSERT_NE(refused, nullptr);
-    EXPECT_EQ(textOf(GetDlgItem(refused, 0xFFFF)), "ゴミ箱用タブが開かれていません。    ");
-    PostMessageA(refused, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(closes());
+    EXPECT_EQ(answer(40011), "ゴミ箱用タブが開かれていません。    ");
+    closeCleanly(*k);
 
     currentTab(2);
     start();
-    ASSERT_TRUE(waitUntil([&] { return rows() == 2; }));
-    command(40011);
-    HWND first = dialog("Kolvyメール");
-    ASSERT_NE(first, nullptr);
-    EXPECT_NE(textOf(GetDlgItem(first, 0xFFFF)).find("『 ごみ箱 』"), std::string::npos);
-    PostMessageA(first, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(waitUntil([&] { return !IsWindow(first); }));
-    HWND second = dialog("Kolvyメール");
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(textOf(GetDlgItem(second, 0xFFFF)),
-              "本当に 『全て』 のメールを 『完全に』 削除していいですか？    ");
-    PostMessageA(second, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(waitUntil([&] { return numbers("ごみ箱").empty() && rows() == 0; }));
-    ASSERT_TRUE(closes());
+    ASSERT_TRUE(rowsAre(2));
+    EXPECT_NE(answer(40011).find("『 ごみ箱 』"), std::string::npos);
+    EXPECT_EQ(answer(), "本当に 『全て』 のメールを 『完全に』 削除していいですか？    ");
+    ASSERT_TRUE(waitFor([&] { return numbers("ごみ箱").empty() && rows() == 0; }));
+    closeCleanly(*k);
 }
 
 // The index made again from the files after one went missing behind its back, then the numbers
@@ -572,29 +467,18 @@ TEST_F(ListCommandsUnderWine, RebuildAndRenumberTheCurrentTab) {
     ASSERT_EQ((numbers("受信")), (std::vector<int>{0, 1, 2}));
     ASSERT_EQ(t.fs->remove(t.path("MailData\\受信\\0001.txt")), Err::None);
     start();
-    ASSERT_TRUE(waitUntil([&] { return rows() == 3; }));
-    command(40040);
-    HWND ask = dialog("Kolvyメール");
-    ASSERT_NE(ask, nullptr);
-    EXPECT_EQ(
-        textOf(GetDlgItem(ask, 0xFFFF)).rfind("現在選択されているタブの「 目次ファイル 」", 0), 0u);
-    PostMessageA(ask, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(waitUntil([&] { return rows() == 2; }));
-    EXPECT_EQ(t.ini->read("0", "AllMailCount").value_or(""), "2");
-
-    command(40041);
-    ask = dialog("Kolvyメール");
-    ASSERT_NE(ask, nullptr);
-    EXPECT_EQ(
-        textOf(GetDlgItem(ask, 0xFFFF)).rfind("現在選択されているタブの「 ファイル番号 」", 0), 0u);
-    PostMessageA(ask, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(waitUntil([&] { return numbers("受信") == std::vector<int>{0, 1}; }));
-    EXPECT_TRUE(waitUntil([&] { return rows() == 2; }));
+    ASSERT_TRUE(rowsAre(3));
+    EXPECT_TRUE(answer(40040).starts_with("現在選択されているタブの「 目次ファイル 」"));
+    ASSERT_TRUE(rowsAre(2));
+    EXPECT_EQ(setting("0", "AllMailCount"), "2");
+    EXPECT_TRUE(answer(40041).starts_with("現在選択されているタブの「 ファイル番号 」"));
+    ASSERT_TRUE(waitFor([&] { return numbers("受信") == std::vector<int>{0, 1}; }));
+    EXPECT_TRUE(rowsAre(2));
     EXPECT_NE(message("受信", 1).find("Subject: 三"), std::string::npos);
     Sleep(500);
-    test::saveScreenshot(main_, "list-after-renumber");
-    ASSERT_TRUE(closes());
-    EXPECT_EQ(t.ini->read("0", "NextFileNo").value_or(""), "2");
+    saveScreenshot(k->main(), "list-after-renumber");
+    closeCleanly(*k);
+    EXPECT_EQ(setting("0", "NextFileNo"), "2");
 }
 
 std::string piece(const std::string& id, int number, int total, const std::string& body) {
@@ -617,39 +501,28 @@ TEST_F(ListCommandsUnderWine, JoinSplitMessages) {
     };
     std::vector<std::string> paths;
     for (const auto& [name, text] : files) {
+        t.write(name, text);
         paths.push_back(t.path(name));
-        platform::writeWholeFile(*t.fs, paths.back(), text);
     }
     tool({"import", t.folder.path(), paths[0], paths[1], paths[2]});
     start();
-    ASSERT_TRUE(waitUntil([&] { return rows() == 3; }));
-    command(40085);
-    HWND missing = dialog("Kolvyメール");
-    ASSERT_NE(missing, nullptr);
-    EXPECT_EQ(textOf(GetDlgItem(missing, 0xFFFF)),
-              "欠けているため結合できない分割メールがあります。    ");
-    PostMessageA(missing, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(waitUntil([&] { return numbers("受信").size() == 4 && rows() == 4; }));
+    ASSERT_TRUE(rowsAre(3));
+    EXPECT_EQ(answer(40085), "欠けているため結合できない分割メールがあります。    ");
+    ASSERT_TRUE(waitFor([&] { return numbers("受信").size() == 4 && rows() == 4; }));
     const std::string joined = message("受信", numbers("受信")[3]);
-    EXPECT_NE(joined.find("first half"), std::string::npos);
-    EXPECT_NE(joined.find("second half"), std::string::npos);
-    EXPECT_NE(joined.find("大きな添付"), std::string::npos);
+    for (const char* part : {"first half", "second half", "大きな添付"})
+        EXPECT_NE(joined.find(part), std::string::npos) << part;
     // The two pieces of the joined message are selected for the user to delete.
     HWND lv = list();
     EXPECT_EQ(SendMessageA(lv, LVM_GETSELECTEDCOUNT, 0, 0), 2);
     EXPECT_EQ(SendMessageA(lv, LVM_GETITEMSTATE, 0, LVIS_SELECTED), LVIS_SELECTED);
     EXPECT_EQ(SendMessageA(lv, LVM_GETITEMSTATE, 2, LVIS_SELECTED), LVIS_SELECTED);
-    ASSERT_TRUE(closes());
+    closeCleanly(*k);
 
     currentTab(2);
     start();
-    command(40085);
-    HWND refused = dialog("Kolvyメール");
-    ASSERT_NE(refused, nullptr);
-    EXPECT_EQ(
-        textOf(GetDlgItem(refused, 0xFFFF)).rfind("分割メールの結合は、基本受信タブでしか", 0), 0u);
-    PostMessageA(refused, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(closes());
+    EXPECT_TRUE(answer(40085).starts_with("分割メールの結合は、基本受信タブでしか"));
+    closeCleanly(*k);
 }
 
 // A text-file association of this test's own: the stand-in editor, which logs what it was given.
@@ -696,16 +569,11 @@ class TestTextAssociation {
 TEST_F(ListCommandsUnderWine, OpenWithoutViewerUsesTheTextFileAssociation) {
     TestTextAssociation association;
     if (!association.made()) GTEST_SKIP() << "the user has a text-file association of his own";
-    import({"読んでください"});
-    start();
-    ASSERT_TRUE(waitUntil([&] { return rows() == 1; }));
-    const std::string name = store::messageFileName(numbers("受信")[0]);
-    select({0});
-    command(40086);
-    ASSERT_TRUE(waitUntil([&] { return t.read("editor.log").find(name) != std::string::npos; }))
+    const std::string name = openTheOnlyMessage();
+    ASSERT_TRUE(waitFor([&] { return t.read("editor.log").find(name) != std::string::npos; }))
         << t.read("editor.log");
     EXPECT_EQ(dialog("Kolvyメール", 500), nullptr);
-    ASSERT_TRUE(closes());
+    closeCleanly(*k);
 }
 
 // A system without any text-file program: the default editor shows the message.
@@ -715,16 +583,11 @@ TEST_F(ListCommandsUnderWine, OpenWithoutAnyAssociationShowsTheDefaultEditor) {
         RegCloseKey(existing);
         GTEST_SKIP() << "text files have a program here";
     }
-    import({"読んでください"});
-    start();
-    ASSERT_TRUE(waitUntil([&] { return rows() == 1; }));
-    const std::string name = store::messageFileName(numbers("受信")[0]);
-    select({0});
-    command(40086);
-    HWND editor = topLevel(0, "Notepad", name.substr(0, 4), kWait);
+    const std::string name = openTheOnlyMessage();
+    HWND editor = waitWindow(0, "Notepad", kWait, name.substr(0, 4));
     ASSERT_NE(editor, nullptr) << "no editor opened " << name;
     Sleep(500);
-    test::saveScreenshot(nullptr, "list-open-default-editor");
+    saveScreenshot(nullptr, "list-open-default-editor");
     DWORD pid = 0;
     GetWindowThreadProcessId(editor, &pid);
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
@@ -734,22 +597,17 @@ TEST_F(ListCommandsUnderWine, OpenWithoutAnyAssociationShowsTheDefaultEditor) {
         if (WaitForSingleObject(process, 10000) == WAIT_TIMEOUT) TerminateProcess(process, 1);
         CloseHandle(process);
     }
-    ASSERT_TRUE(closes());
+    closeCleanly(*k);
 }
 
 // A viewer gets the message file and whether it is outgoing mail.
 TEST_F(ListCommandsUnderWine, OpenWithAViewerPassesTheFileAndItsDirection) {
-    import({"ビューアで読む"});
-    ASSERT_EQ(t.ini->write("Option", "Viewer", KOLVY_TEST_EDITOR), Err::None);
-    start();
-    ASSERT_TRUE(waitUntil([&] { return rows() == 1; }));
-    const std::string name = store::messageFileName(numbers("受信")[0]);
-    select({0});
-    command(40086);
-    ASSERT_TRUE(waitUntil([&] {
+    set("Option", "Viewer", KOLVY_TEST_EDITOR);
+    const std::string name = openTheOnlyMessage();
+    ASSERT_TRUE(waitFor([&] {
         return t.read("editor.log").find(name + ",0") != std::string::npos;
     })) << t.read("editor.log");
-    ASSERT_TRUE(closes());
+    closeCleanly(*k);
 }
 
 }  // namespace

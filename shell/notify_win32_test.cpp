@@ -10,14 +10,14 @@
 #include <string>
 
 #include "platform/fileutil.h"
-#include "platform/platform.h"
 #include "store/store_test_util.h"
 #include "tests/support/screenshot.h"
-#include "tests/support/test_env.h"
+#include "tests/support/wine_program.h"
 
 namespace {
 
 using namespace kolvy;
+using namespace kolvy::test;
 
 constexpr UINT kSearchCommand = 40009;
 constexpr UINT kMsgCloseNotice = 0x8003;
@@ -25,48 +25,8 @@ constexpr UINT kMsgOpenNotice = 0x8004;
 constexpr int kTextId = 10301, kBoxId = 10302, kCloseId = 10300, kToggleId = 10303;
 constexpr char kUnreadable[] = "ビットマップファイルが開けませんでした。   ";
 
-struct Find {
-    DWORD pid;
-    const char* cls;
-    const char* title;  // a prefix; null: any
-    HWND found;
-};
-
-BOOL CALLBACK findOne(HWND h, LPARAM lp) {
-    auto* a = reinterpret_cast<Find*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(h, &pid);
-    char cls[64] = {}, title[256] = {};
-    GetClassNameA(h, cls, sizeof cls);
-    GetWindowTextA(h, title, sizeof title);
-    if (pid == a->pid && lstrcmpA(cls, a->cls) == 0 && IsWindowVisible(h) &&
-        (!a->title || std::string(title).rfind(a->title, 0) == 0)) {
-        a->found = h;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND waitWindow(DWORD pid, const char* cls, const char* title, DWORD timeout) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        Find a{pid, cls, title, nullptr};
-        EnumWindows(findOne, reinterpret_cast<LPARAM>(&a));
-        if (a.found || GetTickCount() - start > timeout) return a.found;
-        Sleep(100);
-    }
-}
-
-std::string textOf(HWND h) {
-    char buf[1024] = {};
-    GetWindowTextA(h, buf, sizeof buf);
-    return buf;
-}
-
-bool gone(HWND h, DWORD timeout = 5000) {
-    for (DWORD waited = 0; IsWindow(h) && IsWindowVisible(h) && waited < timeout; waited += 100)
-        Sleep(100);
-    return !IsWindow(h) || !IsWindowVisible(h);
+bool gone(HWND h) {
+    return waitFor([&] { return !IsWindow(h) || !IsWindowVisible(h); }, 5000);
 }
 
 // An 8-bit animation of `frames` square frames of `size` pixels: a ball that moves down.
@@ -114,67 +74,44 @@ int boxSize(HWND dlg) {
     return r.right == r.bottom ? r.right : -1;
 }
 
-class Notice : public ::testing::Test {
+class Notice : public WineProgramTest {
   protected:
-    test::TempFolder folder;
-    std::unique_ptr<platform::FileSystem> fs = platform::makeFileSystem();
-    PROCESS_INFORMATION pi{};
-    HWND main = nullptr;
-
     void SetUp() override {
-        ASSERT_TRUE(CopyFileA(KOLVY_EXE_PATH, (folder / "Kolvy.exe").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileA(KOLVY_NOTIFY_PROBE_PATH, (folder / "Fandor.dll").c_str(), FALSE));
+        WineProgramTest::SetUp();
+        ASSERT_TRUE(CopyFileA(KOLVY_NOTIFY_PROBE_PATH, t.path("Fandor.dll").c_str(), FALSE));
         for (const char* tab : {"受信", "送信", "ごみ箱"}) {
-            platform::makeDirs(*fs, folder / (std::string("MailData\\") + tab + "\\添付"));
-            platform::writeWholeFile(*fs,
-                                     folder / (std::string("MailData\\") + tab + "\\mokuji.bin"),
-                                     store::newIndexHeader());
+            platform::makeDirs(*t.fs, t.path(std::string("MailData\\") + tab + "\\添付"));
+            t.write(std::string("MailData\\") + tab + "\\mokuji.bin", store::newIndexHeader());
         }
         std::vector<store::IndexRecord> records;
         for (int n = 0; n < 3; ++n)
             records.push_back(store::testing::record(n, 0, "お知らせ" + std::to_string(n)));
-        platform::writeWholeFile(*fs, folder / "MailData\\受信\\mokuji.bin",
-                                 store::testing::indexImage(records));
+        t.write("MailData\\受信\\mokuji.bin", store::testing::indexImage(records));
     }
     void TearDown() override {
-        if (!pi.hProcess) return;
-        if (main) PostMessageA(main, WM_CLOSE, 0, 0);
-        if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0)
-            TerminateProcess(pi.hProcess, 99);  // this test's own process, by its handle
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+        if (k && main) closeCleanly(*k);
     }
-    void writeIni(const std::string& options) {
-        platform::writeWholeFile(*fs, folder / "Kolvy.ini",
-                                 "[Option]\r\n" + options +
-                                     "[TagList]\r\nTagTab=0;1;2\r\n"
-                                     "[0]\r\nTabName=受信\r\nDefault=1\r\nNextFileNo=3\r\n"
-                                     "AllMailCount=3\r\nNoReadMailCount=3\r\nTabCursor=1\r\n"
-                                     "[1]\r\nTabName=送信\r\nPropaty=1\r\nDefault=1\r\n"
-                                     "[2]\r\nTabName=ごみ箱\r\nPropaty=2\r\nDefault=1\r\n");
+    // The tabs of the index images, and the options.
+    void options(const std::string& text) {
+        writeIni("[Option]\r\n" + text +
+                 "[TagList]\r\nTagTab=0;1;2\r\n"
+                 "[0]\r\nTabName=受信\r\nDefault=1\r\nNextFileNo=3\r\n"
+                 "AllMailCount=3\r\nNoReadMailCount=3\r\nTabCursor=1\r\n"
+                 "[1]\r\nTabName=送信\r\nPropaty=1\r\nDefault=1\r\n"
+                 "[2]\r\nTabName=ごみ箱\r\nPropaty=2\r\nDefault=1\r\n");
     }
     void start() {
-        const std::string exe = folder / "Kolvy.exe";
-        std::string cmd = "\"" + exe + "\"";
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        ASSERT_TRUE(CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   folder.path().c_str(), &si, &pi));
-        main = waitWindow(pi.dwProcessId, "MainWindow", nullptr, 30000);
+        k.emplace(t.folder.path());
+        main = k->main();
         ASSERT_NE(main, nullptr);
     }
-    // Runs the stand-in plug-in with `word`; its answer, once written (or "<none>").
+    // Runs the stand-in plug-in with `word`; its answer, once written (or "<missing>").
     void probe(const std::string& word) {
-        DeleteFileA((folder / "notify-probe-done.txt").c_str());
-        platform::writeWholeFile(*fs, folder / "notify-probe.txt", word);
-        PostMessageA(main, WM_COMMAND, kSearchCommand, 0);
+        DeleteFileA(t.path("notify-probe-done.txt").c_str());
+        t.write("notify-probe.txt", word);
+        k->command(kSearchCommand);
     }
-    std::string probeAnswer() {
-        for (int i = 0; i < 100; ++i, Sleep(100)) {
-            if (auto d = platform::readWholeFile(*fs, folder / "notify-probe-done.txt")) return *d;
-        }
-        return "<none>";
-    }
+    std::string probeAnswer() { return readWhenThere("notify-probe-done.txt"); }
     // Starts the program, marks the receive tab's three entries as arrived and posts what the
     // receive run posts at its end.
     void startWithArrivals() {
@@ -183,18 +120,17 @@ class Notice : public ::testing::Test {
         ASSERT_EQ(probeAnswer(), "marked 3");
         PostMessageA(main, kMsgOpenNotice, 0, 0);
     }
-    HWND notice(DWORD timeout = 10000) {
-        return waitWindow(pi.dwProcessId, "#32770", "新着通知", timeout);
-    }
-    HWND box(DWORD timeout = 10000) {
-        return waitWindow(pi.dwProcessId, "#32770", "Kolvyメール", timeout);
-    }
+    HWND notice(DWORD timeout = 10000) { return k->box(timeout, "新着通知"); }
+    HWND box(DWORD timeout = 10000) { return k->box(timeout, "Kolvyメール"); }
+
+    std::optional<Kolvy> k;
+    HWND main = nullptr;
 };
 
 TEST_F(Notice, ArrivalsOpenTheNoticeWithItsCountAndAnimationAndTheRunClosesIt) {
-    writeIni("");
+    options("");
     // Eight frames: 500 ms and seven times 200 ms, still running when the run closes it.
-    platform::writeWholeFile(*fs, folder / "sinchaku.bmp", ballAnimation(60, 8));
+    t.write("sinchaku.bmp", ballAnimation(60, 8));
     ASSERT_NO_FATAL_FAILURE(startWithArrivals());
     HWND dlg = notice();
     ASSERT_NE(dlg, nullptr);
@@ -203,7 +139,7 @@ TEST_F(Notice, ArrivalsOpenTheNoticeWithItsCountAndAnimationAndTheRunClosesIt) {
     EXPECT_EQ(textOf(GetDlgItem(dlg, kTextId)), "3通の新着メールがあります");
     EXPECT_EQ(boxSize(dlg), 76);
     Sleep(1000);  // a few frames on
-    test::saveScreenshot(dlg, "new-mail-notice-small");
+    saveScreenshot(dlg, "new-mail-notice-small");
     // A second notice while one is open does not stack a second dialog.
     PostMessageA(main, kMsgOpenNotice, 0, 0);
     Sleep(500);
@@ -219,14 +155,12 @@ TEST_F(Notice, ArrivalsOpenTheNoticeWithItsCountAndAnimationAndTheRunClosesIt) {
     PostMessageA(again, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(gone(again));
     // OK brings the main window forward.
-    for (int i = 0; i < 30 && GetForegroundWindow() != main; ++i)
-        Sleep(100);
-    EXPECT_EQ(GetForegroundWindow(), main);
+    EXPECT_TRUE(waitFor([&] { return GetForegroundWindow() == main; }, 3000));
 }
 
 TEST_F(Notice, LargeBoxCountsAllNewMail) {
-    writeIni("SinchakuDlg=2\r\nSinchakuDlg1=1\r\nSinchakuAnimeFile=neko_1.bmp\r\n");
-    platform::writeWholeFile(*fs, folder / "neko_1.bmp", ballAnimation(110, 3));
+    options("SinchakuDlg=2\r\nSinchakuDlg1=1\r\nSinchakuAnimeFile=neko_1.bmp\r\n");
+    t.write("neko_1.bmp", ballAnimation(110, 3));
     ASSERT_NO_FATAL_FAILURE(startWithArrivals());
     HWND dlg = notice();
     ASSERT_NE(dlg, nullptr);
@@ -234,7 +168,7 @@ TEST_F(Notice, LargeBoxCountsAllNewMail) {
     EXPECT_EQ(boxSize(dlg), 124);
     // Three frames at 100 ms after 500 ms: by now the last one stands, its ball low in the box.
     Sleep(1500);
-    test::saveScreenshot(dlg, "new-mail-notice-large");
+    saveScreenshot(dlg, "new-mail-notice-large");
     POINT low{62, 94}, high{62, 30};
     ClientToScreen(GetDlgItem(dlg, kBoxId), &low);
     ClientToScreen(GetDlgItem(dlg, kBoxId), &high);
@@ -249,17 +183,17 @@ TEST_F(Notice, LargeBoxCountsAllNewMail) {
 }
 
 TEST_F(Notice, AHostileBitmapIsRefusedAndTheNoticeStaysWithoutAnimation) {
-    writeIni("");
+    options("");
     std::string hostile = ballAnimation(60, 2);
     hostile[22] = '\xff';  // rows far beyond the file
     hostile[23] = '\xff';
     hostile[24] = '\x00';
-    platform::writeWholeFile(*fs, folder / "sinchaku.bmp", hostile);
+    t.write("sinchaku.bmp", hostile);
     ASSERT_NO_FATAL_FAILURE(startWithArrivals());
     HWND refusal = box();
     ASSERT_NE(refusal, nullptr);
-    EXPECT_EQ(textOf(GetDlgItem(refusal, 0xFFFF)), kUnreadable);
-    test::saveScreenshot(nullptr, "new-mail-notice-bitmap-refused");
+    EXPECT_EQ(boxText(refusal), kUnreadable);
+    saveScreenshot(nullptr, "new-mail-notice-bitmap-refused");
     PostMessageA(refusal, WM_COMMAND, IDOK, 0);
     HWND dlg = notice();
     ASSERT_NE(dlg, nullptr);
@@ -276,9 +210,9 @@ int heightOf(HWND h) {
 }
 
 TEST_F(Notice, TheUtilityLibrarysListIsShownAndHiddenByTheToggle) {
-    writeIni("");
-    platform::writeWholeFile(*fs, folder / "sinchaku.bmp", ballAnimation(60, 2));
-    ASSERT_TRUE(CopyFileA(KOLVY_NOTIFY_ZORVAN_PATH, (folder / "Zorvan.dll").c_str(), FALSE));
+    options("");
+    t.write("sinchaku.bmp", ballAnimation(60, 2));
+    ASSERT_TRUE(CopyFileA(KOLVY_NOTIFY_ZORVAN_PATH, t.path("Zorvan.dll").c_str(), FALSE));
     start();
     probe("zorvan");
     ASSERT_EQ(probeAnswer(), "loaded");
@@ -290,21 +224,15 @@ TEST_F(Notice, TheUtilityLibrarysListIsShownAndHiddenByTheToggle) {
     ASSERT_NE(GetDlgItem(dlg, kToggleId), nullptr);
     const int shown = heightOf(dlg);
     Sleep(700);
-    test::saveScreenshot(dlg, "new-mail-notice-with-list");
-    auto info = [&] {
-        return platform::makeProfile(folder / "Kolvy.ini")
-            ->read("Option", "SinchakuInfo0")
-            .value_or("<none>");
-    };
+    saveScreenshot(dlg, "new-mail-notice-with-list");
+    auto info = [&] { return setting("Option", "SinchakuInfo0"); };
     // One line of 13 pixels: the one tab with new mail.
     PostMessageA(dlg, WM_COMMAND, kToggleId, 0);
-    for (int i = 0; i < 50 && (info() != "0" || heightOf(dlg) == shown); ++i)
-        Sleep(100);
+    waitFor([&] { return info() == "0" && heightOf(dlg) != shown; }, 5000);
     EXPECT_EQ(info(), "0");
     EXPECT_EQ(heightOf(dlg), shown - 13);
     PostMessageA(dlg, WM_COMMAND, kToggleId, 0);
-    for (int i = 0; i < 50 && (info() != "1" || heightOf(dlg) != shown); ++i)
-        Sleep(100);
+    waitFor([&] { return info() == "1" && heightOf(dlg) == shown; }, 5000);
     EXPECT_EQ(info(), "1");
     EXPECT_EQ(heightOf(dlg), shown);
     PostMessageA(dlg, WM_COMMAND, kCloseId, 0);
@@ -312,7 +240,7 @@ TEST_F(Notice, TheUtilityLibrarysListIsShownAndHiddenByTheToggle) {
 }
 
 TEST_F(Notice, AFailedRunWithNothingArrivedShowsNothing) {
-    writeIni("");
+    options("");
     start();
     PostMessageA(main, kMsgOpenNotice, 1, 0);
     EXPECT_EQ(notice(1500), nullptr);
@@ -320,8 +248,8 @@ TEST_F(Notice, AFailedRunWithNothingArrivedShowsNothing) {
 }
 
 TEST_F(Notice, PluginsOpenTheNoticeByName) {
-    writeIni("");
-    platform::writeWholeFile(*fs, folder / "sinchaku.bmp", ballAnimation(60, 2));
+    options("");
+    t.write("sinchaku.bmp", ballAnimation(60, 2));
     start();
     probe("open");
     HWND dlg = notice();

@@ -115,38 +115,39 @@ struct Crashes : ::testing::Test {
     void level(int n) { t.ini->write("Option", "ErrorLogOut", std::to_string(n)); }
 };
 
-TEST_F(Crashes, CleanEndSaysNothing) {
-    detectCrash(t.env);
-    level(0);
-    detectCrash(t.env);
-    EXPECT_TRUE(t.reporter.shown().empty());
-    EXPECT_EQ(t.read("ErrorLog.txt"), "<missing>");
-}
-
-TEST_F(Crashes, ShutdownLevelIsReported) {
-    t.write("ErrorLog.txt", "an older and much longer report that must not show through");
-    for (int n : {2, 5, 8}) {
-        t.reporter.clear();
-        level(n);
-        detectCrash(t.env);
-        ASSERT_EQ(t.reporter.shown().size(), 1u);
-        EXPECT_EQ(t.reporter.lastText(), kCrashNotice);
-        EXPECT_EQ(t.reporter.shown()[0].icon, platform::Icon::Exclamation);
-        EXPECT_EQ(t.read("ErrorLog.txt"), "終了時エラー　レベル＝" + std::to_string(n));
-    }
-    EXPECT_EQ(t.ini->read("Option", "ErrorLogOut"), "8");  // the marker stays
-}
-
-TEST_F(Crashes, ReceiveRunLeavesTheEndOfItsLog) {
+// What the next start reports for the level the last run left: nothing after a clean end, the
+// level after a shutdown stage, the end of the receive log after a receive run.
+TEST_F(Crashes, TheNextStartReportsWhereTheLastRunStopped) {
     t.clock.setLocal(2005, 12, 15);
-    const std::string log =
-        "+OK ready\r\nRETR 1\r\n+OK\r\nSubject: a\r\n\r\nbody\r\n.\r\n"
-        "RETR 2\r\n+OK\r\nSubject: b\r\n\r\nhalf a mes";
-    t.write("_Log\\受信ログ\\受信ログ0512.txt", log);
-    level(1);
-    detectCrash(t.env);
-    EXPECT_EQ(t.reporter.lastText(), kCrashNotice);
-    EXPECT_EQ(t.read("ErrorLog.txt"), "RETR 2\r\n+OK\r\nSubject: b\r\n\r\nhalf a mes");
+    t.write("_Log\\受信ログ\\受信ログ0512.txt",
+            "+OK ready\r\nRETR 1\r\n+OK\r\nSubject: a\r\n\r\nbody\r\n.\r\n"
+            "RETR 2\r\n+OK\r\nSubject: b\r\n\r\nhalf a mes");
+    struct Case {
+        const char* level;  // null: never written
+        std::string report;
+    } cases[] = {
+        {nullptr, "<missing>"},
+        {"0", "<missing>"},
+        {"2", "終了時エラー　レベル＝2"},
+        {"8", "終了時エラー　レベル＝8"},
+        {"1", "RETR 2\r\n+OK\r\nSubject: b\r\n\r\nhalf a mes"},
+        // A shorter report replaces a longer one whole.
+        {"5", "終了時エラー　レベル＝5"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.level ? c.level : "none");
+        t.reporter.clear();
+        if (c.level) t.ini->write("Option", "ErrorLogOut", c.level);
+        detectCrash(t.env);
+        EXPECT_EQ(t.read("ErrorLog.txt"), c.report);
+        ASSERT_EQ(t.reporter.shown().size(), c.report == "<missing>" ? 0u : 1u);
+        if (!t.reporter.shown().empty()) {
+            EXPECT_EQ(t.reporter.lastText(), kCrashNotice);
+            EXPECT_EQ(t.reporter.shown()[0].icon, platform::Icon::Exclamation);
+        }
+        EXPECT_EQ(t.ini->read("Option", "ErrorLogOut").value_or("none"),
+                  c.level ? c.level : "none");
+    }
 }
 
 TEST(ReceiveLogTails, Cases) {
@@ -202,24 +203,30 @@ TEST(WindowSettings, PlacementAndSize) {
 }
 
 TEST(TabStatus, KindsAndCounters) {
-    Tab tab{};
-    tab.kind = store::kReceiveTab;
-    tab.basic = 1;
-    tab.allMailCount = 12;
-    tab.noReadMailCount = 3;
-    TabStatusText s = tabStatusText(tab);
-    EXPECT_EQ(s.kind, "受信用タブ（基本）");
-    EXPECT_EQ(s.counters, "メール総数 = 12   未読メール数 = 3   新着メール数 = 0   ");
-    tab.kind = store::kSendTab;
-    tab.basic = 0;
-    tab.waitMailCount = 2;
-    s = tabStatusText(tab);
-    EXPECT_EQ(s.kind, "送信用タブ");
-    EXPECT_EQ(s.counters, "メール総数 = 12   送信待ちメール数 = 2   書きかけメール数 = 0   ");
-    tab.kind = store::kTrashTab;
-    EXPECT_EQ(tabStatusText(tab).counters,
-              "メール総数 = 12   未読メール数 = 3   新着メール数 = 0   送信待ちメール数 = 2   "
-              "書きかけメール数 = 0   ");
+    struct Case {
+        int kind, basic;
+        const char* kindText;
+        const char* counters;
+    } cases[] = {
+        {store::kReceiveTab, 1, "受信用タブ（基本）",
+         "メール総数 = 12   未読メール数 = 3   新着メール数 = 0   "},
+        {store::kSendTab, 0, "送信用タブ",
+         "メール総数 = 12   送信待ちメール数 = 2   書きかけメール数 = 0   "},
+        {store::kTrashTab, 0, "ごみ箱用タブ",
+         "メール総数 = 12   未読メール数 = 3   新着メール数 = 0   送信待ちメール数 = 2   "
+         "書きかけメール数 = 0   "},
+    };
+    for (const Case& c : cases) {
+        Tab tab{};
+        tab.kind = c.kind;
+        tab.basic = c.basic;
+        tab.allMailCount = 12;
+        tab.noReadMailCount = 3;
+        tab.waitMailCount = 2;
+        const TabStatusText s = tabStatusText(tab);
+        EXPECT_EQ(s.kind, c.kindText);
+        EXPECT_EQ(s.counters, c.counters) << c.kind;
+    }
 }
 
 // Records every stage the shutdown was at when it called the window.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/test_env.h"
@@ -191,13 +192,12 @@ TEST(SendCommand, SendAndReceiveReceivesWhenThereWasNothingToSend) {
 
 TEST(SendOptions, DefaultsAndStoredValues) {
     test::TestEnv t;
-    SendOptions d = readSendOptions(*t.ini);
-    EXPECT_EQ(d.condition, 1);
-    EXPECT_EQ(d.action, 0);
-    EXPECT_TRUE(d.confirm);
-    EXPECT_TRUE(d.openBasicTab);
-    EXPECT_FALSE(d.trashIsSendTab);
-    EXPECT_FALSE(d.quietSendReceive);
+    auto read = [&] {
+        const SendOptions o = readSendOptions(*t.ini);
+        return std::tuple(o.condition, o.action, o.confirm, o.openBasicTab, o.trashIsSendTab,
+                          o.quietSendReceive);
+    };
+    EXPECT_EQ(read(), std::tuple(1, 0, true, true, false, false));
     for (const auto& [k, v] : {std::pair{"SendCondition", "2"},
                                {"SendAction", "3"},
                                {"SendConfirmDlg", "0"},
@@ -205,13 +205,7 @@ TEST(SendOptions, DefaultsAndStoredValues) {
                                {"GomiAddSendTab", "1"},
                                {"NoSendDlg_SendRecive", "1"}})
         ASSERT_EQ(t.ini->write("Option", k, v), Err::None);
-    SendOptions s = readSendOptions(*t.ini);
-    EXPECT_EQ(s.condition, 2);
-    EXPECT_EQ(s.action, 3);
-    EXPECT_FALSE(s.confirm);
-    EXPECT_FALSE(s.openBasicTab);
-    EXPECT_TRUE(s.trashIsSendTab);
-    EXPECT_TRUE(s.quietSendReceive);
+    EXPECT_EQ(read(), std::tuple(2, 3, false, false, true, true));
 }
 
 // ----------------------------------------------------------------------------- timed sending

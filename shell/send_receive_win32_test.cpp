@@ -12,6 +12,7 @@
 namespace {
 
 using namespace kolvy;
+using namespace kolvy::test;
 using namespace kolvy::test::send;
 
 constexpr int kSendReceiveCommand = 40005;
@@ -22,21 +23,22 @@ class SendReceiveUnderWine : public SendUnderWine {
     void SetUp() override {
         SendUnderWine::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        pop = test::popServers();
+        pop = popServers();
         if (!pop) GTEST_SKIP() << "the pop-servers fixture has not run";
         pop->emptyDovecot();
-        auto ini = platform::makeProfile(folder / "Kolvy.ini");
-        for (const auto& [k, v] : {std::pair<std::string, std::string>{"POP3Server", "127.0.0.1"},
-                                   {"POPPort", std::to_string(pop->dovecotPop3)},
-                                   {"UserID", pop->user},
-                                   {"Password", config::scramblePassword(pop->password)}})
-            ASSERT_EQ(ini->write("自宅", k, v), Err::None);
-        // One receive order for the account: the one the receive command takes.
-        ASSERT_EQ(ini->write("TagList", "TagOrder", "100"), Err::None);
-        ASSERT_EQ(ini->write("100", "TagNo", "0"), Err::None);
-        ASSERT_EQ(ini->write("100", "OrderName", "受信注文"), Err::None);
-        ASSERT_EQ(ini->write("100", "Nokosu", "0"), Err::None);
-        ASSERT_EQ(ini->write("100", "SelectPain", "1"), Err::None);  // chosen in the account pane
+        for (const auto& [key, v] : {std::pair<std::string, std::string>{"POP3Server", "127.0.0.1"},
+                                     {"POPPort", std::to_string(pop->dovecotPop3)},
+                                     {"UserID", pop->user},
+                                     {"Password", config::scramblePassword(pop->password)}})
+            set("自宅", key, v);
+        // One receive order for the account, chosen in the account pane: the one the receive
+        // command takes.
+        set("TagList", "TagOrder", "100");
+        for (const auto& [key, v] : {std::pair{"TagNo", "0"},
+                                     {"OrderName", "受信注文"},
+                                     {"Nokosu", "0"},
+                                     {"SelectPain", "1"}})
+            set("100", key, v);
     }
     void incoming(const std::string& subject) {
         ASSERT_TRUE(pop->deliverToDovecot(
@@ -44,22 +46,20 @@ class SendReceiveUnderWine : public SendUnderWine {
                                     "\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\n\r\nhello\r\n"));
     }
     // Waits until a stored message of the receive tab carries the subject.
-    bool waitReceived(const std::string& subject, DWORD timeout = 60000) {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            if (auto l = fs->list(folder / "MailData\\受信")) {
-                for (const platform::DirEntry& e : *l) {
-                    if (e.isDir) continue;
-                    if (read("MailData\\受信\\" + e.name).find("Subject: " + subject) !=
-                        std::string::npos)
+    bool waitReceived(const std::string& subject) {
+        return waitFor(
+            [&] {
+                auto l = t.fs->list(t.path("MailData\\受信"));
+                for (const platform::DirEntry& e : l ? *l : std::vector<platform::DirEntry>{})
+                    if (!e.isDir &&
+                        t.read("MailData\\受信\\" + e.name).find("Subject: " + subject) !=
+                            std::string::npos)
                         return true;
-                }
-            }
-            if (GetTickCount() - start > timeout) return false;
-            Sleep(200);
-        }
+                return false;
+            },
+            60000);
     }
-    std::optional<test::PopServers> pop;
+    std::optional<PopServers> pop;
 };
 
 TEST_F(SendReceiveUnderWine, SendsTheWaitingMailThenReceives) {
@@ -67,32 +67,28 @@ TEST_F(SendReceiveUnderWine, SendsTheWaitingMailThenReceives) {
     option("SendConfirmDlg", "0");
     queue("w4-sr-out");
     incoming("w4-sr-in");
-    Process k(folder / "Kolvy.exe", "", folder.path());
-    HWND main = start(k);
-    ASSERT_NE(main, nullptr);
-    PostMessageA(main, WM_COMMAND, kSendReceiveCommand, 0);
+    ASSERT_TRUE(start());
+    k->command(kSendReceiveCommand);
     ASSERT_TRUE(waitSent(0));
-    EXPECT_EQ(deliveredSubjects(), std::vector<std::string>{"w4-sr-out"});
+    EXPECT_EQ(deliveredSubjects(), Subjects{"w4-sr-out"});
     EXPECT_TRUE(waitReceived("w4-sr-in"));
     Sleep(2000);
-    close(k, main);
-    EXPECT_EQ(indexStates(), (std::map<int, int>{{-1, 0}, {0, kSent}}));
+    closeCleanly(*k);
+    EXPECT_EQ(indexStates(), (States{{-1, 0}, {0, kSent}}));
 }
 
 TEST_F(SendReceiveUnderWine, NothingToSendIsToldAndTheMailIsStillReceived) {
     option("SendAction", "2");
     incoming("w4-sr-only-in");
-    Process k(folder / "Kolvy.exe", "", folder.path());
-    HWND main = start(k);
-    ASSERT_NE(main, nullptr);
-    PostMessageA(main, WM_COMMAND, kSendReceiveCommand, 0);
-    HWND none = box(k);
+    ASSERT_TRUE(start());
+    k->command(kSendReceiveCommand);
+    HWND none = k->box();
     ASSERT_NE(none, nullptr);
-    EXPECT_EQ(boxText(none), "１通も送信するメールがありません。    ");
+    EXPECT_EQ(boxText(none), kNothingToSend);
     press(none, IDOK);
     EXPECT_TRUE(waitReceived("w4-sr-only-in"));
     Sleep(2000);
-    close(k, main);
+    closeCleanly(*k);
 }
 
 TEST_F(SendReceiveUnderWine, QuietSendAndReceiveAsksNothingAndReceives) {
@@ -101,15 +97,13 @@ TEST_F(SendReceiveUnderWine, QuietSendAndReceiveAsksNothingAndReceives) {
     option("NoSendDlg_SendRecive", "1");
     queue("w4-quiet-out");
     incoming("w4-quiet-in");
-    Process k(folder / "Kolvy.exe", "", folder.path());
-    HWND main = start(k);
-    ASSERT_NE(main, nullptr);
-    PostMessageA(main, WM_COMMAND, kSendReceiveCommand, 0);
+    ASSERT_TRUE(start());
+    k->command(kSendReceiveCommand);
     ASSERT_TRUE(waitSent(0));
     EXPECT_TRUE(waitReceived("w4-quiet-in"));
-    EXPECT_EQ(deliveredSubjects(), std::vector<std::string>{"w4-quiet-out"});
+    EXPECT_EQ(deliveredSubjects(), Subjects{"w4-quiet-out"});
     Sleep(2000);
-    close(k, main);
+    closeCleanly(*k);
 }
 
 TEST_F(SendReceiveUnderWine, AbortFinishesTheMessageUnderWayAndSendsNoMore) {
@@ -118,17 +112,15 @@ TEST_F(SendReceiveUnderWine, AbortFinishesTheMessageUnderWayAndSendsNoMore) {
     // aiosmtpd answers the end of data for "slow" recipients only after a few seconds.
     queue("w4-abort-0", false, "slow@example.jp");
     queue("w4-abort-1", false, "slow@example.jp");
-    Process k(folder / "Kolvy.exe", "", folder.path());
-    HWND main = start(k);
-    ASSERT_NE(main, nullptr);
-    PostMessageA(main, WM_COMMAND, kSendCommand, 0);
+    ASSERT_TRUE(start());
+    k->command(kSendCommand);
     Sleep(1500);  // the first message is under way
-    PostMessageA(main, WM_COMMAND, kAbortCommand, 0);
+    k->command(kAbortCommand);
     ASSERT_TRUE(waitSent(0));
     Sleep(5000);
-    EXPECT_EQ(deliveredSubjects(), std::vector<std::string>{"w4-abort-0"});
-    close(k, main);
-    EXPECT_EQ(indexStates(), (std::map<int, int>{{-1, 1}, {0, kSent}, {1, kWaiting}}));
+    EXPECT_EQ(deliveredSubjects(), Subjects{"w4-abort-0"});
+    closeCleanly(*k);
+    EXPECT_EQ(indexStates(), (States{{-1, 1}, {0, kSent}, {1, kWaiting}}));
 }
 
 }  // namespace

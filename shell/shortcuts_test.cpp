@@ -15,27 +15,23 @@ struct DefaultCase {
     int command;
 };
 using K = ShortcutKind;
+// clang-format off
 const DefaultCase kDefaults[kShortcutCount] = {
-    {"Q", K::Command, 40038},      {"F1", K::Command, 40034},
-    {"J", K::Command, 40003},      {"S", K::Command, 40004},
-    {"Z", K::Command, 40005},      {"N", K::Command, 40007},
-    {"R", K::Command, 40008},      {"T", K::Command, 40006},
-    {"B", K::Command, 40037},      {"F", K::Command, 40010},
-    {"K", K::Command, 40009},      {"E", K::Command, 40011},
-    {"F4", K::Command, 40017},     {"Y", K::Command, 40019},
-    {"A", K::Command, 40036},      {"Ctrl+W", K::Command, 40080},
-    {"M", K::Command, 40056},      {"C", K::Command, 40057},
-    {"Delete", K::Command, 40058}, {"Shift+Delete", K::Command, 40059},
-    {"U", K::Command, 40060},      {"X", K::Command, 40061},
-    {"W", K::Command, 40062},      {"G", K::Command, 40063},
-    {"L", K::Command, 40023},      {"F3", K::NextTab, 0},
-    {"F2", K::PreviousTab, 0},     {"V", K::PaneDown, 0},
-    {"Shift+V", K::PaneUp, 0},     {"F5", K::Command, 40087},
-    {"O", K::Command, 40096},      {"Ctrl+1", K::Program, 1},
-    {"Ctrl+2", K::Program, 2},     {"Ctrl+3", K::Program, 3},
-    {"F6", K::Command, 40084},     {"Shift+F7", K::MoveUp, 0},
+    {"Q", K::Command, 40038}, {"F1", K::Command, 40034}, {"J", K::Command, 40003},
+    {"S", K::Command, 40004}, {"Z", K::Command, 40005}, {"N", K::Command, 40007},
+    {"R", K::Command, 40008}, {"T", K::Command, 40006}, {"B", K::Command, 40037},
+    {"F", K::Command, 40010}, {"K", K::Command, 40009}, {"E", K::Command, 40011},
+    {"F4", K::Command, 40017}, {"Y", K::Command, 40019}, {"A", K::Command, 40036},
+    {"Ctrl+W", K::Command, 40080}, {"M", K::Command, 40056}, {"C", K::Command, 40057},
+    {"Delete", K::Command, 40058}, {"Shift+Delete", K::Command, 40059}, {"U", K::Command, 40060},
+    {"X", K::Command, 40061}, {"W", K::Command, 40062}, {"G", K::Command, 40063},
+    {"L", K::Command, 40023}, {"F3", K::NextTab, 0}, {"F2", K::PreviousTab, 0},
+    {"V", K::PaneDown, 0}, {"Shift+V", K::PaneUp, 0}, {"F5", K::Command, 40087},
+    {"O", K::Command, 40096}, {"Ctrl+1", K::Program, 1}, {"Ctrl+2", K::Program, 2},
+    {"Ctrl+3", K::Program, 3}, {"F6", K::Command, 40084}, {"Shift+F7", K::MoveUp, 0},
     {"Shift+F8", K::MoveDown, 0},
 };
+// clang-format on
 
 TEST(Shortcuts, EveryDefaultKeyReachesItsOwnAction) {
     const ShortcutKeys keys = defaultShortcuts();
