@@ -86,6 +86,12 @@ std::string readTestData(std::string_view rel) {
     return data ? *data : std::string();
 }
 
+std::string readFile(std::string_view path) {
+    auto fs = platform::makeFileSystem();
+    auto data = platform::readWholeFile(*fs, std::string(path));
+    return data ? *data : std::string();
+}
+
 std::map<std::string, std::string> keyValueLines(std::string_view text) {
     std::map<std::string, std::string> m;
     size_t at = 0;

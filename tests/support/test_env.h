@@ -82,6 +82,8 @@ struct TestEnv {
 // Files of the source tree's tests/data folder.
 std::string testDataPath(std::string_view rel);
 std::string readTestData(std::string_view rel);
+// Any file's bytes by path ("" when it cannot be read).
+std::string readFile(std::string_view path);
 
 // "key=value" lines (the servers files the server fixtures write); lines without '=' are skipped.
 std::map<std::string, std::string> keyValueLines(std::string_view text);
