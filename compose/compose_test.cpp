@@ -35,8 +35,7 @@ TEST(Templates, FilesRoundTripByteForByte) {
         {{"基本", "From: $To\r\nTo: $ReplyTo\r\nSubject: Re: $Subject", "本文\r\n\r\n"},
          {"英語", "From: a@b.jp\r\nTo: \r\nSubject: ", ""},
          {"表", "Subject: 表示", "ソ\r\n$\">\"$Body"}},  // trail bytes 0x5C, 0x7C
-        {{"x", "", ""}},
-    };
+        {{"x", "", ""}}};
     for (const auto& list : lists) {
         const std::string bytes = formatTemplates(list);
         EXPECT_EQ(parseTemplates(bytes), list);
@@ -66,8 +65,7 @@ TEST(Templates, DefaultsOfEveryKind) {
          "\r\n----これは転送メールです----\r\n\r\n$AllHeader\r\n\r\n$Body"},
         {kSignTemplate, "Template_Sign.txt", "",
          "\r\n********************************\r\n$AcountPain\r\n"
-         "********************************\r\n"},
-    };
+         "********************************\r\n"}};
     test::TestEnv t;
     for (const Case& c : cases) {
         EXPECT_EQ(templateFileName(c.kind), c.file);
@@ -174,8 +172,7 @@ TEST(Expand, EveryVariableAgainstAStoredMessage) {
          "From: \"山田 太郎\" <taro@example.com>\r\nTo: hanako@example.jp\r\nSubject: 会議\r\n"
          "Reply-To: list@example.org\r\nMessage-ID: <id1@x>"},
         {"$Unknown!", "Unknown!"},
-        {"100$", "100"},
-    };
+        {"100$", "100"}};
     for (const Case& c : cases)
         EXPECT_EQ(expand(c.text, context(acc), m.get(), true), c.expect) << c.text;
     // Without a body $Body and $AllHeader give nothing; without a message only two variables live.
@@ -188,12 +185,10 @@ TEST(Expand, CorpusMessagesOfEachEncoding) {
     Accounts acc;
     struct Case {
         std::string name, subjectPart, bodyPart;
-    } cases[] = {
-        {"jis_7bit", "会議", ">こんにちは"},
-        {"utf8_base64_single", "", ">"},
-        {"utf8_qp_single", "", ">"},
-        {"alternative", "", ">"},
-    };
+    } cases[] = {{"jis_7bit", "会議", ">こんにちは"},
+                 {"utf8_base64_single", "", ">"},
+                 {"utf8_qp_single", "", ">"},
+                 {"alternative", "", ">"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto m = SourceMessage::fromFile(storedCorpus(c.name));
@@ -272,16 +267,14 @@ TEST(Quote, EveryPrefixLength) {
 TEST(Quote, OnlyALoneDotLineIsDropped) {
     struct Case {
         std::string body, expect;
-    } cases[] = {
-        {"end.\r\n", ">end.\r\n"},
-        {"a\r\n.\r\n", ">a\r\n"},
-        {"a\r\n.", ">a\r\n"},
-        {".", ">\r\n"},
-        {"a\r\n..\r\n", ">a\r\n>..\r\n"},
-        {"\r\n\r\n", ">\r\n"},
-        {"", ">\r\n"},
-        {"x\ny\n", ">x\r\n>y\r\n"},
-    };
+    } cases[] = {{"end.\r\n", ">end.\r\n"},
+                 {"a\r\n.\r\n", ">a\r\n"},
+                 {"a\r\n.", ">a\r\n"},
+                 {".", ">\r\n"},
+                 {"a\r\n..\r\n", ">a\r\n>..\r\n"},
+                 {"\r\n\r\n", ">\r\n"},
+                 {"", ">\r\n"},
+                 {"x\ny\n", ">x\r\n>y\r\n"}};
     for (const Case& c : cases)
         EXPECT_EQ(quoteBody(c.body, ">"), c.expect) << c.body;
 }
@@ -301,30 +294,26 @@ TEST(Quote, FiveMegabyteBodyWithFourCharacterPrefix) {
 TEST(Html, ConversionTable) {
     struct Case {
         std::string html, expect;
-    } cases[] = {
-        {"a  \t b", "a b"},
-        {"&nbsp;&#160;&#8220;x&#8221;", "   x "},
-        {"&copy;&quot;&amp;&lt;&gt;", "(c)\"&<>"},
-        {"&amp;amp;", "&amp;"},  // one level of escaping goes
-        {"a\r\n\r\nb", "ab"},
-        {"<style>p{}</style>x", "x"},
-        {"<strong>kept</strong>", "kept\r\n"},
-        {"<head><title>T</title><meta></head>b", "T\r\nb"},
-        {"<b>bold</b>", "bold\r\n"},
-        {"<table><tr><td>c</td></tr></table>", "c\r\n\r\n"},
-        {"a<br>b<BR>c", "a\r\nb\r\nc"},
-        {"a</p></p></p></p></p>b", "a\r\n\r\n\r\nb"},
-        {"a<br>　全角", "a　全角"},
-        {"<p>unterminated", "unterminated"},
-        {"x<", "x"},
-    };
+        size_t limit = 10000;  // line length; double-byte characters count two
+    } cases[] = {{"abcdef", "abcd\r\nef", 4},
+                 {"ああa", "ああ\r\na", 4},
+                 {"a  \t b", "a b"},
+                 {"&nbsp;&#160;&#8220;x&#8221;", "   x "},
+                 {"&copy;&quot;&amp;&lt;&gt;", "(c)\"&<>"},
+                 {"&amp;amp;", "&amp;"},  // one level of escaping goes
+                 {"a\r\n\r\nb", "ab"},
+                 {"<style>p{}</style>x", "x"},
+                 {"<strong>kept</strong>", "kept\r\n"},
+                 {"<head><title>T</title><meta></head>b", "T\r\nb"},
+                 {"<b>bold</b>", "bold\r\n"},
+                 {"<table><tr><td>c</td></tr></table>", "c\r\n\r\n"},
+                 {"a<br>b<BR>c", "a\r\nb\r\nc"},
+                 {"a</p></p></p></p></p>b", "a\r\n\r\n\r\nb"},
+                 {"a<br>　全角", "a　全角"},
+                 {"<p>unterminated", "unterminated"},
+                 {"x<", "x"}};
     for (const Case& c : cases)
-        EXPECT_EQ(htmlToText(c.html, 10000), c.expect) << c.html;
-}
-
-TEST(Html, LongLinesBreakAtTheLimitCountingDoubleBytesAsTwo) {
-    EXPECT_EQ(htmlToText("abcdef", 4), "abcd\r\nef");
-    EXPECT_EQ(htmlToText("ああa", 4), "ああ\r\na");
+        EXPECT_EQ(htmlToText(c.html, c.limit), c.expect) << c.html;
 }
 
 TEST(DateLine, Format) {
@@ -411,8 +400,7 @@ TEST(HeaderCheck, ModesAndMessages) {
         {"Resent-To: \r\nResent-From: a@b.jp\r\nFrom: x@y.jp\r\n", CheckMode::ResendDraft, "",
          NoAddress::ResentTo},
         {"Resent-From: a@b.jp\r\nFrom: x@y.jp\r\nTo: z@y.jp\r\nSubject: s\r\n",
-         CheckMode::ResendDraft, missing(kMissingDraft, "Resent-To:")},
-    };
+         CheckMode::ResendDraft, missing(kMissingDraft, "Resent-To:")}};
     for (const Case& c : cases) {
         const HeaderCheck got = checkHeader(c.text, c.mode);
         EXPECT_EQ(got.message, c.message) << c.text;
@@ -429,16 +417,14 @@ TEST(Accounts, WholeAddressesOnly) {
     struct Case {
         std::string text, address;
         bool found;
-    } cases[] = {
-        {"a@b.jp", "a@b.jp", true},
-        {"aa@b.jp", "a@b.jp", false},
-        {"a@b.jp.evil", "a@b.jp", false},
-        {"<A@B.JP>", "a@b.jp", true},
-        {"for <a@b.jp>; Mon", "a@b.jp", true},
-        {"to a@b.jp.", "a@b.jp", true},
-        {"xa@b.jp", "a@b.jp", false},
-        {"a@b.jp", "", false},
-    };
+    } cases[] = {{"a@b.jp", "a@b.jp", true},
+                 {"aa@b.jp", "a@b.jp", false},
+                 {"a@b.jp.evil", "a@b.jp", false},
+                 {"<A@B.JP>", "a@b.jp", true},
+                 {"for <a@b.jp>; Mon", "a@b.jp", true},
+                 {"to a@b.jp.", "a@b.jp", true},
+                 {"xa@b.jp", "a@b.jp", false},
+                 {"a@b.jp", "", false}};
     for (const Case& c : cases)
         EXPECT_EQ(containsAddress(c.text, c.address), c.found) << c.text << " " << c.address;
     Accounts acc;
@@ -450,16 +436,14 @@ TEST(Accounts, WholeAddressesOnly) {
 TEST(EmlName, SafeFileNames) {
     struct Case {
         std::string subject, expect;
-    } cases[] = {
-        {"Re: [ml:123] a.b,c=d;e|f\"g/h\\i?*<>", "Re ml123 abcdefghi"},
-        {"", "temp"},
-        {"...", "temp"},
-        {"con", "_con"},
-        {"COM1", "_COM1"},
-        {"表示", "表示"},  // trail byte 0x5C is no backslash
-        {std::string(62, 'a') + "あ", std::string(62, 'a')},
-        {"ok  ", "ok"},
-    };
+    } cases[] = {{"Re: [ml:123] a.b,c=d;e|f\"g/h\\i?*<>", "Re ml123 abcdefghi"},
+                 {"", "temp"},
+                 {"...", "temp"},
+                 {"con", "_con"},
+                 {"COM1", "_COM1"},
+                 {"表示", "表示"},  // trail byte 0x5C is no backslash
+                 {std::string(62, 'a') + "あ", std::string(62, 'a')},
+                 {"ok  ", "ok"}};
     for (const Case& c : cases)
         EXPECT_EQ(emlBaseName(c.subject), c.expect) << c.subject;
 }

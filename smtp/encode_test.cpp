@@ -40,8 +40,7 @@ TEST(SJisToJis, Table) {
         {"IBM row pair", "\xED\x40", "\x1b$B\".\x1b(B"},
         {"stray 8-bit bytes", "\x80\xA0\xFF", "\x1b$B\".\".\".\x1b(B"},
         {"stops at NUL", "ab\0日"s, "ab"},
-        {"escape and shift codes", "a\x1b$Bb\x0e\x0f", "a\x1b$B\".\x1b(B$Bb\x1b$B\".\".\x1b(B"},
-    };
+        {"escape and shift codes", "a\x1b$Bb\x0e\x0f", "a\x1b$B\".\x1b(B$Bb\x1b$B\".\".\x1b(B"}};
     for (const auto& c : cases)
         EXPECT_EQ(sjisToJis(c.in), c.out) << c.label;
 }
@@ -96,11 +95,9 @@ TEST(Base64Encode, LineBreaks) {
         size_t bytes;
         bool breaks;
         std::string shape;  // L = 72 characters and CR LF, then the length of the last line
-    } cases[] = {
-        {0, true, ""},      {1, true, "4"},    {53, true, "72"},
-        {54, true, "L"},    {55, true, "L4"},  {108, true, "LL"},
-        {109, true, "LL4"}, {55, false, "76"}, {108, false, "144"},
-    };
+    } cases[] = {{0, true, ""},      {1, true, "4"},    {53, true, "72"},
+                 {54, true, "L"},    {55, true, "L4"},  {108, true, "LL"},
+                 {109, true, "LL4"}, {55, false, "76"}, {108, false, "144"}};
     for (const auto& c : cases) {
         std::string bytes;
         for (size_t i = 0; i < c.bytes; ++i)
