@@ -309,15 +309,12 @@ TEST_F(ComposerTest, FullTabFallsBackOrKeepsTheFile) {
     send->nextFileNo = store::kFileNumberLimit;
     actions("set=To=a@b.jp");
     ComposeOutcome out = compose(*c, dialogs, {});
-    ASSERT_TRUE(out.stored);
-    EXPECT_EQ(out.tab, *extra);
+    EXPECT_TRUE(out.stored && out.tab == *extra);
     (*extra)->nextFileNo = store::kFileNumberLimit;
     out = compose(*c, dialogs, {});
     EXPECT_FALSE(out.stored);
     ASSERT_FALSE(out.keptPath.empty());
-    auto kept = platform::readWholeFile(*t.fs, out.keptPath);
-    ASSERT_TRUE(kept.ok());
-    EXPECT_NE(kept->find("To: a@b.jp"), std::string::npos);
+    EXPECT_NE(test::readFile(out.keptPath).find("To: a@b.jp"), std::string::npos);
     EXPECT_NE(t.reporter.lastText().find(out.keptPath), std::string::npos);
 }
 
@@ -505,14 +502,12 @@ TEST_F(ComposerTest, RuleMadeRepliesAndForwards) {
     const std::string m = message(*send, 0);
     EXPECT_NE(m.find("From: Me <me@example.jp>\r\nTo: Eve <eve@evil.jp>\r\n"), std::string::npos);
     EXPECT_NE(m.find("Auto-Submitted: auto-replied\r\n"), std::string::npos);
-    EXPECT_EQ(file(*send, 0)[7], '0');
-    EXPECT_EQ(editorRuns(), 0);
+    EXPECT_EQ(std::tuple(file(*send, 0)[7], editorRuns()), std::tuple('0', 0));
 
     // A rule's forward with its own From and To; a To without "@" waits as unfinished.
-    MailItem* src = stored(*receive, kSource, 3);
     rules::AutoRequest fw;
     fw.sourceTab = receive;
-    fw.item = src;
+    fw.item = stored(*receive, kSource, 3);
     fw.forwardKind = 1;
     fw.forwardFrom = "me@example.jp";
     fw.forwardTo = "boss@example.jp\r\nBcc: x@evil.jp";
@@ -526,8 +521,7 @@ TEST_F(ComposerTest, RuleMadeRepliesAndForwards) {
     EXPECT_EQ(file(*send, 1)[7], '0');
     fw.forwardTo = "boss";
     ASSERT_TRUE(responder.forward(fw));
-    EXPECT_EQ(file(*send, 2)[7], '2');
-    EXPECT_EQ(responder.made(), 3);
+    EXPECT_EQ(std::tuple(file(*send, 2)[7], responder.made()), std::tuple('2', 3));
 }
 
 }  // namespace

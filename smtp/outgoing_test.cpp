@@ -249,14 +249,15 @@ TEST(ComposeMessage, AttachmentsFilesOnly) {
     Composer k;
     const std::string folder = k.tmp / "att";
     ASSERT_EQ(platform::makeDirs(*k.fs, folder + "\\sub"), Err::None);
-    ASSERT_EQ(platform::writeWholeFile(*k.fs, folder + "\\資料.txt", "中身\r\n"), Err::None);
     std::string binary;
     for (int i = 0; i < 300; ++i)
         binary += static_cast<char>(i);
-    ASSERT_EQ(platform::writeWholeFile(*k.fs, folder + "\\data.bin", binary), Err::None);
-    ASSERT_EQ(platform::writeWholeFile(*k.fs, folder + "\\.hidden", "x"), Err::None);
-    ASSERT_EQ(platform::writeWholeFile(*k.fs, folder + "\\sub\\inner.txt", "x"), Err::None);
-
+    // Hidden files and sub-folders are no attachments.
+    for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"資料.txt", "中身\r\n"},
+                                      {"data.bin", binary},
+                                      {".hidden", "x"},
+                                      {"sub\\inner.txt", "x"}})
+        ASSERT_EQ(platform::writeWholeFile(*k.fs, folder + "\\" + name, bytes), Err::None);
     const ComposeResult r = k.compose(draftOf("To: a@x.jp\r\nSubject: att\r\n"), folder);
     ASSERT_TRUE(r.ok());
     const ComposedMessage& m = r.message;
