@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "core/list.h"
 #include "core/sjis.h"
 #include "tests/support/ini_check.h"
@@ -115,29 +113,20 @@ TEST(AccountChecks, Addresses) {
 
 TEST(AccountChecks, ChangeDetectionCoversEveryEditableField) {
     const Account base = form("x");
-    const std::function<void(Account&)> edits[] = {
-        [](Account& a) { a.name[0] = 'y'; },
-        [](Account& a) { sjis::copyField(a.pop3Server, "p"); },
-        [](Account& a) { sjis::copyField(a.smtpServer, "s"); },
-        [](Account& a) { sjis::copyField(a.userId, "u"); },
-        [](Account& a) { sjis::copyField(a.password, "p"); },
-        [](Account& a) { sjis::copyField(a.fromName, "f"); },
-        [](Account& a) { sjis::copyField(a.mailAddress, "m@x"); },
-        [](Account& a) { sjis::copyField(a.rasEntry, "r"); },
-        [](Account& a) { sjis::copyField(a.smtpUserId, "su"); },
-        [](Account& a) { sjis::copyField(a.smtpPassword, "sp"); },
-        [](Account& a) { a.popPort = 995; },
-        [](Account& a) { a.smtpPort = 465; },
-        [](Account& a) { a.apop = 1; },
-        [](Account& a) { a.smtpAuth = 1; },
-        [](Account& a) { a.popBeforeSmtp = 1; },
-        [](Account& a) { a.waitTime = 3; },
-        [](Account& a) { a.recvSsl = 2; },
-        [](Account& a) { a.sendSsl = 1; }};
-    for (size_t i = 0; i < std::size(edits); ++i) {
+    for (char(Account::*text)[64] :
+         {&Account::name, &Account::pop3Server, &Account::smtpServer, &Account::userId,
+          &Account::password, &Account::fromName, &Account::mailAddress, &Account::rasEntry,
+          &Account::smtpUserId, &Account::smtpPassword}) {
         Account changed = base;
-        edits[i](changed);
-        EXPECT_TRUE(accountDiffers(base, changed)) << i;
+        (changed.*text)[0] ^= 1;
+        EXPECT_TRUE(accountDiffers(base, changed)) << base.*text;
+    }
+    for (int32_t Account::*number :
+         {&Account::popPort, &Account::smtpPort, &Account::apop, &Account::smtpAuth,
+          &Account::popBeforeSmtp, &Account::waitTime, &Account::recvSsl, &Account::sendSsl}) {
+        Account changed = base;
+        changed.*number += 1;
+        EXPECT_TRUE(accountDiffers(base, changed)) << base.*number;
     }
     // What the settings do not edit is no change; bytes after a field's NUL are not either.
     Account same = base;
