@@ -64,7 +64,7 @@ TEST_F(Orders, LoadsTopLevelOrdersFoldersAndMembers) {
     EXPECT_EQ(accountNumberOf(*folder), 1);
     // A member with mail check and leave-on-server is put right, in the file too.
     EXPECT_EQ(std::tuple(work->mailChecker, work->leaveOnServer), std::tuple(1, 0));
-    EXPECT_EQ(t.ini->read("104", "Nokosu"), "0");
+    EXPECT_TRUE(test::iniHolds(*t.ini, "104/Nokosu=0"));
     EXPECT_EQ(orders.byId(105)->leaveOnServer, 1);
     EXPECT_EQ(orders.byMenuPosition(5)->id, 101);
     for (const ReceiveOrder* none :
@@ -117,7 +117,7 @@ TEST_F(Orders, SavingTheListsAndSelectingForThePane) {
     orders.unlink(hobby);
     OrderList::destroy(hobby);
     ASSERT_EQ(orders.saveLists(t.env), Err::None);
-    EXPECT_FALSE(t.ini->read("103", "ChildMenu"));  // an empty folder has no ChildMenu
+    EXPECT_TRUE(test::iniHolds(*t.ini, "103/ChildMenu!"));  // an empty folder has none
 
     ASSERT_EQ(orders.selectForPane(t.env, orders.byId(101)), Err::None);
     EXPECT_TRUE(test::iniHolds(*t.ini, "103/SelectPain=0|101/SelectPain=1"));
@@ -159,7 +159,7 @@ TEST_F(Orders, NewOrderSectionsHoldTheirKeysOnly) {
                                         "MailChecker", "Nokosu", "OrderName"}));
     ASSERT_EQ(writeNewFolder(t.env, o), Err::None);
     EXPECT_EQ(t.ini->keys("100"), (Keys{"SelectForA", "Timer", "OrderName"}));
-    EXPECT_EQ(t.ini->read("100", "SelectForA"), "1");
+    EXPECT_TRUE(test::iniHolds(*t.ini, "100/SelectForA=1"));
 }
 
 }  // namespace
