@@ -9,6 +9,7 @@
 #include "core/list.h"
 #include "core/sjis.h"
 #include "tests/support/failing_fs.h"
+#include "tests/support/ini_check.h"
 #include "tests/support/test_env.h"
 
 namespace kolvy::config {
@@ -56,55 +57,37 @@ TEST_F(Accounts, SaveFailureAtAnyStepIsReturned) {
 TEST_F(Accounts, SavedSectionHoldsEveryKeyInItsOrder) {
     AccountList list;
     Account* a = makeAccount(0, "自宅");
-    sjis::copyField(a->pop3Server, "pop.example.jp");
-    sjis::copyField(a->smtpServer, "smtp.example.jp");
-    sjis::copyField(a->userId, "taro");
-    sjis::copyField(a->password, "abc");
-    sjis::copyField(a->fromName, "山田 太郎");
-    sjis::copyField(a->mailAddress, "taro@example.jp");
-    a->popPort = 995;
-    a->smtpPort = 587;
-    a->apop = 1;
-    a->smtpAuth = 1;
-    a->popBeforeSmtp = 1;
-    a->waitTime = 5;
-    sjis::copyField(a->smtpUserId, "smtp-taro");
-    sjis::copyField(a->smtpPassword, "abc");
-    a->recvSsl = 1;
-    a->sendSsl = 2;
-    a->recvSslProtocol = 3;
-    a->sendSslProtocol = 4;
-    a->certSsl = 1;
+    const std::pair<char(Account::*)[64], const char*> texts[] = {
+        {&Account::pop3Server, "pop.example.jp"},
+        {&Account::smtpServer, "smtp.example.jp"},
+        {&Account::userId, "taro"},
+        {&Account::password, "abc"},
+        {&Account::fromName, "山田 太郎"},
+        {&Account::mailAddress, "taro@example.jp"},
+        {&Account::smtpUserId, "smtp-taro"},
+        {&Account::smtpPassword, "abc"}};
+    for (const auto& [field, text] : texts)
+        sjis::copyField(a->*field, text);
+    int32_t Account::*const numbers[] = {
+        &Account::popPort,         &Account::smtpPort,        &Account::apop,    &Account::smtpAuth,
+        &Account::popBeforeSmtp,   &Account::waitTime,        &Account::recvSsl, &Account::sendSsl,
+        &Account::recvSslProtocol, &Account::sendSslProtocol, &Account::certSsl};
+    const int32_t values[] = {995, 587, 1, 1, 1, 5, 1, 2, 3, 4, 1};
+    for (size_t i = 0; i < std::size(numbers); ++i)
+        a->*numbers[i] = values[i];
     list.append(a);
     ASSERT_EQ(list.saveAccount(t.env, *a), Err::None);
     const std::string text = ini();
     EXPECT_NE(text.find("[TagList]\r\nTagAcount=自宅\r\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("[自宅]\r\n"
-                        "POP3Server=pop.example.jp\r\n"
-                        "SMTPServer=smtp.example.jp\r\n"
-                        "UserID=taro\r\n"
-                        "Password=np2c\r\n"
-                        "From=山田 太郎\r\n"
-                        "MailAddress=taro@example.jp\r\n"
-                        "RasEntry=\r\n"
-                        "POPPort=995\r\n"
-                        "SMTPPort=587\r\n"
-                        "APOP=1\r\n"
-                        "SMTPAuth=1\r\n"
-                        "POPBeforeSMTP=1\r\n"
-                        "WaitTime=5\r\n"
-                        "SmtpUserID=smtp-taro\r\n"
-                        "RecvSSL=1\r\n"
-                        "SendSSL=2\r\n"
-                        "RecvSSLProtocol=3\r\n"
-                        "SendSSLProtocol=4\r\n"
-                        "CertSSL=1\r\n"
-                        "SmtpPassword=np2c\r\n"
-                        "TagNo=0\r\n"),
+    EXPECT_NE(text.find("[自宅]\r\nPOP3Server=pop.example.jp\r\nSMTPServer=smtp.example.jp\r\n"
+                        "UserID=taro\r\nPassword=np2c\r\nFrom=山田 太郎\r\n"
+                        "MailAddress=taro@example.jp\r\nRasEntry=\r\nPOPPort=995\r\n"
+                        "SMTPPort=587\r\nAPOP=1\r\nSMTPAuth=1\r\nPOPBeforeSMTP=1\r\nWaitTime=5\r\n"
+                        "SmtpUserID=smtp-taro\r\nRecvSSL=1\r\nSendSSL=2\r\nRecvSSLProtocol=3\r\n"
+                        "SendSSLProtocol=4\r\nCertSSL=1\r\nSmtpPassword=np2c\r\nTagNo=0\r\n"),
               std::string::npos)
         << text;
     EXPECT_EQ(text.find("=abc"), std::string::npos);  // never the plain password
-
     AccountList back;
     ASSERT_EQ(back.load(t.env), Err::None);
     ASSERT_EQ(back.size(), 1u);
@@ -124,17 +107,14 @@ TEST_F(Accounts, HandWrittenIniWithDefaults) {
     ASSERT_EQ(list.size(), 2u);
     Account* work = list.byName("仕事");
     ASSERT_TRUE(work);
-    EXPECT_EQ(work->number, 3);
-    EXPECT_STREQ(work->userId, "hanako");
-    EXPECT_STREQ(work->password, "abc");
-    EXPECT_EQ(work->popPort, 110);
-    EXPECT_EQ(work->smtpPort, 0);
-    EXPECT_EQ(work->certSsl, 1);  // missing key
+    EXPECT_EQ(std::string(work->userId) + "/" + work->password, "hanako/abc");
+    // certSsl is 1 when the key is missing.
+    EXPECT_EQ(std::tuple(work->number, work->popPort, work->smtpPort, work->certSsl),
+              std::tuple(3, 110, 0, 1));
     EXPECT_EQ(list.byNumber(7), list.at(1));
     EXPECT_EQ(list.at(1)->certSsl, 0);
-    EXPECT_EQ(list.byNumber(4), nullptr);
-    EXPECT_EQ(list.at(2), nullptr);
-    EXPECT_EQ(list.byName("仕事 "), nullptr);
+    for (const Account* none : {list.byNumber(4), list.at(2), list.byName("仕事 ")})
+        EXPECT_EQ(none, nullptr);
     EXPECT_EQ(list.freeNumber(), 0);
     EXPECT_TRUE(t.reporter.shown().empty());
 }
@@ -202,13 +182,11 @@ TEST_F(Accounts, BadEntriesAreReportedOnceAndKeptWhileTheOthersLoad) {
     EXPECT_EQ(list.keptNames(), (std::vector<std::string>{"NoNumber", "Dup", "Range", tooLong}));
     // The next save keeps every entry listed and every section in place.
     ASSERT_EQ(list.saveAccount(t.env, *list.at(0)), Err::None);
-    EXPECT_EQ(t.ini->read("TagList", "TagAcount"), "A;B;C;NoNumber;Dup;Range;" + tooLong);
-    EXPECT_EQ(t.ini->read("NoNumber", "UserID"), "kept");
+    EXPECT_TRUE(test::iniHolds(
+        *t.ini, "TagList/TagAcount=A;B;C;NoNumber;Dup;Range;" + tooLong + "|NoNumber/UserID=kept"));
     // A kept name is taken, in any case.
-    EXPECT_TRUE(list.nameTaken("nonumber"));
-    EXPECT_TRUE(list.nameTaken("c"));
-    EXPECT_FALSE(list.nameTaken("c", list.at(2)));
-    EXPECT_FALSE(list.nameTaken("D"));
+    EXPECT_TRUE(list.nameTaken("nonumber") && list.nameTaken("c"));
+    EXPECT_FALSE(list.nameTaken("c", list.at(2)) || list.nameTaken("D"));
 }
 
 TEST_F(Accounts, RenameDropsTheOldSectionAndStaleKeys) {
@@ -219,20 +197,17 @@ TEST_F(Accounts, RenameDropsTheOldSectionAndStaleKeys) {
     ASSERT_EQ(list.saveAccount(t.env, *a), Err::None);
     sjis::copyField(a->name, "New");
     ASSERT_EQ(list.saveAccount(t.env, *a, std::string_view("Old")), Err::None);
-    EXPECT_TRUE(t.ini->keys("Old").empty());
-    EXPECT_FALSE(t.ini->read("New", "Stale"));
-    EXPECT_EQ(t.ini->read("New", "TagNo"), "0");
-    EXPECT_EQ(t.ini->read("TagList", "TagAcount"), "New");
+    EXPECT_TRUE(test::iniHolds(*t.ini, "Old!|New/Stale!|New/TagNo=0|TagList/TagAcount=New"));
     EXPECT_EQ(uidlFileName("New"), "_UIDL\\New.txt");
 }
 
 TEST_F(Accounts, EmptyOrMissingListMeansNoAccounts) {
     AccountList list;
-    EXPECT_EQ(list.load(t.env), Err::None);
-    EXPECT_TRUE(list.empty());
-    t.write("Kolvy.ini", "[TagList]\r\nTagAcount=\r\n");
-    EXPECT_EQ(list.load(t.env), Err::None);
-    EXPECT_TRUE(list.empty());
+    for (const char* text : {"", "[TagList]\r\nTagAcount=\r\n"}) {
+        t.write("Kolvy.ini", text);
+        EXPECT_EQ(list.load(t.env), Err::None);
+        EXPECT_TRUE(list.empty());
+    }
     EXPECT_TRUE(t.reporter.shown().empty());
 }
 

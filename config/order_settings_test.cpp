@@ -4,6 +4,7 @@
 
 #include "core/list.h"
 #include "core/sjis.h"
+#include "tests/support/ini_check.h"
 #include "tests/support/test_env.h"
 
 namespace kolvy::config {
@@ -26,29 +27,19 @@ constexpr Row kPlainOrder[] = {
     {"UTML", "CKSH"}, {"CUTML", "CUKSH"},
 };
 
-bool has(const char* s, char c) {
-    return std::string_view(s).find(c) != std::string_view::npos;
-}
-
-void setFlags(ReceiveOrder& o, const char* flags, bool startup) {
-    o.telConnect = has(flags, 'C');
-    o.telCut = has(flags, 'U');
-    o.timer = has(flags, 'T');
-    o.mailChecker = has(flags, 'M');
-    o.leaveOnServer = has(flags, 'L');
+void setFlags(ReceiveOrder& o, std::string_view flags, bool startup) {
+    int32_t* fields[] = {&o.telConnect, &o.telCut, &o.timer, &o.mailChecker, &o.leaveOnServer};
+    for (size_t i = 0; i < 5; ++i)
+        *fields[i] = flags.find("CUTML"[i]) != std::string_view::npos;
     o.receiveAtStart = startup;
 }
 
 std::string letters(const OrderEnabling& e) {
+    const bool on[] = {e.telConnect,    e.telCut,         e.timer,    e.mailChecker,
+                       e.leaveOnServer, e.receiveAtStart, e.schedule, e.headerLines};
     std::string s;
-    if (e.telConnect) s += 'C';
-    if (e.telCut) s += 'U';
-    if (e.timer) s += 'T';
-    if (e.mailChecker) s += 'M';
-    if (e.leaveOnServer) s += 'L';
-    if (e.receiveAtStart) s += 'K';
-    if (e.schedule) s += 'S';
-    if (e.headerLines) s += 'H';
+    for (size_t i = 0; i < 8; ++i)
+        if (on[i]) s += "CUTMLKSH"[i];
     return s;
 }
 
@@ -122,69 +113,69 @@ class OrderSettings : public ::testing::Test {
         ASSERT_EQ(orders.load(t.env, true), Err::None);
     }
     ReceiveOrder& order(int32_t id) { return *orders.byId(id); }
+    bool flag(int32_t id, OrderFlag f, bool on) {
+        return setOrderFlag(t.env, accounts, orders, order(id), f, on, true);
+    }
+    Err move(int32_t id, ReceiveOrder* folder) {
+        return moveOrderToFolder(t.env, orders, order(id), folder);
+    }
+    bool ini(std::string_view entries) { return test::iniHolds(*t.ini, entries); }
     test::TestEnv t;
     AccountList accounts;
     OrderList orders;
 };
 
 TEST_F(OrderSettings, DialingNeedsTheAccountsDialUpEntry) {
-    EXPECT_FALSE(
-        setOrderFlag(t.env, accounts, orders, order(101), OrderFlag::TelConnect, true, true));
+    EXPECT_FALSE(flag(101, OrderFlag::TelConnect, true));
     EXPECT_EQ(t.reporter.lastText(), kNoDialUpEntryText);
-    EXPECT_FALSE(t.ini->read("101", "TelConnect"));
-    EXPECT_TRUE(
-        setOrderFlag(t.env, accounts, orders, order(100), OrderFlag::TelConnect, true, true));
-    EXPECT_EQ(t.ini->read("100", "TelConnect"), "1");
-    ASSERT_TRUE(setOrderFlag(t.env, accounts, orders, order(100), OrderFlag::TelCut, true, true));
-    ASSERT_TRUE(setOrderFlag(t.env, accounts, orders, order(100), OrderFlag::Timer, true, true));
+    EXPECT_TRUE(ini("101/TelConnect!"));
+    EXPECT_TRUE(flag(100, OrderFlag::TelConnect, true));
+    EXPECT_TRUE(ini("100/TelConnect=1"));
+    ASSERT_TRUE(flag(100, OrderFlag::TelCut, true) && flag(100, OrderFlag::Timer, true));
     t.reporter.clear();
     // Periodic receive with hang-up needs the dialling to stay.
-    EXPECT_FALSE(
-        setOrderFlag(t.env, accounts, orders, order(100), OrderFlag::TelConnect, false, true));
+    EXPECT_FALSE(flag(100, OrderFlag::TelConnect, false));
     EXPECT_EQ(t.reporter.lastText(), kTimerWithHangUpText);
     EXPECT_EQ(order(100).telConnect, 1);
-    EXPECT_EQ(t.ini->read("100", "TelConnect"), "1");
+    EXPECT_TRUE(ini("100/TelConnect=1"));
 }
 
 TEST_F(OrderSettings, GreyedOutBoxesCannotBeTickedButCanBeCleared) {
-    ASSERT_TRUE(
-        setOrderFlag(t.env, accounts, orders, order(101), OrderFlag::MailChecker, true, true));
-    EXPECT_FALSE(
-        setOrderFlag(t.env, accounts, orders, order(101), OrderFlag::LeaveOnServer, true, true));
-    EXPECT_FALSE(
-        setOrderFlag(t.env, accounts, orders, order(101), OrderFlag::HeaderLinesOnly, true, true));
+    ASSERT_TRUE(flag(101, OrderFlag::MailChecker, true));
+    EXPECT_FALSE(flag(101, OrderFlag::LeaveOnServer, true));
+    EXPECT_FALSE(flag(101, OrderFlag::HeaderLinesOnly, true));
     order(101).leaveOnServer = 1;  // as a hand-edited ini may have it
-    EXPECT_TRUE(
-        setOrderFlag(t.env, accounts, orders, order(101), OrderFlag::LeaveOnServer, false, true));
-    EXPECT_EQ(t.ini->read("101", "Nokosu"), "0");
-    EXPECT_FALSE(
-        setOrderFlag(t.env, accounts, orders, order(102), OrderFlag::MailChecker, true, true));
+    EXPECT_TRUE(flag(101, OrderFlag::LeaveOnServer, false));
+    EXPECT_TRUE(ini("101/Nokosu=0"));
+    EXPECT_FALSE(flag(102, OrderFlag::MailChecker, true));
 }
 
 TEST_F(OrderSettings, OnlyOneStartupReceive) {
-    ReceiveOrder& dial = order(100);
-    ReceiveOrder& lan = order(101);
-    EXPECT_FALSE(setOrderFlag(t.env, accounts, orders, dial, OrderFlag::ReceiveAtStart, true,
-                              true));  // Cancel
+    EXPECT_FALSE(flag(100, OrderFlag::ReceiveAtStart, true));  // Cancel
     EXPECT_EQ(t.reporter.lastText(), kOneStartupReceiveText);
-    EXPECT_EQ(lan.receiveAtStart, 1);
-    EXPECT_FALSE(t.ini->read("100", "Kidou"));
+    EXPECT_EQ(order(101).receiveAtStart, 1);
+    EXPECT_TRUE(ini("100/Kidou!"));
     t.reporter.answer(platform::Answer::Ok);
-    EXPECT_TRUE(setOrderFlag(t.env, accounts, orders, dial, OrderFlag::ReceiveAtStart, true, true));
-    EXPECT_EQ(lan.receiveAtStart, 0);
-    EXPECT_EQ(t.ini->read("101", "Kidou"), "0");
-    EXPECT_EQ(t.ini->read("100", "Kidou"), "1");
+    EXPECT_TRUE(flag(100, OrderFlag::ReceiveAtStart, true));
+    EXPECT_EQ(order(101).receiveAtStart, 0);
+    EXPECT_TRUE(ini("101/Kidou=0|100/Kidou=1"));
 }
 
 TEST_F(OrderSettings, ScheduleValuesStayInTheirLists) {
-    EXPECT_EQ(setOrderValue(t.env, order(100), OrderValue::IntervalFiveMinutes, 11), Err::None);
-    EXPECT_EQ(t.ini->read("100", "Funn"), "11");
-    EXPECT_EQ(setOrderValue(t.env, order(100), OrderValue::IntervalFiveMinutes, 12), Err::Invalid);
-    EXPECT_EQ(setOrderValue(t.env, order(100), OrderValue::BaseMinute, 59), Err::None);
-    EXPECT_EQ(setOrderValue(t.env, order(100), OrderValue::BaseHour, 24), Err::Invalid);
-    EXPECT_EQ(setOrderValue(t.env, order(100), OrderValue::HeaderLines, 49), Err::None);
-    EXPECT_EQ(t.ini->read("100", "OrderDownLoadLineGyousu"), "49");
-    EXPECT_EQ(setOrderValue(t.env, order(100), OrderValue::HeaderLines, -1), Err::Invalid);
+    const struct {
+        OrderValue what;
+        int value;
+        Err want;
+    } cases[] = {{OrderValue::IntervalFiveMinutes, 11, Err::None},
+                 {OrderValue::IntervalFiveMinutes, 12, Err::Invalid},
+                 {OrderValue::BaseMinute, 59, Err::None},
+                 {OrderValue::BaseHour, 24, Err::Invalid},
+                 {OrderValue::HeaderLines, 49, Err::None},
+                 {OrderValue::HeaderLines, -1, Err::Invalid}};
+    for (const auto& c : cases)
+        EXPECT_EQ(setOrderValue(t.env, order(100), c.what, c.value), c.want) << c.value;
+    EXPECT_TRUE(
+        ini("100/Funn=11|100/StartFunn=59|100/OrderDownLoadLineGyousu=49|100/StartJikoku!"));
     EXPECT_EQ(order(100).intervalFiveMinutes, 11);
 }
 
@@ -196,55 +187,51 @@ TEST_F(OrderSettings, FoldersCopiesRenamesAndMoves) {
     ASSERT_TRUE(f);
     EXPECT_EQ(f->id, 103);
     EXPECT_EQ(std::string(f->name), std::string(46, 'f'));
-    EXPECT_EQ(t.ini->read("103", "SelectForA"), "1");
-    EXPECT_EQ(t.ini->read("TagList", "TagOrder"), "100;101;102;103");
-
+    EXPECT_TRUE(ini("103/SelectForA=1|TagList/TagOrder=100;101;102;103"));
     ReceiveOrder* copy = copyOrder(t.env, orders, order(100), "コピー");
     ASSERT_TRUE(copy);
     EXPECT_EQ(copy->accountNumber, 0);
-    EXPECT_EQ(t.ini->read("104", "TagNo"), "0");
     EXPECT_EQ(renameOrder(t.env, *copy, "別名"), Err::None);
-    EXPECT_EQ(t.ini->read("104", "OrderName"), "別名");
+    EXPECT_TRUE(ini("104/TagNo=0|104/OrderName=別名"));
 
     ReceiveOrder& folder = order(102);
-    ASSERT_EQ(moveOrderToFolder(t.env, orders, order(100), &folder), Err::None);
+    ASSERT_EQ(move(100, &folder), Err::None);
     EXPECT_EQ(order(100).parent, &folder);
-    EXPECT_EQ(t.ini->read("102", "ChildMenu"), "100");
-    EXPECT_FALSE(t.ini->read("100", "SelectPain"));  // members have no pane selection
+    EXPECT_TRUE(ini("102/ChildMenu=100|100/SelectPain!"));  // members have no pane selection
     EXPECT_EQ(orders.selected(), &folder);
-    // The copy uses the same account as the member now in the folder.
+    // Refused moves: the copy uses the member's account; periodic orders; mail checks into a
+    // periodic folder.
     EXPECT_EQ(moveOrderToFolder(t.env, orders, *copy, &folder), Err::Exists);
     EXPECT_EQ(t.reporter.lastText(), kSameAccountInFolderText);
     order(101).timer = 1;
-    EXPECT_EQ(moveOrderToFolder(t.env, orders, order(101), &folder), Err::Invalid);
+    EXPECT_EQ(move(101, &folder), Err::Invalid);
     EXPECT_EQ(t.reporter.lastText(), kTimerInFolderText);
     order(101).timer = 0;
     order(101).mailChecker = 1;
     folder.timer = 1;
-    EXPECT_EQ(moveOrderToFolder(t.env, orders, order(101), &folder), Err::Invalid);
+    EXPECT_EQ(move(101, &folder), Err::Invalid);
     EXPECT_EQ(t.reporter.lastText(), kMailCheckInTimerFolderText);
     folder.timer = 0;
-    ASSERT_EQ(moveOrderToFolder(t.env, orders, order(101), &folder), Err::None);
-    EXPECT_EQ(t.ini->read("102", "ChildMenu"), "100;101");
-    EXPECT_FALSE(t.ini->read("101", "Kidou"));
+    ASSERT_EQ(move(101, &folder), Err::None);
+    EXPECT_TRUE(ini("102/ChildMenu=100;101|101/Kidou!"));
     EXPECT_EQ(order(101).receiveAtStart, 0);
-
+    // Up and down within the folder, out of it and up at the top level.
     EXPECT_TRUE(moveOrderUp(t.env, orders, order(101)));
-    EXPECT_EQ(t.ini->read("102", "ChildMenu"), "101;100");
+    EXPECT_TRUE(ini("102/ChildMenu=101;100"));
     EXPECT_FALSE(moveOrderUp(t.env, orders, order(101)));
     EXPECT_TRUE(moveOrderDown(t.env, orders, order(101)));
     EXPECT_FALSE(moveOrderDown(t.env, orders, order(101)));
     EXPECT_EQ(order(101).parent, &folder);
-    ASSERT_EQ(moveOrderToFolder(t.env, orders, order(100), nullptr), Err::None);
-    EXPECT_EQ(t.ini->read("TagList", "TagOrder"), "102;103;104;100");
+    ASSERT_EQ(move(100, nullptr), Err::None);
+    EXPECT_TRUE(ini("TagList/TagOrder=102;103;104;100"));
     EXPECT_TRUE(moveOrderUp(t.env, orders, order(100)));
-    EXPECT_EQ(t.ini->read("TagList", "TagOrder"), "102;103;100;104");
+    EXPECT_TRUE(ini("TagList/TagOrder=102;103;100;104"));
     EXPECT_EQ(order(100).parent, nullptr);
 }
 
 TEST_F(OrderSettings, DeletingAFolderAsksForItsMembersToo) {
     ReceiveOrder& folder = order(102);
-    ASSERT_EQ(moveOrderToFolder(t.env, orders, order(101), &folder), Err::None);
+    ASSERT_EQ(move(101, &folder), Err::None);
     EXPECT_FALSE(deleteOrder(t.env, orders, &folder));  // Cancel on the first question
     EXPECT_EQ(t.reporter.lastText(), "folderを削除していいですか？    ");
     t.reporter.answer(platform::Answer::Ok);
@@ -253,23 +240,21 @@ TEST_F(OrderSettings, DeletingAFolderAsksForItsMembersToo) {
     t.reporter.answer(platform::Answer::Ok);
     t.reporter.answer(platform::Answer::Ok);
     EXPECT_TRUE(deleteOrder(t.env, orders, &folder));
-    EXPECT_TRUE(t.ini->keys("102").empty());
-    EXPECT_TRUE(t.ini->keys("101").empty());
-    EXPECT_EQ(t.ini->read("TagList", "TagOrder"), "100");
+    EXPECT_TRUE(ini("102!|101!|TagList/TagOrder=100"));
     EXPECT_EQ(orders.totalCount(), 1u);
 }
 
 TEST_F(OrderSettings, ClosingWritesTheStartupWaitOnlyWhenItChanges) {
     ASSERT_EQ(closeOrderSettings(t.env, orders, 30), Err::None);
-    EXPECT_EQ(t.ini->read("Option", "BootWaitTime"), "30");
+    EXPECT_TRUE(ini("Option/BootWaitTime=30"));
     ASSERT_EQ(closeOrderSettings(t.env, orders, 999), Err::None);
     EXPECT_EQ(t.ini->read("Option", "BootWaitTime"), std::to_string(kMaxBootWaitSeconds));
     order(101).receiveAtStart = 0;
     ASSERT_EQ(closeOrderSettings(t.env, orders, 30), Err::None);
-    EXPECT_EQ(t.ini->read("Option", "BootWaitTime"), "0");
+    EXPECT_TRUE(ini("Option/BootWaitTime=0"));
     t.ini->removeKey("Option", "BootWaitTime");
     ASSERT_EQ(closeOrderSettings(t.env, orders, 30), Err::None);
-    EXPECT_FALSE(t.ini->read("Option", "BootWaitTime"));  // 0 already: not written
+    EXPECT_TRUE(ini("Option/BootWaitTime!"));  // 0 already: not written
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,14 +19,11 @@ bool all7bit(std::string_view s) {
     return true;
 }
 
-struct JisCase {
-    const char* label;
-    std::string in;
-    std::string out;
-};
-
 TEST(SJisToJis, Table) {
-    const std::vector<JisCase> cases = {
+    const struct {
+        const char* label;
+        std::string in, out;
+    } cases[] = {
         {"ascii", "abc\r\n", "abc\r\n"},
         {"kanji run", "日本", "\x1b$BF|K\\\x1b(B"},
         {"trail byte 0x5C", "表", "\x1b$BI=\x1b(B"},
@@ -42,9 +40,8 @@ TEST(SJisToJis, Table) {
         {"IBM row pair", "\xED\x40", "\x1b$B\".\x1b(B"},
         {"stray 8-bit bytes", "\x80\xA0\xFF", "\x1b$B\".\".\".\x1b(B"},
         {"stops at NUL", "ab\0日"s, "ab"},
-        {"escape and shift codes", "a\x1b$Bb\x0e\x0f", "a\x1b$B\".\x1b(B$Bb\x1b$B\".\".\x1b(B"},
-    };
-    for (const JisCase& c : cases)
+        {"escape and shift codes", "a\x1b$Bb\x0e\x0f", "a\x1b$B\".\x1b(B$Bb\x1b$B\".\".\x1b(B"}};
+    for (const auto& c : cases)
         EXPECT_EQ(sjisToJis(c.in), c.out) << c.label;
 }
 
@@ -92,30 +89,16 @@ TEST(SJisToJis, SmallOutputIsNeverOverrun) {
     }
 }
 
-TEST(SJisToJis, CursorEntryPoint) {
-    char src[] = "x日本\0tail";
-    std::vector<char> dst(sjisToJisMax(5), '#');
-    DecodeCursor c{src, dst.data(), nullptr, nullptr};
-    SJisToJis(&c);
-    EXPECT_EQ(c.sourceEnd, src + 5);
-    EXPECT_EQ(std::string(dst.data(), c.destinationEnd), "x\x1b$BF|K\\\x1b(B");
-    EXPECT_EQ(*c.destinationEnd, '\0');
-}
-
 // --------------------------------------------------------------------------------- Base64
-struct B64Case {
-    size_t bytes;
-    bool breaks;
-    std::string shape;  // L = 72 characters and CR LF, then the length of the last line
-};
-
 TEST(Base64Encode, LineBreaks) {
-    const std::vector<B64Case> cases = {
-        {0, true, ""},      {1, true, "4"},    {53, true, "72"},
-        {54, true, "L"},    {55, true, "L4"},  {108, true, "LL"},
-        {109, true, "LL4"}, {55, false, "76"}, {108, false, "144"},
-    };
-    for (const B64Case& c : cases) {
+    const struct {
+        size_t bytes;
+        bool breaks;
+        std::string shape;  // L = 72 characters and CR LF, then the length of the last line
+    } cases[] = {{0, true, ""},      {1, true, "4"},    {53, true, "72"},
+                 {54, true, "L"},    {55, true, "L4"},  {108, true, "LL"},
+                 {109, true, "LL4"}, {55, false, "76"}, {108, false, "144"}};
+    for (const auto& c : cases) {
         std::string bytes;
         for (size_t i = 0; i < c.bytes; ++i)
             bytes += static_cast<char>(i * 37 + 11);
@@ -137,27 +120,34 @@ TEST(Base64Encode, LineBreaks) {
     }
 }
 
-TEST(Base64Encode, CursorEntryPointTakesBinary) {
-    char src[] = {'\0', '\xFF', 'a', '\0'};
-    char dst[16];
-    DecodeCursor c{src, dst, nullptr, nullptr};
-    KVA_Base64Encode(&c, 3, 0);
-    EXPECT_EQ(std::string(dst, c.destinationEnd), "AP9h");
-    EXPECT_EQ(*c.destinationEnd, '\0');
-    EXPECT_EQ(c.sourceEnd, src + 3);
-}
-
-// ----------------------------------------------------------------------------- MIME_Encode
-TEST(MimeEncode, OneWord) {
+// The exported cursor forms: each takes its text from the source pointer, ends the output with a
+// NUL and leaves the cursor at the ends of what it read and wrote.
+TEST(CursorEntryPoints, ReadAndWriteThroughTheCursor) {
+    char sjis[] = "x日本\0tail";
+    char binary[] = {'\0', '\xFF', 'a', '\0'};
+    char word[] = "日本";
+    const struct {
+        const char* name;
+        char* src;
+        std::function<void(DecodeCursor*)> call;
+        size_t read;
+        std::string written;
+    } cases[] = {
+        {"SJisToJis", sjis, SJisToJis, 5, "x\x1b$BF|K\\\x1b(B"},
+        {"KVA_Base64Encode", binary, [](DecodeCursor* c) { KVA_Base64Encode(c, 3, 0); }, 3, "AP9h"},
+        {"MIME_Encode", word, MIME_Encode, 4, "=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?="}};
+    for (const auto& c : cases) {
+        std::vector<char> dst(64, '#');
+        DecodeCursor cursor{c.src, dst.data(), nullptr, nullptr};
+        c.call(&cursor);
+        EXPECT_EQ(cursor.sourceEnd, c.src + c.read) << c.name;
+        EXPECT_EQ(std::string(dst.data(), cursor.destinationEnd), c.written) << c.name;
+        EXPECT_EQ(*cursor.destinationEnd, '\0') << c.name;
+    }
     EXPECT_EQ(encodeWords("日本"), "=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=");
     EXPECT_EQ(encodeWords(""),
               "=?ISO-2022-JP?B?"
-              "?=");
-    char src[] = "日本";
-    char dst[64];
-    DecodeCursor c{src, dst, nullptr, nullptr};
-    MIME_Encode(&c);
-    EXPECT_EQ(std::string(dst, c.destinationEnd), "=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=");
+              "?=");  // split: no trigraph
 }
 
 // The exported encoder keeps one word as long as the text's ISO-2022-JP form fits 2,047 bytes,

@@ -60,9 +60,9 @@ TEST(StoredCopy, MarksSentAndAddsTheIdAndPartLinesAtTheEndOfTheHeader) {
         ASSERT_GE(copy.size(), store::kStatusLineSize) << c.name;
         const auto status = store::parseStatusLine(copy);
         ASSERT_TRUE(status.has_value()) << c.name;
-        EXPECT_EQ(status->state, c.state) << c.name;
-        EXPECT_EQ(status->stamp, "2612071830") << c.name;
-        EXPECT_FALSE(status->received) << c.name;
+        EXPECT_EQ(std::tuple(status->state, status->stamp, status->received),
+                  std::tuple(c.state, "2612071830", false))
+            << c.name;
         EXPECT_EQ(copy.substr(store::kStatusLineSize), c.text) << c.name;
     }
 }
@@ -85,16 +85,22 @@ struct FakeTab {
     std::string senderOf(const MailItem& item) const { return senders[item.offset]; }
 };
 
+// Accounts of the given numbers and addresses, chained in order.
+std::vector<Account> chain(std::initializer_list<std::pair<int32_t, const char*>> list) {
+    std::vector<Account> out;
+    for (const auto& [number, address] : list) {
+        out.push_back(config::blankAccount());
+        out.back().number = number;
+        sjis::copyField(out.back().mailAddress, address);
+    }
+    for (size_t i = 1; i < out.size(); ++i)
+        out[i - 1].next = &out[i];
+    return out;
+}
+
 TEST(AssignAccounts, OnlyWaitingItemsWithAKnownSenderAreAssignedAndStaleOnesCleared) {
-    Account a = config::blankAccount(), b = config::blankAccount(), c = config::blankAccount();
-    a.number = 3;
-    sjis::copyField(a.mailAddress, "me@work.jp");
-    b.number = 5;
-    sjis::copyField(b.mailAddress, "me@home.jp");
-    c.number = 7;  // the same address as b: never chosen
-    sjis::copyField(c.mailAddress, "me@home.jp");
-    a.next = &b;
-    b.next = &c;
+    // Account 7 has the address of 5: never chosen.
+    std::vector<Account> a = chain({{3, "me@work.jp"}, {5, "me@home.jp"}, {7, "me@home.jp"}});
     FakeTab t;
     MailItem& work = t.add(kWaiting, "me@work.jp", kNotSending);
     MailItem& home = t.add(kWaitingAttached, "me@home.jp", 0);  // stale 0 replaced
@@ -102,23 +108,16 @@ TEST(AssignAccounts, OnlyWaitingItemsWithAKnownSenderAreAssignedAndStaleOnesClea
     MailItem& none = t.add(kWaiting, "", 3);
     MailItem& sent = t.add(kSent, "me@work.jp", 3);
     MailItem& draft = t.add(kDraft, "me@work.jp", 3);
-    EXPECT_EQ(assignAccounts(t.tab, &a, [&](const MailItem& i) { return t.senderOf(i); }), 2);
-    EXPECT_EQ(work.sendAccount, 3);
-    EXPECT_EQ(home.sendAccount, 5);
+    EXPECT_EQ(assignAccounts(t.tab, &a[0], [&](const MailItem& i) { return t.senderOf(i); }), 2);
+    EXPECT_EQ(std::tuple(work.sendAccount, home.sendAccount), std::tuple(3, 5));
     for (const MailItem* i : {&unknown, &none, &sent, &draft})
         EXPECT_EQ(i->sendAccount, kNotSending);
-    EXPECT_EQ(a.sendPending, 1);
-    EXPECT_EQ(b.sendPending, 1);
-    EXPECT_EQ(c.sendPending, 0);
+    EXPECT_EQ(std::tuple(a[0].sendPending, a[1].sendPending, a[2].sendPending),
+              std::tuple(1, 1, 0));
 }
 
 TEST(AssignAccounts, ASelectionLimitsTheRunToTheChosenWaitingItems) {
-    Account a = config::blankAccount(), b = config::blankAccount();
-    a.number = 2;
-    sjis::copyField(a.mailAddress, "me@work.jp");
-    b.number = 6;
-    sjis::copyField(b.mailAddress, "me@home.jp");
-    a.next = &b;
+    std::vector<Account> a = chain({{2, "me@work.jp"}, {6, "me@home.jp"}});
     FakeTab t;
     MailItem& chosenWork = t.add(kWaiting, "me@work.jp", kNotSending);
     MailItem& otherWork = t.add(kWaitingAttached, "me@work.jp", 2);  // stale, not chosen
@@ -129,22 +128,20 @@ TEST(AssignAccounts, ASelectionLimitsTheRunToTheChosenWaitingItems) {
         return std::find(selection.begin(), selection.end(), &i) != selection.end();
     };
     EXPECT_EQ(assignAccounts(
-                  t.tab, &a, [&](const MailItem& i) { return t.senderOf(i); }, chosen),
+                  t.tab, &a[0], [&](const MailItem& i) { return t.senderOf(i); }, chosen),
               1);
     EXPECT_EQ(chosenWork.sendAccount, 2);
     for (const MailItem* i : {&otherWork, &otherHome, &chosenDraft})
         EXPECT_EQ(i->sendAccount, kNotSending);
-    EXPECT_EQ(a.sendPending, 1);
-    EXPECT_EQ(b.sendPending, 0);  // its only waiting item was not chosen: no session
+    // Account 6's only waiting item was not chosen: no session.
+    EXPECT_EQ(std::tuple(a[0].sendPending, a[1].sendPending), std::tuple(1, 0));
 }
 
 TEST(SenderAddress, ComesFromTheRecordsAccountOrItsFallback) {
-    Account a = config::blankAccount();
-    a.number = 4;
-    sjis::copyField(a.mailAddress, "me@work.jp");
-    EXPECT_EQ(senderAddress(4, "ignored@x.jp", &a), "me@work.jp");
-    EXPECT_EQ(senderAddress(mail::kUnmatchedAccount, "me@work.jp", &a), "me@work.jp");
-    EXPECT_EQ(senderAddress(9, "me@work.jp", &a), "");  // the account is gone
+    std::vector<Account> a = chain({{4, "me@work.jp"}});
+    EXPECT_EQ(senderAddress(4, "ignored@x.jp", &a[0]), "me@work.jp");
+    EXPECT_EQ(senderAddress(mail::kUnmatchedAccount, "me@work.jp", &a[0]), "me@work.jp");
+    EXPECT_EQ(senderAddress(9, "me@work.jp", &a[0]), "");  // the account is gone
 }
 
 // Asks to stop once the first message is under way.
@@ -186,9 +183,7 @@ TEST(SendRun, AStopRequestFinishesTheMessageUnderWayAndSendsNoMore) {
     Tab* list[] = {outbox};
     const SendOutcome o = runSend(run, list);
     server.finish(3000);
-    EXPECT_EQ(o.sent, 1);
-    EXPECT_EQ(o.waiting, 1);
-    EXPECT_TRUE(o.stopped);
+    EXPECT_EQ(std::tuple(o.sent, o.waiting, o.stopped), std::tuple(1, 1, true));
     EXPECT_EQ(server.transcript().back(), "QUIT\r\n");
     EXPECT_NE(std::find(observer.states.begin(), observer.states.end(), kStatusStopping),
               observer.states.end());

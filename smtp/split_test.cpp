@@ -56,32 +56,29 @@ ComposedMessage sizedMessage(size_t size) {
     return m;
 }
 
-TEST(SplitPartial, ThreePiecesOfAThousand) {
-    const ComposedMessage m = sizedMessage(2500);
-    const auto pieces = splitPartial(m, 1000, 1765000100, "me@example.jp");
-    ASSERT_EQ(pieces.size(), 3u);
-    std::string joined;
-    for (size_t n = 0; n < 3; ++n) {
-        const Piece p = parts(pieces[n]);
-        EXPECT_EQ(p.body.size(), n < 2 ? 1000u : 500u);
-        joined += p.body;
-        const std::string num = std::to_string(n + 1);
-        EXPECT_EQ(fieldOf(p.header, "Subject:"), "Subject: big [" + num + "/3]");
-        EXPECT_TRUE(fieldOf(p.header, "Message-ID:").starts_with("Message-ID: <" + num + ".KV"));
-        const std::string type = fieldOf(p.header, "Content-Type:");
-        EXPECT_EQ(type, n < 2 ? "Content-Type: message/partial; number=" + num + ";"
-                              : "Content-Type: message/partial; number=3; total=3;");
-        EXPECT_NE(p.header.find("\tid=\"1765000100.me@example.jp\""), std::string::npos);
+// 2,500 bytes go in pieces of 1,000, 1,000 and 500; an exact multiple is one piece.
+TEST(SplitPartial, PiecesOfAThousand) {
+    for (const size_t size : {2500u, 1000u}) {
+        const ComposedMessage m = sizedMessage(size);
+        const auto pieces = splitPartial(m, 1000, 1765000100, "me@example.jp");
+        const size_t total = (size + 999) / 1000;
+        ASSERT_EQ(pieces.size(), total);
+        std::string joined;
+        for (size_t n = 0; n < total; ++n) {
+            const Piece p = parts(pieces[n]);
+            EXPECT_EQ(p.body.size(), std::min<size_t>(1000, size - 1000 * n));
+            joined += p.body;
+            const std::string num = std::to_string(n + 1), of = std::to_string(total);
+            EXPECT_EQ(fieldOf(p.header, "Subject:"), "Subject: big [" + num + "/" + of + "]");
+            EXPECT_TRUE(
+                fieldOf(p.header, "Message-ID:").starts_with("Message-ID: <" + num + ".KV"));
+            EXPECT_EQ(fieldOf(p.header, "Content-Type:"),
+                      "Content-Type: message/partial; number=" + num +
+                          (n + 1 < total ? ";" : "; total=" + of + ";"));
+            EXPECT_NE(p.header.find("\tid=\"1765000100.me@example.jp\""), std::string::npos);
+        }
+        EXPECT_EQ(joined, m.wire);
     }
-    EXPECT_EQ(joined, m.wire);
-}
-
-TEST(SplitPartial, ExactMultipleIsOnePiece) {
-    const ComposedMessage m = sizedMessage(1000);
-    const auto pieces = splitPartial(m, 1000, 1, "me@example.jp");
-    ASSERT_EQ(pieces.size(), 1u);
-    EXPECT_NE(pieces[0].find("number=1; total=1;"), std::string::npos);
-    EXPECT_EQ(parts(pieces[0]).body, m.wire);
 }
 
 // Whatever the piece size, the bodies joined give the wire text back, each piece ends in CR LF
@@ -163,46 +160,38 @@ TEST(SplitBodyJis, PiecesAreWholeAndJoinBack) {
     }
 }
 
-TEST(SplitBodyJis, CutInsideKanjiEndsOneCharacterEarlier) {
-    // "ab" then a run of kanji: with 12 bytes, "ab" ESC $B and three pairs would be 11 bytes
-    // plus the closing escape; the piece ends after two pairs with ESC ( B.
-    const ComposedMessage m = composed("To: a@x.jp\r\nSubject: s\r\n", "abcd日本語文字");
-    const auto pieces = splitBodyJis(m, 14);
-    ASSERT_GE(pieces.size(), 2u);
-    const std::string first = parts(pieces[0]).body;
-    const std::string second = parts(pieces[1]).body;
-    EXPECT_EQ(first, "abcd\x1b$BF|K\\\x1b(B\r\n");
-    EXPECT_TRUE(second.starts_with("\x1b$B8l")) << second;
-}
-
-TEST(SplitBodyJis, RunStartingNearTheCutMovesWhole) {
-    const ComposedMessage m = composed("To: a@x.jp\r\nSubject: s\r\n", "0123456789日本");
-    // With 17 bytes the run would open 7 bytes before the cut: it goes whole to the next piece.
-    auto pieces = splitBodyJis(m, 17);
-    ASSERT_EQ(pieces.size(), 2u);
-    EXPECT_EQ(parts(pieces[0]).body, "0123456789\r\n");
-    EXPECT_EQ(parts(pieces[1]).body, "\x1b$BF|K\\\x1b(B\r\n");
-    // With 18 it opens 8 bytes before: the piece keeps the kanji that fit.
-    pieces = splitBodyJis(m, 18);
-    ASSERT_EQ(pieces.size(), 2u);
-    EXPECT_EQ(parts(pieces[0]).body, "0123456789\x1b$BF|\x1b(B\r\n");
-    EXPECT_EQ(parts(pieces[1]).body, "\x1b$BK\\\x1b(B\r\n");
-}
-
-TEST(SplitBodySjis, VoicedMarkStaysWithItsKatakana) {
-    // "ab" then half-width "ｶﾞ": a 3-byte cut would fall between the katakana and its mark.
-    const ComposedMessage m = composed("To: a@x.jp\r\nSubject: s\r\n", "ab\xB6\xDE");
-    const auto pieces = splitBodySjis(m, 3);
-    ASSERT_EQ(pieces.size(), 2u);
-    EXPECT_EQ(parts(pieces[0]).body, "ab\r\n");
-    EXPECT_EQ(parts(pieces[1]).body, "\x1b$B%,\x1b(B\r\n");  // one full-width ガ
-}
-
-TEST(SplitBody, MessageWithAttachmentsGoesWhole) {
-    ComposedMessage m = composed("To: a@x.jp\r\nSubject: s\r\n", "body");
-    m.attachments.push_back({"a.bin", "application/octet-stream"});
-    EXPECT_EQ(splitBodySjis(m, 2), std::vector<std::string>{m.wire});
-    EXPECT_EQ(splitBodyJis(m, 2), std::vector<std::string>{m.wire});
+// Exact cuts: a kanji that would not fit with its closing escape goes to the next piece, a run
+// opening 7 bytes before the cut moves whole (8 bytes keep what fits), a voiced mark stays with
+// its half-width katakana, a message with attachments goes whole.
+TEST(SplitBody, CutsAtCharacterAndRunBoundaries) {
+    using Split = std::vector<std::string> (*)(const ComposedMessage&, size_t);
+    const std::string nihon = "\x1b$BF|K\\\x1b(B\r\n";
+    const struct {
+        const char* body;
+        Split split;
+        size_t size;
+        bool attachment;
+        std::vector<std::string> bodies;  // "" = the whole wire text
+    } cases[] = {
+        {"abcd日本語文字", splitBodyJis, 14, false, {"abcd" + nihon, "\x1b$B8lJ8;z\x1b(B\r\n"}},
+        {"0123456789日本", splitBodyJis, 17, false, {"0123456789\r\n", nihon}},
+        {"0123456789日本",
+         splitBodyJis,
+         18,
+         false,
+         {"0123456789\x1b$BF|\x1b(B\r\n", "\x1b$BK\\\x1b(B\r\n"}},
+        {"ab\xB6\xDE", splitBodySjis, 3, false, {"ab\r\n", "\x1b$B%,\x1b(B\r\n"}},  // one ガ
+        {"body", splitBodySjis, 2, true, {""}},
+        {"body", splitBodyJis, 2, true, {""}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.body) + " " + std::to_string(c.size));
+        ComposedMessage m = composed("To: a@x.jp\r\nSubject: s\r\n", c.body);
+        if (c.attachment) m.attachments.push_back({"a.bin", "application/octet-stream"});
+        std::vector<std::string> got;
+        for (const std::string& piece : c.split(m, c.size))
+            got.push_back(piece == m.wire ? "" : parts(piece).body);
+        EXPECT_EQ(got, c.bodies);
+    }
 }
 
 }  // namespace

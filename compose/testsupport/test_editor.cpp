@@ -19,16 +19,9 @@ namespace {
 
 std::vector<std::string> split(const std::string& s, char sep) {
     std::vector<std::string> out;
-    std::string cur;
-    for (char c : s) {
-        if (c == sep) {
-            out.push_back(cur);
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    out.push_back(cur);
+    std::istringstream in(s + sep);
+    for (std::string part; std::getline(in, part, sep);)
+        out.push_back(part);
     return out;
 }
 
@@ -59,11 +52,9 @@ int main(int argc, char** argv) {
     int round = 0;
     if (log) {
         std::ifstream in(log, std::ios::binary);
-        std::string line;
-        while (std::getline(in, line))
+        for (std::string line; std::getline(in, line);)
             ++round;
-        std::ofstream out(log, std::ios::binary | std::ios::app);
-        out << argv[1] << "\n";
+        std::ofstream(log, std::ios::binary | std::ios::app) << argv[1] << "\n";
     }
     const std::vector<std::string> actions = split(actionsEnv ? actionsEnv : "keep", ';');
     const std::string action = actions[std::min<size_t>(round, actions.size() - 1)];
