@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "core/ascii.h"
 #include "core/sjis.h"
 #include "mime/decode.h"
 #include "mime/header_lines.h"
@@ -12,13 +13,13 @@ namespace kolvy::mime {
 namespace {
 
 inline unsigned char lower(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 0x20) : c;
+    return static_cast<unsigned char>(ascii::lower(static_cast<char>(c)));
 }
 inline bool isLineEnd(unsigned char c) {
     return c == '\r' || c == '\n' || c == '\0';
 }
 inline bool isBlankOrTab(unsigned char c) {
-    return c == ' ' || c == '\t';
+    return ascii::isBlank(static_cast<char>(c));
 }
 
 using Header = HeaderName;

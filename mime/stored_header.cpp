@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/ascii.h"
 #include "core/sjis.h"
 #include "mime/header.h"
 
@@ -115,7 +116,7 @@ void Reader::disposition(size_t v) {
     size_t i = v;
     while (i < end && (t_[i] == ' ' || t_[i] == '\r' || t_[i] == '\n' || t_[i] == '\t'))
         ++i;
-    const unsigned char c = at(i) | 0x20;
+    const char c = ascii::lower(static_cast<char>(at(i)));
     if (i >= end || (c != 'a' && c != 'i')) return;
     while (i < end && t_[i] != '=')
         i += sjis::charLen(t_, i);
