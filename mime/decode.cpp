@@ -215,7 +215,8 @@ struct JisModes {
 }  // namespace
 
 namespace {
-// One run's buffers and where it stands in them; a local of run(), like the modes.
+// One run's buffers and where it stands in them; a local of run(), like the modes. The helpers
+// work on copies of the positions: the output bytes they write might otherwise alias them.
 struct JisCursor {
     const unsigned char* src;
     size_t n, i;
@@ -226,31 +227,39 @@ struct JisCursor {
 // Whole kanji pairs in a row, as most of a Japanese text is; then at most one pair that is not
 // (broken, or before an escape or a line break), which kanjiPair marks.
 inline void kanjiRun(JisModes& m, JisCursor& c, size_t base) {
+    const unsigned char* const src = c.src;
+    char* const dst = c.dst;
+    const size_t n = c.n, room = c.room;
+    size_t i = c.i, w = c.w;
     unsigned char s1, s2;
-    while (c.n - c.i >= 2 && c.room - c.w >= 2 &&
-           jisPairToSjis(c.src[c.i], c.src[c.i + 1], s1, s2)) {
-        c.dst[c.w++] = static_cast<char>(s1);
-        c.dst[c.w++] = static_cast<char>(s2);
-        c.i += 2;
+    while (n - i >= 2 && room - w >= 2 && jisPairToSjis(src[i], src[i + 1], s1, s2)) {
+        dst[w++] = static_cast<char>(s1);
+        dst[w++] = static_cast<char>(s2);
+        i += 2;
         m.asciiOnly = false;
     }
-    const unsigned char b = c.i < c.n ? c.src[c.i] : 0;
-    if (c.n - c.i >= 2 && c.room - c.w >= 2 && b != kEsc && b != '\r' && b != '\n') {
-        c.i += m.kanjiPair(b, c.src[c.i + 1], base + c.i, c.dst + c.w);
-        c.w += 2;
+    const unsigned char b = i < n ? src[i] : 0;
+    if (n - i >= 2 && room - w >= 2 && b != kEsc && b != '\r' && b != '\n') {
+        i += m.kanjiPair(b, src[i + 1], base + i, dst + w);
+        w += 2;
     }
+    c.i = i;
+    c.w = w;
 }
 
 // A run of plain bytes, in one copy: up to an escape, a line break or a half-width kana byte,
 // leaving room for one more byte.
 inline void plainRun(const JisModes& m, JisCursor& c) {
-    size_t j = c.i + 1;
-    const size_t maxRun = std::min(c.n - c.i, c.room - c.w - 1);
-    while (j - c.i < maxRun && c.src[j] != kEsc && c.src[j] != '\r' && c.src[j] != '\n' &&
-           !(m.kana && c.src[j] >= 0x21 && c.src[j] <= 0x5F))
+    const unsigned char* const src = c.src;
+    const size_t i = c.i;
+    size_t j = i + 1;
+    const size_t maxRun = std::min(c.n - i, c.room - c.w - 1);
+    const bool kana = m.kana;
+    while (j - i < maxRun && src[j] != kEsc && src[j] != '\r' && src[j] != '\n' &&
+           !(kana && src[j] >= 0x21 && src[j] <= 0x5F))
         ++j;
-    std::memcpy(c.dst + c.w, c.src + c.i, j - c.i);
-    c.w += j - c.i;
+    std::memcpy(c.dst + c.w, src + i, j - i);
+    c.w += j - i;
     c.i = j;
 }
 }  // namespace
