@@ -489,6 +489,13 @@ bool HeadParser::endWithoutBlankLine(size_t z) {
 
 // Copies the text up to `to`, taking the bytes of an unrecognised header into the other headers.
 void HeadParser::copyText(size_t to) {
+    if (!other_ && i_ < to && to - i_ < dcap_ - d_) {
+        // All of it fits and none of it goes into the other headers: one copy.
+        std::memcpy(dst_ + d_, src_ + i_, to - i_);
+        d_ += to - i_;
+        i_ = to;
+        return;
+    }
     while (i_ < to && !full_) {
         const unsigned char c = s(i_);
         if (sjis::isLead(c) && sjis::isTrail(s(i_ + 1))) {
