@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/ascii.h"
 #include "core/sjis.h"
 #include "mime/stored_header.h"
 
@@ -179,7 +180,7 @@ std::string expand(std::string_view text, const ExpandContext& c, const SourceMe
 namespace {
 
 bool letterIs(std::string_view s, size_t i, char upper) {
-    return i < s.size() && (s[i] == upper || s[i] == upper + ('a' - 'A'));
+    return i < s.size() && ascii::lower(s[i]) == ascii::lower(upper);
 }
 bool tagStarts(std::string_view tag, std::string_view upperLetters) {
     for (size_t k = 0; k < upperLetters.size(); ++k)
@@ -338,8 +339,7 @@ std::string replaceHeaderValue(std::string_view header, char first, char second,
         end = end == std::string_view::npos ? header.size() : end + 1;
         std::string_view line = header.substr(pos, end - pos);
         const size_t colon = line.find(':');
-        if (line.size() > 2 && line[0] == first &&
-            (line[1] == second || line[1] == second - ('a' - 'A')) &&
+        if (line.size() > 2 && line[0] == first && ascii::lower(line[1]) == ascii::lower(second) &&
             colon != std::string_view::npos) {
             const bool lineEnd = line.back() == '\n';
             out.append(line.substr(0, colon + 1));

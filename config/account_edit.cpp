@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "core/ascii.h"
 #include "core/list.h"
 #include "core/sjis.h"
 #include "report/report.h"
@@ -18,10 +19,6 @@ namespace {
 bool forbiddenInName(unsigned char c) {
     if (c < 0x20 || c == 0x7F) return true;
     return std::strchr(".\"/\\[];:|=,*?<>", c) != nullptr;
-}
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
 }
 
 bool reservedName(std::string_view name) {
@@ -44,7 +41,7 @@ bool reservedName(std::string_view name) {
         return true;
     }
     // Blanks around a name are trimmed by the ini; the settings list begins with this entry.
-    if (isBlank(name.front()) || isBlank(name.back())) return true;
+    if (ascii::isBlank(name.front()) || ascii::isBlank(name.back())) return true;
     return name == "新規作成";
 }
 

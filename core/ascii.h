@@ -16,6 +16,19 @@ inline bool isSpace(char c) {
     return isBlank(c) || c == '\r' || c == '\n';
 }
 
+inline char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// Blanks and TABs gone from both ends.
+inline std::string_view trimBlanks(std::string_view s) {
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
 // Blanks, TABs and line breaks gone from both ends.
 inline std::string_view trim(std::string_view s) {
     while (!s.empty() && isSpace(s.front()))

@@ -22,6 +22,7 @@
 #define KOLVY_REALIGN
 #endif
 
+#include "core/ascii.h"
 #include "mime/decode.h"
 
 namespace kolvy::mime {
@@ -56,7 +57,7 @@ struct Base64Tables {
 constexpr Base64Tables kB64;
 
 inline bool isBlank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    return ascii::isSpace(static_cast<char>(c));
 }
 
 // A run of whole quads of alphabet bytes: advances i and w past what it decoded and stops at the

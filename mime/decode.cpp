@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/ascii.h"
 #include "core/sjis.h"
 #include "mime/internal.h"
 #include "platform/platform.h"
@@ -213,95 +214,123 @@ struct JisModes {
 };
 }  // namespace
 
+namespace {
+// One run's buffers and where it stands in them; a local of run(), like the modes. The helpers
+// work on copies of the positions: the output bytes they write might otherwise alias them.
+struct JisCursor {
+    const unsigned char* src;
+    size_t n, i;
+    char* dst;
+    size_t room, w;
+};
+
+// Whole kanji pairs in a row, as most of a Japanese text is; then at most one pair that is not
+// (broken, or before an escape or a line break), which kanjiPair marks.
+inline void kanjiRun(JisModes& m, JisCursor& c, size_t base) {
+    const unsigned char* const src = c.src;
+    char* const dst = c.dst;
+    const size_t n = c.n, room = c.room;
+    size_t i = c.i, w = c.w;
+    unsigned char s1, s2;
+    while (n - i >= 2 && room - w >= 2 && jisPairToSjis(src[i], src[i + 1], s1, s2)) {
+        dst[w++] = static_cast<char>(s1);
+        dst[w++] = static_cast<char>(s2);
+        i += 2;
+        m.asciiOnly = false;
+    }
+    const unsigned char b = i < n ? src[i] : 0;
+    if (n - i >= 2 && room - w >= 2 && b != kEsc && b != '\r' && b != '\n') {
+        i += m.kanjiPair(b, src[i + 1], base + i, dst + w);
+        w += 2;
+    }
+    c.i = i;
+    c.w = w;
+}
+
+// A run of plain bytes, in one copy: up to an escape, a line break or a half-width kana byte,
+// leaving room for one more byte.
+inline void plainRun(const JisModes& m, JisCursor& c) {
+    const unsigned char* const src = c.src;
+    const size_t i = c.i;
+    size_t j = i + 1;
+    const size_t maxRun = std::min(c.n - i, c.room - c.w - 1);
+    const bool kana = m.kana;
+    while (j - i < maxRun && src[j] != kEsc && src[j] != '\r' && src[j] != '\n' &&
+           !(kana && src[j] >= 0x21 && src[j] <= 0x5F))
+        ++j;
+    std::memcpy(c.dst + c.w, src + i, j - i);
+    c.w += j - i;
+    c.i = j;
+}
+}  // namespace
+
 Step JisDecoder::run(const unsigned char* src, size_t n, std::span<char> out, bool final) {
-    const size_t room = out.size();
-    char* dst = out.data();
-    size_t i = 0, w = 0;
+    JisCursor c{src, n, 0, out.data(), out.size(), 0};
     Step s;
     JisModes m{kanji_, kana_, afterCr_, asciiOnly_, malformedAt_};
     const size_t base = runBase_;
-    while (i < n) {
-        const unsigned char c = src[i];
+    while (c.i < n) {
+        const unsigned char b = src[c.i];
         if (m.afterCr) {
             // A CR is a line break whether or not an LF follows it.
-            if (room == w) {
+            if (c.room == c.w) {
                 s.full = true;
                 break;
             }
-            dst[w++] = '\n';
+            c.dst[c.w++] = '\n';
             m.afterCr = false;
-            if (c == '\n') {
-                ++i;
+            if (b == '\n') {
+                ++c.i;
                 continue;
             }
         }
-        if (room - w < 2) {
+        if (c.room - c.w < 2) {
             // Nearly full: only a plain byte still fits.
-            if (room == w || m.kanji || c == kEsc || c == '\r' || c == '\n') {
+            if (c.room == c.w || m.kanji || b == kEsc || b == '\r' || b == '\n') {
                 s.full = true;
                 break;
             }
-            dst[w++] = static_cast<char>(m.kana && c >= 0x21 && c <= 0x5F ? c + 0x80 : c);
-            ++i;
+            c.dst[c.w++] = static_cast<char>(m.kana && b >= 0x21 && b <= 0x5F ? b + 0x80 : b);
+            ++c.i;
             continue;
         }
-        if (c == kEsc) {
-            if (n - i < 3 && !final) break;
+        if (b == kEsc) {
+            if (n - c.i < 3 && !final) break;
             // Never past the end of the text: a cut escape consumes what there is.
-            m.escape(i + 1 < n ? src[i + 1] : 0, i + 2 < n ? src[i + 2] : 0, base + i);
-            i += std::min<size_t>(3, n - i);
+            m.escape(c.i + 1 < n ? src[c.i + 1] : 0, c.i + 2 < n ? src[c.i + 2] : 0, base + c.i);
+            c.i += std::min<size_t>(3, n - c.i);
             continue;
         }
-        if (m.kanji && c != '\r' && c != '\n') {
-            if (i + 1 >= n && !final) break;
-            if (i + 1 < n) {
-                // Whole pairs in a row, as most of a Japanese text is; anything else one by one.
-                unsigned char s1, s2;
-                while (n - i >= 2 && room - w >= 2 && jisPairToSjis(src[i], src[i + 1], s1, s2)) {
-                    dst[w++] = static_cast<char>(s1);
-                    dst[w++] = static_cast<char>(s2);
-                    i += 2;
-                    m.asciiOnly = false;
-                }
-                const unsigned char b = i < n ? src[i] : 0;
-                if (n - i >= 2 && room - w >= 2 && b != kEsc && b != '\r' && b != '\n') {
-                    i += m.kanjiPair(b, src[i + 1], base + i, dst + w);
-                    w += 2;
-                }
+        if (m.kanji && b != '\r' && b != '\n') {
+            if (c.i + 1 >= n && !final) break;
+            if (c.i + 1 < n) {
+                kanjiRun(m, c, base);
                 continue;
             }
             // A kanji byte at the very end is copied as it stands (below).
         }
-        if (m.kana && c >= 0x21 && c <= 0x5F) {
-            dst[w++] = static_cast<char>(c + 0x80);
-            ++i;
+        if (m.kana && b >= 0x21 && b <= 0x5F) {
+            c.dst[c.w++] = static_cast<char>(b + 0x80);
+            ++c.i;
             continue;
         }
-        if (c == '\n' || c == '\r') {
+        if (b == '\n' || b == '\r') {
             m.kanji = m.kana = false;  // a line break ends a run that was never shifted back
-            dst[w++] = '\r';
-            if (c == '\n') dst[w++] = '\n';
-            m.afterCr = c == '\r';
-            ++i;
+            c.dst[c.w++] = '\r';
+            if (b == '\n') c.dst[c.w++] = '\n';
+            m.afterCr = b == '\r';
+            ++c.i;
             continue;
         }
-        // A run of plain bytes goes in one copy.
-        size_t j = i + 1;
-        const size_t maxRun = std::min(n - i, room - w - 1);
-        while (j - i < maxRun && src[j] != kEsc && src[j] != '\r' && src[j] != '\n' &&
-               !(m.kana && src[j] >= 0x21 && src[j] <= 0x5F))
-            ++j;
-        std::memcpy(dst + w, src + i, j - i);
-        w += j - i;
-        i = j;
+        plainRun(m, c);
     }
     kanji_ = m.kanji;
     kana_ = m.kana;
     afterCr_ = m.afterCr;
     asciiOnly_ = m.asciiOnly;
     malformedAt_ = m.malformedAt;
-    s.consumed = i;
-    s.written = w;
+    s.consumed = c.i;
+    s.written = c.w;
     return s;
 }
 
@@ -662,9 +691,6 @@ bool isUtf8Charset(std::string_view charset) {
 }
 
 namespace {
-inline bool isBlank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
 
 // Base64 of a text part. Blank lines after the data carry nothing: before a boundary line the
 // part ends at the line break that belongs to the boundary, as it does after any other text.
@@ -674,7 +700,7 @@ size_t decodeBase64Part(std::string_view body, bool beforeBoundary, std::string&
     out.resize(d.written);
     const size_t from = d.consumed;
     size_t j = from;
-    while (j < body.size() && isBlank(static_cast<unsigned char>(body[j])))
+    while (j < body.size() && ascii::isSpace(body[j]))
         ++j;
     if (j == from) return from;
     if (j == body.size()) {
@@ -710,9 +736,8 @@ Decoded convertCharset(std::string_view text, std::string_view charset, bool qpF
 TextBody decodeTextBody(std::string_view body, std::string_view transferEncoding,
                         std::string_view charset, bool beforeBoundary) {
     TextBody r;
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c; };
-    const char t0 = transferEncoding.empty() ? '\0' : lower(transferEncoding[0]);
-    const char t1 = transferEncoding.size() < 2 ? '\0' : lower(transferEncoding[1]);
+    const char t0 = transferEncoding.empty() ? '\0' : ascii::lower(transferEncoding[0]);
+    const char t1 = transferEncoding.size() < 2 ? '\0' : ascii::lower(transferEncoding[1]);
     std::string decoded;
     std::string_view text = body;
     bool qpFlag = false;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "core/ascii.h"
 #include "core/sjis.h"
 #include "mime/decode.h"
 #include "mime/header_lines.h"
@@ -12,13 +13,13 @@ namespace kolvy::mime {
 namespace {
 
 inline unsigned char lower(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 0x20) : c;
+    return static_cast<unsigned char>(ascii::lower(static_cast<char>(c)));
 }
 inline bool isLineEnd(unsigned char c) {
     return c == '\r' || c == '\n' || c == '\0';
 }
 inline bool isBlankOrTab(unsigned char c) {
-    return c == ' ' || c == '\t';
+    return ascii::isBlank(static_cast<char>(c));
 }
 
 using Header = HeaderName;
@@ -40,7 +41,8 @@ class HeadParser {
           cap_(source.size()),
           dst_(copy.data()),
           dcap_(copy.size()),
-          h_(info) {}
+          h_(info),
+          walk_(std::string_view(src_, len_), HeaderWalk::Form::Received) {}
 
     HeadResult run();
 
@@ -60,26 +62,16 @@ class HeadParser {
             emit(src_[i_++]);
     }
     char* here() const { return dst_ + d_; }
-    size_t rawValueLen(size_t from) const {
-        size_t k = from;
-        while (!isLineEnd(s(k)))
-            ++k;
-        return k - from;
-    }
-    // The end of the field that starts at `from`: the CR of the first CR LF not followed by a
-    // blank or TAB, or the end of the text.
-    size_t fieldEnd(size_t from) const {
-        return mime::fieldEnd(std::string_view(src_, len_), from);
-    }
     bool foldAt(size_t k) const {
         return s(k) == '\r' && s(k + 1) == '\n' && isBlankOrTab(s(k + 2));
     }
 
-    Header recognise(size_t lf, size_t& colon) const;
-    // Handles the line that starts after the LF at `lf`; false when the header block ended.
-    bool lineStart(size_t lf, bool lfEmitted);
-    void handle(Header hd, size_t lf, size_t colon);
-    void received();
+    Header recognise(const HeaderLine& l) const;
+    void copyText(size_t to);
+    // Handles the line `l` that starts after the LF at `lf`; false when the header block ended.
+    bool lineStart(size_t lf, HeaderLine l, bool lfEmitted);
+    void handle(Header hd, const HeaderLine& l);
+    void received(const HeaderLine& l);
     void address(bool from);
     void subject();
     void decodedField(char*& start, char*& end);
@@ -95,6 +87,7 @@ class HeadParser {
     char* dst_;
     size_t dcap_;
     HeaderInfo& h_;
+    HeaderWalk walk_;
     size_t i_ = 0, d_ = 0;
     bool full_ = false;
     bool other_ = false;  // the current line belongs to a header that is not recognised
@@ -102,17 +95,12 @@ class HeadParser {
     HeadResult result_;
 };
 
-Header HeadParser::recognise(size_t lf, size_t& colon) const {
-    // The line only: a name is never read across its line break.
-    size_t n = 0;
-    while (!isLineEnd(s(lf + 1 + n)))
-        ++n;
-    const HeaderMatch m = recogniseHeader(std::string_view(src_ + lf + 1, n));
-    if (m.name == Header::Received && receivedCount_ >= kReceivedHeaders) return Header::None;
+Header HeadParser::recognise(const HeaderLine& l) const {
+    const Header n = l.match.name;
+    if (n == Header::Received && receivedCount_ >= kReceivedHeaders) return Header::None;
     // The resent addresses are only read back from stored mail.
-    if (m.name == Header::ResentFrom || m.name == Header::ResentTo) return Header::None;
-    colon = m.colon + 1;
-    return m.name;
+    if (n == Header::ResentFrom || n == Header::ResentTo) return Header::None;
+    return n;
 }
 
 // ------------------------------------------------------------------- names and addresses
@@ -307,9 +295,9 @@ void HeadParser::parameters(bool disposition) {
 }
 
 // The value of a Received: line, folds included, appended to the record's received text.
-void HeadParser::received() {
+void HeadParser::received(const HeaderLine& l) {
     ++receivedCount_;
-    const std::string_view v(src_ + i_, fieldEnd(i_) - i_);
+    const std::string_view v = walk_.value(l);
     const std::string_view piece = sjis::truncate(
         v, std::min(kReceivedEachMax, kReceivedMax - std::min(kReceivedMax, receivedLen_)));
     std::memcpy(h_.received + receivedLen_, piece.data(), piece.size());
@@ -347,19 +335,18 @@ void HeadParser::subject() {
     sjis::copyBounded(h_.subject, kSubjectMax + 1, std::string_view(text.data(), n));
 }
 
-void HeadParser::handle(Header hd, size_t lf, size_t colon) {
-    copyRaw(lf + 1 + colon);
-    while (s(i_) == ' ' && !full_)
-        emit(src_[i_++]);
+void HeadParser::handle(Header hd, const HeaderLine& l) {
+    copyRaw(l.value);  // the name, the colon and the blanks after it
     if (full_) return;
     auto rawValue = [&](char*& start, char*& end) {
-        const size_t n = std::min(rawValueLen(i_), dcap_ - 1 - d_);
+        const size_t n = std::min(l.end - l.value, dcap_ - 1 - d_);
         start = here();
         end = here() + n;
     };
     switch (hd) {
         case Header::Date: {
-            if (const auto t = makeGmt(std::string_view(src_ + i_, rawValueLen(i_)))) h_.date = *t;
+            if (const auto t = makeGmt(std::string_view(src_ + l.value, l.end - l.value)))
+                h_.date = *t;
             break;
         }
         case Header::DeliveredTo:
@@ -378,7 +365,7 @@ void HeadParser::handle(Header hd, size_t lf, size_t colon) {
             rawValue(h_.transferEncodingStart, h_.transferEncodingEnd);
             break;
         case Header::Received:
-            received();
+            received(l);
             break;
         case Header::From:
         case Header::To:
@@ -436,15 +423,12 @@ bool HeadParser::terminatorAt(size_t lf) {
     return true;
 }
 
-bool HeadParser::lineStart(size_t lf, bool lfEmitted) {
+bool HeadParser::lineStart(size_t lf, HeaderLine l, bool lfEmitted) {
     for (;;) {
-        size_t colon = 0;
-        const Header hd = recognise(lf, colon);
+        const Header hd = recognise(l);
         if (hd == Header::XPartInfo) {
             // The line goes from the copy together with one of its two line breaks.
-            size_t e = lf + 1;
-            while (!isLineEnd(s(e)))
-                ++e;
+            const size_t e = l.end;
             if (!lfEmitted) {
                 if (lf > 0 && src_[lf - 1] == '\r' && d_ > 0 && dst_[d_ - 1] == '\r') --d_;
                 i_ = e;
@@ -462,6 +446,7 @@ bool HeadParser::lineStart(size_t lf, bool lfEmitted) {
                 i_ = e;
                 return true;
             }
+            l = walk_.line(lf + 1);
             continue;
         }
         if (!lfEmitted && terminatorAt(lf)) return false;
@@ -469,11 +454,11 @@ bool HeadParser::lineStart(size_t lf, bool lfEmitted) {
         i_ = lf + 1;
         if (hd == Header::None) {
             // A folded line belongs to the header it continues.
-            if (!isBlankOrTab(s(lf + 1))) other_ = true;
+            if (!l.continued) other_ = true;
             return true;
         }
         other_ = false;
-        handle(hd, lf, colon);
+        handle(hd, l);
         return true;
     }
 }
@@ -502,28 +487,17 @@ bool HeadParser::endWithoutBlankLine(size_t z) {
     return false;
 }
 
-HeadResult HeadParser::run() {
-    if (dcap_ == 0) return {};
-    // Leading line breaks are copied; the headers start after the last LF among them.
-    while (i_ < len_ && (src_[i_] == '\r' || src_[i_] == '\n') && !full_)
-        emit(src_[i_++]);
-    bool going = true;
-    if (i_ > 0 && src_[i_ - 1] == '\n') going = lineStart(i_ - 1, true);
-    while (going && !full_) {
+// Copies the text up to `to`, taking the bytes of an unrecognised header into the other headers.
+void HeadParser::copyText(size_t to) {
+    if (!other_ && i_ < to && to - i_ < dcap_ - d_) {
+        // All of it fits and none of it goes into the other headers: one copy.
+        std::memcpy(dst_ + d_, src_ + i_, to - i_);
+        d_ += to - i_;
+        i_ = to;
+        return;
+    }
+    while (i_ < to && !full_) {
         const unsigned char c = s(i_);
-        if (c == '\0') {
-            going = endWithoutBlankLine(std::min(i_, len_));
-            break;
-        }
-        if (c == '\r' && s(i_ + 1) != '\0' && s(i_ + 2) == '\r') {
-            result_ = {i_, d_};
-            going = false;
-            break;
-        }
-        if (c == '\n') {
-            going = lineStart(i_, false);
-            continue;
-        }
         if (sjis::isLead(c) && sjis::isTrail(s(i_ + 1))) {
             // A double-byte character goes whole, into the other headers too or not at all.
             if (other_ && otherLen_ + 2 <= kOtherHeadersMax) {
@@ -535,6 +509,28 @@ HeadResult HeadParser::run() {
             appendOther(i_);
         }
         emit(src_[i_++]);
+    }
+}
+
+HeadResult HeadParser::run() {
+    if (dcap_ == 0) return {};
+    // Leading line breaks are copied; the headers start after the last LF among them.
+    while (i_ < len_ && (src_[i_] == '\r' || src_[i_] == '\n') && !full_)
+        emit(src_[i_++]);
+    bool going = true;
+    if (i_ > 0 && src_[i_ - 1] == '\n') going = lineStart(i_ - 1, walk_.line(i_), true);
+    while (going && !full_) {
+        const HeaderWalk::Step st = walk_.next(i_);
+        copyText(st.at);
+        if (full_) break;
+        going = false;
+        if (st.stop == HeaderWalk::Stop::Line) {
+            going = lineStart(st.at, st.line, false);
+        } else if (st.stop == HeaderWalk::Stop::EmptyLine) {
+            result_ = {st.at, d_};
+        } else {
+            endWithoutBlankLine(st.at);
+        }
     }
     if (going) result_ = {i_, d_};  // the copy is full
     h_.otherHeaders[otherLen_] = '\0';

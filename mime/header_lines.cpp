@@ -1,5 +1,7 @@
 #include "mime/header_lines.h"
 
+#include <algorithm>
+
 #include "core/ascii.h"
 #include "core/sjis.h"
 
@@ -55,6 +57,43 @@ bool isPartInfoLine(std::string_view text, size_t lineStart) {
     if (text.size() < lineStart + kName.size()) return false;
     const std::string_view head = text.substr(lineStart, kName.size());
     return ascii::equalsNoCase(head, kName) && head[2] == 'P' && head[6] == 'I';
+}
+
+HeaderWalk::Step HeaderWalk::next(size_t from) const {
+    const size_t n = text_.size();
+    auto at = [&](size_t k) { return k < n ? text_[k] : '\0'; };
+    for (size_t k = from; k < n; ++k) {
+        const char c = text_[k];
+        if (static_cast<unsigned char>(c) > '\r') continue;  // most bytes: no break, no NUL
+        if (c == '\0') return {Stop::Cut, k, {}};
+        if (c == '\n') {
+            if (form_ == Form::Stored && (at(k + 1) == '\r' || at(k + 1) == '\n'))
+                return {Stop::EmptyLine, k + 1, {}};
+            return {Stop::Line, k, line(k + 1)};
+        }
+        if (c == '\r' && at(k + 1) != '\0' && at(k + 2) == '\r') return {Stop::EmptyLine, k, {}};
+    }
+    return {Stop::Cut, n, {}};
+}
+
+HeaderLine HeaderWalk::line(size_t start) const {
+    HeaderLine l;
+    l.start = std::min(start, text_.size());
+    l.end = l.start;
+    while (l.end < text_.size() && !isBreak(text_[l.end]))
+        ++l.end;
+    l.continued = l.start < text_.size() && ascii::isBlank(text_[l.start]);
+    l.match = recogniseHeader(text_.substr(l.start, l.end - l.start));
+    if (l.match.name != HeaderName::None) {
+        l.value = l.start + l.match.colon + 1;
+        while (l.value < l.end && text_[l.value] == ' ')
+            ++l.value;
+    }
+    return l;
+}
+
+size_t HeaderWalk::fieldEnd(const HeaderLine& l) const {
+    return mime::fieldEnd(text_, l.start);
 }
 
 size_t fieldEnd(std::string_view text, size_t from) {

@@ -46,6 +46,52 @@ HeaderMatch recogniseHeader(std::string_view line);
 // I in capitals; the other letters in either case). Every reader of part lines asks this.
 bool isPartInfoLine(std::string_view text, size_t lineStart);
 
+// One line of a header block.
+struct HeaderLine {
+    size_t start = 0;  // its first byte
+    size_t end = 0;    // its CR, LF or NUL, or the text's end
+    HeaderMatch match;
+    size_t value = 0;        // recognised lines: after the colon and the blanks that follow it
+    bool continued = false;  // starts with a blank or TAB: it continues the field above
+};
+
+// A walk over a header block: the text starts with the LF before the first header line. Each step
+// ends at the next LF (a line follows), or where the block ends: the empty line, a NUL, the text's
+// end. Trail bytes of double-byte characters are never CR, LF or NUL, so the walk reads bytes.
+class HeaderWalk {
+  public:
+    enum class Form {
+        Received,  // the empty line is CR LF ("\r?\r" ends the block); a bare LF is a line break
+        Stored,    // also a LF followed by a line break ends the block
+    };
+    enum class Stop {
+        Line,       // at: the LF; line: the line after it
+        EmptyLine,  // at: the CR of "\r?\r", or the line break after a bare LF (Stored)
+        Cut,        // at: a NUL or the text's end
+    };
+    struct Step {
+        Stop stop;
+        size_t at;
+        HeaderLine line;
+    };
+
+    HeaderWalk(std::string_view text, Form form) : text_(text), form_(form) {}
+    // The next step from the byte at `from` on (a reader that consumed part of a field resumes
+    // after what it consumed).
+    Step next(size_t from) const;
+    // The line that starts at `start`.
+    HeaderLine line(size_t start) const;
+    // Where the field of `l` ends (see fieldEnd), and its value through its continuation lines.
+    size_t fieldEnd(const HeaderLine& l) const;
+    std::string_view value(const HeaderLine& l) const {
+        return text_.substr(l.value, fieldEnd(l) - l.value);
+    }
+
+  private:
+    std::string_view text_;
+    Form form_;
+};
+
 // The end of the field whose value starts at `from`: the line break (its CR, or a lone LF) not
 // followed by a blank or TAB, a NUL, or the text's end. Steps over Shift_JIS double-byte pairs.
 size_t fieldEnd(std::string_view text, size_t from);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/ascii.h"
 #include "core/sjis.h"
 #include "mime/header.h"
 
@@ -30,13 +31,12 @@ class Reader {
     }
     // The end of the field at i: the line break not followed by a blank or TAB.
     size_t fieldEnd(size_t i) const { return mime::fieldEnd(t_, i); }
-    Field recognise(size_t lf) const;
     void nameAddress(size_t v, AddressForm form, char*& nameStart, char*& nameEnd, char*& addrStart,
                      char*& addrEnd);
     void contentType(size_t v);
     void disposition(size_t v);
     void other(size_t from, size_t to);
-    void field(Field f, size_t v, size_t fend);
+    void field(Field f, const HeaderLine& l, size_t fend);
     void subject(size_t v, size_t fend);
     void address(Field f, size_t v);
 
@@ -45,12 +45,6 @@ class Reader {
     int fromCount_ = 0, toCount_ = 0, received_ = 0;
     size_t receivedLen_ = 0, otherLen_ = 0;
 };
-
-Field Reader::recognise(size_t lf) const {
-    const HeaderMatch m = recogniseHeader(t_.substr(lf + 1, lineEnd(lf + 1) - lf - 1));
-    if (m.name == Field::Received && received_ >= 10) return Field::None;
-    return m.name;
-}
 
 // Sets a start/end pair from a view into the text; an absent or empty name stays unset.
 void setPair(char*& start, char*& end, std::string_view v) {
@@ -122,7 +116,7 @@ void Reader::disposition(size_t v) {
     size_t i = v;
     while (i < end && (t_[i] == ' ' || t_[i] == '\r' || t_[i] == '\n' || t_[i] == '\t'))
         ++i;
-    const unsigned char c = at(i) | 0x20;
+    const char c = ascii::lower(static_cast<char>(at(i)));
     if (i >= end || (c != 'a' && c != 'i')) return;
     while (i < end && t_[i] != '=')
         i += sjis::charLen(t_, i);
@@ -194,9 +188,9 @@ void Reader::address(Field f, size_t v) {
                 from ? h_.resentFromEnd : h_.resentToEnd);
 }
 
-// One recognised field whose value starts at v; fend is the end of the field.
-void Reader::field(Field f, size_t v, size_t fend) {
-    const size_t eol = lineEnd(v);
+// One recognised field; fend is the end of the field.
+void Reader::field(Field f, const HeaderLine& l, size_t fend) {
+    const size_t v = l.value, eol = l.end;
     switch (f) {
         case Field::Date: {
             if (const auto s = makeGmt(t_.substr(v, eol - v))) h_.date = *s;
@@ -266,33 +260,22 @@ void Reader::field(Field f, size_t v, size_t fend) {
 }
 
 size_t Reader::run() {
-    size_t i = 0;
-    while (i < t_.size()) {
-        const char c = t_[i];
-        if (c == '\0') return i;
-        if (c == '\r' && at(i + 2) == '\r') return i;
-        if (c != '\n') {
-            i += sjis::charLen(t_, i);
-            continue;
+    const HeaderWalk walk(t_, HeaderWalk::Form::Stored);
+    for (size_t i = 0;;) {
+        const HeaderWalk::Step s = walk.next(i);
+        if (s.stop != HeaderWalk::Stop::Line) return s.at;
+        const HeaderLine& l = s.line;
+        const size_t fend = walk.fieldEnd(l);
+        Field f = l.match.name;
+        if (f == Field::Received && received_ >= 10) f = Field::None;
+        if (f == Field::XPartInfo) ++h_.partCount;
+        if (f == Field::None || f == Field::XPartInfo) {
+            other(l.start, fend);
+        } else {
+            field(f, l, fend);
         }
-        if (at(i + 1) == '\r' || at(i + 1) == '\n') return i + 1;  // the empty line
-        const size_t lf = i;
-        const Field f = recognise(lf);
-        size_t v = t_.find(':', lf + 1);
-        const size_t fend = fieldEnd(lf + 1);
-        if (f == Field::None || f == Field::XPartInfo || v == std::string_view::npos) {
-            if (f == Field::XPartInfo) ++h_.partCount;
-            other(lf + 1, fend);
-            i = fend;
-            continue;
-        }
-        ++v;
-        while (v < t_.size() && t_[v] == ' ')
-            ++v;
-        field(f, v, fend);
         i = fend;
     }
-    return t_.size();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/ascii.h"
 #include "core/sjis.h"
 #include "mime/decode.h"
 #include "mime/internal.h"
@@ -40,7 +41,7 @@ inline unsigned char at(std::string_view s, size_t i) {
     return i < s.size() ? static_cast<unsigned char>(s[i]) : 0;
 }
 inline unsigned char lower(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 0x20) : c;
+    return static_cast<unsigned char>(ascii::lower(static_cast<char>(c)));
 }
 
 // Where the current line ends (the next CR or NUL) and where the next "?=" on it is, remembered

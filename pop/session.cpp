@@ -102,6 +102,9 @@ class Session {
     void reportTooLarge(const ServerEntry& e, uint64_t listedSize);
     Step fetchAndStore(size_t index, const FetchPlan& plan, bool& fetched, StoreOutcome& out);
     Step fetch(size_t index, const std::string& commandLine, std::string& text);
+    bool sendRetrieve(const std::string& commandLine);
+    ReceiveFailure receiveMessage(uint64_t listed, MultiLineDecoder& decoder, std::string& text);
+    std::string socketFailure(std::string_view problem, const std::string& commandLine) const;
     void showProgress(uint64_t got, uint64_t listed, int& lastPercent);
     Step sendDele(size_t index);
     Step sizeAdvice(size_t index, FetchAdvice& advice);
@@ -257,32 +260,41 @@ void Session::indexChecker() {
     }
 }
 
-Session::Step Session::fetch(size_t index, const std::string& line, std::string& text) {
-    const uint64_t listed = states_[index].listedSize;
+// The log text of a failure on the wire: what failed, the command and the socket's error code.
+std::string Session::socketFailure(std::string_view problem, const std::string& line) const {
+    char code[48];
+    std::snprintf(code, sizeof code, "エラーコード: %d\n", conn_.lastSocketError());
+    return std::string(problem) + "\r\n" + line + code;
+}
+
+// Sends the RETR or TOP line; a failure is reported.
+bool Session::sendRetrieve(const std::string& line) {
     std::string why;
     if (!conn_.writeLine(line, why)) {
         if (why.empty()) {
-            char code[48];
-            std::snprintf(code, sizeof code, "エラーコード: %d\n", conn_.lastSocketError());
-            why = std::string(kTextReceiveSocketError) + "\r\n" + line + code;
-            report(why, std::string(kTextReceiveSocketError) + "    ");
+            report(socketFailure(kTextReceiveSocketError, line),
+                   std::string(kTextReceiveSocketError) + "    ");
         } else {
             report(why, why);
         }
-        return Step::Failed;
+        return false;
     }
     conn_.conversation(line);
+    return true;
+}
 
+// Receives the reply to a RETR or TOP of a message listed at `listed` bytes into `text`, with
+// the progress shown and the wire text logged as it comes.
+ReceiveFailure Session::receiveMessage(uint64_t listed, MultiLineDecoder& decoder,
+                                       std::string& text) {
     const uint64_t bound =
         std::max(std::min(listed, kMaxMessageSize) * 2 + kFetchSlack, kMinFetchRoom);
     const uint64_t rawBound = bound * 2 + kStatusAllowance;
-    ReceiveProgress* p = c_.progress;
-    if (p) {
+    if (ReceiveProgress* p = c_.progress) {
         p->bytesExpected = listed;
         p->bytesRemaining = listed;
         p->percent = 0;
     }
-    MultiLineDecoder decoder;
     const bool logRaw = c_.options.logOutReceive && c_.receivedLog && c_.receivedLog->isOpen();
     bool abortShown = false;
     int lastPercent = 0;
@@ -305,8 +317,14 @@ Session::Step Session::fetch(size_t index, const std::string& line, std::string&
         }
         return k.received < rawBound;
     };
+    return ReceiveMultiLine(conn_, decoder, text, static_cast<size_t>(bound), chunk);
+}
+
+Session::Step Session::fetch(size_t index, const std::string& line, std::string& text) {
+    if (!sendRetrieve(line)) return Step::Failed;
+    MultiLineDecoder decoder;
     std::string_view problem;
-    switch (ReceiveMultiLine(conn_, decoder, text, static_cast<size_t>(bound), chunk)) {
+    switch (receiveMessage(states_[index].listedSize, decoder, text)) {
         case ReceiveFailure::None:
             break;
         case ReceiveFailure::TooLong:
@@ -320,14 +338,9 @@ Session::Step Session::fetch(size_t index, const std::string& line, std::string&
             break;
     }
     if (!problem.empty()) {
-        std::string log(problem);
-        log += "\r\n";
-        log += line;
-        if (problem == kTextReceiveSocketError) {
-            char code[48];
-            std::snprintf(code, sizeof code, "エラーコード: %d\n", conn_.lastSocketError());
-            log += code;
-        }
+        const std::string log = problem == kTextReceiveSocketError
+                                    ? socketFailure(problem, line)
+                                    : std::string(problem) + "\r\n" + line;
         report(log, std::string(problem) + "    ");
         return Step::Failed;
     }

@@ -19,10 +19,6 @@ constexpr char kMailTo[] = "mailto:";
 // The search for the last message end starts this far before the end of the receive log.
 constexpr size_t kLogTailGap = 10;
 
-bool startsWith(std::string_view s, std::string_view prefix) {
-    return s.substr(0, prefix.size()) == prefix;
-}
-
 bool readFlag(platform::Profile& ini, std::string_view key, bool def) {
     return platform::readInt(ini, kOption, key, def ? 1 : 0) != 0;
 }
@@ -46,10 +42,10 @@ bool staysInProgramFolder(std::string_view name) {
 CommandLine parseCommandLine(std::string_view line) {
     CommandLine c;
     std::string_view address = line;
-    if (startsWith(line, kMailUrl)) {
+    if (line.starts_with(kMailUrl)) {
         address = line.size() > kMailUrlSkip ? line.substr(kMailUrlSkip) : std::string_view();
         c.toAddress = true;
-    } else if (startsWith(line, kMailTo)) {
+    } else if (line.starts_with(kMailTo)) {
         address = line.substr(sizeof kMailTo - 1);
         c.toAddress = true;
     }

@@ -14,6 +14,7 @@
 
 #include "config/accounts.h"
 #include "config/orders.h"
+#include "core/calendar.h"
 #include "core/schedule.h"
 #include "core/sjis.h"
 #include "platform/ras.h"
@@ -54,15 +55,6 @@ class LibraryLoader final : public pop::CheckerLoader {
   private:
     HMODULE lib_ = nullptr;  // kept for the process: the checker's window may outlive a call
 };
-
-int64_t daysFromCivil(int y, int m, int d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
 
 // The session's states and the icon of the step that sets them.
 int iconOf(int state) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/calendar.h"
+
 namespace kolvy::shell {
 namespace {
 
@@ -180,15 +182,7 @@ int intervalMinutes(const TabTimer& t) {
 }
 
 int64_t localMinute(const platform::LocalTime& t) {
-    // Days from the civil date (proleptic Gregorian calendar).
-    const int64_t y = t.year - (t.month <= 2 ? 1 : 0);
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t mp = (t.month + 9) % 12;
-    const int64_t doy = (153 * mp + 2) / 5 + t.day - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const int64_t days = era * 146097 + doe - 719468;
-    return days * 1440 + t.hour * 60 + t.minute;
+    return daysFromCivil(t.year, t.month, t.day) * 1440 + t.hour * 60 + t.minute;
 }
 
 std::vector<int> dueSendTabs(const std::vector<TabTimer>& timers, int minuteOfDay) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 
+#include "core/ascii.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
 #include "platform/platform.h"
@@ -15,17 +16,7 @@
 namespace kolvy::platform {
 namespace {
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
+using ascii::trimBlanks;
 
 bool unsafe(std::string_view s) {
     return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
@@ -42,7 +33,7 @@ struct Line {
     std::string_view value() const { return std::string_view(text).substr(valuePos, valueLen); }
     void parse() {
         const std::string_view all = text;
-        const std::string_view s = trim(all);
+        const std::string_view s = trimBlanks(all);
         auto set = [&](std::string_view part, size_t& pos, size_t& len) {
             pos = static_cast<size_t>(part.data() - all.data());
             len = part.size();
@@ -54,7 +45,7 @@ struct Line {
             const size_t close = s.find(']');
             if (close == std::string_view::npos) return;
             kind = Section;
-            set(trim(s.substr(1, close - 1)), namePos, nameLen);
+            set(trimBlanks(s.substr(1, close - 1)), namePos, nameLen);
             return;
         }
         kind = Key;
@@ -63,8 +54,8 @@ struct Line {
             set(s, namePos, nameLen);  // a key without "=": present, with an empty value
             return;
         }
-        set(trim(s.substr(0, eq)), namePos, nameLen);
-        set(trim(s.substr(eq + 1)), valuePos, valueLen);
+        set(trimBlanks(s.substr(0, eq)), namePos, nameLen);
+        set(trimBlanks(s.substr(eq + 1)), valuePos, valueLen);
     }
 };
 
@@ -89,12 +80,12 @@ class PosixProfile final : public Profile {
     }
 
     Err write(std::string_view section, std::string_view key, std::string_view value) override {
-        if (unsafe(section) || unsafe(key) || unsafe(value) || trim(key).empty()) {
+        if (unsafe(section) || unsafe(key) || unsafe(value) || trimBlanks(key).empty()) {
             return Err::Invalid;
         }
         std::lock_guard lock(mutex_);
         load();
-        const std::string text = std::string(trim(key)) + "=" + std::string(value);
+        const std::string text = std::string(trimBlanks(key)) + "=" + std::string(value);
         const size_t k = findKey(section, key);
         if (k != npos) {
             // Counters are written after every stored message, mostly unchanged.
@@ -169,7 +160,7 @@ class PosixProfile final : public Profile {
     }
 
     size_t findSection(std::string_view section) const {
-        const std::string_view want = trim(section);
+        const std::string_view want = trimBlanks(section);
         for (size_t i = 0; i < lines_.size(); ++i) {
             if (lines_[i].kind == Line::Section &&
                 sjis::equalsNoCaseAscii(lines_[i].name(), want)) {
@@ -190,7 +181,7 @@ class PosixProfile final : public Profile {
     size_t findKey(std::string_view section, std::string_view key) const {
         const size_t s = findSection(section);
         if (s == npos) return npos;
-        const std::string_view want = trim(key);
+        const std::string_view want = trimBlanks(key);
         for (size_t i = s + 1; i < lines_.size() && lines_[i].kind != Line::Section; ++i) {
             if (lines_[i].kind == Line::Key && sjis::equalsNoCaseAscii(lines_[i].name(), want)) {
                 return i;
