@@ -303,6 +303,7 @@ TEST(Html, ConversionTable) {
                  {"<style>p{}</style>x", "x"},
                  {"<strong>kept</strong>", "kept\r\n"},
                  {"<head><title>T</title><meta></head>b", "T\r\nb"},
+                 {"<head><OHE><title>T</title></head>b", "T\r\nb"},  // 'O' is no '/'
                  {"<b>bold</b>", "bold\r\n"},
                  {"<table><tr><td>c</td></tr></table>", "c\r\n\r\n"},
                  {"a<br>b<BR>c", "a\r\nb\r\nc"},
