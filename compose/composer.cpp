@@ -275,6 +275,19 @@ bool forwardAttachments(ComposeContext& c, const ComposeRequest& q, const Draft&
     return true;
 }
 
+// After the attachments: the draft takes the state chosen for it, or, when they could not be
+// made, stays in it without them.
+void settleAttachments(ComposeContext& c, const ComposeRequest& q, const Draft& d,
+                       const StoreRequest& s, MailItem& item, int number, uint8_t finalState) {
+    const bool made = forwardAttachments(c, q, d, *s.tab, number);
+    if (made && finalState == s.state) return;
+    const uint8_t state =
+        made ? finalState : static_cast<uint8_t>(finalState & ~mail::kAttachedBit);
+    store::setItemBytes(c.env, *s.tab, item, {state, s.markColour});
+    if (!made) store::updateAttachmentWord(c.env, store::messagePath(c.env, *s.tab, number), false);
+    store::writeCounters(c.env, *s.tab);
+}
+
 bool carriesAttachments(const ComposeRequest& q, const Draft& d) {
     if (d.forwardKind == kForwardAttached) return true;
     if (d.forwardKind == kForwardUnchanged && receivedWithParts(d)) return true;
@@ -406,19 +419,17 @@ ComposeOutcome compose(ComposeContext& c, ComposeDialogs& dialogs, const Compose
         return out;
     }
     if (!s->tab->loadState) store::readWholeIndex(c.env, *s->tab, c.index);
+    // The attachments need the draft's number, so they are written after it: until then the
+    // draft is no waiting one, or a send run (or a kill in between) would send it without them.
+    const uint8_t finalState = s->state;
+    if (attach && finalState == mail::kWaitingAttached) s->state = mail::kDraftAttached;
     int number = -1;
     auto item = storeDraft(c, *s, number);
     if (!item) {
         if (!tmpPath.empty()) keepDraft(c, out, tmpPath);
         return out;
     }
-    if (attach && !forwardAttachments(c, q, *d, *s->tab, number) && *item) {
-        // The draft stays, without the attachments that could not be made.
-        store::setItemBytes(c.env, *s->tab, **item,
-                            {static_cast<uint8_t>(s->state - 1), s->markColour});
-        store::updateAttachmentWord(c.env, store::messagePath(c.env, *s->tab, number), false);
-        store::writeCounters(c.env, *s->tab);
-    }
+    if (attach && *item) settleAttachments(c, q, *d, *s, **item, number, finalState);
     if (!tmpPath.empty()) c.env.fs.remove(tmpPath);
     markSource(c, q);
     out.ok = out.stored = true;

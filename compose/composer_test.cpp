@@ -12,6 +12,7 @@
 #include "compose/composer.h"
 #include "compose/responder.h"
 #include "config/accounts.h"
+#include "core/list.h"
 #include "core/sjis.h"
 #include "mime/analyze.h"
 #include "platform/fileutil.h"
@@ -19,6 +20,8 @@
 #include "store/index.h"
 #include "store/message_file.h"
 #include "store/paths.h"
+#include "tests/support/failing_fs.h"
+#include "tests/support/power_cut_fs.h"
 #include "tests/support/test_env.h"
 
 namespace kolvy::compose {
@@ -338,6 +341,47 @@ TEST_F(ComposerTest, TabChoiceOrderMakeRulesThenChooserThenBasic) {
     EXPECT_EQ(out.tab, send);
     EXPECT_EQ(dialogs.chooserCalls, 1);
     EXPECT_EQ(file(*send, out.fileNo).substr(5, 7), "1.0.1.C");
+}
+
+// A send run takes every waiting draft: one killed before its attachment was written must not
+// be waiting, or it would go out without it.
+TEST_F(ComposerTest, KillAtAnyStepOfAForwardLeavesNoWaitingDraftWithoutItsAttachment) {
+    struct Round : ComposerTest {
+        void TestBody() override {}
+        bool killedAt(long n) {
+            SetUp();
+            MailItem* src = stored(*receive, kSource, 3);
+            test::PowerCutFileSystem cut(*t.fs);
+            test::EnvOver over(t, cut);
+            ComposeContext k(over.env, tabs);
+            k.accounts = k.paneAccount = c->accounts;
+            k.options = c->options;
+            dialogs.forward = ForwardChoice{kForwardAttached, 0};
+            actions("set=To=boss@example.jp");
+            cut.dieAt(n);
+            compose(k, dialogs, request(kComposeForward, src));
+            return cut.dead();
+        }
+        // What a send run started after the kill would find.
+        void expectNoWaitingDraftWithoutItsAttachment(long n) {
+            store::TabRegistry fresh;
+            ASSERT_TRUE(fresh.load(t.env));
+            Tab* sendTab = fresh.basicTab(store::kSendTab);
+            if (store::readWholeIndex(t.env, *sendTab, {}) != Err::None) return;
+            for (MailItem* i : listRange(sendTab->items)) {
+                if (i->state != mail::kWaitingAttached) continue;
+                EXPECT_EQ(attachment(store::itemNumber(*i), "見積もり.eml"), kSource)
+                    << "killed at call " << n;
+            }
+        }
+    };
+    bool killed = true;
+    for (long n = 1; killed && n < 400; ++n) {
+        Round r;
+        killed = r.killedAt(n);
+        r.expectNoWaitingDraftWithoutItsAttachment(n);
+    }
+    EXPECT_FALSE(killed) << "the forward never ran to its end";
 }
 
 TEST_F(ComposerTest, ForwardAsAttachmentAndUnchanged) {
