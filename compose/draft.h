@@ -79,6 +79,9 @@ using RuleHook = std::function<bool(const SourceMessage&, RuleResult&)>;
 
 struct ComposeContext {
     ComposeContext(Env& e, store::TabRegistry& t) : env(e), tabs(t) {}
+    // Over the accounts (`first` of the list, `pane` the one selected), with the options read.
+    ComposeContext(Env& e, store::TabRegistry& t, const Account* first, const Account* pane)
+        : env(e), tabs(t), accounts(first), paneAccount(pane), options(readComposeOptions(e)) {}
     Env& env;
     store::TabRegistry& tabs;
     const Account* accounts = nullptr;     // first of the list
