@@ -185,6 +185,37 @@ void forgetStored(Tab& tab, const MailItem* item) {
     }
 }
 
+// The index file open for writing the item's record in place, once the record is found where
+// the item says it is (Err::Damaged, nothing written, when it is not).
+Result<std::unique_ptr<platform::File>> openItemRecord(Env& env, Tab& tab, const MailItem& item) {
+    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
+    if (!file) {
+        report::report(env, kIndexWriteFailed);
+        return file.error();
+    }
+    char fixed[kRecordFixedSize];
+    auto n = (*file)->readAt(item.offset, fixed);
+    if (!n) return n.error();
+    const std::string_view head(fixed, *n);
+    if (*n < kRecordFixedSize || get16(head, 0) != itemNumber(item) ||
+        head[kFirstSeparatorAt] != kTextSeparator) {
+        return Err::Damaged;
+    }
+    return file;
+}
+
+// The index file replaced by a rewritten image. An external folder may lie on another volume:
+// its scratch file stays beside its index so that the final move is one step.
+Err replaceIndexImage(Env& env, const Tab& tab, const std::string& path, std::string_view image) {
+    const std::string tmp = tab.external ? sjis::joinPath(tabFolder(env, tab), kCompactFileName)
+                                         : env.path(kCompactFileName);
+    if (platform::replaceFileContents(env.fs, path, tmp, image) != Err::None) {
+        report::report(env, kCompactFailed);
+        return Err::Io;
+    }
+    return Err::None;
+}
+
 }  // namespace
 
 // ----------------------------------------------------------------------------- header
@@ -404,19 +435,8 @@ Err undoAppend(Env& env, Tab& tab, AppendedBatch& batch) {
 Err updateRecordByte(Env& env, Tab& tab, MailItem& item, RecordByte which, uint8_t value) {
     if (which == RecordByte::State && value >= kStateLimit) return Err::Invalid;
     if (which == RecordByte::MarkColour && (value & kMarkUnusedBits)) return Err::Invalid;
-    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
-    if (!file) {
-        report::report(env, kIndexWriteFailed);
-        return file.error();
-    }
-    char fixed[kRecordFixedSize];
-    auto n = (*file)->readAt(item.offset, fixed);
-    if (!n) return n.error();
-    const std::string_view head(fixed, *n);
-    if (*n < kRecordFixedSize || get16(head, 0) != itemNumber(item) ||
-        head[kFirstSeparatorAt] != kTextSeparator) {
-        return Err::Damaged;  // the record is not where the item says: write nothing
-    }
+    auto file = openItemRecord(env, tab, item);
+    if (!file) return file.error();
     const char byte = static_cast<char>(value);
     if (Err e =
             (*file)->writeAt(item.offset + static_cast<uint8_t>(which), std::string_view(&byte, 1));
@@ -441,19 +461,8 @@ Err updateRecordByte(Env& env, Tab& tab, MailItem& item, RecordByte which, uint8
 
 Err updateRecordSent(Env& env, Tab& tab, MailItem& item, uint8_t state, uint32_t storedTime) {
     if (state >= kStateLimit) return Err::Invalid;
-    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
-    if (!file) {
-        report::report(env, kIndexWriteFailed);
-        return file.error();
-    }
-    char fixed[kRecordFixedSize];
-    auto n = (*file)->readAt(item.offset, fixed);
-    if (!n) return n.error();
-    const std::string_view head(fixed, *n);
-    if (*n < kRecordFixedSize || get16(head, 0) != itemNumber(item) ||
-        head[kFirstSeparatorAt] != kTextSeparator) {
-        return Err::Damaged;  // the record is not where the item says: write nothing
-    }
+    auto file = openItemRecord(env, tab, item);
+    if (!file) return file.error();
     std::string time;
     put32(time, storedTime);
     const char byte = static_cast<char>(state);
@@ -510,15 +519,7 @@ Err compactIndex(Env& env, Tab& tab, const std::function<bool(const MailItem&)>&
     if (pos != file.size()) return Err::Damaged;
     if (dropped.empty()) return Err::None;
     image.replace(kSummaryOffset, kSummaryRoom, formatSummary(after));
-
-    // An external folder may lie on another volume: its scratch file stays beside its index so
-    // that the final move is one step.
-    const std::string tmp = tab.external ? sjis::joinPath(tabFolder(env, tab), kCompactFileName)
-                                         : env.path(kCompactFileName);
-    if (platform::replaceFileContents(env.fs, path, tmp, image) != Err::None) {
-        report::report(env, kCompactFailed);
-        return Err::Io;
-    }
+    if (Err e = replaceIndexImage(env, tab, path, image); e != Err::None) return e;
 
     // The new index is in place: now the dropped messages may go.
     for (auto& [item, at] : kept)
@@ -612,12 +613,7 @@ Err rewriteRecord(Env& env, Tab& tab, MailItem& item,
         set32(image, at + kOffsetAt, at);
         moved.emplace_back(m, at);
     }
-    const std::string tmp = tab.external ? sjis::joinPath(tabFolder(env, tab), kCompactFileName)
-                                         : env.path(kCompactFileName);
-    if (platform::replaceFileContents(env.fs, path, tmp, image) != Err::None) {
-        report::report(env, kCompactFailed);
-        return Err::Io;
-    }
+    if (Err e = replaceIndexImage(env, tab, path, image); e != Err::None) return e;
     for (auto& [m, at] : moved)
         m->offset = at;
     RecordView now;
