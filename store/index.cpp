@@ -185,14 +185,25 @@ void forgetStored(Tab& tab, const MailItem* item) {
     }
 }
 
+// The tab's index file open for writing in place; a failure to open it is reported.
+Result<std::unique_ptr<platform::File>> openIndexForWrite(Env& env, const Tab& tab) {
+    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
+    if (!file) report::report(env, kIndexWriteFailed);
+    return file;
+}
+
+// The whole index file of a writer that rewrites it; a failure to read it is reported.
+Result<std::string> readIndexForRewrite(Env& env, const std::string& path) {
+    auto data = platform::readWholeFile(env.fs, path);
+    if (!data) report::report(env, kIndexWriteFailed);
+    return data;
+}
+
 // The index file open for writing the item's record in place, once the record is found where
 // the item says it is (Err::Damaged, nothing written, when it is not).
 Result<std::unique_ptr<platform::File>> openItemRecord(Env& env, Tab& tab, const MailItem& item) {
-    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
-    if (!file) {
-        report::report(env, kIndexWriteFailed);
-        return file.error();
-    }
+    auto file = openIndexForWrite(env, tab);
+    if (!file) return file.error();
     char fixed[kRecordFixedSize];
     auto n = (*file)->readAt(item.offset, fixed);
     if (!n) return n.error();
@@ -235,11 +246,8 @@ Err createIndexFile(Env& env, std::string_view folder) {
 }
 
 Err writeSummary(Env& env, const Tab& tab) {
-    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
-    if (!file) {
-        report::report(env, kIndexWriteFailed);
-        return file.error();
-    }
+    auto file = openIndexForWrite(env, tab);
+    if (!file) return file.error();
     auto size = (*file)->size();
     if (!size || *size < kIndexHeaderSize) return Err::Damaged;
     if (Err e = (*file)->writeAt(kSummaryOffset, formatSummary(tab)); e != Err::None) return e;
@@ -348,11 +356,8 @@ Result<AppendedBatch> appendRecords(Env& env, Tab& tab, std::vector<IndexRecord>
             }
         }
     }
-    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
-    if (!file) {
-        report::report(env, kIndexWriteFailed);
-        return file.error();
-    }
+    auto file = openIndexForWrite(env, tab);
+    if (!file) return file.error();
     auto size = (*file)->size();
     if (!size) return size.error();
     if (*size < kIndexHeaderSize) return Err::Damaged;
@@ -484,11 +489,8 @@ Err compactIndex(Env& env, Tab& tab, const std::function<bool(const MailItem&)>&
                  const std::function<void(const MailItem&)>& afterDrop) {
     if (listEmpty(tab.items)) return Err::None;
     const std::string path = indexPath(env, tab);
-    auto data = platform::readWholeFile(env.fs, path);
-    if (!data) {
-        report::report(env, kIndexWriteFailed);
-        return data.error();
-    }
+    auto data = readIndexForRewrite(env, path);
+    if (!data) return data.error();
     const std::string_view file = *data;
     const uint32_t first = tab.items.next->offset;
     if (first < kIndexHeaderSize || first > file.size()) return Err::Damaged;
@@ -585,11 +587,8 @@ namespace kolvy::store {
 Err rewriteRecord(Env& env, Tab& tab, MailItem& item,
                   const std::function<void(IndexRecord&)>& change, const IndexOptions& o) {
     const std::string path = indexPath(env, tab);
-    auto data = platform::readWholeFile(env.fs, path);
-    if (!data) {
-        report::report(env, kIndexWriteFailed);
-        return data.error();
-    }
+    auto data = readIndexForRewrite(env, path);
+    if (!data) return data.error();
     const std::string_view file = *data;
     RecordView old;
     if (!parseRecord(file, item.offset, old) || old.offset != item.offset ||
