@@ -21,7 +21,6 @@
 namespace kolvy::compose {
 
 inline constexpr char kEditorFailed[] = "エディタが起動できません。    ";
-inline constexpr char kMailFileUnopenable[] = "メールファイルが開けませんでした。    ";
 inline constexpr char kUnknownSender[] =
     "From: はアカウント設定に登録されているアドレスしか使用できません。";
 inline constexpr char kChangedNotSaved[] = "内容が更新されています\n本当に保存しなくて良いですか？";

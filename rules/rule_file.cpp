@@ -14,8 +14,6 @@ namespace {
 constexpr size_t kMaxNumberChars = 12;
 // The count of line 3: eleven characters.
 constexpr size_t kMaxCountChars = 11;
-constexpr char kToday[] = "●";
-constexpr char kStale[] = "▲";
 
 // Reads the fields of one line.
 class FieldReader {
@@ -273,9 +271,9 @@ bool parseHistory(std::string_view line, RuleDate today, RuleDate limit, Rule& r
     std::string text = std::string(line.substr(0, 2)) + "/" + std::string(line.substr(2, 2)) + "/" +
                        std::string(line.substr(4, 2));
     std::string_view mark;
-    if (date == today) mark = kToday;
+    if (date == today) mark = kAppliedToday;
     if (count == 0) mark = {};
-    if (date < limit) mark = kStale;
+    if (date < limit) mark = kAppliedStale;
     text += mark;
     sjis::copyField(r.lastApplied, text);
     return true;
@@ -305,7 +303,7 @@ std::optional<std::string> historyDate(std::string_view applied) {
                                std::string(applied.substr(3, 2)) +
                                std::string(applied.substr(6, 2));
     const std::string_view mark = applied.substr(8);
-    if (!allDigits(digits) || !(mark.empty() || mark == kToday || mark == kStale)) {
+    if (!allDigits(digits) || !(mark.empty() || mark == kAppliedToday || mark == kAppliedStale)) {
         return std::nullopt;
     }
     return digits;
