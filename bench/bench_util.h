@@ -56,4 +56,15 @@ inline void compareTime(const std::string& name, const std::function<void()>& ko
     printLine(name, k, p, "ms", p / k);
 }
 
+// The measurements a run asks for: all of them without an argument; with one, those whose name
+// contains it.
+class Selection {
+  public:
+    Selection(int argc, char** argv) : only_(argc > 1 ? argv[1] : "") {}
+    bool wanted(const std::string& name) const { return name.find(only_) != std::string::npos; }
+
+  private:
+    std::string only_;
+};
+
 }  // namespace kolvy::bench

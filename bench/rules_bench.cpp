@@ -19,6 +19,7 @@
 #include "core/sjis.h"
 #include "mime/header.h"
 #include "platform/fileutil.h"
+#include "platform/silent_reporter.h"
 #include "rules/evaluate.h"
 #include "rules/head_reader_test.h"
 #include "rules/rule_book.h"
@@ -31,14 +32,6 @@
 namespace {
 
 using namespace kolvy;
-
-class Reporter final : public platform::Reporter {
-  public:
-    platform::Answer show(std::string_view, std::string_view, platform::Icon,
-                          platform::Buttons) override {
-        return platform::Answer::Cancel;
-    }
-};
 
 std::string header(int n) {
     std::string h = "From: 送信者" + std::to_string(n % 97) + " <sender" + std::to_string(n % 97) +
@@ -157,7 +150,7 @@ constexpr int kTargets = 5;
 
 // A program folder with a receive tab of `messages` messages, five target tabs and the command
 // rules that move every fifth message to one of them.
-std::string prepare(platform::FileSystem& fs, Reporter& reporter, int messages) {
+std::string prepare(platform::FileSystem& fs, platform::SilentReporter& reporter, int messages) {
     const std::string folder = sjis::joinPath(platform::tempFolder(), "kolvy-bench-sort");
     platform::removeTree(fs, folder);
     platform::makeDirs(fs, folder);
@@ -220,7 +213,7 @@ std::string prepare(platform::FileSystem& fs, Reporter& reporter, int messages) 
     return folder;
 }
 
-SortRun sortOnce(platform::FileSystem& fs, Reporter& reporter, int messages) {
+SortRun sortOnce(platform::FileSystem& fs, platform::SilentReporter& reporter, int messages) {
     const std::string folder = prepare(fs, reporter, messages);
     auto ini = platform::makeProfile(sjis::joinPath(folder, "Kolvy.ini"));
     Env env{fs, *ini, reporter, platform::systemClock(), folder};
@@ -237,7 +230,7 @@ SortRun sortOnce(platform::FileSystem& fs, Reporter& reporter, int messages) {
 }
 
 // The file work no sort can avoid: each message read once, the moving ones renamed away.
-double peerOnce(platform::FileSystem& fs, Reporter& reporter, int messages) {
+double peerOnce(platform::FileSystem& fs, platform::SilentReporter& reporter, int messages) {
     const std::string folder = prepare(fs, reporter, messages);
     const std::string data = sjis::joinPath(folder, "MailData");
     const std::string from = sjis::joinPath(data, "受信");
@@ -257,7 +250,7 @@ double peerOnce(platform::FileSystem& fs, Reporter& reporter, int messages) {
     return bench::monotonicSeconds() - t0;
 }
 
-void sort(platform::FileSystem& fs, Reporter& reporter) {
+void sort(platform::FileSystem& fs, platform::SilentReporter& reporter) {
     constexpr int kRuns = 3;
     double best[2] = {1e300, 1e300}, peer[2] = {1e300, 1e300};
     int reads[2] = {0, 0};
@@ -281,15 +274,11 @@ void sort(platform::FileSystem& fs, Reporter& reporter) {
 
 }  // namespace
 
-// Without an argument every measurement runs; with one, those whose name contains it.
 int main(int argc, char** argv) {
-    const std::string only = argc > 1 ? argv[1] : "";
-    auto wanted = [&](const char* name) {
-        return std::string(name).find(only) != std::string::npos;
-    };
+    const bench::Selection run(argc, argv);
     auto fs = platform::makeFileSystem();
-    Reporter reporter;
-    if (wanted("rules_eval")) evaluation();
-    if (wanted("sort")) sort(*fs, reporter);
+    platform::SilentReporter reporter;
+    if (run.wanted("rules_eval")) evaluation();
+    if (run.wanted("sort")) sort(*fs, reporter);
     return 0;
 }

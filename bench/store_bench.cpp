@@ -17,6 +17,7 @@
 #include "core/mail_state.h"
 #include "core/sjis.h"
 #include "platform/fileutil.h"
+#include "platform/silent_reporter.h"
 #include "shell/program.h"
 #include "store/index.h"
 #include "store/message_file.h"
@@ -30,14 +31,6 @@ using namespace kolvy;
 
 constexpr int kRecords = 10000;
 constexpr int kTabs = 100;
-
-class Reporter final : public platform::Reporter {
-  public:
-    platform::Answer show(std::string_view, std::string_view, platform::Icon,
-                          platform::Buttons) override {
-        return platform::Answer::Cancel;
-    }
-};
 
 struct Folder {
     explicit Folder(platform::FileSystem& f, const std::string& name) : fs(f) {
@@ -84,7 +77,7 @@ double seconds(const std::function<void()>& fn) {
     return bench::monotonicSeconds() - t0;
 }
 
-void indexRead(platform::FileSystem& fs, Reporter& reporter, bool warm) {
+void indexRead(platform::FileSystem& fs, platform::SilentReporter& reporter, bool warm) {
     Folder f(fs, "read");
     auto ini = platform::makeProfile(sjis::joinPath(f.path, "Kolvy.ini"));
     Env env{fs, *ini, reporter, platform::systemClock(), f.path};
@@ -116,7 +109,7 @@ void indexRead(platform::FileSystem& fs, Reporter& reporter, bool warm) {
                      raw * 1e3, "ms", raw / best);
 }
 
-void indexRebuild(platform::FileSystem& fs, Reporter& reporter) {
+void indexRebuild(platform::FileSystem& fs, platform::SilentReporter& reporter) {
     Folder f(fs, "rebuild");
     auto ini = platform::makeProfile(sjis::joinPath(f.path, "Kolvy.ini"));
     Env env{fs, *ini, reporter, platform::systemClock(), f.path};
@@ -161,7 +154,7 @@ void indexRebuild(platform::FileSystem& fs, Reporter& reporter) {
                      rebuild / read);
 }
 
-void indexAppend(platform::FileSystem& fs, Reporter& reporter) {
+void indexAppend(platform::FileSystem& fs, platform::SilentReporter& reporter) {
     Folder f(fs, "append");
     auto ini = platform::makeProfile(sjis::joinPath(f.path, "Kolvy.ini"));
     Env env{fs, *ini, reporter, platform::systemClock(), f.path};
@@ -193,8 +186,8 @@ void indexAppend(platform::FileSystem& fs, Reporter& reporter) {
 }
 
 // One start: the data folder, then the loaders (tab look, registry, the current tab's index).
-double startOnce(platform::FileSystem& fs, Reporter& reporter, const std::string& folder,
-                 const char* readByte) {
+double startOnce(platform::FileSystem& fs, platform::SilentReporter& reporter,
+                 const std::string& folder, const char* readByte) {
     auto ini = platform::makeProfile(sjis::joinPath(folder, "Kolvy.ini"));
     if (readByte) ini->write("Option", "ReadByte", readByte);
     Env env{fs, *ini, reporter, platform::systemClock(), folder};
@@ -205,7 +198,7 @@ double startOnce(platform::FileSystem& fs, Reporter& reporter, const std::string
     });
 }
 
-void startup(platform::FileSystem& fs, Reporter& reporter) {
+void startup(platform::FileSystem& fs, platform::SilentReporter& reporter) {
     Folder full(fs, "startup-full");
     const std::string image = indexImage(kRecords);
     std::string ini = "[TagList]\r\nTagTab=";
@@ -240,25 +233,21 @@ void startup(platform::FileSystem& fs, Reporter& reporter) {
 
 }  // namespace
 
-// Without an argument every measurement runs; with one, those whose name contains it.
 int main(int argc, char** argv) {
-    const std::string only = argc > 1 ? argv[1] : "";
-    auto wanted = [&](const char* name) {
-        return std::string(name).find(only) != std::string::npos;
-    };
+    const bench::Selection run(argc, argv);
     auto fs = platform::makeFileSystem();
-    Reporter reporter;
+    platform::SilentReporter reporter;
     // Cold: every read gets its item memory fresh from the system (14 MB of new pages for
     // 10,000 items). Warm: the heap keeps what the previous read freed, as a running program's
     // does, so the line shows the reading itself.
-    if (wanted("index_read_cold")) indexRead(*fs, reporter, false);
-    if (wanted("index_read_warm")) {
+    if (run.wanted("index_read_cold")) indexRead(*fs, reporter, false);
+    if (run.wanted("index_read_warm")) {
         mallopt(M_TRIM_THRESHOLD, 256 << 20);
         mallopt(M_MMAP_THRESHOLD, 256 << 20);
         indexRead(*fs, reporter, true);
     }
-    if (wanted("index_append")) indexAppend(*fs, reporter);
-    if (wanted("index_rebuild")) indexRebuild(*fs, reporter);
-    if (wanted("startup")) startup(*fs, reporter);
+    if (run.wanted("index_append")) indexAppend(*fs, reporter);
+    if (run.wanted("index_rebuild")) indexRebuild(*fs, reporter);
+    if (run.wanted("startup")) startup(*fs, reporter);
     return 0;
 }

@@ -109,7 +109,7 @@ std::optional<Draft> buildDraft(ComposeContext& c, ComposeDialogs& dialogs,
     }
     d.source = loadSource(c, q, d.sourceFile);
     if (!d.source) {
-        report::report(c.env, kMailFileUnopenable);
+        report::report(c.env, store::kMailFileUnopenable);
         return std::nullopt;
     }
     r.source = d.source.get();

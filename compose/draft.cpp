@@ -150,7 +150,7 @@ FinishResult finishDraft(ComposeContext& c, ComposeDialogs& dialogs, std::string
     FinishResult r;
     auto before = platform::readWholeFile(c.env.fs, path);
     if (!before) {
-        report::report(c.env, kMailFileUnopenable);
+        report::report(c.env, store::kMailFileUnopenable);
         r.kind = FinishResult::Unreadable;
         return r;
     }
@@ -164,7 +164,7 @@ FinishResult finishDraft(ComposeContext& c, ComposeDialogs& dialogs, std::string
         }
         auto after = readAfterEditor(c.env, path);
         if (!after) {
-            report::report(c.env, kMailFileUnopenable);
+            report::report(c.env, store::kMailFileUnopenable);
             r.kind = FinishResult::Unreadable;
             return r;
         }

@@ -21,7 +21,6 @@
 namespace kolvy::compose {
 
 inline constexpr char kEditorFailed[] = "エディタが起動できません。    ";
-inline constexpr char kMailFileUnopenable[] = "メールファイルが開けませんでした。    ";
 inline constexpr char kUnknownSender[] =
     "From: はアカウント設定に登録されているアドレスしか使用できません。";
 inline constexpr char kChangedNotSaved[] = "内容が更新されています\n本当に保存しなくて良いですか？";
@@ -79,6 +78,9 @@ using RuleHook = std::function<bool(const SourceMessage&, RuleResult&)>;
 
 struct ComposeContext {
     ComposeContext(Env& e, store::TabRegistry& t) : env(e), tabs(t) {}
+    // Over the accounts (`first` of the list, `pane` the one selected), with the options read.
+    ComposeContext(Env& e, store::TabRegistry& t, const Account* first, const Account* pane)
+        : env(e), tabs(t), accounts(first), paneAccount(pane), options(readComposeOptions(e)) {}
     Env& env;
     store::TabRegistry& tabs;
     const Account* accounts = nullptr;     // first of the list

@@ -2,6 +2,7 @@
 
 #include "core/sjis.h"
 #include "rules/evaluate.h"
+#include "rules/sort.h"
 
 namespace kolvy::compose {
 
@@ -13,33 +14,30 @@ bool RuleResponder::run(const ComposeRequest& request) {
 
 namespace {
 
-// The message answered: analysis hands its own copy of the stored text, the executor an item.
-void source(const rules::AutoRequest& r, ComposeRequest& q) {
+// The answer a rule asks for, from its template into its tab. The message answered: analysis
+// hands its own copy of the stored text, the executor an item.
+ComposeRequest ruleRequest(int mode, const rules::AutoRequest& r) {
+    ComposeRequest q;
+    q.mode = mode;
     if (!r.storedText.empty()) {
         q.sourceFileText = r.storedText;
     } else {
         q.sourceTab = r.sourceTab;
         q.item = const_cast<MailItem*>(r.item);
     }
+    q.templateName = r.templateName;
+    q.intoTab = r.intoTab;
+    return q;
 }
 
 }  // namespace
 
 bool RuleResponder::reply(const rules::AutoRequest& r) {
-    ComposeRequest q;
-    q.mode = kComposeRuleReply;
-    source(r, q);
-    q.templateName = r.templateName;
-    q.intoTab = r.intoTab;
-    return run(q);
+    return run(ruleRequest(kComposeRuleReply, r));
 }
 
 bool RuleResponder::forward(const rules::AutoRequest& r) {
-    ComposeRequest q;
-    q.mode = kComposeRuleForward;
-    source(r, q);
-    q.templateName = r.templateName;
-    q.intoTab = r.intoTab;
+    ComposeRequest q = ruleRequest(kComposeRuleForward, r);
     q.forwardKind = r.forwardKind > 0 ? r.forwardKind - 1 : 0;
     q.forwardFrom = r.forwardFrom;
     q.forwardTo = r.forwardTo;
@@ -61,6 +59,17 @@ RuleHook ruleHook(Env& env, rules::RuleBook& book, rules::RuleKind kind) {
                              rules::evaluationContext(env, &book));
         return result.matched != nullptr;
     };
+}
+
+void loadComposeRules(ComposeContext& c, rules::RuleBook& book, rules::TabDirectory& tabs) {
+    const int stale = rules::readSortSettings(c.env.ini).staleMonths;
+    for (rules::RuleKind k :
+         {rules::RuleKind::Make, rules::RuleKind::Reply, rules::RuleKind::Forward}) {
+        book.load(c.env, k, tabs, stale);
+    }
+    c.makeRules = ruleHook(c.env, book, rules::RuleKind::Make);
+    c.replyRules = ruleHook(c.env, book, rules::RuleKind::Reply);
+    c.forwardRules = ruleHook(c.env, book, rules::RuleKind::Forward);
 }
 
 }  // namespace kolvy::compose

@@ -39,4 +39,8 @@ class RuleResponder final : public rules::AutoResponder {
 // rules on the answered message).
 RuleHook ruleHook(Env& env, rules::RuleBook& book, rules::RuleKind kind);
 
+// Loads the make, reply and forward rules into `book` and hooks them into the composer; `book`
+// outlives `c`.
+void loadComposeRules(ComposeContext& c, rules::RuleBook& book, rules::TabDirectory& tabs);
+
 }  // namespace kolvy::compose

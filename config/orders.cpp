@@ -320,14 +320,23 @@ Err OrderList::selectForPane(Env& env, ReceiveOrder* order) {
     return first == Err::None ? e : first;
 }
 
-Err writeAutomaticOrder(Env& env, const ReceiveOrder& o) {
-    KeyWriter w(env, orderSection(o.id));
+namespace {
+
+// The keys a single order's section starts with, in the order they stand in the ini.
+void writeOrderStart(KeyWriter& w, const ReceiveOrder& o) {
     w.clear();
     w.number("TagNo", o.accountNumber);
     w.flag("SelectForA", 0);
     w.flag("TelConnect", o.telConnect);
     w.flag("TelCut", o.telCut);
     w.flag("Timer", o.timer);
+}
+
+}  // namespace
+
+Err writeAutomaticOrder(Env& env, const ReceiveOrder& o) {
+    KeyWriter w(env, orderSection(o.id));
+    writeOrderStart(w, o);
     w.flag("SelectPain", o.selected);
     w.flag("MailChecker", o.mailChecker);
     w.text("OrderName", sjis::fieldView(o.name));
@@ -336,12 +345,7 @@ Err writeAutomaticOrder(Env& env, const ReceiveOrder& o) {
 
 Err writeCopiedOrder(Env& env, const ReceiveOrder& o) {
     KeyWriter w(env, orderSection(o.id));
-    w.clear();
-    w.number("TagNo", o.accountNumber);
-    w.flag("SelectForA", 0);
-    w.flag("TelConnect", o.telConnect);
-    w.flag("TelCut", o.telCut);
-    w.flag("Timer", o.timer);
+    writeOrderStart(w, o);
     w.flag("MailChecker", o.mailChecker);
     w.flag("Nokosu", o.leaveOnServer);
     w.text("OrderName", sjis::fieldView(o.name));

@@ -10,6 +10,9 @@ namespace kolvy {
 
 enum class RunKind : int32_t { None = 0, Receive = 1, Send = 2 };
 
+// What a send or a receive asked for while a run holds the flag is told, whichever run it is.
+inline constexpr char kTextRunActive[] = "受信中です。    ";
+
 struct RunState {
     // Claims the run flag for a run of `kind`; false when any run holds it (nothing changed).
     bool tryBegin(RunKind kind) {

@@ -13,6 +13,7 @@
 #include "core/sjis.h"
 #include "mime/analyze.h"
 #include "platform/fileutil.h"
+#include "platform/silent_reporter.h"
 #include "store/index.h"
 #include "store/message_file.h"
 #include "store/paths.h"
@@ -29,14 +30,6 @@ void check(bool ok, int line) {
     }
 }
 #define CHECK(x) check((x), __LINE__)
-
-class SilentReporter final : public platform::Reporter {
-  public:
-    platform::Answer show(std::string_view, std::string_view, platform::Icon,
-                          platform::Buttons) override {
-        return platform::Answer::Cancel;
-    }
-};
 
 // Messages stored before the tab folder is emptied again.
 constexpr int kFilesPerFolder = 500;
@@ -74,7 +67,7 @@ struct Home {
     }
     std::unique_ptr<platform::FileSystem> fs;
     std::unique_ptr<platform::Profile> ini;
-    SilentReporter reporter;
+    platform::SilentReporter reporter;
     std::string name, folder;
     std::unique_ptr<Env> env;
     store::TabRegistry tabs;

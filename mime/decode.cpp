@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/ascii.h"
+#include "core/cursor.h"
 #include "core/sjis.h"
 #include "mime/internal.h"
 #include "platform/platform.h"
@@ -772,31 +773,7 @@ TextBody decodeTextBody(std::string_view body, std::string_view transferEncoding
 // ------------------------------------------------------------------------ the C entry points
 namespace {
 using kolvy::mime::Decoded;
-
-// The source of a cursor as a view up to its terminating NUL.
-std::string_view sourceOf(const DecodeCursor* c) {
-    return c->source ? std::string_view(c->source) : std::string_view();
-}
-
-void setEnds(DecodeCursor* c, const Decoded& d) {
-    c->sourceEnd = c->source + d.consumed;
-    c->destinationEnd = c->destination + d.written;
-}
-
-// A cursor without a destination decodes nothing; its ends still say so, since callers go on
-// from them.
-bool usable(DecodeCursor* c) {
-    if (!c) return false;
-    if (c->destination) return true;
-    c->sourceEnd = c->source;
-    c->destinationEnd = c->destination;
-    return false;
-}
-
-// Callers of the C entry points guarantee room for the worst case of the input they pass.
-std::span<char> roomFor(DecodeCursor* c, size_t worstCase) {
-    return {c->destination, worstCase};
-}
+using namespace kolvy::cursor;
 
 // The text a body decoder of the cursor takes: up to the NUL, or up to the LF of the first
 // boundary line when a boundary is given. `cut` tells which.

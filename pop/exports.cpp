@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "core/sjis.h"
+#include "platform/silent_reporter.h"
 #include "pop/md5.h"
 #include "pop/reply.h"
 #include "report/logs.h"
@@ -13,15 +14,6 @@ namespace {
 
 std::atomic<Env*> g_env{nullptr};
 std::atomic<config::AccountList*> g_accounts{nullptr};
-
-// The caller asked for no boxes and no error lines: failures come back as results only.
-class SilentReporter final : public platform::Reporter {
-  public:
-    platform::Answer show(std::string_view, std::string_view, platform::Icon,
-                          platform::Buttons) override {
-        return platform::Answer::Cancel;
-    }
-};
 
 bool refused(const std::string& reply) {
     return !popAccepted(reply);
@@ -70,7 +62,7 @@ extern "C" int KOLVY_STDCALL KVA_CheckPassword(uintptr_t socket, int32_t account
     const Account* account = accounts->byNumber(accountNumber);
     if (!account) return pop::kLoginCommandFailed;
     try {
-        pop::SilentReporter silent;
+        platform::SilentReporter silent;
         Env quiet{env->fs, env->ini, silent, env->clock, env->programFolder};
         pop::Connection conn(quiet);
         conn.setConversationLog([env](std::string_view text) { report::logFailure(*env, text); });

@@ -49,15 +49,24 @@ bool splitNumber(std::string_view line, int32_t& number, std::string_view& rest)
     return true;
 }
 
-}  // namespace
-
-ListingStatus parseList(std::string_view reply, std::vector<ListedSize>& out) {
-    out.clear();
+// Walks the data lines as "<number> <rest>": fn(number, rest) for each; a line without its number,
+// or with a number listed before, makes the listing malformed.
+template <class Fn>
+ListingStatus eachNumberedLine(std::string_view reply, Fn fn) {
     std::unordered_set<int32_t> seen;
     return eachLine(reply, [&](std::string_view line) {
         int32_t number = 0;
         std::string_view rest;
-        if (!splitNumber(line, number, rest)) return false;
+        if (!splitNumber(line, number, rest) || !seen.insert(number).second) return false;
+        return fn(number, rest);
+    });
+}
+
+}  // namespace
+
+ListingStatus parseList(std::string_view reply, std::vector<ListedSize>& out) {
+    out.clear();
+    return eachNumberedLine(reply, [&](int32_t number, std::string_view rest) {
         while (!rest.empty() && rest.front() == ' ')
             rest.remove_prefix(1);
         size_t i = 0;
@@ -69,7 +78,6 @@ ListingStatus parseList(std::string_view reply, std::vector<ListedSize>& out) {
             ++i;
         }
         if (i == 0) return false;
-        if (!seen.insert(number).second) return false;
         out.push_back({number, size});
         return true;
     });
@@ -77,12 +85,7 @@ ListingStatus parseList(std::string_view reply, std::vector<ListedSize>& out) {
 
 ListingStatus parseUidl(std::string_view reply, std::vector<ListedId>& out) {
     out.clear();
-    std::unordered_set<int32_t> seen;
-    return eachLine(reply, [&](std::string_view line) {
-        int32_t number = 0;
-        std::string_view rest;
-        if (!splitNumber(line, number, rest)) return false;
-        if (!seen.insert(number).second) return false;
+    return eachNumberedLine(reply, [&](int32_t number, std::string_view rest) {
         // The id ends at the first CR, also when more follows before the LF.
         out.push_back({number, rest.substr(0, rest.find('\r'))});
         return true;

@@ -26,7 +26,7 @@
 
 namespace kolvy::pop {
 
-inline constexpr char kTextReceiving[] = "受信中です。    ";
+inline constexpr const auto& kTextReceiving = kTextRunActive;
 inline constexpr char kTextNoOrderSelected[] = "受信操作の対象となる項目が選択されていません。   ";
 inline constexpr char kTextWinsockLog[] = "WinSockの初期化エラー";
 inline constexpr char kTextWinsockBox[] = "WinSockの初期化エラーです。   ";

@@ -29,13 +29,6 @@ class ListingSink final : public MessageSink {
     AnalysisSink& inner_;
 };
 
-int64_t appliedTotal(rules::RuleBook& book) {
-    int64_t n = 0;
-    for (const Rule* r : book.inFileOrder(rules::RuleKind::Receive))
-        n += r->appliedCount;
-    return n;
-}
-
 }  // namespace
 
 int StoreReceiver::receive(const Account& account, const ReceiveOrder* order, CheckerItem* checker,
@@ -47,15 +40,12 @@ int StoreReceiver::receive(const Account& account, const ReceiveOrder* order, Ch
     // Without its receive rules the mail would be filed where the user does not expect it.
     if (book.load(env_, rules::RuleKind::Receive, directory, settings.staleMonths) != Err::None)
         return kReceiveFailed;
-    const int64_t appliedBefore = appliedTotal(book);
+    const int64_t appliedBefore = book.appliedTotal(rules::RuleKind::Receive);
 
     mime::AnalyzeContext analysis(env_, tabs_);
     analysis.accounts = accounts_.head().next;
     analysis.receiveRules = rules::receiveRuleHook(book, env_);
-    compose::ComposeContext composing(env_, tabs_);
-    composing.accounts = accounts_.head().next;
-    composing.paneAccount = &account;
-    composing.options = compose::readComposeOptions(env_);
+    compose::ComposeContext composing(env_, tabs_, accounts_.head().next, &account);
     compose::RuleResponder responder(composing);
     analysis.responder = &responder;
     if (requestTemporaryTab) analysis.requestTemporaryTab = requestTemporaryTab;
@@ -72,7 +62,8 @@ int StoreReceiver::receive(const Account& account, const ReceiveOrder* order, Ch
     if (log_.isOpen()) context.receivedLog = &log_;
     const int result = ReceiveAccount(context, account, order, checker);
     listed = sink.listed;
-    if (appliedTotal(book) != appliedBefore) book.save(env_, rules::RuleKind::Receive, directory);
+    if (book.appliedTotal(rules::RuleKind::Receive) != appliedBefore)
+        book.save(env_, rules::RuleKind::Receive, directory);
     return result;
 }
 

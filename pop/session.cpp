@@ -14,6 +14,7 @@
 #include "pop/uidl_journal.h"
 #include "pop/uidl_store.h"
 #include "report/report.h"
+#include "store/message_file.h"
 
 namespace kolvy::pop {
 namespace {
@@ -198,7 +199,7 @@ int Session::readListing() {
     for (size_t i = 0; i < sizes.size(); ++i) {
         ServerEntry* e = new (std::nothrow) ServerEntry();
         if (!e) {
-            report(kTextNoMemory, kTextNoMemory);
+            report(store::kAllocateFailed, store::kAllocateFailed);
             return kReceiveFailed;
         }
         e->number = sizes[i].number;
@@ -452,7 +453,7 @@ Session::Step Session::fetchAndStore(size_t index, const FetchPlan& plan, bool& 
     try {
         text.reserve(static_cast<size_t>(std::min(st.listedSize, kMaxMessageSize)) + 64);
     } catch (const std::bad_alloc&) {
-        report(kTextNoMemory, kTextNoMemory);
+        report(store::kAllocateFailed, store::kAllocateFailed);
         return Step::Failed;
     }
     if (fetch(index, line, text) == Step::Failed) return Step::Failed;
@@ -488,7 +489,7 @@ Session::Step Session::handle(size_t index) {
     const Settlement s = settle(f, advice, plan, fetched, out.keepOnServer);
     st.keep = s.keep;
     if (s.remember && AddUidl(e, uidl_, *s.remember) != 0) {
-        report(kTextNoMemory, kTextNoMemory);
+        report(store::kAllocateFailed, store::kAllocateFailed);
         return Step::Failed;
     }
     if (item && s.checkerResult != kCheckerNoResult) item->result = s.checkerResult;
@@ -660,7 +661,7 @@ int ReceiveAccount(ReceiveContext& context, const Account& account, const Receiv
         return session.run();
     } catch (const std::bad_alloc&) {
         // Anything not yet stored stays on the server; the connection closes without QUIT.
-        report::report(context.env, kTextNoMemory);
+        report::report(context.env, store::kAllocateFailed);
         return kReceiveFailed;
     }
 }

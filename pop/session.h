@@ -187,7 +187,6 @@ inline constexpr char kTextQuitRefused[] =
 inline constexpr char kTextGreetingRefused[] = "サーバが接続を拒否しました。";
 inline constexpr char kTextTooLarge[] =
     "大きすぎて受信できないメールがあります。このメールはサーバに残します。";
-inline constexpr char kTextNoMemory[] = "メモリ確保に失敗しました。 ";
 inline constexpr char kTextAborted[] = "中断が実行されました。";
 
 }  // namespace kolvy::pop

@@ -17,7 +17,6 @@ constexpr int32_t kContains = 1, kNotContains = 2;
 constexpr int32_t kOneCondition = 0, kAnd = 1, kOr = 2;
 constexpr int64_t kBytesPerKB = 1000;
 constexpr int64_t kBytesPerChar = 2;
-constexpr char kAppliedToday[] = "●";
 
 std::string_view span(const char* start, const char* end) {
     if (!start || !end || end <= start) return {};

@@ -70,6 +70,13 @@ std::vector<Rule*> RuleBook::inFileOrder(RuleKind kind) {
     return out;
 }
 
+int64_t RuleBook::appliedTotal(RuleKind kind) {
+    int64_t n = 0;
+    for (const Rule* r : inFileOrder(kind))
+        n += r->appliedCount;
+    return n;
+}
+
 void RuleBook::addAtFileEnd(RuleKind kind, Rule* rule) {
     listPrepend(head(kind), rule);
 }

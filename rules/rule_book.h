@@ -64,6 +64,8 @@ class RuleBook {
 
     // File order: the file's first rule first.
     std::vector<Rule*> inFileOrder(RuleKind kind);
+    // The kind's applied counts added up: a run that changed it saves the kind's file.
+    int64_t appliedTotal(RuleKind kind);
     // Adds a rule (allocated with new) to the list as the file's last rule; nothing is written
     // until the book is saved.
     void addAtFileEnd(RuleKind kind, Rule* rule);

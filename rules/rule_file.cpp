@@ -14,8 +14,6 @@ namespace {
 constexpr size_t kMaxNumberChars = 12;
 // The count of line 3: eleven characters.
 constexpr size_t kMaxCountChars = 11;
-constexpr char kToday[] = "●";
-constexpr char kStale[] = "▲";
 
 // Reads the fields of one line.
 class FieldReader {
@@ -102,12 +100,30 @@ bool takeText(char (&field)[N], std::optional<std::string_view> t, bool mayBeEmp
     return true;
 }
 
-// Marks a tag as seen; a tag given twice is not a line the program writes.
+// Marks a tag ('1'..'9', 'A', 'B') as seen; another tag, or one given twice, is not a line the
+// program writes.
 bool firstTime(uint32_t& seen, char tag) {
+    if (!((tag >= '1' && tag <= '9') || (tag >= 'A' && tag <= 'B'))) return false;
     const int bit = tag <= '9' ? tag - '0' : tag - 'A' + 10;
     const uint32_t mask = 1u << bit;
     if (seen & mask) return false;
     seen |= mask;
+    return true;
+}
+
+// A decimal field up to `max`.
+bool takeNumber(FieldReader& f, int32_t max, int32_t& out) {
+    const auto v = f.number(max);
+    if (!v) return false;
+    out = *v;
+    return true;
+}
+
+// A colour number, the field's last value.
+bool takeColour(FieldReader& f, int32_t& out) {
+    const auto v = f.hexDigit();
+    if (!v || !inRange(*v, 1, kColourCount) || !f.end()) return false;
+    out = *v;
     return true;
 }
 
@@ -117,9 +133,7 @@ bool parseConditions(std::string_view line, Rule& r) {
     bool hasSecond = false;
     while (!f.done()) {
         const char tag = f.tag();
-        if (!((tag >= '1' && tag <= '9') || (tag >= 'A' && tag <= 'B')) || !firstTime(seen, tag)) {
-            return false;
-        }
+        if (!firstTime(seen, tag)) return false;
         switch (tag) {
             case '1': {
                 const auto item = f.hexDigit();
@@ -147,24 +161,15 @@ bool parseConditions(std::string_view line, Rule& r) {
                 hasSecond = true;
                 break;
             }
-            case '3': {
-                const auto v = f.number(kMaxSizeKB);
-                if (!v) return false;
-                r.sizeKB = *v;
+            case '3':
+                if (!takeNumber(f, kMaxSizeKB, r.sizeKB)) return false;
                 break;
-            }
-            case '5': {
-                const auto v = f.hexDigit();
-                if (!v || !inRange(*v, 1, kColourCount) || !f.end()) return false;
-                r.colourCond = *v;
+            case '5':
+                if (!takeColour(f, r.colourCond)) return false;
                 break;
-            }
-            case '6': {
-                const auto v = f.number(kMaxBodyChars);
-                if (!v) return false;
-                r.bodyChars = *v;
+            case '6':
+                if (!takeNumber(f, kMaxBodyChars, r.bodyChars)) return false;
                 break;
-            }
             case 'B': {
                 const auto v = f.number(kAgeCount);
                 if (!v || *v < 1) return false;
@@ -186,10 +191,7 @@ bool parseConditions(std::string_view line, Rule& r) {
 }
 
 bool parseTabId(FieldReader& f, int32_t& out) {
-    const auto id = f.number(kMaxTabId);
-    if (!id) return false;
-    out = *id;
-    return true;
+    return takeNumber(f, kMaxTabId, out);
 }
 
 bool parseActions(RuleKind kind, std::string_view line, Rule& r, RuleTabIds& tabs) {
@@ -197,9 +199,7 @@ bool parseActions(RuleKind kind, std::string_view line, Rule& r, RuleTabIds& tab
     uint32_t seen = 0;
     while (!f.done()) {
         const char tag = f.tag();
-        if (!((tag >= '1' && tag <= '9') || (tag >= 'A' && tag <= 'B')) || !firstTime(seen, tag)) {
-            return false;
-        }
+        if (!firstTime(seen, tag)) return false;
         switch (tag) {
             case '1': {
                 const auto how = f.digit();
@@ -212,12 +212,9 @@ bool parseActions(RuleKind kind, std::string_view line, Rule& r, RuleTabIds& tab
                 }
                 break;
             }
-            case '3': {
-                const auto v = f.hexDigit();
-                if (!v || !inRange(*v, 1, kColourCount) || !f.end()) return false;
-                r.setColour = *v;
+            case '3':
+                if (!takeColour(f, r.setColour)) return false;
                 break;
-            }
             case '9':
                 if (!takeText(r.replyTemplate, f.text(), false) || !parseTabId(f, tabs.reply)) {
                     return false;
@@ -274,9 +271,9 @@ bool parseHistory(std::string_view line, RuleDate today, RuleDate limit, Rule& r
     std::string text = std::string(line.substr(0, 2)) + "/" + std::string(line.substr(2, 2)) + "/" +
                        std::string(line.substr(4, 2));
     std::string_view mark;
-    if (date == today) mark = kToday;
+    if (date == today) mark = kAppliedToday;
     if (count == 0) mark = {};
-    if (date < limit) mark = kStale;
+    if (date < limit) mark = kAppliedStale;
     text += mark;
     sjis::copyField(r.lastApplied, text);
     return true;
@@ -306,7 +303,7 @@ std::optional<std::string> historyDate(std::string_view applied) {
                                std::string(applied.substr(3, 2)) +
                                std::string(applied.substr(6, 2));
     const std::string_view mark = applied.substr(8);
-    if (!allDigits(digits) || !(mark.empty() || mark == kToday || mark == kStale)) {
+    if (!allDigits(digits) || !(mark.empty() || mark == kAppliedToday || mark == kAppliedStale)) {
         return std::nullopt;
     }
     return digits;

@@ -49,6 +49,9 @@ RuleDate ruleDateOf(const platform::LocalTime& t);
 RuleDate staleLimit(RuleDate today, int months);
 // The longest stale period honoured (a hundred years).
 inline constexpr int kMaxStaleMonths = 1200;
+// The marks after the date of the last application: applied today, stale.
+inline constexpr char kAppliedToday[] = "●";
+inline constexpr char kAppliedStale[] = "▲";
 
 // Tab ids a rule refers to (-1 = none): the caller resolves them to tabs.
 struct RuleTabIds {

@@ -22,6 +22,7 @@
 #include "rules/evaluate.h"
 #include "rules/sort.h"
 #include "shell/command_ids.h"
+#include "shell/dialog_win32.h"
 #include "shell/host_exports_win32.h"
 #include "shell/list_commands.h"
 #include "shell/list_resource.h"
@@ -118,11 +119,9 @@ struct TabChoiceArgs {
 };
 
 INT_PTR CALLBACK tabChoiceProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
-    auto* a = reinterpret_cast<TabChoiceArgs*>(GetWindowLongPtrA(dlg, DWLP_USER));
+    auto* a = dialogArgs<TabChoiceArgs>(dlg, msg, lp);
     switch (msg) {
         case WM_INITDIALOG: {
-            SetWindowLongPtrA(dlg, DWLP_USER, lp);
-            a = reinterpret_cast<TabChoiceArgs*>(lp);
             HWND list = GetDlgItem(dlg, IDC_TAB_LIST);
             for (Tab* t : *a->tabs) {
                 SendMessageA(list, LB_ADDSTRING, 0,
@@ -136,14 +135,9 @@ INT_PTR CALLBACK tabChoiceProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
                 const auto i = SendDlgItemMessageA(dlg, IDC_TAB_LIST, LB_GETCURSEL, 0, 0);
                 if (i < 0 || static_cast<size_t>(i) >= a->tabs->size()) return TRUE;
                 a->chosen = (*a->tabs)[static_cast<size_t>(i)];
-                EndDialog(dlg, IDOK);
-                return TRUE;
+                return endWith(dlg, IDOK);
             }
-            if (LOWORD(wp) == IDCANCEL) {
-                EndDialog(dlg, IDCANCEL);
-                return TRUE;
-            }
-            break;
+            return endOnCancel(dlg, wp);
         default:
             break;
     }
@@ -165,11 +159,9 @@ struct ForwardArgs {
 };
 
 INT_PTR CALLBACK forwardProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
-    auto* a = reinterpret_cast<ForwardArgs*>(GetWindowLongPtrA(dlg, DWLP_USER));
+    auto* a = dialogArgs<ForwardArgs>(dlg, msg, lp);
     switch (msg) {
         case WM_INITDIALOG: {
-            SetWindowLongPtrA(dlg, DWLP_USER, lp);
-            a = reinterpret_cast<ForwardArgs*>(lp);
             HWND combo = GetDlgItem(dlg, IDC_FORWARD_TEMPLATE);
             for (const compose::Template& t : *a->templates)
                 SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(t.name.c_str()));
@@ -190,14 +182,9 @@ INT_PTR CALLBACK forwardProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
                 }
                 const auto t = SendDlgItemMessageA(dlg, IDC_FORWARD_TEMPLATE, CB_GETCURSEL, 0, 0);
                 a->choice.templateIndex = t > 0 ? static_cast<int>(t) : 0;
-                EndDialog(dlg, IDOK);
-                return TRUE;
+                return endWith(dlg, IDOK);
             }
-            if (LOWORD(wp) == IDCANCEL) {
-                EndDialog(dlg, IDCANCEL);
-                return TRUE;
-            }
-            break;
+            return endOnCancel(dlg, wp);
         default:
             break;
     }
@@ -221,11 +208,10 @@ void initSaveChoice(HWND dlg, const SaveArgs& a) {
 }
 
 INT_PTR CALLBACK saveChoiceProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
-    auto* a = reinterpret_cast<SaveArgs*>(GetWindowLongPtrA(dlg, DWLP_USER));
+    auto* a = dialogArgs<SaveArgs>(dlg, msg, lp);
     switch (msg) {
         case WM_INITDIALOG:
-            SetWindowLongPtrA(dlg, DWLP_USER, lp);
-            initSaveChoice(dlg, *reinterpret_cast<SaveArgs*>(lp));
+            initSaveChoice(dlg, *a);
             return TRUE;
         case WM_COMMAND:
             if (LOWORD(wp) == IDOK) {
@@ -233,14 +219,9 @@ INT_PTR CALLBACK saveChoiceProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
                     if (IsDlgButtonChecked(dlg, IDC_SAVE_SEND + k))
                         a->choice = static_cast<compose::SaveChoice>(k);
                 }
-                EndDialog(dlg, IDOK);
-                return TRUE;
+                return endWith(dlg, IDOK);
             }
-            if (LOWORD(wp) == IDCANCEL) {
-                EndDialog(dlg, IDCANCEL);
-                return TRUE;
-            }
-            break;
+            return endOnCancel(dlg, wp);
         default:
             break;
     }
@@ -331,7 +312,7 @@ class ListModule {
     void composeWorker(compose::ComposeRequest q, bool marked);
     void startListCommand(int id);
     bool passWorker(Tab* tab, std::vector<MailItem*> rows, ListCommand command);
-    void attributeWorker(Tab* tab, std::vector<MailItem*> rows, int op);
+    static void attributeWorker(Env& env, Tab* tab, const std::vector<MailItem*>& rows, int op);
     void sort();
     void rebuild();
     void renumber();
@@ -341,14 +322,25 @@ class ListModule {
     // Runs `work` on a worker with the processing flag set for its length; the list is redrawn
     // or refilled afterwards, as `work` says.
     void onWorker(std::function<Refresh()> work);
+    // The same, holding the store turn with the busy cursor shown.
+    void onStoreWorker(std::function<Refresh(Env&)> work);
+    // The same, with the accounts read for it.
+    void onAccountsWorker(std::function<Refresh(Env&, const config::AccountList&)> work);
     void detach(Tab& tab) {
         SendMessageA(main_, kMsgDetachList, 0, reinterpret_cast<LPARAM>(&tab));
     }
     void done(WPARAM refresh);
     void composeDone(Tab* tab);
-    void loadAccounts(config::AccountList& accounts, WorkerEnv& w) { accounts.load(w.env); }
     compose::ComposeContext composeContext(Env& env, const config::AccountList& accounts,
                                            rules::RuleBook& book, rules::RegistryTabs& dir);
+    // The composer's context with the rules it runs, kept beside it for its length.
+    struct Composing {
+        Composing(ListModule& m, Env& env, const config::AccountList& accounts)
+            : dir(m.program_.tabs), cc(m.composeContext(env, accounts, book, dir)) {}
+        rules::RegistryTabs dir;
+        rules::RuleBook book;
+        compose::ComposeContext cc;
+    };
 
     HWND main_;
     Program& program_;
@@ -364,6 +356,23 @@ void ListModule::onWorker(std::function<Refresh()> work) {
         runState().processing = false;
         PostMessageA(main_, kMsgListDone, refresh, 0);
     }).detach();
+}
+
+void ListModule::onStoreWorker(std::function<Refresh(Env&)> work) {
+    onWorker([this, work = std::move(work)] {
+        WorkerEnv w(env_);
+        std::lock_guard<std::mutex> turn(g_storeTurn);
+        w.busyOn();
+        return work(w.env);
+    });
+}
+
+void ListModule::onAccountsWorker(std::function<Refresh(Env&, const config::AccountList&)> work) {
+    onStoreWorker([work = std::move(work)](Env& env) {
+        config::AccountList accounts;
+        accounts.load(env);
+        return work(env, accounts);
+    });
 }
 
 void ListModule::done(WPARAM refresh) {
@@ -400,19 +409,9 @@ void ListModule::done(WPARAM refresh) {
 compose::ComposeContext ListModule::composeContext(Env& env, const config::AccountList& accounts,
                                                    rules::RuleBook& book,
                                                    rules::RegistryTabs& dir) {
-    compose::ComposeContext cc(env, program_.tabs);
-    cc.accounts = accounts.head().next;
-    cc.paneAccount = cc.accounts;
-    cc.options = compose::readComposeOptions(env);
+    compose::ComposeContext cc(env, program_.tabs, accounts.head().next, accounts.head().next);
     cc.index = program_.index;
-    const int stale = rules::readSortSettings(env.ini).staleMonths;
-    for (rules::RuleKind k :
-         {rules::RuleKind::Make, rules::RuleKind::Reply, rules::RuleKind::Forward}) {
-        book.load(env, k, dir, stale);
-    }
-    cc.makeRules = compose::ruleHook(env, book, rules::RuleKind::Make);
-    cc.replyRules = compose::ruleHook(env, book, rules::RuleKind::Reply);
-    cc.forwardRules = compose::ruleHook(env, book, rules::RuleKind::Forward);
+    compose::loadComposeRules(cc, book, dir);
     return cc;
 }
 
@@ -438,13 +437,11 @@ void ListModule::composeWorker(compose::ComposeRequest q, bool marked) {
     CountWhile waiting(runState().composersWaiting);
     config::AccountList accounts;
     accounts.load(env_);
-    rules::RuleBook book;
-    rules::RegistryTabs dir(program_.tabs);
-    compose::ComposeContext cc = composeContext(env_, accounts, book, dir);
+    Composing c(*this, env_, accounts);
     compose::ComposeOutcome out;
     {
         WindowDialogs dialogs(main_, env_);
-        out = compose::compose(cc, dialogs, q);
+        out = compose::compose(c.cc, dialogs, q);
     }
     if (marked) q.item->editing = 0;
     PostMessageA(main_, kMsgComposeDone, 0,
@@ -464,13 +461,11 @@ void ListModule::composeToAddress(std::string address) {
                                                    from ? from->mailAddress : "");
             platform::makeDirs(env_.fs, env_.path(store::kTmpFolder));
             if (platform::writeWholeFile(env_.fs, env_.path("_Tmp\\Tmp.txt"), text) == Err::None) {
-                rules::RuleBook book;
-                rules::RegistryTabs dir(program_.tabs);
-                compose::ComposeContext cc = composeContext(env_, accounts, book, dir);
+                Composing c(*this, env_, accounts);
                 compose::ComposeRequest q;
                 q.mode = compose::kComposePreparedAtStart;
                 WindowDialogs dialogs(main_, env_);
-                compose::compose(cc, dialogs, q);
+                compose::compose(c.cc, dialogs, q);
             } else {
                 report::report(env_, compose::kPreparedUnopenable);
             }
@@ -514,8 +509,8 @@ void ListModule::startListCommand(int id) {
     std::vector<MailItem*> rows = selectedItems(*tab);
     if (rows.empty() && command->op != store::kOpAllRead) return;
     if (command->kind == ListCommand::Attribute) {
-        onWorker([this, tab, rows, op = command->op] {
-            attributeWorker(tab, rows, op);
+        onStoreWorker([tab, rows, op = command->op](Env& env) {
+            attributeWorker(env, tab, rows, op);
             return kRedraw;
         });
     } else {
@@ -548,14 +543,11 @@ bool ListModule::passWorker(Tab* tab, std::vector<MailItem*> rows, ListCommand c
     return true;
 }
 
-void ListModule::attributeWorker(Tab* tab, std::vector<MailItem*> rows, int op) {
-    WorkerEnv w(env_);
-    std::lock_guard<std::mutex> turn(g_storeTurn);
-    w.busyOn();
+void ListModule::attributeWorker(Env& env, Tab* tab, const std::vector<MailItem*>& rows, int op) {
     store::AttributeOptions options;
     options.receiveRunning = runState().running();
     options.draftCheck = waitingDraftFault;
-    store::runAttributeOp(w.env, *tab, rows, op, options);
+    store::runAttributeOp(env, *tab, rows, op, options);
 }
 
 // ----------------------------------------------------------------------------- sort, index
@@ -567,27 +559,20 @@ void ListModule::sort() {
         report::notice(env_, rules::kSortDuringRun);
         return;
     }
-    onWorker([this, tab] {
-        WorkerEnv w(env_);
-        std::lock_guard<std::mutex> turn(g_storeTurn);
-        w.busyOn();
+    onAccountsWorker([this, tab](Env& env, const config::AccountList& accounts) {
         detach(*tab);
-        config::AccountList accounts;
-        loadAccounts(accounts, w);
-        rules::RegistryTabs dir(program_.tabs);
         rules::RuleBook book;
-        rules::RuleBook answerBook;
-        compose::ComposeContext cc = composeContext(w.env, accounts, answerBook, dir);
-        compose::RuleResponder responder(cc);
+        Composing answers(*this, env, accounts);
+        compose::RuleResponder responder(answers.cc);
         rules::ApplyOptions options;
         options.listOps.index = program_.index;
         options.ownAddresses = rules::ownAddresses(accounts.head().next);
         options.responder = &responder;
         mime::StoredReader reader;
-        const rules::SortSettings settings = rules::readSortSettings(w.env.ini);
-        const rules::ApplyOutcome o =
-            rules::sortTab(w.env, book, dir, *tab, reader, settings, options, runState().running());
-        if (o.matched > 0) book.save(w.env, rules::RuleKind::Command, dir);
+        const rules::SortSettings settings = rules::readSortSettings(env.ini);
+        const rules::ApplyOutcome o = rules::sortTab(env, book, answers.dir, *tab, reader, settings,
+                                                     options, runState().running());
+        if (o.matched > 0) book.save(env, rules::RuleKind::Command, answers.dir);
         return kRefill;
     });
 }
@@ -599,20 +584,15 @@ void ListModule::rebuild() {
         report::notice(env_, kRebuildDuringRun);
         return;
     }
-    onWorker([this, tab] {
-        WorkerEnv w(env_);
-        std::lock_guard<std::mutex> turn(g_storeTurn);
-        w.busyOn();
-        config::AccountList accounts;
-        loadAccounts(accounts, w);
-        if (!store::rebuildIndex(w.env, *tab, store::RebuildMode::Command, accounts.head().next)
+    onAccountsWorker([this, tab](Env& env, const config::AccountList& accounts) {
+        if (!store::rebuildIndex(env, *tab, store::RebuildMode::Command, accounts.head().next)
                  .written) {
             return kRedraw;
         }
         detach(*tab);
         store::freeItems(*tab);
         tab->loadState = store::kNotRead;
-        store::readIndex(w.env, *tab, program_.index);
+        store::readIndex(env, *tab, program_.index);
         return kRefill;
     });
 }
@@ -626,14 +606,9 @@ void ListModule::renumber() {
         report::notice(env_, kRenumberDuringRun);
         return;
     }
-    onWorker([this, tab] {
-        WorkerEnv w(env_);
-        std::lock_guard<std::mutex> turn(g_storeTurn);
-        w.busyOn();
+    onAccountsWorker([this, tab](Env& env, const config::AccountList& accounts) {
         detach(*tab);
-        config::AccountList accounts;
-        loadAccounts(accounts, w);
-        store::renumberTab(w.env, *tab, program_.index, accounts.head().next, false);
+        store::renumberTab(env, *tab, program_.index, accounts.head().next, false);
         return kRefill;
     });
 }
@@ -649,33 +624,26 @@ void ListModule::join() {
         report::notice(env_, mime::kJoinWhileReceiving);
         return;
     }
-    onWorker([this, tab] {
-        WorkerEnv w(env_);
-        std::lock_guard<std::mutex> turn(g_storeTurn);
-        w.busyOn();
+    onAccountsWorker([this, tab](Env& env, const config::AccountList& accounts) {
         detach(*tab);
-        config::AccountList accounts;
-        loadAccounts(accounts, w);
-        rules::RegistryTabs dir(program_.tabs);
+        Composing answers(*this, env, accounts);
         rules::RuleBook book;
-        book.load(w.env, rules::RuleKind::Receive, dir,
-                  rules::readSortSettings(w.env.ini).staleMonths);
-        rules::RuleBook answerBook;
-        compose::ComposeContext cc = composeContext(w.env, accounts, answerBook, dir);
-        compose::RuleResponder responder(cc);
-        mime::AnalyzeContext ac(w.env, program_.tabs);
+        book.load(env, rules::RuleKind::Receive, answers.dir,
+                  rules::readSortSettings(env.ini).staleMonths);
+        compose::RuleResponder responder(answers.cc);
+        mime::AnalyzeContext ac(env, program_.tabs);
         ac.index = program_.index;
         ac.accounts = accounts.head().next;
-        ac.receiveRules = rules::receiveRuleHook(book, w.env);
+        ac.receiveRules = rules::receiveRuleHook(book, env);
         ac.responder = &responder;
         const mime::JoinResult r = mime::joinPartialMessages(ac, 1);
-        if (r.joined > 0) book.save(w.env, rules::RuleKind::Receive, dir);
+        if (r.joined > 0) book.save(env, rules::RuleKind::Receive, answers.dir);
         std::vector<int> pieces;
         for (const auto& g : r.groups)
             pieces.insert(pieces.end(), g.begin(), g.end());
         // Read by the main thread after the worker's post.
         reselect_ = pieces;
-        if (r.incomplete) report::notice(w.env, mime::kJoinMissingPieces);
+        if (r.incomplete) report::notice(env, mime::kJoinMissingPieces);
         return kRefill;
     });
 }
@@ -716,12 +684,10 @@ void ListModule::editDraft(Tab* tab, MailItem* item) {
         CountWhile waiting(runState().composersWaiting);
         config::AccountList accounts;
         accounts.load(env_);
-        rules::RuleBook book;
-        rules::RegistryTabs dir(program_.tabs);
-        compose::ComposeContext cc = composeContext(env_, accounts, book, dir);
+        Composing c(*this, env_, accounts);
         {
             WindowDialogs dialogs(main_, env_);
-            compose::editStoredDraft(cc, dialogs, *tab, *item);
+            compose::editStoredDraft(c.cc, dialogs, *tab, *item);
         }
         PostMessageA(main_, kMsgListDone, kRedraw, 0);
     }).detach();

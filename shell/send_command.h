@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "core/records.h"
+#include "core/run_state.h"
 #include "core/schedule.h"
 #include "platform/platform.h"
 
 namespace kolvy::shell {
 
-inline constexpr char kTextRunActive[] = "受信中です。    ";
 inline constexpr char kTextNothingToSend[] = "１通も送信するメールがありません。    ";
 inline constexpr char kTextSendTabNotOpen[] = "送信用タブが開かれていません。    ";
 inline constexpr char kTextNoWaitingSelected[] = "「送信待ち」メールが選択されていません。    ";

@@ -22,6 +22,7 @@
 #include "rules/rule_book.h"
 #include "rules/sort.h"
 #include "shell/command_ids.h"
+#include "shell/dialog_win32.h"
 #include "shell/host_exports_win32.h"
 #include "shell/run_status.h"
 #include "shell/send_command.h"
@@ -43,13 +44,6 @@ constexpr UINT kMsgSendRunEnded = WM_APP + 0x400;
 
 bool waiting(const MailItem& m) {
     return m.state == smtp::kWaiting || m.state == smtp::kWaitingAttached;
-}
-
-int64_t appliedTotal(rules::RuleBook& book) {
-    int64_t n = 0;
-    for (const Rule* r : book.inFileOrder(rules::RuleKind::Send))
-        n += r->appliedCount;
-    return n;
 }
 
 // The waiting items selected or focused in the tab's list. The plain list shows the tab's items
@@ -90,11 +84,9 @@ int radioOf(SendMode m) {
 }
 
 INT_PTR CALLBACK choiceProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
-    auto* s = reinterpret_cast<ChoiceState*>(GetWindowLongPtrA(dlg, DWLP_USER));
+    auto* s = dialogArgs<ChoiceState>(dlg, msg, lp);
     switch (msg) {
         case WM_INITDIALOG: {
-            s = reinterpret_cast<ChoiceState*>(lp);
-            SetWindowLongPtrA(dlg, DWLP_USER, lp);
             SetWindowTextA(dlg, kCaptionSendChoice);
             SetDlgItemTextA(dlg, IDC_SEND_SELECTED, kChoiceSelected);
             SetDlgItemTextA(dlg, IDC_SEND_TAB, s->tabText.c_str());
@@ -109,14 +101,9 @@ INT_PTR CALLBACK choiceProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
                 s->chosen = IsDlgButtonChecked(dlg, IDC_SEND_SELECTED) ? SendMode::Selected
                             : IsDlgButtonChecked(dlg, IDC_SEND_ALL)    ? SendMode::AllTabs
                                                                        : SendMode::TargetTab;
-                EndDialog(dlg, IDOK);
-                return TRUE;
+                return endWith(dlg, IDOK);
             }
-            if (LOWORD(wp) == IDCANCEL) {
-                EndDialog(dlg, IDCANCEL);
-                return TRUE;
-            }
-            break;
+            return endOnCancel(dlg, wp);
         default:
             break;
     }
@@ -345,7 +332,7 @@ void SendModule::start(SendJob job) {
     const rules::SortSettings settings = rules::readSortSettings(a->env.ini);
     a->rulesLoaded = a->rules.load(a->env, rules::RuleKind::Send, *a->directory,
                                    settings.staleMonths) == Err::None;
-    if (a->rulesLoaded) a->appliedBefore = appliedTotal(a->rules);
+    if (a->rulesLoaded) a->appliedBefore = a->rules.appliedTotal(rules::RuleKind::Send);
     a->observer = std::make_unique<WindowObserver>(main_, job.unattended, job.tabs);
     a->run = std::make_unique<smtp::SendRun>(a->env, a->accounts.head().next, *a->observer);
     a->run->options = smtp::readSendRunOptions(a->env.ini);
@@ -388,7 +375,7 @@ void SendModule::start(SendJob job) {
 void SendModule::finish() {
     if (worker_.joinable()) worker_.join();
     std::unique_ptr<ActiveRun> a = std::move(active_);
-    if (a && a->rulesLoaded && appliedTotal(a->rules) != a->appliedBefore)
+    if (a && a->rulesLoaded && a->rules.appliedTotal(rules::RuleKind::Send) != a->appliedBefore)
         a->rules.save(a->env, rules::RuleKind::Send, *a->directory);
     {
         RunStatus& s = runStatus();

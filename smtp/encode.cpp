@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "core/cursor.h"
 #include "core/sjis.h"
 #include "mime/encode.h"
 
@@ -271,42 +272,22 @@ void appendBase64(std::string& out, std::string_view bytes, bool lineBreaks) {
 }  // namespace kolvy::smtp
 
 // ------------------------------------------------------------------------ the C entry points
-namespace {
-
-std::string_view sourceOf(const DecodeCursor* c) {
-    return c->source ? std::string_view(c->source) : std::string_view();
-}
-
-// A cursor without a destination encodes nothing; its ends still say so.
-bool usable(DecodeCursor* c) {
-    if (!c) return false;
-    if (c->destination) return true;
-    c->sourceEnd = c->source;
-    c->destinationEnd = c->destination;
-    return false;
-}
-
-void setEnds(DecodeCursor* c, const kolvy::smtp::Encoded& e) {
-    c->sourceEnd = c->source + e.consumed;
-    c->destinationEnd = c->destination + e.written;
-}
-
-}  // namespace
+using namespace kolvy::cursor;
 
 extern "C" {
 
 void KOLVY_STDCALL SJisToJis(DecodeCursor* cursor) {
     if (!usable(cursor)) return;
     const std::string_view in = sourceOf(cursor);
-    setEnds(cursor, kolvy::smtp::sjisToJis(
-                        in, {cursor->destination, kolvy::smtp::sjisToJisMax(in.size())}));
+    setEnds(cursor,
+            kolvy::smtp::sjisToJis(in, roomFor(cursor, kolvy::smtp::sjisToJisMax(in.size()))));
 }
 
 void KOLVY_STDCALL MIME_Encode(DecodeCursor* cursor) {
     if (!usable(cursor)) return;
     const std::string_view in = sourceOf(cursor);
     setEnds(cursor, kolvy::smtp::encodeWordsInto(
-                        in, {cursor->destination, kolvy::smtp::encodedWordsMax(in.size(), 3)}));
+                        in, roomFor(cursor, kolvy::smtp::encodedWordsMax(in.size(), 3))));
 }
 
 void KOLVY_STDCALL KVA_Base64Encode(DecodeCursor* cursor, int length, int lineBreaks) {
@@ -316,8 +297,7 @@ void KOLVY_STDCALL KVA_Base64Encode(DecodeCursor* cursor, int length, int lineBr
     kolvy::smtp::appendBase64(out, {cursor->source, n}, lineBreaks == 1);
     out.copy(cursor->destination, out.size());
     cursor->destination[out.size()] = '\0';
-    cursor->sourceEnd = cursor->source + n;
-    cursor->destinationEnd = cursor->destination + out.size();
+    setEnds(cursor, kolvy::smtp::Encoded{n, out.size()});
 }
 
 }  // extern "C"

@@ -179,7 +179,7 @@ Runner::Step Runner::sendItem(Session& session, Tab& tab, const Account& account
     const std::optional<store::StatusLine> status =
         file ? store::parseStatusLine(*file) : std::nullopt;
     if (!file || !status) {
-        report::report(env_, kTextDraftUnopenable);
+        report::report(env_, store::kMailFileUnopenable);
         return Step::Stop;
     }
     // The file says sent but the index does not: a run was killed between the two writes.
@@ -228,7 +228,7 @@ bool Runner::compose(Tab& tab, MailItem& item, const Account& account, std::stri
             report::report(env_, store::kAllocateFailed);
             return false;
         default:
-            report::report(env_, kTextDraftUnopenable);
+            report::report(env_, store::kMailFileUnopenable);
             return false;
     }
 }
@@ -276,7 +276,7 @@ Runner::Step Runner::recordSent(Tab& tab, MailItem& item, const std::string& pat
     if (platform::replaceFileContents(env_.fs, path, path + ".tmp", copy) != Err::None) {
         // No room for the copy: the state digit alone changes in place, so that the delivered
         // message is never sent again.
-        report::report(env_, kTextDraftUnopenable);
+        report::report(env_, store::kMailFileUnopenable);
         if (store::updateStatusChar(env_, path, store::StatusChar::State,
                                     store::stateDigit(after)) != Err::None) {
             return Step::Stop;

@@ -88,7 +88,6 @@ struct SendOutcome {
 SendOutcome runSend(SendRun& run, std::span<Tab* const> tabs);
 
 // Texts of the run.
-inline constexpr char kTextDraftUnopenable[] = "メールファイルが開けませんでした。    ";
 inline constexpr char kTextAttachmentUnopenable[] = "添付ファイルが開けませんでした。    ";
 inline constexpr char kTextIndexUnopenable[] = "目次ファイル（mokuji.bin）が開けませんでした。    ";
 inline constexpr char kTextConfirmAttachments[] =

@@ -185,6 +185,48 @@ void forgetStored(Tab& tab, const MailItem* item) {
     }
 }
 
+// The tab's index file open for writing in place; a failure to open it is reported.
+Result<std::unique_ptr<platform::File>> openIndexForWrite(Env& env, const Tab& tab) {
+    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
+    if (!file) report::report(env, kIndexWriteFailed);
+    return file;
+}
+
+// The whole index file of a writer that rewrites it; a failure to read it is reported.
+Result<std::string> readIndexForRewrite(Env& env, const std::string& path) {
+    auto data = platform::readWholeFile(env.fs, path);
+    if (!data) report::report(env, kIndexWriteFailed);
+    return data;
+}
+
+// The index file open for writing the item's record in place, once the record is found where
+// the item says it is (Err::Damaged, nothing written, when it is not).
+Result<std::unique_ptr<platform::File>> openItemRecord(Env& env, Tab& tab, const MailItem& item) {
+    auto file = openIndexForWrite(env, tab);
+    if (!file) return file.error();
+    char fixed[kRecordFixedSize];
+    auto n = (*file)->readAt(item.offset, fixed);
+    if (!n) return n.error();
+    const std::string_view head(fixed, *n);
+    if (*n < kRecordFixedSize || get16(head, 0) != itemNumber(item) ||
+        head[kFirstSeparatorAt] != kTextSeparator) {
+        return Err::Damaged;
+    }
+    return file;
+}
+
+// The index file replaced by a rewritten image. An external folder may lie on another volume:
+// its scratch file stays beside its index so that the final move is one step.
+Err replaceIndexImage(Env& env, const Tab& tab, const std::string& path, std::string_view image) {
+    const std::string tmp = tab.external ? sjis::joinPath(tabFolder(env, tab), kCompactFileName)
+                                         : env.path(kCompactFileName);
+    if (platform::replaceFileContents(env.fs, path, tmp, image) != Err::None) {
+        report::report(env, kCompactFailed);
+        return Err::Io;
+    }
+    return Err::None;
+}
+
 }  // namespace
 
 // ----------------------------------------------------------------------------- header
@@ -204,11 +246,8 @@ Err createIndexFile(Env& env, std::string_view folder) {
 }
 
 Err writeSummary(Env& env, const Tab& tab) {
-    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
-    if (!file) {
-        report::report(env, kIndexWriteFailed);
-        return file.error();
-    }
+    auto file = openIndexForWrite(env, tab);
+    if (!file) return file.error();
     auto size = (*file)->size();
     if (!size || *size < kIndexHeaderSize) return Err::Damaged;
     if (Err e = (*file)->writeAt(kSummaryOffset, formatSummary(tab)); e != Err::None) return e;
@@ -317,11 +356,8 @@ Result<AppendedBatch> appendRecords(Env& env, Tab& tab, std::vector<IndexRecord>
             }
         }
     }
-    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
-    if (!file) {
-        report::report(env, kIndexWriteFailed);
-        return file.error();
-    }
+    auto file = openIndexForWrite(env, tab);
+    if (!file) return file.error();
     auto size = (*file)->size();
     if (!size) return size.error();
     if (*size < kIndexHeaderSize) return Err::Damaged;
@@ -404,19 +440,8 @@ Err undoAppend(Env& env, Tab& tab, AppendedBatch& batch) {
 Err updateRecordByte(Env& env, Tab& tab, MailItem& item, RecordByte which, uint8_t value) {
     if (which == RecordByte::State && value >= kStateLimit) return Err::Invalid;
     if (which == RecordByte::MarkColour && (value & kMarkUnusedBits)) return Err::Invalid;
-    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
-    if (!file) {
-        report::report(env, kIndexWriteFailed);
-        return file.error();
-    }
-    char fixed[kRecordFixedSize];
-    auto n = (*file)->readAt(item.offset, fixed);
-    if (!n) return n.error();
-    const std::string_view head(fixed, *n);
-    if (*n < kRecordFixedSize || get16(head, 0) != itemNumber(item) ||
-        head[kFirstSeparatorAt] != kTextSeparator) {
-        return Err::Damaged;  // the record is not where the item says: write nothing
-    }
+    auto file = openItemRecord(env, tab, item);
+    if (!file) return file.error();
     const char byte = static_cast<char>(value);
     if (Err e =
             (*file)->writeAt(item.offset + static_cast<uint8_t>(which), std::string_view(&byte, 1));
@@ -441,19 +466,8 @@ Err updateRecordByte(Env& env, Tab& tab, MailItem& item, RecordByte which, uint8
 
 Err updateRecordSent(Env& env, Tab& tab, MailItem& item, uint8_t state, uint32_t storedTime) {
     if (state >= kStateLimit) return Err::Invalid;
-    auto file = env.fs.open(indexPath(env, tab), platform::OpenMode::ReadWrite);
-    if (!file) {
-        report::report(env, kIndexWriteFailed);
-        return file.error();
-    }
-    char fixed[kRecordFixedSize];
-    auto n = (*file)->readAt(item.offset, fixed);
-    if (!n) return n.error();
-    const std::string_view head(fixed, *n);
-    if (*n < kRecordFixedSize || get16(head, 0) != itemNumber(item) ||
-        head[kFirstSeparatorAt] != kTextSeparator) {
-        return Err::Damaged;  // the record is not where the item says: write nothing
-    }
+    auto file = openItemRecord(env, tab, item);
+    if (!file) return file.error();
     std::string time;
     put32(time, storedTime);
     const char byte = static_cast<char>(state);
@@ -475,11 +489,8 @@ Err compactIndex(Env& env, Tab& tab, const std::function<bool(const MailItem&)>&
                  const std::function<void(const MailItem&)>& afterDrop) {
     if (listEmpty(tab.items)) return Err::None;
     const std::string path = indexPath(env, tab);
-    auto data = platform::readWholeFile(env.fs, path);
-    if (!data) {
-        report::report(env, kIndexWriteFailed);
-        return data.error();
-    }
+    auto data = readIndexForRewrite(env, path);
+    if (!data) return data.error();
     const std::string_view file = *data;
     const uint32_t first = tab.items.next->offset;
     if (first < kIndexHeaderSize || first > file.size()) return Err::Damaged;
@@ -510,15 +521,7 @@ Err compactIndex(Env& env, Tab& tab, const std::function<bool(const MailItem&)>&
     if (pos != file.size()) return Err::Damaged;
     if (dropped.empty()) return Err::None;
     image.replace(kSummaryOffset, kSummaryRoom, formatSummary(after));
-
-    // An external folder may lie on another volume: its scratch file stays beside its index so
-    // that the final move is one step.
-    const std::string tmp = tab.external ? sjis::joinPath(tabFolder(env, tab), kCompactFileName)
-                                         : env.path(kCompactFileName);
-    if (platform::replaceFileContents(env.fs, path, tmp, image) != Err::None) {
-        report::report(env, kCompactFailed);
-        return Err::Io;
-    }
+    if (Err e = replaceIndexImage(env, tab, path, image); e != Err::None) return e;
 
     // The new index is in place: now the dropped messages may go.
     for (auto& [item, at] : kept)
@@ -584,11 +587,8 @@ namespace kolvy::store {
 Err rewriteRecord(Env& env, Tab& tab, MailItem& item,
                   const std::function<void(IndexRecord&)>& change, const IndexOptions& o) {
     const std::string path = indexPath(env, tab);
-    auto data = platform::readWholeFile(env.fs, path);
-    if (!data) {
-        report::report(env, kIndexWriteFailed);
-        return data.error();
-    }
+    auto data = readIndexForRewrite(env, path);
+    if (!data) return data.error();
     const std::string_view file = *data;
     RecordView old;
     if (!parseRecord(file, item.offset, old) || old.offset != item.offset ||
@@ -612,12 +612,7 @@ Err rewriteRecord(Env& env, Tab& tab, MailItem& item,
         set32(image, at + kOffsetAt, at);
         moved.emplace_back(m, at);
     }
-    const std::string tmp = tab.external ? sjis::joinPath(tabFolder(env, tab), kCompactFileName)
-                                         : env.path(kCompactFileName);
-    if (platform::replaceFileContents(env.fs, path, tmp, image) != Err::None) {
-        report::report(env, kCompactFailed);
-        return Err::Io;
-    }
+    if (Err e = replaceIndexImage(env, tab, path, image); e != Err::None) return e;
     for (auto& [m, at] : moved)
         m->offset = at;
     RecordView now;

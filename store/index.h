@@ -59,7 +59,8 @@ std::string newIndexHeader();
 Err createIndexFile(Env& env, std::string_view folder);
 
 // ----------------------------------------------------------------------------- records
-struct IndexRecord {
+// The fixed fields of a record, in their order on disk.
+struct RecordFields {
     uint16_t fileNo = 0;
     uint8_t state = 0;
     uint8_t markColour = 0;
@@ -69,6 +70,9 @@ struct IndexRecord {
     uint32_t size = 0;
     uint8_t attachments = 0;
     uint8_t account = mail::kUnmatchedAccount;
+};
+
+struct IndexRecord : RecordFields {
     std::string texts[kTextCount];  // name, address, subject, mailer, fallback
 };
 
@@ -77,16 +81,7 @@ struct IndexRecord {
 std::string encodeRecord(const IndexRecord& r);
 
 // A parsed record pointing into the buffer it came from.
-struct RecordView {
-    uint16_t fileNo = 0;
-    uint8_t state = 0;
-    uint8_t markColour = 0;
-    uint32_t storedTime = 0;
-    uint32_t dateTime = 0;
-    uint32_t offset = 0;
-    uint32_t size = 0;
-    uint8_t attachments = 0;
-    uint8_t account = 0;
+struct RecordView : RecordFields {
     std::string_view texts[kTextCount];
     size_t length = 0;  // bytes of the whole record
 };

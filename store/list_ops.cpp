@@ -629,7 +629,7 @@ AttributeOutcome runAttributeOp(Env& env, Tab& tab, std::span<MailItem* const> s
             char head[kDraftCheckBytes];
             Result<size_t> got = file ? (*file)->read(head) : Result<size_t>(file.error());
             if (!got) {
-                report::report(env, kDraftFileUnreadable);
+                report::report(env, kMailFileUnopenable);
                 continue;
             }
             if (options.draftCheck) {
@@ -647,7 +647,7 @@ AttributeOutcome runAttributeOp(Env& env, Tab& tab, std::span<MailItem* const> s
         }
         bool fileFailed = false;
         if (Err e = setItemBytes(env, tab, *item, *bytes, &fileFailed); e != Err::None) {
-            if (fileFailed) report::report(env, kDraftFileUnreadable);
+            if (fileFailed) report::report(env, kMailFileUnopenable);
             out.error = e;
             break;
         }

@@ -45,7 +45,6 @@ inline constexpr char kEmptyTrashAskAgain[] =
     "本当に 『全て』 のメールを 『完全に』 削除していいですか？    ";
 // A message left its tab but its file could not be deleted there.
 inline constexpr char kNotRemoved[] = "メールファイルを削除できませんでした。    ";
-inline constexpr char kDraftFileUnreadable[] = "メールファイルが開けませんでした。    ";
 inline constexpr char kDraftCheckFailed[] = "番号%s\n「%s」%s    ";
 inline constexpr char kSentToWaitingAsk[] =
     "送信済みのメールを送信待ちにすると、同じメールを重複して送信してしまう可能性があります。"

@@ -257,44 +257,48 @@ Err createMessageFile(Env& env, std::string_view tabFolder, int number, std::str
     return Err::None;
 }
 
-Err copyMessageFile(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
-                    int newNumber) {
+namespace {
+
+// Refused when a number is out of range or the target file exists; attachments left at the
+// target number are set aside first.
+Err transferMessageFile(Env& env, std::string_view fromFolder, int number,
+                        std::string_view toFolder, int newNumber, bool move) {
     const std::string from = messageFileName(number), to = messageFileName(newNumber);
     if (from.empty() || to.empty()) return Err::Invalid;
     const std::string target = sjis::joinPath(toFolder, to);
     if (env.fs.exists(target)) return Err::Exists;
     if (Err e = setAsideStaleAttachments(env, toFolder, newNumber); e != Err::None) return e;
-    return copyFile(env, sjis::joinPath(fromFolder, from), target);
+    const std::string source = sjis::joinPath(fromFolder, from);
+    return move ? moveFile(env, source, target) : copyFile(env, source, target);
+}
+
+}  // namespace
+
+Err copyMessageFile(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
+                    int newNumber) {
+    return transferMessageFile(env, fromFolder, number, toFolder, newNumber, false);
 }
 
 Err moveMessageFile(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
                     int newNumber) {
-    const std::string from = messageFileName(number), to = messageFileName(newNumber);
-    if (from.empty() || to.empty()) return Err::Invalid;
-    const std::string target = sjis::joinPath(toFolder, to);
-    if (env.fs.exists(target)) return Err::Exists;
-    if (Err e = setAsideStaleAttachments(env, toFolder, newNumber); e != Err::None) return e;
-    return moveFile(env, sjis::joinPath(fromFolder, from), target);
+    return transferMessageFile(env, fromFolder, number, toFolder, newNumber, true);
 }
 
-Err moveAttachments(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
-                    int newNumber) {
+namespace {
+
+// A message without attachments has nothing to take along; attachments left at the target number
+// are set aside first.
+Err transferAttachments(Env& env, std::string_view fromFolder, int number,
+                        std::string_view toFolder, int newNumber, bool move) {
     const std::string from = attachmentFolder(fromFolder, number);
     const std::string to = attachmentFolder(toFolder, newNumber);
     if (from.empty() || to.empty()) return Err::Invalid;
     if (!env.fs.isDir(from)) return Err::None;
     if (Err e = setAsideStaleAttachments(env, toFolder, newNumber); e != Err::None) return e;
-    platform::makeDirs(env.fs, sjis::joinPath(toFolder, kAttachFolder));
-    return moveFile(env, from, to);
-}
-
-Err copyAttachments(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
-                    int newNumber) {
-    const std::string from = attachmentFolder(fromFolder, number);
-    const std::string to = attachmentFolder(toFolder, newNumber);
-    if (from.empty() || to.empty()) return Err::Invalid;
-    if (!env.fs.isDir(from)) return Err::None;
-    if (Err e = setAsideStaleAttachments(env, toFolder, newNumber); e != Err::None) return e;
+    if (move) {
+        platform::makeDirs(env.fs, sjis::joinPath(toFolder, kAttachFolder));
+        return moveFile(env, from, to);
+    }
     if (Err e = platform::makeDirs(env.fs, to); e != Err::None) {
         report::report(env, kCopyFailed);
         return e;
@@ -309,6 +313,18 @@ Err copyAttachments(Env& env, std::string_view fromFolder, int number, std::stri
         }
     }
     return Err::None;
+}
+
+}  // namespace
+
+Err moveAttachments(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
+                    int newNumber) {
+    return transferAttachments(env, fromFolder, number, toFolder, newNumber, true);
+}
+
+Err copyAttachments(Env& env, std::string_view fromFolder, int number, std::string_view toFolder,
+                    int newNumber) {
+    return transferAttachments(env, fromFolder, number, toFolder, newNumber, false);
 }
 
 Err removeFolderFiles(Env& env, std::string_view folder) {

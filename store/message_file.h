@@ -87,6 +87,8 @@ Err updateAttachmentWord(Env& env, std::string_view path, bool have);
 // The file and memory routines every writer uses. Each reports its own failure with its fixed
 // text (a box, or the communication log when unattended or with LogOut) and returns it.
 inline constexpr char kAllocateFailed[] = "メモリ確保に失敗しました。 ";
+// A stored message file that cannot be opened for reading.
+inline constexpr char kMailFileUnopenable[] = "メールファイルが開けませんでした。    ";
 inline constexpr char kWriteFailed[] =
     "ディスクにデータを書き込むことが出来ませんでした。    \n"
     "この作業を中断します。（ライトファイル関数）    ";

@@ -94,15 +94,7 @@ bool parseRecord(std::string_view buf, size_t pos, RecordView& out) {
 
 IndexRecord toRecord(const RecordView& v) {
     IndexRecord r;
-    r.fileNo = v.fileNo;
-    r.state = v.state;
-    r.markColour = v.markColour;
-    r.storedTime = v.storedTime;
-    r.dateTime = v.dateTime;
-    r.offset = v.offset;
-    r.size = v.size;
-    r.attachments = v.attachments;
-    r.account = v.account;
+    static_cast<RecordFields&>(r) = v;
     for (int i = 0; i < kTextCount; ++i)
         r.texts[i] = std::string(v.texts[i]);
     return r;

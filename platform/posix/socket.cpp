@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/socket.h"
+#include "platform/socket_addr.h"
 
 namespace kolvy::platform {
 namespace {
@@ -83,10 +84,6 @@ class PosixSocket final : public Socket {
     bool timedOut_ = false;
 };
 
-int familyOf(NetFamily f) {
-    return f == NetFamily::V4 ? AF_INET : AF_INET6;
-}
-
 class PosixListener final : public Listener {
   public:
     PosixListener(int fd, uint16_t port) : fd_(fd), port_(port) {}
@@ -115,33 +112,10 @@ class PosixListener final : public Listener {
 }  // namespace
 
 Result<std::vector<NetAddress>> resolveHost(std::string_view host, uint16_t port, int* errorCode) {
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_family = AF_UNSPEC;
-    addrinfo* list = nullptr;
-    const std::string name(host);
-    const std::string service = std::to_string(port);
-    const int rc = getaddrinfo(name.c_str(), service.c_str(), &hints, &list);
-    if (rc != 0 || !list) {
-        if (errorCode) *errorCode = rc;
-        return Err::NotFound;
-    }
-    std::vector<NetAddress> v4, v6;
-    for (const addrinfo* a = list; a; a = a->ai_next) {
-        NetAddress addr;
-        addr.raw.assign(reinterpret_cast<const char*>(a->ai_addr), a->ai_addrlen);
-        if (a->ai_family == AF_INET) {
-            addr.family = NetFamily::V4;
-            v4.push_back(std::move(addr));
-        } else if (a->ai_family == AF_INET6) {
-            addr.family = NetFamily::V6;
-            v6.push_back(std::move(addr));
-        }
-    }
-    freeaddrinfo(list);
-    if (!v4.empty()) return v4;
-    if (!v6.empty()) return v6;
-    if (errorCode) *errorCode = EAI_NONAME;
+    std::vector<NetAddress> found;
+    const int rc = sockaddr_util::lookUpStream(host, port, found);
+    if (rc == 0 && !found.empty()) return found;
+    if (errorCode) *errorCode = rc != 0 ? rc : EAI_NONAME;
     return Err::NotFound;
 }
 
@@ -150,7 +124,8 @@ std::unique_ptr<Socket> borrowSocket(intptr_t handle) {
 }
 
 Result<std::unique_ptr<Socket>> openStreamSocket(NetFamily family, int* errorCode) {
-    const int fd = ::socket(familyOf(family), SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    const int fd =
+        ::socket(sockaddr_util::familyOf(family), SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
         if (errorCode) *errorCode = errno;
         return Err::Io;
@@ -159,33 +134,19 @@ Result<std::unique_ptr<Socket>> openStreamSocket(NetFamily family, int* errorCod
 }
 
 Result<std::unique_ptr<Listener>> listenLoopback(NetFamily family, uint16_t port) {
-    const int fd = ::socket(familyOf(family), SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    const int fd =
+        ::socket(sockaddr_util::familyOf(family), SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) return Err::Io;
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_storage ss{};
-    socklen_t len = 0;
-    if (family == NetFamily::V4) {
-        auto* a = reinterpret_cast<sockaddr_in*>(&ss);
-        a->sin_family = AF_INET;
-        a->sin_port = htons(port);
-        a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        len = sizeof(sockaddr_in);
-    } else {
-        auto* a = reinterpret_cast<sockaddr_in6*>(&ss);
-        a->sin6_family = AF_INET6;
-        a->sin6_port = htons(port);
-        a->sin6_addr = in6addr_loopback;
-        len = sizeof(sockaddr_in6);
-    }
+    sockaddr_storage ss;
+    socklen_t len = sockaddr_util::loopbackAddress(family, port, ss);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&ss), len) != 0 || ::listen(fd, 8) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0) {
         ::close(fd);
         return Err::Io;
     }
-    const uint16_t bound = family == NetFamily::V4
-                               ? ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port)
-                               : ntohs(reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port);
+    const uint16_t bound = sockaddr_util::portOf(family, ss);
     return std::unique_ptr<Listener>(new PosixListener(fd, bound));
 }
 

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/socket.h"
+#include "platform/socket_addr.h"
 
 namespace kolvy::platform {
 namespace {
@@ -80,10 +81,6 @@ class WinSocket final : public Socket {
     int error_ = 0;
 };
 
-int familyOf(NetFamily f) {
-    return f == NetFamily::V4 ? AF_INET : AF_INET6;
-}
-
 class WinListener final : public Listener {
   public:
     WinListener(SOCKET s, uint16_t port) : s_(s), port_(port) {}
@@ -119,33 +116,10 @@ Result<std::vector<NetAddress>> resolveHost(std::string_view host, uint16_t port
         if (errorCode) *errorCode = WSANOTINITIALISED;
         return Err::Io;
     }
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_family = AF_UNSPEC;
-    addrinfo* list = nullptr;
-    const std::string name(host);
-    const std::string service = std::to_string(port);
-    const int rc = getaddrinfo(name.c_str(), service.c_str(), &hints, &list);
-    if (rc != 0 || !list) {
-        if (errorCode) *errorCode = rc != 0 ? rc : WSAHOST_NOT_FOUND;
-        return Err::NotFound;
-    }
-    std::vector<NetAddress> v4, v6;
-    for (const addrinfo* a = list; a; a = a->ai_next) {
-        NetAddress addr;
-        addr.raw.assign(reinterpret_cast<const char*>(a->ai_addr), a->ai_addrlen);
-        if (a->ai_family == AF_INET) {
-            addr.family = NetFamily::V4;
-            v4.push_back(std::move(addr));
-        } else if (a->ai_family == AF_INET6) {
-            addr.family = NetFamily::V6;
-            v6.push_back(std::move(addr));
-        }
-    }
-    freeaddrinfo(list);
-    if (!v4.empty()) return v4;
-    if (!v6.empty()) return v6;
-    if (errorCode) *errorCode = WSAHOST_NOT_FOUND;
+    std::vector<NetAddress> found;
+    const int rc = sockaddr_util::lookUpStream(host, port, found);
+    if (rc == 0 && !found.empty()) return found;
+    if (errorCode) *errorCode = rc != 0 ? rc : WSAHOST_NOT_FOUND;
     return Err::NotFound;
 }
 
@@ -158,7 +132,7 @@ Result<std::unique_ptr<Socket>> openStreamSocket(NetFamily family, int* errorCod
         if (errorCode) *errorCode = WSANOTINITIALISED;
         return Err::Io;
     }
-    const SOCKET s = ::socket(familyOf(family), SOCK_STREAM, IPPROTO_TCP);
+    const SOCKET s = ::socket(sockaddr_util::familyOf(family), SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) {
         if (errorCode) *errorCode = WSAGetLastError();
         return Err::Io;
@@ -168,31 +142,16 @@ Result<std::unique_ptr<Socket>> openStreamSocket(NetFamily family, int* errorCod
 
 Result<std::unique_ptr<Listener>> listenLoopback(NetFamily family, uint16_t port) {
     if (!startWinsock()) return Err::Io;
-    const SOCKET s = ::socket(familyOf(family), SOCK_STREAM, IPPROTO_TCP);
+    const SOCKET s = ::socket(sockaddr_util::familyOf(family), SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) return Err::Io;
-    sockaddr_storage ss{};
-    int len = 0;
-    if (family == NetFamily::V4) {
-        auto* a = reinterpret_cast<sockaddr_in*>(&ss);
-        a->sin_family = AF_INET;
-        a->sin_port = htons(port);
-        a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        len = sizeof(sockaddr_in);
-    } else {
-        auto* a = reinterpret_cast<sockaddr_in6*>(&ss);
-        a->sin6_family = AF_INET6;
-        a->sin6_port = htons(port);
-        a->sin6_addr = in6addr_loopback;
-        len = sizeof(sockaddr_in6);
-    }
+    sockaddr_storage ss;
+    int len = sockaddr_util::loopbackAddress(family, port, ss);
     if (::bind(s, reinterpret_cast<sockaddr*>(&ss), len) != 0 || ::listen(s, 8) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr*>(&ss), &len) != 0) {
         closesocket(s);
         return Err::Io;
     }
-    const uint16_t bound = family == NetFamily::V4
-                               ? ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port)
-                               : ntohs(reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port);
+    const uint16_t bound = sockaddr_util::portOf(family, ss);
     return std::unique_ptr<Listener>(new WinListener(s, bound));
 }
 

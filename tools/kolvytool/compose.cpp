@@ -120,21 +120,13 @@ int composeCommand(Tool& tool, std::span<const std::string_view> args) {
         return 2;
     }
     tool.env.unattended = true;
-    compose::ComposeContext c(tool.env, tool.tabs);
-    c.accounts = tool.accounts.head().next;
-    c.paneAccount = c.accounts;
-    c.options = compose::readComposeOptions(tool.env);
+    compose::ComposeContext c(tool.env, tool.tabs, tool.accounts.head().next,
+                              tool.accounts.head().next);
     c.options.editor = a->editor;
     c.options.maxEditRounds = 3;
     rules::RegistryTabs directory(tool.tabs);
     rules::RuleBook book;
-    const int stale = rules::readSortSettings(tool.env.ini).staleMonths;
-    book.load(tool.env, rules::RuleKind::Make, directory, stale);
-    book.load(tool.env, rules::RuleKind::Reply, directory, stale);
-    book.load(tool.env, rules::RuleKind::Forward, directory, stale);
-    c.makeRules = compose::ruleHook(tool.env, book, rules::RuleKind::Make);
-    c.replyRules = compose::ruleHook(tool.env, book, rules::RuleKind::Reply);
-    c.forwardRules = compose::ruleHook(tool.env, book, rules::RuleKind::Forward);
+    compose::loadComposeRules(c, book, directory);
     // "今すぐメールを送信": the send run over the draft's tab, as the program starts it.
     mime::StoredReader reader;
     smtp::SendObserver quiet;

@@ -13,16 +13,7 @@
 #include "tools/kolvytool/tool.h"
 
 namespace kolvy::tool {
-namespace {
-
-int64_t appliedTotal(rules::RuleBook& book) {
-    int64_t n = 0;
-    for (const Rule* r : book.inFileOrder(rules::RuleKind::Receive))
-        n += r->appliedCount;
-    return n;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 int receiveCommand(Tool& tool, std::span<const std::string_view> args) {
     const Arguments a = splitArguments(args);
@@ -50,16 +41,14 @@ int receiveCommand(Tool& tool, std::span<const std::string_view> args) {
         tool.err("kolvytool: the receive rules could not be read\n");
         return 1;
     }
-    const int64_t appliedBefore = appliedTotal(book);
+    const int64_t appliedBefore = book.appliedTotal(rules::RuleKind::Receive);
 
     mime::AnalyzeContext analysis(env, tool.tabs);
     analysis.accounts = tool.accounts.head().next;
     analysis.receiveRules = rules::receiveRuleHook(book, env);
     // Replies and forwards the receive rules ask for become waiting drafts.
-    compose::ComposeContext composing(env, tool.tabs);
-    composing.accounts = tool.accounts.head().next;
-    composing.paneAccount = composing.accounts;
-    composing.options = compose::readComposeOptions(env);
+    compose::ComposeContext composing(env, tool.tabs, tool.accounts.head().next,
+                                      tool.accounts.head().next);
     compose::RuleResponder responder(composing);
     analysis.responder = &responder;
     // Nobody makes a temporary tab for the tool: a full basic tab stops the run.
@@ -74,7 +63,8 @@ int receiveCommand(Tool& tool, std::span<const std::string_view> args) {
     const pop::OrderRun run = pop::receiveOrder(context, tool.accounts, *order);
     receivedLog.close();
 
-    if (appliedTotal(book) != appliedBefore) book.save(env, rules::RuleKind::Receive, directory);
+    if (book.appliedTotal(rules::RuleKind::Receive) != appliedBefore)
+        book.save(env, rules::RuleKind::Receive, directory);
     tool.out("stored " + std::to_string(sink.stored()) + "\n");
     if (sink.joined() > 0) tool.out("joined " + std::to_string(sink.joined()) + "\n");
     const bool ok = run.result == pop::kReceiveDone || run.result == pop::kReceiveNoMail;

@@ -14,13 +14,6 @@
 namespace kolvy::tool {
 namespace {
 
-int64_t appliedTotal(rules::RuleBook& book) {
-    int64_t n = 0;
-    for (const Rule* r : book.inFileOrder(rules::RuleKind::Send))
-        n += r->appliedCount;
-    return n;
-}
-
 // The send tabs of the run: the one named, or every send tab (and the trash tabs when
 // GomiAddSendTab is on).
 bool sendTabs(Tool& tool, const Arguments& a, std::vector<Tab*>& out) {
@@ -59,7 +52,7 @@ int sendCommand(Tool& tool, std::span<const std::string_view> args) {
         tool.err("kolvytool: the send rules could not be read\n");
         return 1;
     }
-    const int64_t appliedBefore = appliedTotal(book);
+    const int64_t appliedBefore = book.appliedTotal(rules::RuleKind::Send);
     mime::StoredReader reader;
     smtp::SendObserver quiet;
     smtp::SendRun run(env, tool.accounts.head().next, quiet);
@@ -68,7 +61,8 @@ int sendCommand(Tool& tool, std::span<const std::string_view> args) {
     run.reader = &reader;
     run.ruleOptions.ownAddresses = rules::ownAddresses(tool.accounts.head().next);
     const smtp::SendOutcome o = smtp::runSend(run, tabs);
-    if (appliedTotal(book) != appliedBefore) book.save(env, rules::RuleKind::Send, directory);
+    if (book.appliedTotal(rules::RuleKind::Send) != appliedBefore)
+        book.save(env, rules::RuleKind::Send, directory);
     tool.out("sent " + std::to_string(o.sent) + "\n");
     if (o.waiting > 0 || o.stopped) {
         tool.err("kolvytool: " + std::to_string(o.waiting) +
