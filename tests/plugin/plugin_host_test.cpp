@@ -19,6 +19,7 @@
 #include "store/store_test_util.h"
 #include "tests/support/screenshot.h"
 #include "tests/support/test_env.h"
+#include "tests/support/wine_program.h"
 
 namespace {
 
@@ -51,36 +52,6 @@ std::vector<std::vector<std::string>> lines(const std::string& text) {
     return out;
 }
 
-// The first visible window of class `cls` of process `pid`, waited for up to 30 s.
-HWND windowOf(DWORD pid, const char* cls) {
-    struct Find {
-        DWORD pid;
-        const char* cls;
-        HWND found;
-    } f{pid, cls, nullptr};
-    for (int i = 0; i < 300 && !f.found; ++i, Sleep(100)) {
-        EnumWindows(
-            [](HWND h, LPARAM lp) -> BOOL {
-                auto* a = reinterpret_cast<Find*>(lp);
-                DWORD p = 0;
-                GetWindowThreadProcessId(h, &p);
-                char c[64] = {};
-                GetClassNameA(h, c, sizeof c);
-                if (p != a->pid || lstrcmpA(c, a->cls) != 0 || !IsWindowVisible(h)) return TRUE;
-                a->found = h;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&f));
-    }
-    return f.found;
-}
-
-std::string textOf(HWND h) {
-    char text[256] = {};
-    GetWindowTextA(h, text, sizeof text);
-    return text;
-}
-
 // Kolvy.exe started in its program folder; closed through its window, it must end cleanly.
 struct Program {
     explicit Program(const std::string& folder) {
@@ -90,7 +61,7 @@ struct Program {
         si.cb = sizeof si;
         if (CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
                            folder.c_str(), &si, &pi))
-            main = windowOf(pi.dwProcessId, "MainWindow");
+            main = test::waitWindow(pi.dwProcessId, "MainWindow", 30000);
     }
     void close() {
         PostMessageA(main, WM_CLOSE, 0, 0);
@@ -200,10 +171,10 @@ TEST_F(PluginHost, SearchWithoutThePluginSaysSoAndGoesOn) {
     HWND main = program.main;
     ASSERT_NE(main, nullptr);
     PostMessageA(main, WM_COMMAND, kSearchCommand, 0);
-    HWND box = windowOf(program.pi.dwProcessId, "#32770");
+    HWND box = test::waitWindow(program.pi.dwProcessId, "#32770", 30000);
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(textOf(box), "Kolvyメール");
-    EXPECT_EQ(textOf(GetDlgItem(box, 0xFFFF)), "Fandor.dllが読み込めません。   ");
+    EXPECT_EQ(test::textOf(box), "Kolvyメール");
+    EXPECT_EQ(test::textOf(GetDlgItem(box, 0xFFFF)), "Fandor.dllが読み込めません。   ");
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     program.close();
 }
