@@ -27,14 +27,6 @@
 namespace kolvy::compose {
 namespace {
 
-void setEnv(const char* name, const std::string& value) {
-#if defined(_WIN32)
-    _putenv_s(name, value.c_str());
-#else
-    setenv(name, value.c_str(), 1);
-#endif
-}
-
 // A path as a process outside the platform layer opens it.
 std::string processPath(std::string p) {
 #if !defined(_WIN32)
@@ -98,11 +90,11 @@ class ComposerTest : public ::testing::Test {
         c->options.editor = KOLVY_TEST_EDITOR;
         c->options.maxEditRounds = 3;
         log = t.path("editor.log");
-        setEnv("KOLVY_TEST_EDITOR_LOG", processPath(log));
+        test::setEnv("KOLVY_TEST_EDITOR_LOG", processPath(log));
         receive = tabs.basicTab(store::kReceiveTab);
         send = tabs.basicTab(store::kSendTab);
     }
-    void actions(const std::string& a) { setEnv("KOLVY_TEST_EDITOR_ACTIONS", a); }
+    void actions(const std::string& a) { test::setEnv("KOLVY_TEST_EDITOR_ACTIONS", a); }
     int editorRuns() {
         const std::string text = t.read("editor.log");
         if (text == "<missing>") return 0;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
 #include "core/calendar.h"
 #include "core/sjis.h"
@@ -90,6 +91,14 @@ std::string readFile(std::string_view path) {
     auto fs = platform::makeFileSystem();
     auto data = platform::readWholeFile(*fs, path);
     return data ? *data : std::string();
+}
+
+void setEnv(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
 }
 
 std::map<std::string, std::string> keyValueLines(std::string_view text) {

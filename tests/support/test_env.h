@@ -85,6 +85,9 @@ std::string readTestData(std::string_view rel);
 // Any file's bytes by its path (a corpus beside the tests), or "" when it cannot be read.
 std::string readFile(std::string_view path);
 
+// Sets an environment variable of this process (children started later inherit it).
+void setEnv(const char* name, const std::string& value);
+
 // "key=value" lines (the servers files the server fixtures write); lines without '=' are skipped.
 std::map<std::string, std::string> keyValueLines(std::string_view text);
 

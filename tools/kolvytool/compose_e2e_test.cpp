@@ -98,14 +98,6 @@ TEST(ComposeEndToEnd, RuleMadeReplyIsDeliveredAndNeverAnsweredBack) {
 #endif
 }
 
-void setEnv(const char* name, const std::string& value) {
-#if defined(_WIN32)
-    _putenv_s(name, value.c_str());
-#else
-    setenv(name, value.c_str(), 1);
-#endif
-}
-
 // kolvytool compose with the tests' editor program: each mode, each save choice, a failed editor.
 TEST(ComposeTool, DraftsMadeUnattendedWithAGivenEditor) {
     test::TestEnv home;
@@ -117,7 +109,7 @@ TEST(ComposeTool, DraftsMadeUnattendedWithAGivenEditor) {
                "Message-ID: <h1@example.com>\r\n\r\nbody\r\n");
     const std::string h = test::home(home.env);
     ASSERT_EQ(runTool({"import", h, toTerminal(home.path("in.eml"))}).code, 0);
-    setEnv("KOLVY_TEST_EDITOR_LOG", "");
+    test::setEnv("KOLVY_TEST_EDITOR_LOG", "");
     const std::string stored = "stored " + toTerminal("送信") + " ";
     const std::string in = toTerminal("受信");
     const struct {
@@ -136,7 +128,7 @@ TEST(ComposeTool, DraftsMadeUnattendedWithAGivenEditor) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.back() + " " + c.actions);
-        setEnv("KOLVY_TEST_EDITOR_ACTIONS", c.actions);
+        test::setEnv("KOLVY_TEST_EDITOR_ACTIONS", c.actions);
         std::vector<std::string> args = {"compose", h};
         args.insert(args.end(), c.args.begin(), c.args.end());
         if (std::find(args.begin(), args.end(), "--editor") == args.end())
