@@ -80,10 +80,10 @@ function(kolvy_test name)
   endif()
 endfunction()
 
-# The win32 build's test code is compiled at -O1 without debug information: half the compile
+# The Windows builds' test code is compiled at -O1 without debug information: half the compile
 # time, and the code under test (the libraries) keeps the build's own flags.
 function(kolvy_light_test_code target)
-  if(KOLVY_BUILD STREQUAL "win32")
+  if(WIN32)
     target_compile_options(${target} PRIVATE -O1 -g0)
   endif()
 endfunction()
