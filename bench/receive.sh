@@ -65,19 +65,7 @@ elapsed() { python3 -c "import sys; print(float(sys.argv[2]) - float(sys.argv[1]
 # Kolvy: one account and one order that leaves the mail on the server.
 home=$work/KolvyHome
 mkdir -p "$home"
-python3 - "$home/Kolvy.ini" "$port" "$user" "$password" <<'PY'
-import base64, sys
-path, port, user, password = sys.argv[1:]
-scrambled = base64.b64encode(bytes(~b & 0xFF for b in password.encode())).decode()
-open(path, "w", newline="\r\n").write(f"""[TagList]
-TagAcount=bench
-TagOrder=100
-[bench]
-TagNo=0
-POP3Server=127.0.0.1
-UserID={user}
-Password={scrambled}
-POPPort={port}
+"$root/bench/bench_ini.py" "$home/Kolvy.ini" "$port" "$user" "$password" <<'INI'
 APOP=0
 RecvSSL=0
 [100]
@@ -85,8 +73,7 @@ TagNo=0
 SelectForA=0
 OrderName=bench
 Nokosu=1
-""")
-PY
+INI
 t0=$(now)
 /usr/bin/time -v -o "$work/time.txt" "$tool" receive "$home" bench >"$work/kolvy.out"
 t1=$(now)

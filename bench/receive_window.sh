@@ -49,19 +49,7 @@ chown -R mail:mail "$maildir"
 home=$work/KolvyHome
 mkdir -p "$home"
 cp "$build/shell/Kolvy.exe" "$home/"
-python3 - "$home/Kolvy.ini" "$port" "$user" "$password" <<'PY'
-import base64, sys
-path, port, user, password = sys.argv[1:]
-scrambled = base64.b64encode(bytes(~b & 0xFF for b in password.encode())).decode()
-open(path, "w", newline="\r\n", encoding="cp932").write(f"""[TagList]
-TagAcount=bench
-TagOrder=100
-[bench]
-TagNo=0
-POP3Server=127.0.0.1
-UserID={user}
-Password={scrambled}
-POPPort={port}
+"$root/bench/bench_ini.py" "$home/Kolvy.ini" "$port" "$user" "$password" <<'INI'
 MailAddress=kolvy@example.jp
 [100]
 TagNo=0
@@ -71,8 +59,7 @@ SelectPain=1
 SinchakuDlg=0
 SinchakuSound=0
 TimeOut=60000
-""")
-PY
+INI
 "$root/tests/harness/wine-session" start "$build" >/dev/null
 # The same window idle, probed the same way: what the machine's load alone costs.
 read -r idle _ _ < <("$root/tests/harness/wine-run" "$build" \
