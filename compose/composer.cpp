@@ -278,12 +278,12 @@ bool forwardAttachments(ComposeContext& c, const ComposeRequest& q, const Draft&
 // After the attachments: the draft takes the state chosen for it, or, when they could not be
 // made, stays in it without them.
 void settleAttachments(ComposeContext& c, const ComposeRequest& q, const Draft& d,
-                       const StoreRequest& s, MailItem& item, int number, uint8_t finalState) {
+                       const StoreRequest& s, MailItem* item, int number, uint8_t finalState) {
     const bool made = forwardAttachments(c, q, d, *s.tab, number);
-    if (made && finalState == s.state) return;
+    if (!item || (made && finalState == s.state)) return;
     const uint8_t state =
         made ? finalState : static_cast<uint8_t>(finalState & ~mail::kAttachedBit);
-    store::setItemBytes(c.env, *s.tab, item, {state, s.markColour});
+    store::setItemBytes(c.env, *s.tab, *item, {state, s.markColour});
     if (!made) store::updateAttachmentWord(c.env, store::messagePath(c.env, *s.tab, number), false);
     store::writeCounters(c.env, *s.tab);
 }
@@ -422,14 +422,15 @@ ComposeOutcome compose(ComposeContext& c, ComposeDialogs& dialogs, const Compose
     // The attachments need the draft's number, so they are written after it: until then the
     // draft is no waiting one, or a send run (or a kill in between) would send it without them.
     const uint8_t finalState = s->state;
-    if (attach && finalState == mail::kWaitingAttached) s->state = mail::kDraftAttached;
+    if (attach && finalState == mail::kWaitingAttached && s->tab->loadState != store::kNotRead)
+        s->state = mail::kDraftAttached;  // only a listed item can be made waiting afterwards
     int number = -1;
     auto item = storeDraft(c, *s, number);
     if (!item) {
         if (!tmpPath.empty()) keepDraft(c, out, tmpPath);
         return out;
     }
-    if (attach && *item) settleAttachments(c, q, *d, *s, **item, number, finalState);
+    if (attach) settleAttachments(c, q, *d, *s, *item, number, finalState);
     if (!tmpPath.empty()) c.env.fs.remove(tmpPath);
     markSource(c, q);
     out.ok = out.stored = true;
